@@ -1,0 +1,281 @@
+#include "decode/vertex_block.h"
+
+#include <algorithm>
+#include <new>
+
+#include "decode/decompress.h"
+
+namespace morvex {
+namespace {
+
+using Storage = VertexLayout::Storage;
+
+constexpr VertexLayout kVpa2{TagValue("VPA2"), Storage::PerMeshChunks, 112, 4, -1, 24};
+constexpr VertexLayout kVpa4{TagValue("VPA4"), Storage::WholeChunks, 112, 4, 0, 24};
+constexpr VertexLayout kVpa5{TagValue("VPA5"), Storage::WholeChunks, 40, 2, 0, 24};
+constexpr VertexLayout kVpa7{TagValue("VPA7"), Storage::WholeChunks, 40, 2, 0, 24};
+constexpr VertexLayout kVpa8{TagValue("VPA8"), Storage::ChainedChunks, 40, 2, 28, 20};
+constexpr VertexLayout kVpac{TagValue("VPAC"), Storage::Plain, 112, 4, 0, 24};
+
+// Offsets inside a 112-byte and a 40-byte vertex.
+constexpr std::uint64_t kNormalOffset = 16;
+constexpr std::uint64_t kTexCoordOffset112 = 48;
+constexpr std::uint64_t kTexCoordOffset40 = 12;
+
+}  // namespace
+
+Vpa2Block::Vpa2Block() : VertexBlock(kVpa2) {}
+Vpa4Block::Vpa4Block() : VertexBlock(kVpa4) {}
+Vpa5Block::Vpa5Block() : VertexBlock(kVpa5) {}
+Vpa7Block::Vpa7Block() : VertexBlock(kVpa7) {}
+Vpa8Block::Vpa8Block() : VertexBlock(kVpa8) {}
+VpacBlock::VpacBlock() : VertexBlock(kVpac) {}
+
+VertexBlock::VertexBlock(const VertexLayout& layout) : layout_(layout) { typeTag = layout.tag; }
+
+void VertexBlock::OnBind() {
+    Release();
+    prepared_ = false;
+    broken_ = false;
+    meshes_.clear();
+    vertexStore_.clear();
+    indexStore_.clear();
+    vertexData_ = {};
+    indexData_ = {};
+}
+
+int VertexBlock::Release() {
+    vertices_ = {};
+    indices_ = {};
+    meshVertexStore_.clear();
+    meshIndexStore_.clear();
+    return 0;
+}
+
+int VertexBlock::Decode(std::int32_t m, std::int32_t& materialIndex) {
+    Release();
+    if (m < 0 || m >= Count()) return -1;
+    if (!prepared_) {
+        prepared_ = true;
+        try {
+            broken_ = !Prepare();
+        } catch (const std::bad_alloc&) {
+            broken_ = true;
+        }
+        if (broken_) {
+            meshes_.clear();
+            vertexStore_.clear();
+            indexStore_.clear();
+        }
+    }
+    if (broken_ || static_cast<std::size_t>(m) >= meshes_.size()) return -1;
+    const MeshSlice& slice = meshes_[static_cast<std::size_t>(m)];
+    if (!slice.valid) return -1;
+
+    if (layout_.storage == Storage::PerMeshChunks) {
+        Bytes payload = Payload();
+        PackedChunk vertexChunk;
+        if (!ReadPackedChunk(payload, slice.entryOffset + kMeshRecordSize, kGeometrySizeAdjust,
+                             vertexChunk) ||
+            !UnpackChunk(vertexChunk, meshVertexStore_) ||
+            !UnpackChunkAt(payload, vertexChunk.end + 8, kGeometrySizeAdjust, meshIndexStore_)) {
+            Release();
+            return -1;
+        }
+        vertices_ = meshVertexStore_;
+        indices_ = meshIndexStore_;
+    } else {
+        vertices_ = vertexData_.subspan(slice.vertexOffset, slice.vertexBytes);
+        indices_ = indexData_.subspan(slice.indexOffset, slice.indexBytes);
+    }
+    materialIndex = slice.materialIndex;
+    return 0;
+}
+
+bool VertexBlock::Prepare() {
+    Bytes payload = Payload();
+    std::int32_t n = Count();
+    if (n <= 0) return true;
+    switch (layout_.storage) {
+        case Storage::Plain:
+            return PreparePlain(payload, n);
+        case Storage::PerMeshChunks:
+            return PreparePerMesh(payload, n);
+        case Storage::WholeChunks:
+            return PrepareWhole(payload, n);
+        case Storage::ChainedChunks:
+            return PrepareChained(payload, n);
+    }
+    return false;
+}
+
+// VPAC: n, the mesh records, the vertices of all meshes, a word, the index counts, the indices.
+bool VertexBlock::PreparePlain(Bytes payload, std::int32_t n) {
+    ByteReader reader(payload);
+    std::uint64_t recordBytes = static_cast<std::uint64_t>(n) * kMeshRecordSize;
+    Bytes records;
+    if (!reader.Sub(4, recordBytes, records)) return false;
+    // The sum of all vertex counts locates everything behind the vertex data.
+    std::uint64_t totalVertices = 0;
+    for (std::int32_t k = 0; k < n; ++k) {
+        std::int32_t count = 0;
+        reader.I32(4 + static_cast<std::uint64_t>(k) * kMeshRecordSize +
+                       static_cast<std::uint64_t>(layout_.vertexCountOffset),
+                   count);
+        if (count < 0) return false;
+        totalVertices += static_cast<std::uint64_t>(count);
+    }
+    std::uint64_t vertexStart = 4 + recordBytes;
+    std::uint64_t vertexBytes = totalVertices * layout_.stride;
+    Bytes counts;
+    if (!reader.Sub(vertexStart, vertexBytes, vertexData_) ||
+        !reader.Sub(vertexStart + vertexBytes + 4, static_cast<std::uint64_t>(n) * 4, counts)) {
+        return false;
+    }
+    indexData_ = reader.Tail(vertexStart + vertexBytes + 4 + static_cast<std::uint64_t>(n) * 4);
+    SliceMeshes(records, kMeshRecordSize, counts, 4, 0, n);
+    return true;
+}
+
+// VPA2: one entry per mesh: the record, its vertex chunk, 8 bytes, its index chunk.
+bool VertexBlock::PreparePerMesh(Bytes payload, std::int32_t n) {
+    ByteReader reader(payload);
+    meshes_.reserve(std::min<std::size_t>(static_cast<std::size_t>(n), payload.size() / 132 + 1));
+    std::uint64_t entry = 4;
+    for (std::int32_t k = 0; k < n; ++k) {
+        std::uint32_t vertexPacked = 0, indexPacked = 0;
+        MeshSlice slice;
+        slice.entryOffset = entry;
+        if (!reader.Has(entry, kMeshRecordSize) ||
+            !reader.I32(entry + static_cast<std::uint64_t>(layout_.materialIndexOffset),
+                        slice.materialIndex) ||
+            !reader.U32(entry + kMeshRecordSize, vertexPacked) ||
+            !reader.U32(entry + 128 + vertexPacked, indexPacked)) {
+            break;  // the walk cannot reach this entry or any behind it
+        }
+        slice.valid = true;
+        meshes_.push_back(slice);
+        entry += 132 + static_cast<std::uint64_t>(vertexPacked) + indexPacked;
+    }
+    return true;
+}
+
+// VPA4, VPA5, VPA7: n, a word, the records, the vertex chunk, a word, the index counts and the
+// index chunk, both chunks for all meshes together.
+bool VertexBlock::PrepareWhole(Bytes payload, std::int32_t n) {
+    ByteReader reader(payload);
+    std::uint64_t recordBytes = static_cast<std::uint64_t>(n) * kMeshRecordSize;
+    Bytes records, counts;
+    PackedChunk vertexChunk;
+    if (!reader.Sub(8, recordBytes, records) ||
+        !UnpackChunkAt(payload, 8 + recordBytes, kGeometrySizeAdjust, vertexStore_, &vertexChunk) ||
+        !reader.Sub(vertexChunk.end + 4, static_cast<std::uint64_t>(n) * 4, counts) ||
+        !UnpackChunkAt(payload, vertexChunk.end + 4 + static_cast<std::uint64_t>(n) * 4,
+                       kGeometrySizeAdjust, indexStore_)) {
+        return false;
+    }
+    vertexData_ = vertexStore_;
+    indexData_ = indexStore_;
+    SliceMeshes(records, kMeshRecordSize, counts, 4, 0, n);
+    return true;
+}
+
+// VPA8: n, 8 bytes, the packed mesh table, vertex chunks chained while a chunk unpacks to
+// exactly 262144 bytes, the packed index-count table (12-byte entries, the count at offset 4)
+// and the index chunk.
+bool VertexBlock::PrepareChained(Bytes payload, std::int32_t n) {
+    std::vector<std::uint8_t> table, counts;
+    PackedChunk chunk;
+    if (!UnpackChunkAt(payload, 12, kGeometrySizeAdjust, table, &chunk)) return false;
+    std::uint64_t next = chunk.end;
+    for (;;) {
+        if (!ReadPackedChunk(payload, next, kGeometrySizeAdjust, chunk)) return false;
+        std::size_t start = vertexStore_.size();
+        vertexStore_.resize(start + chunk.unpackedSize);
+        Decompress(MutableBytes(vertexStore_).subspan(start), chunk.stream, chunk.sourceSize);
+        next = chunk.end;
+        if (chunk.unpackedSize != kChainedVertexChunk) break;
+    }
+    if (!UnpackChunkAt(payload, next, kGeometrySizeAdjust, counts, &chunk) ||
+        !UnpackChunkAt(payload, chunk.end, kGeometrySizeAdjust, indexStore_)) {
+        return false;
+    }
+    vertexData_ = vertexStore_;
+    indexData_ = indexStore_;
+    SliceMeshes(table, kMeshRecordSize, counts, 12, 4, n);
+    return true;
+}
+
+void VertexBlock::SliceMeshes(Bytes records, std::size_t recordStride, Bytes counts,
+                              std::size_t countStride, std::size_t countOffset, std::int32_t n) {
+    ByteReader recordReader(records), countReader(counts);
+    meshes_.reserve(std::min<std::size_t>(static_cast<std::size_t>(n), records.size() / recordStride));
+    std::uint64_t vertexOffset = 0, indexOffset = 0;
+    for (std::int32_t k = 0; k < n; ++k) {
+        std::uint64_t record = static_cast<std::uint64_t>(k) * recordStride;
+        MeshSlice slice;
+        std::int32_t vertexCount = 0, indexCount = 0;
+        // A mesh whose record or count lies outside its table, or whose counts are negative,
+        // fails, and so does every mesh behind it: their offsets depend on it.
+        if (!recordReader.Has(record, recordStride) ||
+            !recordReader.I32(record + static_cast<std::uint64_t>(layout_.materialIndexOffset),
+                              slice.materialIndex) ||
+            !recordReader.I32(record + static_cast<std::uint64_t>(layout_.vertexCountOffset),
+                              vertexCount) ||
+            !countReader.I32(static_cast<std::uint64_t>(k) * countStride + countOffset,
+                             indexCount) ||
+            vertexCount < 0 || indexCount < 0) {
+            break;
+        }
+        slice.vertexOffset = vertexOffset;
+        slice.vertexBytes = static_cast<std::uint64_t>(vertexCount) * layout_.stride;
+        slice.indexOffset = indexOffset;
+        slice.indexBytes = static_cast<std::uint64_t>(indexCount) * layout_.indexSize;
+        slice.valid = InBounds(vertexData_.size(), slice.vertexOffset, slice.vertexBytes) &&
+                      InBounds(indexData_.size(), slice.indexOffset, slice.indexBytes);
+        meshes_.push_back(slice);
+        vertexOffset += slice.vertexBytes;
+        indexOffset += slice.indexBytes;
+    }
+}
+
+std::int32_t VertexBlock::VertexCount() const {
+    return static_cast<std::int32_t>(std::min<std::size_t>(vertices_.size() / layout_.stride, INT32_MAX));
+}
+
+std::int32_t VertexBlock::FaceCount() const {
+    return static_cast<std::int32_t>(
+        std::min<std::size_t>(indices_.size() / (3 * layout_.indexSize), INT32_MAX));
+}
+
+std::array<float, 3> VertexBlock::PositionAt(std::int32_t i) const {
+    std::array<float, 3> p{};
+    if (i < 0 || i >= VertexCount()) return p;
+    const std::uint8_t* v = vertices_.data() + static_cast<std::size_t>(i) * layout_.stride;
+    return {LoadF32(v), LoadF32(v + 4), LoadF32(v + 8)};
+}
+
+std::array<float, 3> VertexBlock::NormalAt(std::int32_t i) const {
+    std::array<float, 3> p{};
+    if (!HasNormals() || i < 0 || i >= VertexCount()) return p;
+    const std::uint8_t* v = vertices_.data() + static_cast<std::size_t>(i) * layout_.stride + kNormalOffset;
+    return {LoadF32(v), LoadF32(v + 4), LoadF32(v + 8)};
+}
+
+std::array<float, 2> VertexBlock::TexCoordAt(std::int32_t i) const {
+    std::array<float, 2> p{};
+    if (i < 0 || i >= VertexCount()) return p;
+    const std::uint8_t* v = vertices_.data() + static_cast<std::size_t>(i) * layout_.stride +
+                            (HasNormals() ? kTexCoordOffset112 : kTexCoordOffset40);
+    return {LoadF32(v), LoadF32(v + 4)};
+}
+
+std::array<std::uint32_t, 3> VertexBlock::FaceAt(std::int32_t t) const {
+    std::array<std::uint32_t, 3> f{};
+    if (t < 0 || t >= FaceCount()) return f;
+    const std::uint8_t* p = indices_.data() + static_cast<std::size_t>(t) * 3 * layout_.indexSize;
+    if (layout_.indexSize == 4) return {LoadU32(p), LoadU32(p + 4), LoadU32(p + 8)};
+    return {LoadU16(p), LoadU16(p + 2), LoadU16(p + 4)};
+}
+
+}  // namespace morvex

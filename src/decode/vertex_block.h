@@ -1,0 +1,102 @@
+// Vertex blocks: an object's meshes, each an indexed triangle list with one material.
+//
+// Six tags share one description-driven walk (VertexLayout): VPA2, VPA4 and VPAC carry 112-byte
+// vertices with normals and 32-bit indices, VPA5, VPA7 and VPA8 40-byte vertices without normals
+// and 16-bit indices. VPAC is stored plainly; VPA2 keeps two packed chunks per mesh; VPA4, VPA5
+// and VPA7 two chunks for the whole block; VPA8 a packed mesh table, chained vertex chunks of
+// 262144 bytes, a packed index-count table and an index chunk.
+//
+// The whole-block data is decoded once, on the first Decode after ReadHeader, and every later
+// Decode(m) only exposes mesh m's slice of it; the results equal those of decoding the block
+// from scratch for every mesh.
+//
+// Safe for untrusted input: tables, chunks and mesh slices are checked against the payload and
+// the decoded data; a mesh that breaks them fails to decode, never reads outside a buffer.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "it3/block.h"
+
+namespace morvex {
+
+// What distinguishes one vertex tag from another.
+struct VertexLayout {
+    enum class Storage { Plain, PerMeshChunks, WholeChunks, ChainedChunks };
+    std::uint32_t tag;
+    Storage storage;
+    std::uint32_t stride;             // vertex size in bytes: 112 or 40
+    std::uint32_t indexSize;          // 4 or 2
+    std::int32_t vertexCountOffset;   // in the 116-byte mesh record; -1 when not read (VPA2)
+    std::int32_t materialIndexOffset; // in the mesh record
+};
+
+inline constexpr std::size_t kMeshRecordSize = 116;
+inline constexpr std::uint32_t kChainedVertexChunk = 262144;
+
+class VertexBlock : public Block {
+public:
+    explicit VertexBlock(const VertexLayout& layout);
+
+    // The number of meshes stored at payload offset 0; needs no Decode.
+    virtual std::int32_t Count() const { return PayloadCount(); }
+    // Makes mesh m current and stores the index of its Material; 0 on success, -1 on failure
+    // (m outside 0..Count()-1, broken data, no memory), after which no mesh is current.
+    virtual int Decode(std::int32_t m, std::int32_t& materialIndex);
+    virtual int Release();
+
+    bool HasNormals() const { return layout_.stride == 112; }
+    std::int32_t VertexCount() const;
+    std::int32_t FaceCount() const;
+    // Vertex and triangle accessors of the current mesh; an index outside it reads as zeros.
+    std::array<float, 3> PositionAt(std::int32_t i) const;
+    std::array<float, 3> NormalAt(std::int32_t i) const;  // zeros when HasNormals() is false
+    std::array<float, 2> TexCoordAt(std::int32_t i) const;
+    std::array<std::uint32_t, 3> FaceAt(std::int32_t t) const;
+
+    const VertexLayout& Layout() const { return layout_; }
+    // The current mesh's raw vertex and index bytes.
+    Bytes VertexData() const { return vertices_; }
+    Bytes IndexData() const { return indices_; }
+
+protected:
+    void OnBind() override;
+
+private:
+    struct MeshSlice {
+        std::int32_t materialIndex = 0;
+        bool valid = false;
+        std::uint64_t vertexOffset = 0, vertexBytes = 0;  // into the whole-block vertex data
+        std::uint64_t indexOffset = 0, indexBytes = 0;    // into the whole-block index data
+        std::uint64_t entryOffset = 0;                    // VPA2: the mesh's entry in the payload
+    };
+
+    bool Prepare();
+    bool PreparePlain(Bytes payload, std::int32_t n);
+    bool PreparePerMesh(Bytes payload, std::int32_t n);
+    bool PrepareWhole(Bytes payload, std::int32_t n);
+    bool PrepareChained(Bytes payload, std::int32_t n);
+    // Fills the slices from per-mesh vertex and index counts over the whole-block data.
+    void SliceMeshes(Bytes records, std::size_t recordStride, Bytes counts,
+                     std::size_t countStride, std::size_t countOffset, std::int32_t n);
+
+    const VertexLayout& layout_;
+    bool prepared_ = false;
+    bool broken_ = false;
+    std::vector<MeshSlice> meshes_;
+    std::vector<std::uint8_t> vertexStore_, indexStore_;  // decoded whole-block data
+    Bytes vertexData_, indexData_;                        // whole-block data (store or payload)
+    std::vector<std::uint8_t> meshVertexStore_, meshIndexStore_;  // VPA2's per-mesh chunks
+    Bytes vertices_, indices_;                                    // the current mesh
+};
+
+class Vpa2Block : public VertexBlock { public: Vpa2Block(); };
+class Vpa4Block : public VertexBlock { public: Vpa4Block(); };
+class Vpa5Block : public VertexBlock { public: Vpa5Block(); };
+class Vpa7Block : public VertexBlock { public: Vpa7Block(); };
+class Vpa8Block : public VertexBlock { public: Vpa8Block(); };
+class VpacBlock : public VertexBlock { public: VpacBlock(); };
+
+}  // namespace morvex

@@ -1,0 +1,125 @@
+#include "test_support.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "convert/converter.h"
+
+namespace morvex::test {
+
+TempDir::TempDir() {
+    std::random_device rd;
+    for (;;) {
+        path_ = fs::temp_directory_path() / ("morvex-test-" + std::to_string(rd()));
+        if (fs::create_directory(path_)) break;
+    }
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path_, ec);
+}
+
+RunResult RunMorvex(const std::vector<std::string>& args, const fs::path& workDir) {
+    RunResult result;
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) return result;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(pipeFds[1], STDOUT_FILENO);
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        if (chdir(workDir.c_str()) != 0) _exit(127);
+        std::vector<char*> argv;
+        std::string binary = MORVEX_BINARY;
+        argv.push_back(binary.data());
+        std::vector<std::string> copy = args;
+        for (std::string& a : copy) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(binary.c_str(), argv.data());
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    char chunk[4096];
+    ssize_t n;
+    while ((n = read(pipeFds[0], chunk, sizeof chunk)) > 0) result.output.append(chunk, static_cast<std::size_t>(n));
+    close(pipeFds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    return result;
+}
+
+std::vector<std::uint8_t> ReadBytes(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string ReadText(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteBytes(const fs::path& file, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(file, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<std::string> ListFiles(const fs::path& dir) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    if (!fs::is_directory(dir, ec)) return names;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::string> ListTree(const fs::path& dir) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    if (!fs::is_directory(dir, ec)) return names;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        if (entry.is_regular_file()) names.push_back(fs::relative(entry.path(), dir).string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string Crlf(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') out.push_back('\r');
+        out.push_back(c);
+    }
+    return out;
+}
+
+ConvertResult ConvertInProcess(const fs::path& input, const std::string& destPath, int mode) {
+    ConvertResult r;
+    char* data = nullptr;
+    std::size_t size = 0;
+    std::FILE* console = open_memstream(&data, &size);
+    {
+        Converter converter(console);
+        r.result = converter.Convert(input.string(), destPath, static_cast<OutputMode>(mode));
+        r.outputFailed = converter.OutputFailed();
+    }
+    std::fclose(console);
+    r.output.assign(data, size);
+    std::free(data);
+    return r;
+}
+
+}  // namespace morvex::test

@@ -1,0 +1,55 @@
+// Helpers shared by the tests: temporary folders, files, and running the built morvex.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace morvex::test {
+
+namespace fs = std::filesystem;
+
+// A fresh folder under the system's temporary directory, removed with its contents.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const fs::path& Path() const { return path_; }
+    fs::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    fs::path path_;
+};
+
+struct RunResult {
+    int status = -1;     // exit status, or -1 when the process did not exit normally
+    int signal = 0;      // the signal that ended it, if any
+    std::string output;  // everything written to standard output
+};
+
+// Runs the built morvex with `args` in the folder `workDir`.
+RunResult RunMorvex(const std::vector<std::string>& args, const fs::path& workDir);
+
+std::vector<std::uint8_t> ReadBytes(const fs::path& file);
+std::string ReadText(const fs::path& file);
+void WriteBytes(const fs::path& file, const std::vector<std::uint8_t>& bytes);
+// Names of the regular files in `dir` (not recursive), sorted; empty when dir does not exist.
+std::vector<std::string> ListFiles(const fs::path& dir);
+// Every regular file below `dir`, as paths relative to it.
+std::vector<std::string> ListTree(const fs::path& dir);
+
+// The text `text` with every "\n" turned into CR LF.
+std::string Crlf(const std::string& text);
+
+// Runs an in-process Converter and returns its console output.
+struct ConvertResult {
+    int result = 0;
+    bool outputFailed = false;
+    std::string output;
+};
+ConvertResult ConvertInProcess(const fs::path& input, const std::string& destPath, int mode);
+
+}  // namespace morvex::test
