@@ -4,6 +4,5 @@ namespace morvex {
 
 int Converter::ExportObj(std::string_view) { return 0; }
 int Converter::ExportMqo(std::string_view) { return 0; }
-int Converter::ExportTextures(std::string_view) { return 0; }
 
 }  // namespace morvex
