@@ -1,0 +1,259 @@
+// The OBJ + MTL and MQO writers end to end through the built executable.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+#include "testdata/it3_writer.h"
+#include "testdata/sample_model.h"
+
+namespace morvex {
+namespace {
+
+namespace fs = std::filesystem;
+using testdata::ByteVector;
+using testdata::It3Writer;
+using testdata::Material;
+using testdata::Mesh;
+using testdata::Vertex;
+
+Vertex V(float x, float y, float z, float u = 0, float v = 0) {
+    Vertex vertex;
+    vertex.position = {x, y, z};
+    vertex.normal = {0, 1, 0};
+    vertex.texCoord = {u, v};
+    return vertex;
+}
+
+Mesh Triangle(std::int32_t material, std::vector<Vertex> vertices = {V(1, 2, 3), V(1, 0, 3, 1, 0), V(0, 0, 0, 0, 1)}) {
+    Mesh mesh;
+    mesh.vertices = std::move(vertices);
+    mesh.indices = {0, 1, 2};
+    mesh.materialIndex = material;
+    return mesh;
+}
+
+const std::vector<Material> kSkinMetal = {{"skin", "skin", "", 30.0f}, {"metal", "", "", 5.0f}};
+
+// A model in `dir`/name.it3 converted with `args` prepended; output folder `out`.
+class WriterTest : public ::testing::Test {
+protected:
+    test::RunResult Convert(const It3Writer& file, std::vector<std::string> options = {},
+                            const std::string& name = "robo") {
+        test::WriteBytes(dir / (name + ".it3"), file.Bytes());
+        fs::create_directories(dir / "out");
+        options.push_back(name + ".it3");
+        options.push_back("out");
+        return test::RunMorvex(options, dir.Path());
+    }
+    std::string Out(const std::string& name) { return test::ReadText(dir / "out" / name); }
+
+    test::TempDir dir;
+};
+
+TEST_F(WriterTest, ObjLayoutWithNormalsAndTwoMeshes) {
+    It3Writer file;
+    file.Info("Body").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal));
+    file.Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(0), Triangle(1)}));
+    test::RunResult r = Convert(file);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.output, "-> out/robo_00_Body.obj\n-> out/robo_00_Body.mtl\n");
+    EXPECT_EQ(Out("robo_00_Body.obj"), test::Crlf(
+        "# exported with morvex\n\nmtllib robo_00_Body.mtl\n\no robo\n"
+        "\ng 00_skin\nusemtl 00_skin\n"
+        "v 1.000000 3.000000 -2.000000\nv 1.000000 3.000000 0.000000\nv 0.000000 0.000000 0.000000\n"
+        "vt 0.000000 1.000000\nvt 1.000000 1.000000\nvt 0.000000 0.000000\n"
+        "vn 0.000000 0.000000 -1.000000\nvn 0.000000 0.000000 -1.000000\nvn 0.000000 0.000000 -1.000000\n"
+        "f 1/1/1 3/3/3 2/2/2\n"
+        "\ng 01_metal\nusemtl 01_metal\n"
+        "v 1.000000 3.000000 -2.000000\nv 1.000000 3.000000 0.000000\nv 0.000000 0.000000 0.000000\n"
+        "vt 0.000000 1.000000\nvt 1.000000 1.000000\nvt 0.000000 0.000000\n"
+        "vn 0.000000 0.000000 -1.000000\nvn 0.000000 0.000000 -1.000000\nvn 0.000000 0.000000 -1.000000\n"
+        "f 4/4/4 6/6/6 5/5/5\n"));
+    EXPECT_EQ(Out("robo_00_Body.mtl"), test::Crlf(
+        "# exported with morvex\n"
+        "\nnewmtl 00_skin\nKa 1.000000 1.000000 1.000000\nKd 1.000000 1.000000 1.000000\n"
+        "Ks 0.000000 0.000000 0.000000\nd 1.000000\nNs 30.000000\nmap_Kd skin.bmp\n"
+        "\nnewmtl 01_metal\nKa 1.000000 1.000000 1.000000\nKd 1.000000 1.000000 1.000000\n"
+        "Ks 0.000000 0.000000 0.000000\nd 1.000000\nNs 5.000000\n"));
+}
+
+TEST_F(WriterTest, ObjWithoutNormalsWritesTwoIndexFaces) {
+    It3Writer file;
+    file.Info("Body").Block("MAT2", testdata::MaterialPayload("MAT2", kSkinMetal));
+    Mesh quad;
+    quad.vertices = {V(0, 0, 0, 0.25f, 0.25f), V(1, 0, 0), V(1, 1, 0), V(0, 1, 0)};
+    quad.indices = {0, 1, 2, 0, 2, 3};
+    file.Block("VPA5", testdata::VertexPayload("VPA5", {quad}));
+    Convert(file);
+    std::string obj = Out("robo_00_Body.obj");
+    EXPECT_NE(obj.find("vt 0.250000 0.750000\r\n"), std::string::npos);
+    EXPECT_NE(obj.find("f 1/1 3/3 2/2\r\nf 1/1 4/4 3/3\r\n"), std::string::npos);
+    EXPECT_EQ(obj.find("vn "), std::string::npos);
+}
+
+TEST_F(WriterTest, MqoLayout) {
+    It3Writer file;
+    file.Info("Body").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal));
+    Mesh mesh = Triangle(0, {V(1, 2, 3), V(1, 0, 3, 1, 0), V(0, 0, 0, 0.25f, 0.25f)});
+    file.Block("VPA5", testdata::VertexPayload("VPA5", {mesh}));
+    test::RunResult r = Convert(file, {"-m"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.output, "-> out/robo_00_Body.mqo\n");
+    EXPECT_EQ(Out("robo_00_Body.mqo"), test::Crlf(
+        "Metasequoia Document\nFormat Text Ver 1.0\n\nMaterial 2 {\n"
+        "\t\"skin\" col(1.000 1.000 1.000 1.000) dif(1.000) amb(1.000) emi(0.000) spc(0.000) power(30.00) tex(\"skin.bmp\")\n"
+        "\t\"metal\" col(1.000 1.000 1.000 1.000) dif(1.000) amb(1.000) emi(0.000) spc(0.000) power(5.00)\n"
+        "}\nObject \"00_skin\" {\n\tvisible 15\n\tshading 1\n\tcolor 1.000 1.000 1.000\n\tcolor_type 0\n"
+        "\tvertex 3 {\n\t\t1.0000 3.0000 -2.0000\n\t\t1.0000 3.0000 0.0000\n\t\t0.0000 0.0000 0.0000\n\t}\n"
+        "\tface 1 {\n\t\t3 V(0 1 2) M(0) UV(0.00000 0.00000 1.00000 0.00000 0.25000 0.25000)\n\t}\n}\n"));
+}
+
+TEST_F(WriterTest, SkippedMeshLeavesAGapAndKeepsTheVertexBase) {
+    It3Writer file;
+    file.Info("Body").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal));
+    // Mesh 1's faces name a vertex it does not have: it is skipped with a warning.
+    Mesh broken = Triangle(1);
+    broken.indices = {0, 1, 7};
+    file.Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(0), broken, Triangle(1)}));
+    test::RunResult r = Convert(file);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.output, "-> out/robo_00_Body.obj\n-> out/robo_00_Body.mtl\n"
+                        "Warning : object Body mesh 1 skipped: vertex index out of range.\n");
+    std::string obj = Out("robo_00_Body.obj");
+    EXPECT_NE(obj.find("g 00_skin"), std::string::npos);
+    EXPECT_EQ(obj.find("g 01_"), std::string::npos);
+    EXPECT_NE(obj.find("g 02_metal\r\nusemtl 02_metal"), std::string::npos);
+    EXPECT_NE(obj.find("f 4/4/4 6/6/6 5/5/5"), std::string::npos);
+    EXPECT_EQ(Out("robo_00_Body.mtl").find("01_"), std::string::npos);
+}
+
+TEST_F(WriterTest, MaterialIndexOutsideTheTableReadsAsAnEmptyMaterial) {
+    It3Writer file;
+    file.Info("Body").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal));
+    file.Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(5), Triangle(-3)}));
+    test::RunResult r = Convert(file);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(Out("robo_00_Body.mtl").find("newmtl 00_\r\n"), std::string::npos);
+    EXPECT_NE(Out("robo_00_Body.mtl").find("newmtl 01_\r\nKa"), std::string::npos);
+    EXPECT_NE(Out("robo_00_Body.obj").find("g 01_\r\nusemtl 01_\r\n"), std::string::npos);
+}
+
+TEST_F(WriterTest, ObjectWithoutMeshesWritesOnlyTheHeads) {
+    It3Writer file;
+    file.Info("Empty").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal));
+    file.Block("VPA4", testdata::VertexPayload("VPA4", {}));
+    file.Info("Next").Block("MATE", testdata::MaterialPayload("MATE", {})).Block("VPA4", testdata::VertexPayload("VPA4", {}));
+    test::RunResult r = Convert(file);
+    EXPECT_EQ(r.output, "-> out/robo_00_Empty.obj\n-> out/robo_00_Empty.mtl\n"
+                        "-> out/robo_01_Next.obj\n-> out/robo_01_Next.mtl\n");
+    EXPECT_EQ(Out("robo_00_Empty.obj"), test::Crlf("# exported with morvex\n\nmtllib robo_00_Empty.mtl\n\no robo\n"));
+    EXPECT_EQ(Out("robo_00_Empty.mtl"), test::Crlf("# exported with morvex\n"));
+    test::RunResult m = Convert(file, {"-m"});
+    EXPECT_EQ(Out("robo_01_Next.mqo"), test::Crlf("Metasequoia Document\nFormat Text Ver 1.0\n\nMaterial 0 {\n}\n"));
+}
+
+TEST_F(WriterTest, ObjectsWithoutBothBlocksAreSkipped) {
+    It3Writer file;
+    file.Info("NoVertices").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal));
+    file.Info("NoMaterials").Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(0)}));
+    file.Info("Same").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal)).Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(0)}));
+    file.Info("Same").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal)).Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(0)}));
+    test::RunResult r = Convert(file);
+    EXPECT_EQ(r.output, "-> out/robo_00_Same.obj\n-> out/robo_00_Same.mtl\n"
+                        "-> out/robo_01_Same.obj\n-> out/robo_01_Same.mtl\n");
+}
+
+TEST_F(WriterTest, NamesFromTheModelCannotLeaveTheDestination) {
+    It3Writer file;
+    std::vector<Material> materials = {{"m:1", "a:b", "../al/pha", 1.0f}};
+    file.Info("../../x:y\\z").Block("MATE", testdata::MaterialPayload("MATE", materials));
+    file.Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(0)}));
+    test::RunResult r = Convert(file, {}, "we:ird");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.output, "-> out/we_ird_00_.._.._x_y_z.obj\n-> out/we_ird_00_.._.._x_y_z.mtl\n");
+    std::string obj = Out("we_ird_00_.._.._x_y_z.obj");
+    EXPECT_NE(obj.find("mtllib we_ird_00_.._.._x_y_z.mtl\r\n"), std::string::npos);
+    EXPECT_NE(obj.find("o we:ird\r\n"), std::string::npos);
+    std::string mtl = Out("we_ird_00_.._.._x_y_z.mtl");
+    EXPECT_NE(mtl.find("newmtl 00_m:1\r\n"), std::string::npos);  // names inside files as stored
+    EXPECT_NE(mtl.find("map_Kd a_b.bmp\r\n"), std::string::npos);
+    EXPECT_NE(mtl.find("map_d .._al_pha.bmp\r\n"), std::string::npos);
+    r = Convert(file, {"-m"}, "we:ird");
+    std::string mqo = Out("we_ird_00_.._.._x_y_z.mqo");
+    EXPECT_NE(mqo.find("\t\"m:1\" col"), std::string::npos);
+    EXPECT_NE(mqo.find(" tex(\"a_b.bmp\") aplane(\".._al_pha.bmp\")\r\n"), std::string::npos);
+    EXPECT_EQ(test::ListTree(dir.Path()).size(), 4u);  // the model and the three outputs
+}
+
+TEST_F(WriterTest, PowerIsTruncatedAndMadePositive) {
+    It3Writer file;
+    file.Info("P").Block("MATE", testdata::MaterialPayload("MATE", {{"a", "", "", 30.7f}, {"b", "", "", -12.9f}, {"c", "", "", 1e20f}}));
+    file.Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(0), Triangle(1), Triangle(2)}));
+    Convert(file);
+    std::string mtl = Out("robo_00_P.mtl");
+    EXPECT_NE(mtl.find("Ns 30.000000\r\n"), std::string::npos);
+    EXPECT_NE(mtl.find("Ns 12.000000\r\n"), std::string::npos);
+    EXPECT_NE(mtl.find("Ns 2147483647.000000\r\n"), std::string::npos);
+    Convert(file, {"-m"});
+    std::string mqo = Out("robo_00_P.mqo");
+    EXPECT_NE(mqo.find("power(30.00)"), std::string::npos);
+    EXPECT_NE(mqo.find("power(12.00)"), std::string::npos);
+}
+
+TEST_F(WriterTest, MissingDestinationReportsEveryFile) {
+    It3Writer file;
+    file.Info("A").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal)).Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(0)}));
+    file.Info("B").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal)).Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(0)}));
+    test::WriteBytes(dir / "robo.it3", file.Bytes());
+    test::RunResult r = test::RunMorvex({"robo.it3", "missing"}, dir.Path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.output, "Error : Can not create missing/robo_00_A.obj.\nError : Can not create missing/robo_00_B.obj.\n");
+    r = test::RunMorvex({"-m", "robo.it3", "missing"}, dir.Path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.output, "Error : Can not create missing/robo_00_A.mqo.\nError : Can not create missing/robo_00_B.mqo.\n");
+    EXPECT_EQ(test::ListTree(dir.Path()), std::vector<std::string>{"robo.it3"});
+}
+
+TEST_F(WriterTest, MtlThatCannotBeCreatedRemovesItsObj) {
+    It3Writer file;
+    file.Info("A").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal)).Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(0)}));
+    file.Info("B").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal)).Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(0)}));
+    fs::create_directories(dir / "out" / "robo_00_A.mtl");  // a folder where the MTL should go
+    test::RunResult r = Convert(file);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.output, "Error : Can not create out/robo_00_A.mtl.\n"
+                        "-> out/robo_00_B.obj\n-> out/robo_00_B.mtl\n");  // B takes number 00
+    EXPECT_FALSE(fs::exists(dir / "out" / "robo_00_A.obj"));
+}
+
+TEST_F(WriterTest, FailedWriteIsReportedAndTheFileRemoved) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "/dev/full is not available";
+    It3Writer file;
+    file.Info("A").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal)).Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(0)}));
+    fs::create_directories(dir / "out");
+    fs::create_symlink("/dev/full", dir / "out" / "robo_00_A.obj");
+    test::RunResult r = Convert(file);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.output, "-> out/robo_00_A.obj\n-> out/robo_00_A.mtl\nError : Can not write out/robo_00_A.obj.\n");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "out" / "robo_00_A.obj")));
+    EXPECT_TRUE(fs::exists(dir / "out" / "robo_00_A.mtl"));
+}
+
+TEST_F(WriterTest, SampleConvertsInBothModes) {
+    It3Writer sample = testdata::BuildSampleModel();
+    test::RunResult r = Convert(sample, {}, "sample");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.output.find("-> out/sample_00_crate.obj\n-> out/sample_00_crate.mtl\n"), std::string::npos);
+    EXPECT_NE(r.output.find("-> out/sample_01_figure.obj\n-> out/sample_01_figure.mtl\n"), std::string::npos);
+    r = Convert(sample, {"-m"}, "sample");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.output.find("-> out/sample_00_crate.mqo\n-> out/sample_01_figure.mqo\n"), std::string::npos);
+    std::string mqo = Out("sample_01_figure.mqo");
+    EXPECT_NE(mqo.find("Material 3 {"), std::string::npos);
+    EXPECT_NE(mqo.find("Object \"03_metal\" {"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace morvex
