@@ -129,6 +129,25 @@ TEST_F(WriterTest, SkippedMeshLeavesAGapAndKeepsTheVertexBase) {
     EXPECT_EQ(Out("robo_00_Body.mtl").find("01_"), std::string::npos);
 }
 
+TEST_F(WriterTest, BrokenBlocksAreSkippedWithAWarning) {
+    It3Writer file;
+    // Mesh 1 claims more vertices than the decoded data holds.
+    Mesh big = Triangle(1);
+    ByteVector vertices = testdata::VertexPayload("VPA4", {Triangle(0), big});
+    vertices[8 + 116] = 200;  // vertex count of mesh 1 in its record
+    file.Info("Body").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal)).Block("VPA4", vertices);
+    // A MAT2 whose chunk claims far more than its stream can produce.
+    ByteVector materials = testdata::MaterialPayload("MAT2", kSkinMetal);
+    materials[8] = 0xF0, materials[9] = 0xFF, materials[10] = 0xFF, materials[11] = 0xFF;
+    file.Info("Head").Block("MAT2", materials).Block("VPA4", testdata::VertexPayload("VPA4", {Triangle(0)}));
+    test::RunResult r = Convert(file);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.output, "-> out/robo_00_Body.obj\n-> out/robo_00_Body.mtl\n"
+                        "Warning : object Body mesh 1 skipped: broken vertex data.\n"
+                        "Warning : object Head skipped: broken material block.\n");
+    EXPECT_NE(Out("robo_00_Body.obj").find("g 00_skin"), std::string::npos);
+}
+
 TEST_F(WriterTest, MaterialIndexOutsideTheTableReadsAsAnEmptyMaterial) {
     It3Writer file;
     file.Info("Body").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal));

@@ -64,12 +64,7 @@ int Converter::ExportMqo(std::string_view destPath) {
         VertexBlock& vertices = object.vertices;
         for (std::int32_t i = 0; i < vertices.Count(); ++i) {
             std::int32_t m = 0;
-            if (vertices.Decode(i, m) != 0) continue;
-            if (const char* problem = MeshProblem(vertices)) {
-                Print("Warning : object %s mesh %d skipped: %s.\n", std::string(object.name).c_str(), i, problem);
-                vertices.Release();
-                continue;
-            }
+            if (!DecodeMesh(*this, object, i, m)) continue;
             doc.Str("Object \"").Int(i, 2).Char('_').Str(materials.MaterialAt(m)).Str("\" {\r\n");
             doc.Str("\tvisible 15\r\n\tshading 1\r\n\tcolor 1.000 1.000 1.000\r\n\tcolor_type 0\r\n");
             WriteMqoMesh(doc, vertices, m);

@@ -102,12 +102,7 @@ int Converter::ExportObj(std::string_view destPath) {
         std::int64_t vertexBase = 0;
         for (std::int32_t i = 0; i < vertices.Count(); ++i) {
             std::int32_t m = 0;
-            if (vertices.Decode(i, m) != 0) continue;
-            if (const char* problem = MeshProblem(vertices)) {
-                Print("Warning : object %s mesh %d skipped: %s.\n", std::string(object.name).c_str(), i, problem);
-                vertices.Release();
-                continue;
-            }
+            if (!DecodeMesh(*this, object, i, m)) continue;
             WriteMtlEntry(mtl, i, object.materials, m);
             obj.EndLine().Str("g ");
             MeshName(obj, i, object.materials, m);

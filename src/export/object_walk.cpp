@@ -23,7 +23,11 @@ void WalkObjects(Converter& converter, const std::function<void(ModelObject&)>& 
         const Block& vb = converter.blocks[static_cast<std::size_t>(v)];
         materials->ReadHeader(mb.buffer, mb.offset, mb.index, mb.baseName);
         vertices->ReadHeader(vb.buffer, vb.offset, vb.index, vb.baseName);
-        if (materials->Decode() != 0) continue;
+        if (materials->Decode() != 0) {
+            converter.Print("Warning : object %s skipped: broken material block.\n",
+                            std::string(converter.ObjectName(info)).c_str());
+            continue;
+        }
         ModelObject object{info, converter.ObjectName(info), *materials, *vertices};
         write(object);
         materials->Release();
@@ -50,15 +54,34 @@ double PowerValue(float power) {
     return std::fabs(t);
 }
 
-const char* MeshProblem(const VertexBlock& vertices) {
+namespace {
+
+bool FacesInRange(const VertexBlock& vertices) {
     auto count = static_cast<std::uint32_t>(vertices.VertexCount());
     std::int32_t faces = vertices.FaceCount();
     for (std::int32_t t = 0; t < faces; ++t) {
         for (std::uint32_t index : vertices.FaceAt(t)) {
-            if (index >= count) return "vertex index out of range";
+            if (index >= count) return false;
         }
     }
-    return nullptr;
+    return true;
+}
+
+}  // namespace
+
+bool DecodeMesh(Converter& converter, ModelObject& object, std::int32_t i,
+                std::int32_t& materialIndex) {
+    const char* problem = nullptr;
+    if (object.vertices.Decode(i, materialIndex) != 0) {
+        problem = "broken vertex data";
+    } else if (!FacesInRange(object.vertices)) {
+        problem = "vertex index out of range";
+        object.vertices.Release();
+    }
+    if (problem == nullptr) return true;
+    converter.Print("Warning : object %s mesh %d skipped: %s.\n", std::string(object.name).c_str(), i,
+                    problem);
+    return false;
 }
 
 }  // namespace morvex

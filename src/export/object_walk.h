@@ -33,8 +33,10 @@ std::string ObjectFileStem(std::string_view destPath, std::string_view baseName,
 // its absolute value (NaN counts as 0; values beyond the 32-bit range saturate).
 double PowerValue(float power);
 
-// Why a decoded mesh cannot be written, or nullptr when it can: every face index must name a
-// vertex of the mesh.
-const char* MeshProblem(const VertexBlock& vertices);
+// Makes mesh i of the object current for writing and stores its Material index in
+// `materialIndex`. A mesh that does not decode, or whose faces name vertices it does not have, is
+// skipped with a warning naming the object and the mesh; the result is then false.
+bool DecodeMesh(Converter& converter, ModelObject& object, std::int32_t i,
+                std::int32_t& materialIndex);
 
 }  // namespace morvex
