@@ -1,6 +1,7 @@
 // The OBJ + MTL and MQO writers end to end through the built executable.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -272,6 +273,23 @@ TEST_F(WriterTest, SampleConvertsInBothModes) {
     std::string mqo = Out("sample_01_figure.mqo");
     EXPECT_NE(mqo.find("Material 3 {"), std::string::npos);
     EXPECT_NE(mqo.find("Object \"03_metal\" {"), std::string::npos);
+}
+
+// An independent OBJ reader (assimp's command line tool, Debian package assimp-utils) imports the
+// sample with its materials resolved through mtllib.
+TEST_F(WriterTest, IndependentReaderImportsTheSample) {
+    if (std::system("command -v assimp > /dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "assimp (package assimp-utils) is not installed";
+    }
+    ASSERT_EQ(Convert(testdata::BuildSampleModel(), {}, "sample").status, 0);
+    std::string info = (dir / "info.txt").string();
+    std::string command = "cd '" + (dir / "out").string() + "' && assimp info sample_01_figure.obj > '" + info + "' 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::string report = test::ReadText(info);
+    EXPECT_NE(report.find("Materials:          3"), std::string::npos) << report;
+    EXPECT_NE(report.find("Meshes:             4"), std::string::npos) << report;
+    EXPECT_EQ(report.find("line"), std::string::npos) << report;
+    EXPECT_NE(report.find("'01_skin'"), std::string::npos) << report;
 }
 
 }  // namespace

@@ -56,7 +56,9 @@ Mesh SphereMesh(std::array<float, 3> c, float radius, int rings, int segments,
     for (std::uint32_t r = 0; r < static_cast<std::uint32_t>(rings); ++r) {
         for (std::uint32_t s = 0; s < static_cast<std::uint32_t>(segments); ++s) {
             std::uint32_t a = r * row + s, b = a + row;
-            mesh.indices.insert(mesh.indices.end(), {a, b, a + 1, a + 1, b, b + 1});
+            // The rows at the poles collapse to a point: skip the triangles that would be lines.
+            if (r != 0) mesh.indices.insert(mesh.indices.end(), {a, b, a + 1});
+            if (r + 1 != static_cast<std::uint32_t>(rings)) mesh.indices.insert(mesh.indices.end(), {a + 1, b, b + 1});
         }
     }
     return mesh;
