@@ -93,13 +93,13 @@ Expansion Expand(double x) {
     for (; fives > 0; --fives) rest *= 5;
     number.Multiply(rest);
     const std::string digits = number.ToString();
-    const auto kSize = static_cast<std::size_t>(k);
-    if (digits.size() <= kSize) {
+    const auto fractionDigits = static_cast<std::size_t>(k);
+    if (digits.size() <= fractionDigits) {
         result.integer = "0";
-        result.fraction = std::string(kSize - digits.size(), '0') + digits;
+        result.fraction = std::string(fractionDigits - digits.size(), '0') + digits;
     } else {
-        result.integer = digits.substr(0, digits.size() - kSize);
-        result.fraction = digits.substr(digits.size() - kSize);
+        result.integer = digits.substr(0, digits.size() - fractionDigits);
+        result.fraction = digits.substr(digits.size() - fractionDigits);
     }
     return result;
 }
