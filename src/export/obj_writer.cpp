@@ -69,9 +69,12 @@ int WriteObjFaces(TextWriter& obj, const VertexBlock& vertices, std::int64_t ver
         auto f = vertices.FaceAt(t);
         std::int64_t corners[3] = {f[0] + vertexBase + 1, f[2] + vertexBase + 1, f[1] + vertexBase + 1};
         obj.Str("f");
+        // One index serves for position, texture coordinate and normal: format it once.
         for (std::int64_t c : corners) {
-            obj.Char(' ').Int(c).Char('/').Int(c);
-            if (normals) obj.Char('/').Int(c);
+            char digits[32];
+            std::string_view number(digits, FormatInt(digits, c));
+            obj.Char(' ').Str(number).Char('/').Str(number);
+            if (normals) obj.Char('/').Str(number);
         }
         obj.EndLine();
     }

@@ -51,11 +51,9 @@ void OutputFile::Flush() {
     used_ = 0;
 }
 
-char* OutputFile::Reserve(std::size_t n) {
-    if (buffer_.size() - used_ < n) {
-        Flush();
-        if (buffer_.size() < n) buffer_.resize(n);
-    }
+char* OutputFile::ReserveSlow(std::size_t n) {
+    Flush();
+    if (buffer_.size() < n) buffer_.resize(n);
     return buffer_.data() + used_;
 }
 

@@ -30,7 +30,9 @@ public:
         Append(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     }
     // Room for `n` more bytes at the end of the buffer; Commit(n) keeps what was written there.
-    char* Reserve(std::size_t n);
+    char* Reserve(std::size_t n) {
+        return buffer_.size() - used_ >= n ? buffer_.data() + used_ : ReserveSlow(n);
+    }
     void Commit(std::size_t n) { used_ += n; }
     // Flushes and closes; false when any write or the close failed.
     bool Close();
@@ -40,6 +42,7 @@ public:
 
 private:
     void Flush();
+    char* ReserveSlow(std::size_t n);
 
     std::string path_;
     int fd_ = -1;

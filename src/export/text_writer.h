@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "export/number_format.h"
@@ -15,7 +16,12 @@ public:
     explicit TextWriter(OutputFile& file) : file_(file) {}
 
     TextWriter& Str(std::string_view text) {
-        file_.Append(text);
+        if (text.size() <= kSmallText) {  // the common case: short pieces copied into the buffer
+            std::memcpy(file_.Reserve(kSmallText), text.data(), text.size());
+            file_.Commit(text.size());
+        } else {
+            file_.Append(text);
+        }
         return *this;
     }
     TextWriter& Char(char c) {
@@ -36,6 +42,7 @@ public:
     TextWriter& EndLine() { return Str("\r\n"); }
 
 private:
+    static constexpr std::size_t kSmallText = 64;
     OutputFile& file_;
 };
 
