@@ -39,6 +39,10 @@ inline constexpr std::uint32_t kChainedVertexChunk = 262144;
 class VertexBlock : public Block {
 public:
     explicit VertexBlock(const VertexLayout& layout);
+    // The current mesh and the whole-block data are views into this object's own buffers; a
+    // copy would keep views into the original's.
+    VertexBlock(const VertexBlock&) = delete;
+    VertexBlock& operator=(const VertexBlock&) = delete;
 
     // The number of meshes stored at payload offset 0; needs no Decode.
     virtual std::int32_t Count() const { return PayloadCount(); }

@@ -1,5 +1,6 @@
 #include "testdata/it3_writer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>

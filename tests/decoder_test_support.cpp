@@ -1,0 +1,78 @@
+#include "decoder_test_support.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "testdata/it3_writer.h"
+
+namespace {
+
+// 0: no limit.
+std::atomic<std::size_t> allocationLimit{0};
+std::atomic<std::size_t> largestRefused{0};
+
+}  // namespace
+
+// Replacements of the global allocation functions: plain malloc and free, with the limit above.
+// The sanitizers still see every allocation through malloc. The other forms (nothrow, arrays,
+// sized deletes) forward to these by default.
+void* operator new(std::size_t size) {
+    std::size_t limit = allocationLimit.load(std::memory_order_relaxed);
+    if (limit != 0 && size > limit) {
+        std::size_t seen = largestRefused.load(std::memory_order_relaxed);
+        while (size > seen && !largestRefused.compare_exchange_weak(seen, size)) {
+        }
+        throw std::bad_alloc();
+    }
+    for (;;) {
+        if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+        std::new_handler handler = std::get_new_handler();
+        if (handler == nullptr) throw std::bad_alloc();
+        handler();
+    }
+}
+void* operator new[](std::size_t size) {
+    return ::operator new(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+namespace morvex::test {
+
+ExactBuffer::ExactBuffer(std::span<const std::uint8_t> bytes)
+    : data_(new std::uint8_t[bytes.size()]), size_(bytes.size()) {
+    if (!bytes.empty()) std::memcpy(data_.get(), bytes.data(), bytes.size());
+}
+
+ExactBuffer SingleBlockFile(std::string_view tag, std::span<const std::uint8_t> payload) {
+    testdata::It3Writer file;
+    file.Block(tag, payload);
+    return ExactBuffer(file.Bytes());
+}
+
+AllocationLimit::AllocationLimit(std::size_t limit) {
+    largestRefused.store(0);
+    allocationLimit.store(limit);
+}
+
+AllocationLimit::~AllocationLimit() {
+    allocationLimit.store(0);
+}
+
+std::size_t AllocationLimit::LargestRefused() const {
+    return largestRefused.load();
+}
+
+}  // namespace morvex::test
