@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <utility>
 
 namespace morvex {
 namespace {
@@ -15,6 +14,11 @@ constexpr std::int64_t kLookupIndexBytes = 64;  // 8 rows of 8 bytes, two codes 
 constexpr std::int64_t kMaxLookupList = 16;     // a 4-bit code addresses 16 list bytes
 constexpr std::uint32_t kQuadEscape = 255;
 constexpr std::int64_t kMaxCodebookBytes = 1 + 4 * 255;
+// Where each pixel of a mirrored quad block (top left, top right, bottom left, bottom right)
+// comes from in its codebook entry: 0 as stored, 1 left and right exchanged, 2 top and bottom
+// exchanged, 3 both.
+constexpr std::uint8_t kMirrorOrder[4][4] = {
+    {0, 1, 2, 3}, {1, 0, 3, 2}, {2, 3, 0, 1}, {3, 2, 1, 0}};
 
 // Source bytes with zero padding on both sides: positions outside the data read as 0.
 class PaddedSource {
@@ -156,28 +160,24 @@ std::int64_t DecodeQuadTile(MutableBytes dest, std::int64_t pitch, Bytes source,
             }
             std::uint8_t e[4] = {0, 0, 0, 0};
             if (count != 0) {
-                const std::int64_t entry = book + 4 * static_cast<std::int64_t>(r % count);
+                // r = q × count + entry index; q from 0 to 3 without a division.
+                std::uint32_t q = (r >= count) + (r >= 2 * count) + (r >= 3 * count);
+                std::uint32_t index = r - q * count;
+                if (index >= count) {  // q of 4 or more: not mirrored
+                    q = 0;
+                    index = r % count;
+                }
+                const std::int64_t entry = book + 4 * static_cast<std::int64_t>(index);
+                std::uint8_t stored[4];
                 if (src.Holds(entry, 4)) {
-                    std::memcpy(e, src.Pointer(entry), 4);
+                    std::memcpy(stored, src.Pointer(entry), 4);
                 } else {
-                    for (int k = 0; k < 4; ++k) e[k] = static_cast<std::uint8_t>(src.At(entry + k));
+                    for (int i = 0; i < 4; ++i) {
+                        stored[i] = static_cast<std::uint8_t>(src.At(entry + i));
+                    }
                 }
-                switch (r / count) {
-                    case 1:  // left and right exchanged
-                        std::swap(e[0], e[1]);
-                        std::swap(e[2], e[3]);
-                        break;
-                    case 2:  // top and bottom exchanged
-                        std::swap(e[0], e[2]);
-                        std::swap(e[1], e[3]);
-                        break;
-                    case 3:  // both
-                        std::swap(e[0], e[3]);
-                        std::swap(e[1], e[2]);
-                        break;
-                    default:
-                        break;
-                }
+                const std::uint8_t* order = kMirrorOrder[q];
+                for (int i = 0; i < 4; ++i) e[i] = stored[order[i]];
             }
             top[2 * bx] = e[0];
             top[2 * bx + 1] = e[1];
