@@ -35,7 +35,7 @@ std::vector<Case> AllCases() {
 void PrintTo(const Case& c, std::ostream* os) { *os << c.model << "/" << c.mode; }
 
 // Texture files and their console lines take part once the texture export is in place.
-constexpr bool kCompareTextures = false;
+constexpr bool kCompareTextures = true;
 
 bool IsTextureLine(const std::string& line) {
     return line.size() > 4 && line.compare(line.size() - 4, 4, ".bmp") == 0;

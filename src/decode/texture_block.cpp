@@ -1,15 +1,272 @@
 #include "decode/texture_block.h"
 
-namespace morvex {
+#include <algorithm>
+#include <cstring>
+#include <new>
 
-int ConvertToBitmap(std::vector<std::uint8_t>& image, Bytes header) {
-    (void)header;
-    image.clear();
-    return kBitmapUnsupported;
+#include "decode/decompress.h"
+#include "decode/tile_layouts.h"
+
+namespace morvex {
+namespace {
+
+constexpr std::uint32_t kFormat16Bit = 1001;
+constexpr std::uint32_t kFormatIndexed = 1002;
+constexpr std::uint32_t kFormatByteTiles = 1004;
+constexpr std::uint32_t kFormatLookupTiles = 1005;
+constexpr std::uint32_t kFormatQuadTiles = 1006;
+
+constexpr std::uint64_t kQuadHeaderSize = 24;
+// The 1006 data size counts from header offset 8: the 16 header bytes from there on, the
+// palette, then the pixel data.
+constexpr std::int64_t kQuadDataSizeBase = 16;
+
+struct TextureLayout {
+    std::uint32_t format = 0;
+    std::int64_t bitsPerPixel = 8;
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    std::int64_t stride = 0;
+    // Format 1006 only.
+    std::int64_t paletteCount = 0;
+    std::int64_t tileWidth = 0;
+    std::int64_t tileHeight = 0;
+    std::uint32_t dataSize = 0;
+    bool packed = false;
+};
+
+// The palette (at most kMaxBitmapPalette bytes, as the image holds it) and the pixel data.
+struct TextureData {
+    std::vector<std::uint8_t> palette;
+    std::vector<std::uint8_t> unpacked;  // unpacked pixel data, when compressed
+    Bytes pixels;
+};
+
+bool IsConverted(std::uint32_t format) {
+    return format == kFormat16Bit || format == kFormatIndexed || format == kFormatByteTiles ||
+           format == kFormatLookupTiles || format == kFormatQuadTiles;
 }
 
-void FlipRows(std::uint8_t*, std::size_t, std::int64_t) {}
-void SwapRedBlue(std::uint8_t*, std::int64_t) {}
-void DecodeDeltaPalette(std::uint8_t*, std::int64_t) {}
+int ReadLayout(Bytes header, TextureLayout& layout) {
+    ByteReader reader(header);
+    if (!reader.U32(0, layout.format)) return kBitmapBroken;
+    if (!IsConverted(layout.format)) return kBitmapUnsupported;
+    layout.bitsPerPixel = layout.format == kFormat16Bit ? 16 : 8;
+    if (layout.format == kFormatQuadTiles) {
+        std::int16_t count, width, height;
+        std::uint8_t tileWidthExponent, tileHeightExponent, packed;
+        if (!reader.U32(4, layout.dataSize) || !reader.I16(14, count) ||
+            !reader.U8(16, tileWidthExponent) || !reader.U8(17, tileHeightExponent) ||
+            !reader.I16(18, width) || !reader.I16(20, height) || !reader.U8(23, packed)) {
+            return kBitmapBroken;
+        }
+        if (count < 0) return kBitmapBroken;
+        layout.paletteCount = count;
+        layout.tileWidth = std::int64_t{1} << (tileWidthExponent & 31);
+        layout.tileHeight = std::int64_t{1} << (tileHeightExponent & 31);
+        layout.width = width;
+        layout.height = height;
+        layout.packed = packed != 0;
+    } else {
+        std::int32_t width, height;
+        if (!reader.I32(4, width) || !reader.I32(8, height)) return kBitmapBroken;
+        layout.width = width;
+        layout.height = height;
+    }
+    // A picture without pixels is refused as well: bitmap readers do not open one.
+    if (layout.width <= 0 || layout.height <= 0 || layout.width > kMaxBitmapSide ||
+        layout.height > kMaxBitmapSide) {
+        return kBitmapBroken;
+    }
+    layout.stride = BitmapStride(layout.bitsPerPixel, layout.width);
+    if (layout.stride * layout.height > kMaxBitmapPixelBytes) return kBitmapBroken;
+    return kBitmapOk;
+}
+
+// Locates the packed chunk at `offset` of the header and unpacks at most `limit` of its bytes
+// (the rest could never be used; a shorter destination leaves the bytes before it unchanged).
+int UnpackLimited(Bytes header, std::uint64_t offset, std::uint64_t limit, PackedChunk& chunk,
+                  std::vector<std::uint8_t>& out) {
+    if (!ReadPackedChunk(header, offset, kTextureSizeAdjust, chunk)) return kBitmapBroken;
+    PackedChunk used = chunk;
+    used.unpackedSize =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(chunk.unpackedSize, limit));
+    return UnpackChunk(used, out) ? kBitmapOk : kBitmapNoMemory;
+}
+
+std::uint64_t PixelDataLimit(const TextureLayout& t) {
+    switch (t.format) {
+        case kFormatByteTiles:
+            return SwizzledDataLimit(t.height, t.stride);
+        case kFormatLookupTiles:
+            return LookupDataLimit(t.height, t.stride);
+        case kFormatQuadTiles:
+            return QuadDataLimit(t.height, t.stride, t.tileWidth, t.tileHeight);
+        default:
+            return static_cast<std::uint64_t>(t.stride * t.height);
+    }
+}
+
+// Formats 1001 (a pixel chunk at header offset 12), 1002 (a palette chunk at 12), 1004 and 1005
+// (a palette chunk at 16): the pixel chunk follows the palette chunk, for 1005 behind 4 unread
+// bytes.
+int ReadChunkedData(Bytes header, const TextureLayout& t, TextureData& data) {
+    const std::uint64_t start = t.format == kFormat16Bit || t.format == kFormatIndexed ? 12 : 16;
+    PackedChunk chunk;
+    std::uint64_t next = start;
+    if (t.format != kFormat16Bit) {
+        int result = UnpackLimited(header, start, kMaxBitmapPalette, chunk, data.palette);
+        if (result != kBitmapOk) return result;
+        next = chunk.end + (t.format == kFormatLookupTiles ? 4 : 0);
+    }
+    int result = UnpackLimited(header, next, PixelDataLimit(t), chunk, data.unpacked);
+    data.pixels = data.unpacked;
+    return result;
+}
+
+// Format 1006: the palette (entry count × 4 bytes) and the pixel data, stored raw or in one
+// packed chunk together.
+int ReadQuadData(Bytes header, const TextureLayout& t, TextureData& data) {
+    const std::int64_t paletteBytes = t.paletteCount * 4;
+    const std::size_t kept = static_cast<std::size_t>(std::min(paletteBytes, kMaxBitmapPalette));
+    if (t.packed) {
+        PackedChunk chunk;
+        if (!ReadPackedChunk(header, kQuadHeaderSize, kTextureSizeAdjust, chunk)) {
+            return kBitmapBroken;
+        }
+        if (chunk.unpackedSize < static_cast<std::uint64_t>(paletteBytes)) return kBitmapBroken;
+        const std::uint64_t limit = static_cast<std::uint64_t>(paletteBytes) + PixelDataLimit(t);
+        int result = UnpackLimited(header, kQuadHeaderSize, limit, chunk, data.unpacked);
+        if (result != kBitmapOk) return result;
+        Bytes all = data.unpacked;
+        try {
+            data.palette.assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(kept));
+        } catch (const std::bad_alloc&) {
+            return kBitmapNoMemory;
+        }
+        data.pixels = all.subspan(static_cast<std::size_t>(paletteBytes));
+        return kBitmapOk;
+    }
+    // Raw: read as far as the payload goes; what lies beyond it reads as 0.
+    const std::int64_t pixelBytes =
+        static_cast<std::int64_t>(t.dataSize) - paletteBytes - kQuadDataSizeBase;
+    if (pixelBytes < 0) return kBitmapBroken;
+    ByteReader reader(header);
+    Bytes stored = reader.Tail(kQuadHeaderSize);
+    try {
+        data.palette.assign(kept, 0);
+    } catch (const std::bad_alloc&) {
+        return kBitmapNoMemory;
+    }
+    std::copy_n(stored.begin(), std::min(kept, stored.size()), data.palette.begin());
+    Bytes pixels = reader.Tail(kQuadHeaderSize + static_cast<std::uint64_t>(paletteBytes));
+    data.pixels = pixels.first(static_cast<std::size_t>(
+        std::min<std::uint64_t>(pixels.size(), static_cast<std::uint64_t>(pixelBytes))));
+    return kBitmapOk;
+}
+
+void WriteBitmapHeader(std::uint8_t* image, const TextureLayout& t, std::size_t paletteBytes,
+                       std::size_t fileSize) {
+    const auto pixelOffset = static_cast<std::uint32_t>(kBitmapHeaderSize + paletteBytes);
+    image[0] = 'B';
+    image[1] = 'M';
+    StoreU32(image + 2, static_cast<std::uint32_t>(fileSize));
+    StoreU32(image + 10, pixelOffset);
+    StoreU32(image + 14, 40);
+    StoreU32(image + 18, static_cast<std::uint32_t>(t.width));
+    StoreU32(image + 22, static_cast<std::uint32_t>(t.height));
+    StoreU16(image + 26, 1);
+    StoreU16(image + 28, static_cast<std::uint32_t>(t.bitsPerPixel));
+    StoreU32(image + 34, static_cast<std::uint32_t>(t.stride * t.height));
+    StoreU32(image + 46, static_cast<std::uint32_t>(paletteBytes / 4));
+}
+
+// Formats 1001 and 1002: the rows as stored, top row first, go to the bitmap bottom row first.
+// Rows the data does not reach stay 0.
+void CopyRows(std::uint8_t* rows, Bytes pixels, const TextureLayout& t) {
+    const std::uint64_t available = pixels.size();
+    for (std::int64_t y = 0; y < t.height; ++y) {
+        const std::uint64_t from = static_cast<std::uint64_t>(y * t.stride);
+        if (from >= available) break;
+        const std::uint64_t n =
+            std::min<std::uint64_t>(static_cast<std::uint64_t>(t.stride), available - from);
+        std::memcpy(rows + (t.height - 1 - y) * t.stride, pixels.data() + from,
+                    static_cast<std::size_t>(n));
+    }
+}
+
+}  // namespace
+
+int ConvertToBitmap(std::vector<std::uint8_t>& image, Bytes header) {
+    image.clear();
+    TextureLayout t;
+    if (int result = ReadLayout(header, t); result != kBitmapOk) return result;
+
+    TextureData data;
+    int result = t.format == kFormatQuadTiles ? ReadQuadData(header, t, data)
+                                              : ReadChunkedData(header, t, data);
+    if (result != kBitmapOk) return result;
+
+    const std::size_t paletteBytes = data.palette.size();
+    const std::size_t pixelBytes = static_cast<std::size_t>(t.stride * t.height);
+    const std::size_t fileSize = kBitmapHeaderSize + paletteBytes + pixelBytes;
+    try {
+        image.assign(fileSize, 0);
+    } catch (const std::bad_alloc&) {
+        image.clear();
+        return kBitmapNoMemory;
+    }
+    WriteBitmapHeader(image.data(), t, paletteBytes, fileSize);
+
+    std::uint8_t* palette = image.data() + kBitmapHeaderSize;
+    std::copy(data.palette.begin(), data.palette.end(), palette);
+    const auto entries = static_cast<std::int64_t>(paletteBytes / 4);
+    if (t.format == kFormatLookupTiles) DecodeDeltaPalette(palette, entries);
+    SwapRedBlue(palette, entries);
+
+    MutableBytes rows(image.data() + kBitmapHeaderSize + paletteBytes, pixelBytes);
+    switch (t.format) {
+        case kFormat16Bit:
+        case kFormatIndexed:
+            CopyRows(rows.data(), data.pixels, t);
+            break;
+        case kFormatByteTiles:
+            UnswizzleTiles(rows, data.pixels, t.height, t.stride);
+            break;
+        case kFormatLookupTiles:
+            if (DecodeLookupTiles(rows, data.pixels, t.height, t.stride)) {
+                FlipRows(rows.data(), static_cast<std::size_t>(t.stride), t.height);
+            }
+            break;
+        case kFormatQuadTiles:
+            DecodeQuadTiles(rows, data.pixels, t.height, t.stride, t.tileWidth, t.tileHeight);
+            FlipRows(rows.data(), static_cast<std::size_t>(t.stride), t.height);
+            break;
+        default:
+            break;
+    }
+    return kBitmapOk;
+}
+
+void FlipRows(std::uint8_t* pixels, std::size_t stride, std::int64_t rows) {
+    if (rows < 2) return;
+    for (std::int64_t i = 0; i < rows / 2; ++i) {
+        std::uint8_t* a = pixels + static_cast<std::size_t>(i) * stride;
+        std::uint8_t* b = pixels + static_cast<std::size_t>(rows - 1 - i) * stride;
+        std::swap_ranges(a, a + stride, b);
+    }
+}
+
+void SwapRedBlue(std::uint8_t* entries, std::int64_t count) {
+    for (std::int64_t i = 0; i < count; ++i, entries += 4) std::swap(entries[0], entries[2]);
+}
+
+void DecodeDeltaPalette(std::uint8_t* entries, std::int64_t count) {
+    std::uint32_t sum = 0;
+    for (std::int64_t i = 0; i < count; ++i, entries += 4) {
+        sum += LoadU32(entries);
+        StoreU32(entries, sum);
+    }
+}
 
 }  // namespace morvex

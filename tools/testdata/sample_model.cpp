@@ -3,6 +3,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "testdata/texture_writer.h"
+
 namespace morvex::testdata {
 
 Mesh BoxMesh(std::array<float, 3> c, std::array<float, 3> h, std::int32_t materialIndex) {
@@ -80,6 +82,11 @@ It3Writer BuildSampleModel() {
                                               SphereMesh({2.0f, 0, 1.6f}, 0.22f, 8, 12, 1),
                                               BoxMesh({1.55f, 0, 0.95f}, {0.1f, 0.1f, 0.4f}, 2),
                                               BoxMesh({2.45f, 0, 0.95f}, {0.1f, 0.1f, 0.4f}, 2)}));
+
+    // The textures the materials name, in three of the stored formats.
+    file.Block("TEXI", TexiPayload("crate_wood", EncodeTexture1002(WoodPlanks(64, 64))));
+    file.Block("TEXI", TexiPayload("figure_cloth", EncodeTexture1004(ClothPattern(64, 64))));
+    file.Block("TEXI", TexiPayload("figure_skin", *EncodeTexture1006(SkinTone(64, 64), {})));
     return file;
 }
 

@@ -1,0 +1,631 @@
+// ConvertToBitmap: bitmap headers, palettes, every stored format round-tripped through our
+// encoders and compressor, and the refusals and clippings for data that does not fit.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "decode/texture_block.h"
+#include "test_texture_bmp.h"
+#include "testdata/compress.h"
+#include "testdata/texture_writer.h"
+
+namespace morvex {
+namespace {
+
+using test::ReadLe;
+using testdata::ByteVector;
+using testdata::IndexedPicture;
+using testdata::PayloadWriter;
+using testdata::TileCoverage;
+
+struct Converted {
+    int result = -1;
+    std::vector<std::uint8_t> image;
+};
+
+Converted Convert(std::span<const std::uint8_t> texture) {
+    Converted c;
+    c.result = ConvertToBitmap(c.image, texture);
+    return c;
+}
+
+// The bitmap holds exactly `expected`: size, 8 bits, its palette in bitmap order and its indices.
+::testing::AssertionResult HoldsPicture(const std::vector<std::uint8_t>& image,
+                                        const IndexedPicture& expected) {
+    std::string why;
+    std::optional<test::BitmapFile> bmp = test::ReadBitmap(image, &why);
+    if (!bmp) return ::testing::AssertionFailure() << "not a bitmap: " << why;
+    if (bmp->width != expected.width || bmp->height != expected.height) {
+        return ::testing::AssertionFailure() << "size " << bmp->width << "x" << bmp->height;
+    }
+    if (bmp->bitsPerPixel != 8)
+        return ::testing::AssertionFailure() << "bits " << bmp->bitsPerPixel;
+    std::vector<std::uint8_t> palette = test::BitmapPalette(expected.palette);
+    if (bmp->palette != palette) return ::testing::AssertionFailure() << "palette differs";
+    if (bmp->coloursUsed != palette.size() / 4) {
+        return ::testing::AssertionFailure() << "colours used " << bmp->coloursUsed;
+    }
+    for (std::int32_t y = 0; y < expected.height; ++y) {
+        for (std::int32_t x = 0; x < expected.width; ++x) {
+            if (bmp->At(x, y) != expected.At(x, y)) {
+                return ::testing::AssertionFailure()
+                       << "pixel (" << x << ", " << y << ") is " << bmp->At(x, y) << ", want "
+                       << int{expected.At(x, y)};
+            }
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+IndexedPicture WithPalette(IndexedPicture p, std::vector<std::uint8_t> palette) {
+    p.palette = std::move(palette);
+    return p;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Headers and palettes
+
+TEST(Bitmap, Format1001FourByTwoIsSeventyBytesLastRowFirst) {
+    PayloadWriter rows;
+    rows.U16(0x0102).U16(0x0304).U16(0x0506).U16(0x0708);  // top row
+    rows.U16(0x1112).U16(0x1314).U16(0x1516).U16(0x1718);  // bottom row
+    PayloadWriter texture;
+    texture.U32(1001).I32(4).I32(2).Chunk(rows.bytes);
+
+    Converted c = Convert(texture.bytes);
+    ASSERT_EQ(c.result, kBitmapOk);
+    const std::vector<std::uint8_t> want = {
+        'B',  'M',  70,   0,    0,    0,    0,    0,    0, 0, 54, 0, 0, 0,  // file header
+        40,   0,    0,    0,    4,    0,    0,    0,    2, 0, 0,  0, 1, 0,
+        16,   0,  // size, width, height, planes, bits
+        0,    0,    0,    0,    16,   0,    0,    0,    0, 0, 0,  0, 0, 0,
+        0,    0,                                         // compression, image size, resolutions
+        0,    0,    0,    0,    0,    0,    0,    0,     // colours used, important
+        0x12, 0x11, 0x14, 0x13, 0x16, 0x15, 0x18, 0x17,  // the last stored row first
+        0x02, 0x01, 0x04, 0x03, 0x06, 0x05, 0x08, 0x07};
+    EXPECT_EQ(c.image, want);
+}
+
+TEST(Bitmap, Format1001RoundTripsOddWidths) {
+    for (auto [w, h] : {std::pair{1, 1}, {3, 5}, {17, 9}, {64, 33}}) {
+        testdata::Picture16 picture = testdata::TestPicture16(w, h, 5);
+        Converted c = Convert(testdata::EncodeTexture1001(picture));
+        ASSERT_EQ(c.result, kBitmapOk);
+        std::optional<test::BitmapFile> bmp = test::ReadBitmap(c.image);
+        ASSERT_TRUE(bmp);
+        EXPECT_EQ(bmp->bitsPerPixel, 16);
+        EXPECT_EQ(bmp->pixelOffset, 54u);
+        EXPECT_EQ(bmp->coloursUsed, 0u);
+        EXPECT_EQ(bmp->imageSize, testdata::RowStride(16, w) * static_cast<std::size_t>(h));
+        for (std::int32_t y = 0; y < h; ++y) {
+            for (std::int32_t x = 0; x < w; ++x) {
+                ASSERT_EQ(bmp->At(x, y), picture.pixels[static_cast<std::size_t>(y * w + x)])
+                    << w << "x" << h << " at " << x << "," << y;
+            }
+        }
+    }
+}
+
+enum class Stored { k1002, k1004, k1005, k1006Packed, k1006Raw };
+
+struct FormatCase {
+    const char* label;
+    Stored format;
+    int tileWidthExponent = 3;
+    int tileHeightExponent = 3;
+};
+
+const FormatCase kIndexedFormats[] = {
+    {"1002", Stored::k1002},        {"1004", Stored::k1004},
+    {"1005", Stored::k1005},        {"1006_packed", Stored::k1006Packed},
+    {"1006_raw", Stored::k1006Raw},
+};
+
+std::optional<ByteVector> Encode(const IndexedPicture& p, const FormatCase& f) {
+    switch (f.format) {
+        case Stored::k1002:
+            return testdata::EncodeTexture1002(p);
+        case Stored::k1004:
+            return testdata::EncodeTexture1004(p);
+        case Stored::k1005:
+            return testdata::EncodeTexture1005(p);
+        case Stored::k1006Packed:
+        case Stored::k1006Raw:
+            return testdata::EncodeTexture1006(
+                p, {f.tileWidthExponent, f.tileHeightExponent, f.format == Stored::k1006Packed});
+    }
+    return std::nullopt;
+}
+
+IndexedPicture Expected(const IndexedPicture& p, const FormatCase& f) {
+    switch (f.format) {
+        case Stored::k1002:
+            return testdata::ExpectedPicture(p, TileCoverage::Rows);
+        case Stored::k1004:
+            return testdata::ExpectedPicture(p, TileCoverage::ByteTiles);
+        case Stored::k1005:
+            return testdata::ExpectedPicture(p, TileCoverage::LookupTiles);
+        default:
+            return testdata::ExpectedPicture(p, TileCoverage::QuadTiles, 1 << f.tileWidthExponent,
+                                             1 << f.tileHeightExponent);
+    }
+}
+
+class IndexedFormat : public ::testing::TestWithParam<FormatCase> {};
+
+TEST_P(IndexedFormat, SixteenSquareWithFullPaletteIs1334Bytes) {
+    IndexedPicture picture = testdata::TestPicture(16, 16, 11);
+    ASSERT_EQ(picture.palette.size(), 1024u);
+    std::optional<ByteVector> texture = Encode(picture, GetParam());
+    ASSERT_TRUE(texture);
+    Converted c = Convert(*texture);
+    ASSERT_EQ(c.result, kBitmapOk);
+    ASSERT_EQ(c.image.size(), 1334u);
+    std::optional<test::BitmapFile> bmp = test::ReadBitmap(c.image);
+    ASSERT_TRUE(bmp);
+    EXPECT_EQ(bmp->fileSize, 1334u);
+    EXPECT_EQ(bmp->pixelOffset, 1078u);
+    EXPECT_EQ(bmp->coloursUsed, 256u);
+    EXPECT_EQ(bmp->imageSize, 256u);
+    EXPECT_EQ(ReadLe(c.image, 38, 4) | ReadLe(c.image, 42, 4) | ReadLe(c.image, 50, 4), 0u);
+    EXPECT_TRUE(HoldsPicture(c.image, Expected(picture, GetParam())));
+}
+
+TEST_P(IndexedFormat, PaletteEntriesComeOutBlueGreenRedFourth) {
+    IndexedPicture picture = WithPalette(testdata::TestPicture(16, 8, 3),
+                                         {0x10, 0x20, 0x30, 0x40, 0xA1, 0xB2, 0xC3, 0xD4});
+    std::fill(picture.pixels.begin(), picture.pixels.end(), 1);
+    std::optional<ByteVector> texture = Encode(picture, GetParam());
+    ASSERT_TRUE(texture);
+    Converted c = Convert(*texture);
+    ASSERT_EQ(c.result, kBitmapOk);
+    ASSERT_GE(c.image.size(), 62u);
+    EXPECT_EQ(std::vector<std::uint8_t>(c.image.begin() + 54, c.image.begin() + 62),
+              (std::vector<std::uint8_t>{0x30, 0x20, 0x10, 0x40, 0xC3, 0xB2, 0xA1, 0xD4}));
+    EXPECT_TRUE(HoldsPicture(c.image, Expected(picture, GetParam())));
+}
+
+TEST_P(IndexedFormat, RoundTripsPicturesOfManySizes) {
+    const std::pair<int, int> sizes[] = {{1, 1},   {2, 2},   {3, 5},  {16, 8},  {17, 9},
+                                         {20, 12}, {33, 17}, {48, 8}, {64, 64}, {100, 37}};
+    for (auto [w, h] : sizes) {
+        for (std::uint32_t seed : {1u, 2u}) {
+            IndexedPicture picture = testdata::TestPicture(w, h, seed);
+            std::optional<ByteVector> texture = Encode(picture, GetParam());
+            ASSERT_TRUE(texture) << w << "x" << h;
+            Converted c = Convert(*texture);
+            ASSERT_EQ(c.result, kBitmapOk) << w << "x" << h;
+            EXPECT_TRUE(HoldsPicture(c.image, Expected(picture, GetParam())))
+                << w << "x" << h << " seed " << seed;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, IndexedFormat, ::testing::ValuesIn(kIndexedFormats),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+class QuadTileSizes : public ::testing::TestWithParam<FormatCase> {};
+
+TEST_P(QuadTileSizes, RoundTrip) {
+    for (auto [w, h] : {std::pair{64, 64}, {70, 45}, {128, 32}}) {
+        IndexedPicture picture = testdata::TestPicture(w, h, 9);
+        std::optional<ByteVector> texture = Encode(picture, GetParam());
+        ASSERT_TRUE(texture);
+        Converted c = Convert(*texture);
+        ASSERT_EQ(c.result, kBitmapOk);
+        EXPECT_TRUE(HoldsPicture(c.image, Expected(picture, GetParam()))) << w << "x" << h;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Tiles, QuadTileSizes,
+                         ::testing::Values(FormatCase{"2x2", Stored::k1006Packed, 1, 1},
+                                           FormatCase{"4x8_raw", Stored::k1006Raw, 2, 3},
+                                           FormatCase{"16x4", Stored::k1006Packed, 4, 2},
+                                           FormatCase{"32x32", Stored::k1006Packed, 5, 5},
+                                           FormatCase{"1x8_holds_no_block", Stored::k1006Raw, 0, 3},
+                                           FormatCase{"8x1_holds_no_block", Stored::k1006Packed, 3,
+                                                      0}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+TEST(Bitmap, SampleTexturesRoundTrip) {
+    for (const IndexedPicture& p : {testdata::WoodPlanks(64, 64), testdata::ClothPattern(64, 64),
+                                    testdata::SkinTone(64, 64)}) {
+        for (const FormatCase& f : kIndexedFormats) {
+            std::optional<ByteVector> texture = Encode(p, f);
+            ASSERT_TRUE(texture) << f.label;
+            Converted c = Convert(*texture);
+            ASSERT_EQ(c.result, kBitmapOk) << f.label;
+            EXPECT_TRUE(HoldsPicture(c.image, p)) << f.label;
+        }
+    }
+}
+
+TEST(Bitmap, Format1005PaletteDifferencesCarryIntoTheNextByte) {
+    // The stored entries 255 and 1 are the values 255 and 256: FF 00 00 00 and 00 01 00 00,
+    // then red and blue exchange places.
+    PayloadWriter palette;
+    palette.U32(255).U32(1);
+    std::optional<ByteVector> tiles = testdata::EncodeLookupTiles(testdata::TestPicture(16, 8, 1));
+    ASSERT_TRUE(tiles);
+    PayloadWriter texture;
+    texture.U32(1005).I32(16).I32(8).U32(0).Chunk(palette.bytes).U32(0).Chunk(*tiles);
+    Converted c = Convert(texture.bytes);
+    ASSERT_EQ(c.result, kBitmapOk);
+    EXPECT_EQ(std::vector<std::uint8_t>(c.image.begin() + 54, c.image.begin() + 62),
+              (std::vector<std::uint8_t>{0x00, 0x00, 0xFF, 0x00, 0x00, 0x01, 0x00, 0x00}));
+}
+
+TEST(Bitmap, Format1002CopiesWholeStoredRowsAtTheStride) {
+    // Width 10 gives a stride of 12: each stored row is 12 bytes, copied whole.
+    PayloadWriter rows;
+    for (int y = 0; y < 3; ++y) {
+        for (int x = 0; x < 10; ++x) rows.U8(static_cast<std::uint8_t>(y * 10 + x + 1));
+        rows.U8(0xEE).U8(0xEF);
+    }
+    PayloadWriter texture;
+    texture.U32(1002).I32(10).I32(3).Chunk(std::vector<std::uint8_t>{1, 2, 3, 4}).Chunk(rows.bytes);
+    Converted c = Convert(texture.bytes);
+    ASSERT_EQ(c.result, kBitmapOk);
+    std::optional<test::BitmapFile> bmp = test::ReadBitmap(c.image);
+    ASSERT_TRUE(bmp);
+    EXPECT_EQ(bmp->imageSize, 36u);
+    for (int y = 0; y < 3; ++y) {
+        const std::size_t row = 58 + static_cast<std::size_t>(2 - y) * 12;
+        for (int x = 0; x < 10; ++x)
+            EXPECT_EQ(c.image[row + static_cast<std::size_t>(x)], y * 10 + x + 1);
+        EXPECT_EQ(c.image[row + 10], 0xEE);
+        EXPECT_EQ(c.image[row + 11], 0xEF);
+    }
+}
+
+TEST(Bitmap, RowsMissingFromShortDataStayZero) {
+    // 4x4 at 8 bits: 10 of the 16 pixel bytes are stored.
+    std::vector<std::uint8_t> rows = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    PayloadWriter texture;
+    texture.U32(1002).I32(4).I32(4).Chunk(std::vector<std::uint8_t>(16, 7)).Chunk(rows);
+    Converted c = Convert(texture.bytes);
+    ASSERT_EQ(c.result, kBitmapOk);
+    std::optional<test::BitmapFile> bmp = test::ReadBitmap(c.image);
+    ASSERT_TRUE(bmp);
+    const std::vector<std::uint32_t> want = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(bmp->pixels, want);
+}
+
+TEST(Bitmap, Format1004TwelveRowsReadTwoTileRowsAndSkipTheRest) {
+    IndexedPicture picture = testdata::TestPicture(32, 12, 4);
+    ByteVector tiles = testdata::SwizzleTiles(testdata::StrideRows(picture), 32, 12);
+    ASSERT_EQ(tiles.size(), 2u * 8 * 32);
+    // Rows 12 to 15 of the second tile row lie below the picture: fill them with a marker that
+    // must not show up.
+    for (std::size_t tx = 0; tx < 2; ++tx) {
+        for (std::size_t r = 4; r < 8; ++r) {
+            std::fill_n(tiles.begin() + static_cast<std::ptrdiff_t>(8 * 32 + tx * 128 + r * 16), 16,
+                        0xAB);
+        }
+    }
+    PayloadWriter texture;
+    texture.U32(1004).I32(32).I32(12).U32(0).Chunk(picture.palette).Chunk(tiles);
+    Converted c = Convert(texture.bytes);
+    ASSERT_EQ(c.result, kBitmapOk);
+    EXPECT_TRUE(HoldsPicture(c.image, picture));
+}
+
+TEST(Bitmap, PaletteAbove1024BytesKeepsTheFirst256Entries) {
+    IndexedPicture picture = testdata::TestPicture(16, 8, 6);
+    std::mt19937 rng(1);
+    picture.palette.resize(300 * 4);
+    for (auto& b : picture.palette) b = static_cast<std::uint8_t>(rng());
+    for (const FormatCase& f : kIndexedFormats) {
+        std::optional<ByteVector> texture = Encode(picture, f);
+        ASSERT_TRUE(texture) << f.label;
+        Converted c = Convert(*texture);
+        ASSERT_EQ(c.result, kBitmapOk) << f.label;
+        std::optional<test::BitmapFile> bmp = test::ReadBitmap(c.image);
+        ASSERT_TRUE(bmp) << f.label;
+        EXPECT_EQ(bmp->pixelOffset, 1078u) << f.label;
+        EXPECT_EQ(bmp->coloursUsed, 256u) << f.label;
+        EXPECT_TRUE(HoldsPicture(c.image, Expected(picture, f))) << f.label;
+    }
+}
+
+TEST(Bitmap, PaletteTailShorterThanAnEntryIsCopiedUnchanged) {
+    PayloadWriter texture;
+    texture.U32(1002).I32(4).I32(1);
+    texture.Chunk(std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6})
+        .Chunk(std::vector<std::uint8_t>{0, 0, 0, 0});
+    Converted c = Convert(texture.bytes);
+    ASSERT_EQ(c.result, kBitmapOk);
+    ASSERT_EQ(c.image.size(), 54u + 6 + 4);
+    EXPECT_EQ(ReadLe(c.image, 10, 4), 60u);
+    EXPECT_EQ(ReadLe(c.image, 46, 4), 1u);
+    EXPECT_EQ(std::vector<std::uint8_t>(c.image.begin() + 54, c.image.begin() + 60),
+              (std::vector<std::uint8_t>{3, 2, 1, 4, 5, 6}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Refusals
+
+ByteVector Header1006(std::uint32_t dataSize, std::int16_t count, std::uint8_t tileWidthExponent,
+                      std::uint8_t tileHeightExponent, std::int16_t width, std::int16_t height,
+                      bool packed) {
+    PayloadWriter w;
+    w.U32(1006).U32(dataSize).Zeros(6).U16(static_cast<std::uint16_t>(count));
+    w.U8(tileWidthExponent).U8(tileHeightExponent);
+    w.U16(static_cast<std::uint16_t>(width)).U16(static_cast<std::uint16_t>(height));
+    w.U8(0).U8(packed ? 1 : 0);
+    return w.bytes;
+}
+
+ByteVector Plain(std::uint32_t format, std::int32_t width, std::int32_t height) {
+    PayloadWriter w;
+    w.U32(format).I32(width).I32(height);
+    if (format == 1004 || format == 1005) w.U32(0);
+    w.Chunk(std::vector<std::uint8_t>(16, 1));
+    if (format == 1005) w.U32(0);
+    w.Chunk(std::vector<std::uint8_t>(64, 0));
+    return w.bytes;
+}
+
+ByteVector Concat(ByteVector a, const ByteVector& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+struct RefusalCase {
+    const char* label;
+    ByteVector texture;
+    int result;
+};
+
+class Refusal : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(Refusal, GivesItsResultAndNoImage) {
+    Converted c = Convert(GetParam().texture);
+    EXPECT_EQ(c.result, GetParam().result);
+    EXPECT_TRUE(c.image.empty());
+}
+
+std::vector<RefusalCase> RefusalCases() {
+    const ByteVector pixels6 = testdata::PackChunk(std::vector<std::uint8_t>(16, 0));
+    // A chunk whose unpacked size no stream of its length could produce.
+    PayloadWriter impossible;
+    impossible.U32(1002).I32(4).I32(4).Chunk(std::vector<std::uint8_t>(4, 1));
+    impossible.U32(20)
+        .U32(0xFFFFFFFFu)
+        .U32(0)
+        .Raw(testdata::Compress(std::vector<std::uint8_t>(4, 0)))
+        .Zeros(8);
+    // A palette chunk and no pixel chunk behind it.
+    PayloadWriter noPixels;
+    noPixels.U32(1002).I32(4).I32(4).Chunk(std::vector<std::uint8_t>(4, 1));
+    // A palette chunk whose header is cut.
+    PayloadWriter cutHeader;
+    cutHeader.U32(1004).I32(16).I32(8).U32(0).U32(30).U32(4);
+    // A palette chunk whose size sends the pixel chunk past the payload.
+    PayloadWriter farChunk;
+    farChunk.U32(1002).I32(4).I32(4).U32(0x7FFFFFF0).U32(0).U32(0).Zeros(40);
+    // 1006 with a packed chunk that unpacks to fewer bytes than the palette.
+    ByteVector shortPacked = Concat(Header1006(0, 8, 1, 1, 4, 4, true),
+                                    testdata::PackChunk(std::vector<std::uint8_t>(31, 0)));
+    ByteVector headerCut = Header1006(0, 0, 1, 1, 4, 4, false);
+    headerCut.pop_back();
+    return {
+        {"empty", {}, kBitmapBroken},
+        {"format_code_only", {0xEA, 0x03, 0, 0}, kBitmapBroken},
+        {"no_height", {0xEA, 0x03, 0, 0, 4, 0, 0, 0}, kBitmapBroken},
+        {"format_1003", Plain(1003, 4, 4), kBitmapUnsupported},
+        {"format_0", Plain(0, 4, 4), kBitmapUnsupported},
+        {"format_1007", Plain(1007, 4, 4), kBitmapUnsupported},
+        {"zero_width", Plain(1002, 0, 4), kBitmapBroken},
+        {"zero_height", Plain(1002, 4, 0), kBitmapBroken},
+        {"negative_width", Plain(1004, -16, 8), kBitmapBroken},
+        {"negative_height", Plain(1005, 16, -8), kBitmapBroken},
+        {"width_above_16384", Plain(1002, 16385, 1), kBitmapBroken},
+        {"height_above_16384", Plain(1001, 1, 16385), kBitmapBroken},
+        {"pixel_rows_above_256MiB", Plain(1001, 16384, 8193), kBitmapBroken},
+        {"unpacked_size_beyond_any_stream", impossible.bytes, kBitmapBroken},
+        {"no_pixel_chunk", noPixels.bytes, kBitmapBroken},
+        {"chunk_header_cut", cutHeader.bytes, kBitmapBroken},
+        {"pixel_chunk_past_payload", farChunk.bytes, kBitmapBroken},
+        {"1006_header_cut", headerCut, kBitmapBroken},
+        {"1006_negative_count", Concat(Header1006(100, -1, 1, 1, 4, 4, false), ByteVector(80, 0)),
+         kBitmapBroken},
+        {"1006_negative_width", Concat(Header1006(100, 0, 1, 1, -4, 4, false), ByteVector(80, 0)),
+         kBitmapBroken},
+        {"1006_zero_height", Concat(Header1006(100, 0, 1, 1, 4, 0, false), ByteVector(80, 0)),
+         kBitmapBroken},
+        {"1006_raw_data_size_below_palette",
+         Concat(Header1006(16 + 31, 8, 1, 1, 4, 4, false), ByteVector(80, 0)), kBitmapBroken},
+        {"1006_packed_data_below_palette", shortPacked, kBitmapBroken},
+        {"1006_packed_chunk_missing", Header1006(16, 0, 1, 1, 4, 4, true), kBitmapBroken},
+    };
+}
+
+INSTANTIATE_TEST_SUITE_P(Textures, Refusal, ::testing::ValuesIn(RefusalCases()),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+TEST(Bitmap, LargestSideIsAccepted) {
+    PayloadWriter texture;
+    texture.U32(1002).I32(16384).I32(2).Chunk(std::vector<std::uint8_t>{1, 2, 3, 4});
+    texture.Chunk(std::vector<std::uint8_t>{9, 8, 7});
+    Converted c = Convert(texture.bytes);
+    ASSERT_EQ(c.result, kBitmapOk);
+    std::optional<test::BitmapFile> bmp = test::ReadBitmap(c.image);
+    ASSERT_TRUE(bmp);
+    EXPECT_EQ(bmp->width, 16384);
+    EXPECT_EQ(bmp->At(0, 0), 9u);
+    EXPECT_EQ(bmp->At(2, 0), 7u);
+    EXPECT_EQ(bmp->At(3, 0), 0u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Data that runs out, and damaged data
+
+TEST(Bitmap, Format1006RawDataSizeEqualToThePaletteGivesIndexZero) {
+    ByteVector texture =
+        Concat(Header1006(16 + 8, 2, 1, 1, 4, 4, false), ByteVector{1, 2, 3, 4, 5, 6, 7, 8});
+    Converted c = Convert(texture);
+    ASSERT_EQ(c.result, kBitmapOk);
+    IndexedPicture zero = testdata::ExpectedPicture(
+        WithPalette(testdata::TestPicture(4, 4, 1), {1, 2, 3, 4, 5, 6, 7, 8}),
+        TileCoverage::QuadTiles, 0, 0);
+    EXPECT_TRUE(HoldsPicture(c.image, zero));
+}
+
+TEST(Bitmap, Format1006RawDataIsReadAsFarAsThePayloadGoes) {
+    // Cut a raw texture inside its tiles: the tiles that lie wholly before the cut decode as
+    // before, the palette is whole, and nothing outside the payload is read.
+    IndexedPicture picture = testdata::TestPicture(32, 32, 8);
+    std::optional<ByteVector> texture = testdata::EncodeTexture1006(picture, {3, 3, false});
+    ASSERT_TRUE(texture);
+    std::optional<ByteVector> firstTile = testdata::EncodeQuadTile(picture, 0, 0, 8, 8, false);
+    ASSERT_TRUE(firstTile);
+    const std::size_t cut = 24 + picture.palette.size() + firstTile->size();
+    Converted c = Convert(std::span(*texture).first(cut));
+    ASSERT_EQ(c.result, kBitmapOk);
+    std::optional<test::BitmapFile> bmp = test::ReadBitmap(c.image);
+    ASSERT_TRUE(bmp);
+    EXPECT_EQ(bmp->palette, test::BitmapPalette(picture.palette));
+    for (std::int32_t y = 0; y < 32; ++y) {
+        for (std::int32_t x = 0; x < 32; ++x) {
+            std::uint32_t want = x < 8 && y < 8 ? picture.At(x, y) : 0;
+            ASSERT_EQ(bmp->At(x, y), want) << x << "," << y;
+        }
+    }
+}
+
+TEST(Bitmap, ShortTileDataReadsAsZeros) {
+    // Each tiled format with its pixel data cut to a part: what is there decodes, the rest is 0.
+    IndexedPicture picture = testdata::TestPicture(32, 16, 12);
+    ByteVector rows = testdata::StrideRows(picture);
+
+    ByteVector swizzled = testdata::SwizzleTiles(rows, 32, 16);
+    swizzled.resize(128 + 5);  // the first tile and 5 bytes of the second
+    PayloadWriter t1004;
+    t1004.U32(1004).I32(32).I32(16).U32(0).Chunk(picture.palette).Chunk(swizzled);
+    Converted c = Convert(t1004.bytes);
+    ASSERT_EQ(c.result, kBitmapOk);
+    std::optional<test::BitmapFile> bmp = test::ReadBitmap(c.image);
+    ASSERT_TRUE(bmp);
+    for (std::int32_t y = 0; y < 16; ++y) {
+        for (std::int32_t x = 0; x < 32; ++x) {
+            bool stored = y < 8 && (x < 16 || (y == 0 && x < 21));
+            ASSERT_EQ(bmp->At(x, y), stored ? picture.At(x, y) : 0u) << "1004 " << x << "," << y;
+        }
+    }
+
+    // 1005: the last 10 code bytes of the last stored tile are cut. Its bottom row and the right
+    // half of the row above read code 0, the first entry of its list; all else decodes.
+    std::optional<ByteVector> lookup = testdata::EncodeLookupTiles(picture);
+    ASSERT_TRUE(lookup);
+    lookup->resize(lookup->size() - 10);
+    PayloadWriter t1005;
+    t1005.U32(1005).I32(32).I32(16).U32(0).Chunk(testdata::DeltaPalette(picture.palette));
+    t1005.U32(0).Chunk(*lookup);
+    c = Convert(t1005.bytes);
+    ASSERT_EQ(c.result, kBitmapOk);
+    bmp = test::ReadBitmap(c.image);
+    ASSERT_TRUE(bmp);
+    int lastTile = -1;
+    for (int t = 0; t < 4; ++t) {
+        for (int k = 0; k < 128; ++k) {
+            if (picture.At((t % 2) * 16 + k % 16, (t / 2) * 8 + k / 16) != 0) lastTile = t;
+        }
+    }
+    ASSERT_GE(lastTile, 0);
+    const std::int32_t x0 = (lastTile % 2) * 16, y0 = (lastTile / 2) * 8;
+    auto cut = [&](std::int32_t x, std::int32_t y) {
+        return x >= x0 && x < x0 + 16 && (y == y0 + 7 || (y == y0 + 6 && x >= x0 + 12));
+    };
+    const std::uint32_t first = picture.At(x0, y0);  // the encoder lists colours as they appear
+    for (std::int32_t y = 0; y < 16; ++y) {
+        for (std::int32_t x = 0; x < 32; ++x) {
+            ASSERT_EQ(bmp->At(x, y), cut(x, y) ? first : picture.At(x, y))
+                << "1005 " << x << "," << y;
+        }
+    }
+}
+
+TEST(Bitmap, EveryPrefixConvertsOrIsRefused) {
+    IndexedPicture picture = testdata::TestPicture(32, 16, 21);
+    picture.palette.resize(64);
+    std::vector<ByteVector> textures = {
+        testdata::EncodeTexture1001(testdata::TestPicture16(8, 4, 2)),
+        testdata::EncodeTexture1002(picture),
+        testdata::EncodeTexture1004(picture),
+        *testdata::EncodeTexture1005(picture),
+        *testdata::EncodeTexture1006(picture, {2, 2, true}),
+        *testdata::EncodeTexture1006(picture, {2, 2, false}),
+    };
+    for (const ByteVector& texture : textures) {
+        for (std::size_t n = 0; n <= texture.size(); ++n) {
+            Converted c = Convert(std::span(texture).first(n));
+            ASSERT_TRUE(c.result == kBitmapOk || c.result == kBitmapBroken) << n;
+            if (c.result == kBitmapOk) {
+                ASSERT_TRUE(test::ReadBitmap(c.image)) << n;
+            }
+        }
+    }
+}
+
+TEST(Bitmap, DamagedTexturesNeverLeaveTheirBuffers) {
+    // Random bytes changed in valid textures: any result, but a complete bitmap when it is Ok.
+    // (Run under the address sanitizer this proves the bounds.)
+    IndexedPicture picture = testdata::TestPicture(32, 16, 30);
+    std::vector<ByteVector> textures = {
+        testdata::EncodeTexture1002(picture),
+        testdata::EncodeTexture1004(picture),
+        *testdata::EncodeTexture1005(picture),
+        *testdata::EncodeTexture1006(picture, {3, 2, true}),
+        *testdata::EncodeTexture1006(picture, {2, 3, false}),
+    };
+    std::mt19937 rng(77);
+    for (const ByteVector& original : textures) {
+        for (int round = 0; round < 400; ++round) {
+            ByteVector texture = original;
+            int changes = 1 + static_cast<int>(rng() % 4);
+            for (int k = 0; k < changes; ++k) {
+                // Keep the format code, so that the tile decoders are what gets exercised.
+                std::size_t at = 4 + rng() % (texture.size() - 4);
+                texture[at] = static_cast<std::uint8_t>(rng());
+            }
+            Converted c = Convert(texture);
+            if (c.result == kBitmapOk) {
+                ASSERT_TRUE(test::ReadBitmap(c.image));
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Helpers of the conversion
+
+TEST(Bitmap, FlipRowsExchangesRowsAroundTheMiddle) {
+    for (std::int64_t rows : {0, 1, 2, 3, 6}) {
+        std::vector<std::uint8_t> pixels;
+        for (std::int64_t r = 0; r < rows; ++r)
+            pixels.insert(pixels.end(), {static_cast<std::uint8_t>(r), 0xAA, 0xBB});
+        FlipRows(pixels.data(), 3, rows);
+        for (std::int64_t r = 0; r < rows; ++r) {
+            EXPECT_EQ(pixels[static_cast<std::size_t>(r) * 3], rows - 1 - r) << rows;
+            EXPECT_EQ(pixels[static_cast<std::size_t>(r) * 3 + 2], 0xBB);
+        }
+    }
+}
+
+TEST(Bitmap, SwapRedBlueAndDeltaPaletteWorkOnWholeEntries) {
+    std::vector<std::uint8_t> entries = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    SwapRedBlue(entries.data(), 2);
+    EXPECT_EQ(entries, (std::vector<std::uint8_t>{3, 2, 1, 4, 7, 6, 5, 8, 9}));
+    SwapRedBlue(entries.data(), 0);
+    SwapRedBlue(entries.data(), -1);
+    EXPECT_EQ(entries, (std::vector<std::uint8_t>{3, 2, 1, 4, 7, 6, 5, 8, 9}));
+
+    std::vector<std::uint8_t> deltas = {0xFF, 0, 0, 0, 1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 7};
+    DecodeDeltaPalette(deltas.data(), 3);
+    EXPECT_EQ(deltas, (std::vector<std::uint8_t>{0xFF, 0, 0, 0, 0, 1, 0, 0, 0xFF, 0, 0, 0, 7}));
+}
+
+}  // namespace
+}  // namespace morvex
