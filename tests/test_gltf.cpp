@@ -1107,6 +1107,25 @@ TEST_F(GltfTest, TexturesBecomeEmbeddedPngImages) {
     EXPECT_EQ(doc["images"][(*textureOf(0))["source"].Index()]["name"].text, "rgb");
 }
 
+// An independent importer (assimp's command line tool, Debian package assimp-utils) reads the
+// sample's glb: every triangle, and the extent after the axis change (z up becomes y up).
+TEST_F(GltfTest, AnIndependentImporterReadsTheSample) {
+    if (std::system("command -v assimp > /dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "assimp (package assimp-utils) is not installed";
+    }
+    ASSERT_EQ(Convert(testdata::BuildSampleModel(), "sample").status, 0);
+    std::string command =
+        "cd '" + (dir / "out").string() + "' && assimp info sample.glb > info.txt 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << test::ReadText(dir / "out/info.txt");
+    std::string info = test::ReadText(dir / "out/info.txt");
+    EXPECT_NE(info.find("Faces:              216\n"), std::string::npos) << info;
+    EXPECT_NE(info.find("Primitive Types:    triangles\n"), std::string::npos) << info;
+    EXPECT_NE(info.find("Minimum point      (-0.500000 0.000000 -0.500000)"), std::string::npos)
+        << info;
+    EXPECT_NE(info.find("Maximum point      (2.550000 1.820000 0.500000)"), std::string::npos)
+        << info;
+}
+
 // ---------------------------------------------------------------------------------------------
 // The glTF validator.
 
