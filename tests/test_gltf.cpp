@@ -44,15 +44,15 @@ struct Json {
     double number = 0;
     std::string text;
     std::vector<Json> items;
-    std::vector<std::pair<std::string, Json>> members;
+    std::vector<std::string> keys;  // an object's member names, in order
+    std::vector<Json> values;       // and their values
 
     bool Has(const std::string& key) const {
-        return std::any_of(members.begin(), members.end(),
-                           [&](const auto& m) { return m.first == key; });
+        return std::find(keys.begin(), keys.end(), key) != keys.end();
     }
     const Json& operator[](const std::string& key) const {
-        for (const auto& m : members) {
-            if (m.first == key) return m.second;
+        for (std::size_t k = 0; k < keys.size(); ++k) {
+            if (keys[k] == key) return values[k];
         }
         throw std::runtime_error("no member " + key);
     }
@@ -60,7 +60,7 @@ struct Json {
         if (i >= items.size()) throw std::runtime_error("index past the array");
         return items[i];
     }
-    std::size_t Size() const { return kind == Kind::Array ? items.size() : members.size(); }
+    std::size_t Size() const { return kind == Kind::Array ? items.size() : keys.size(); }
     std::size_t Index() const { return static_cast<std::size_t>(number); }
 };
 
@@ -112,7 +112,8 @@ class JsonReader {
                 Blanks();
                 std::string key = String();
                 Expect(':');
-                v.members.emplace_back(std::move(key), Value());
+                v.keys.push_back(std::move(key));
+                v.values.push_back(Value());
             } while (Take(','));
             Expect('}');
         } else if (c == '[') {
