@@ -44,6 +44,9 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{{"-M", "model.it3"}, false, OutputMode::Mqo, "model.it3", ""},
         ArgumentCase{{"-mqo", "model.it3"}, false, OutputMode::Mqo, "model.it3", ""},
         ArgumentCase{{"-Cfoo", "model.it3"}, false, OutputMode::Check, "model.it3", ""},
+        ArgumentCase{{"-g", "model.it3"}, false, OutputMode::Gltf, "model.it3", ""},
+        ArgumentCase{{"-Glb", "model.it3", "out"}, false, OutputMode::Gltf, "model.it3", "out/"},
+        ArgumentCase{{"-g"}, true, OutputMode::Obj, "", ""},
         ArgumentCase{{"-c", "model.it3", "out"}, false, OutputMode::Check, "model.it3", "out/"},
         ArgumentCase{{"model.it3"}, false, OutputMode::Obj, "model.it3", ""},
         ArgumentCase{{"model.it3", "."}, false, OutputMode::Obj, "model.it3", ""},
@@ -81,10 +84,12 @@ TEST(BaseName, TakesTheFileNameWithoutItsLastExtension) {
     EXPECT_EQ(BaseNameOf(longName + ".it3"), longName);
 }
 
-TEST(UsageText, IsFiveUtf8Lines) {
+TEST(UsageText, IsSixUtf8Lines) {
     std::string text(kUsageText);
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6);
     EXPECT_EQ(text.rfind("Usage : morvex [-m] <file_name> [dest_path]\n", 0), 0u);
+    EXPECT_NE(text.find("\n  -m          MQO形式で出力します.\n  -g          glTF形式で出力します.\n"),
+              std::string::npos);
     // The dest_path line: an ideographic space (E3 80 80) then one blank.
     EXPECT_NE(text.find("  dest_path\xE3\x80\x80 \xE5\x87\xBA\xE5\x8A\x9B\xE5\x85\x88.(\xE7\x9C\x81\xE7\x95\xA5\xE5\x8F\xAF)\n"),
               std::string::npos);

@@ -5,6 +5,7 @@ namespace morvex {
 const std::string_view kUsageText =
     "Usage : morvex [-m] <file_name> [dest_path]\n"
     "  -m          MQO形式で出力します.\n"
+    "  -g          glTF形式で出力します.\n"
     "  file_name   対象it3ファイル.\n"
     "  dest_path\u3000 出力先.(省略可)\n"
     "  /?          これを表示.\n";
@@ -33,6 +34,10 @@ CommandLine ParseCommandLine(std::span<const std::string_view> args) {
             case 'm':
             case 'M':
                 line.mode = OutputMode::Mqo;
+                break;
+            case 'g':
+            case 'G':
+                line.mode = OutputMode::Gltf;
                 break;
             case 'c':
             case 'C':

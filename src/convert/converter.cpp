@@ -90,6 +90,9 @@ int Converter::Convert(std::string_view inputPath, std::string_view destPath, Ou
             ExportMqo(destPath);
             ExportTextures(destPath);
             break;
+        case 2:
+            ExportGltf(destPath);
+            break;
         default:
             break;
     }

@@ -16,7 +16,7 @@ class MaterialBlock;
 class VertexBlock;
 
 // The output mode; the driver looks at its low three bits.
-enum class OutputMode : int { Obj = 0, Mqo = 1, Check = 3 };
+enum class OutputMode : int { Obj = 0, Mqo = 1, Gltf = 2, Check = 3 };
 
 class Converter {
 public:
@@ -49,6 +49,8 @@ public:
     // The writers. Each returns 0; failures to create or write a file are printed and recorded.
     int ExportObj(std::string_view destPath);
     int ExportMqo(std::string_view destPath);
+    // One binary glTF file for the whole input, textures embedded (src/export/gltf_writer.h).
+    int ExportGltf(std::string_view destPath);
     int ExportTextures(std::string_view destPath);
 
     // The object name: the NUL-terminated text at the start of an INFO payload.
