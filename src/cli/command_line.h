@@ -1,4 +1,4 @@
-// The command line: morvex [-m] <file_name> [dest_path], and the unlisted option -c.
+// The command line: morvex [-m | -g] <file_name> [dest_path], and the unlisted option -c.
 #pragma once
 
 #include <span>

@@ -58,7 +58,7 @@ char* OutputFile::ReserveSlow(std::size_t n) {
 }
 
 void OutputFile::Append(std::string_view text) {
-    if (fd_ < 0) return;
+    if (fd_ < 0 || text.empty()) return;
     if (text.size() >= buffer_.size()) {  // large blocks go straight out
         Flush();
         std::size_t done = 0;

@@ -16,6 +16,7 @@ public:
     explicit TextWriter(OutputFile& file) : file_(file) {}
 
     TextWriter& Str(std::string_view text) {
+        if (text.empty()) return *this;
         if (text.size() <= kSmallText) {  // the common case: short pieces copied into the buffer
             std::memcpy(file_.Reserve(kSmallText), text.data(), text.size());
             file_.Commit(text.size());

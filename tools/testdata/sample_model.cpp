@@ -31,7 +31,8 @@ Mesh BoxMesh(std::array<float, 3> c, std::array<float, 3> h, std::int32_t materi
             v.texCoord = {uvs[k][0], uvs[k][1]};
             mesh.vertices.push_back(v);
         }
-        mesh.indices.insert(mesh.indices.end(), {base, base + 1, base + 2, base, base + 2, base + 3});
+        // Front faces are clockwise seen from outside, as the format stores them.
+        mesh.indices.insert(mesh.indices.end(), {base, base + 2, base + 1, base, base + 3, base + 2});
     }
     return mesh;
 }
@@ -59,8 +60,9 @@ Mesh SphereMesh(std::array<float, 3> c, float radius, int rings, int segments,
         for (std::uint32_t s = 0; s < static_cast<std::uint32_t>(segments); ++s) {
             std::uint32_t a = r * row + s, b = a + row;
             // The rows at the poles collapse to a point: skip the triangles that would be lines.
-            if (r != 0) mesh.indices.insert(mesh.indices.end(), {a, b, a + 1});
-            if (r + 1 != static_cast<std::uint32_t>(rings)) mesh.indices.insert(mesh.indices.end(), {a + 1, b, b + 1});
+            // Clockwise seen from outside, as the format stores front faces.
+            if (r != 0) mesh.indices.insert(mesh.indices.end(), {a, a + 1, b});
+            if (r + 1 != static_cast<std::uint32_t>(rings)) mesh.indices.insert(mesh.indices.end(), {a + 1, b + 1, b});
         }
     }
     return mesh;
