@@ -17,10 +17,6 @@ constexpr VertexLayout kVpa7{TagValue("VPA7"), Storage::WholeChunks, 40, 2, 0, 2
 constexpr VertexLayout kVpa8{TagValue("VPA8"), Storage::ChainedChunks, 40, 2, 28, 20};
 constexpr VertexLayout kVpac{TagValue("VPAC"), Storage::Plain, 112, 4, 0, 24};
 
-// Offsets inside a 112-byte and a 40-byte vertex.
-constexpr std::uint64_t kNormalOffset = 16;
-constexpr std::uint64_t kTexCoordOffset112 = 48;
-constexpr std::uint64_t kTexCoordOffset40 = 12;
 
 }  // namespace
 
@@ -44,9 +40,15 @@ void VertexBlock::OnBind() {
     indexData_ = {};
 }
 
+void VertexBlock::SetCurrent(Bytes vertices, Bytes indices) {
+    vertices_ = vertices;
+    indices_ = indices;
+    vertexCount_ = static_cast<std::int32_t>(std::min<std::size_t>(vertices.size() / layout_.stride, INT32_MAX));
+    faceCount_ = static_cast<std::int32_t>(std::min<std::size_t>(indices.size() / (3 * layout_.indexSize), INT32_MAX));
+}
+
 int VertexBlock::Release() {
-    vertices_ = {};
-    indices_ = {};
+    SetCurrent({}, {});
     meshVertexStore_.clear();
     meshIndexStore_.clear();
     return 0;
@@ -82,11 +84,10 @@ int VertexBlock::Decode(std::int32_t m, std::int32_t& materialIndex) {
             Release();
             return -1;
         }
-        vertices_ = meshVertexStore_;
-        indices_ = meshIndexStore_;
+        SetCurrent(meshVertexStore_, meshIndexStore_);
     } else {
-        vertices_ = vertexData_.subspan(slice.vertexOffset, slice.vertexBytes);
-        indices_ = indexData_.subspan(slice.indexOffset, slice.indexBytes);
+        SetCurrent(vertexData_.subspan(slice.vertexOffset, slice.vertexBytes),
+                   indexData_.subspan(slice.indexOffset, slice.indexBytes));
     }
     materialIndex = slice.materialIndex;
     return 0;
@@ -237,45 +238,6 @@ void VertexBlock::SliceMeshes(Bytes records, std::size_t recordStride, Bytes cou
         vertexOffset += slice.vertexBytes;
         indexOffset += slice.indexBytes;
     }
-}
-
-std::int32_t VertexBlock::VertexCount() const {
-    return static_cast<std::int32_t>(std::min<std::size_t>(vertices_.size() / layout_.stride, INT32_MAX));
-}
-
-std::int32_t VertexBlock::FaceCount() const {
-    return static_cast<std::int32_t>(
-        std::min<std::size_t>(indices_.size() / (3 * layout_.indexSize), INT32_MAX));
-}
-
-std::array<float, 3> VertexBlock::PositionAt(std::int32_t i) const {
-    std::array<float, 3> p{};
-    if (i < 0 || i >= VertexCount()) return p;
-    const std::uint8_t* v = vertices_.data() + static_cast<std::size_t>(i) * layout_.stride;
-    return {LoadF32(v), LoadF32(v + 4), LoadF32(v + 8)};
-}
-
-std::array<float, 3> VertexBlock::NormalAt(std::int32_t i) const {
-    std::array<float, 3> p{};
-    if (!HasNormals() || i < 0 || i >= VertexCount()) return p;
-    const std::uint8_t* v = vertices_.data() + static_cast<std::size_t>(i) * layout_.stride + kNormalOffset;
-    return {LoadF32(v), LoadF32(v + 4), LoadF32(v + 8)};
-}
-
-std::array<float, 2> VertexBlock::TexCoordAt(std::int32_t i) const {
-    std::array<float, 2> p{};
-    if (i < 0 || i >= VertexCount()) return p;
-    const std::uint8_t* v = vertices_.data() + static_cast<std::size_t>(i) * layout_.stride +
-                            (HasNormals() ? kTexCoordOffset112 : kTexCoordOffset40);
-    return {LoadF32(v), LoadF32(v + 4)};
-}
-
-std::array<std::uint32_t, 3> VertexBlock::FaceAt(std::int32_t t) const {
-    std::array<std::uint32_t, 3> f{};
-    if (t < 0 || t >= FaceCount()) return f;
-    const std::uint8_t* p = indices_.data() + static_cast<std::size_t>(t) * 3 * layout_.indexSize;
-    if (layout_.indexSize == 4) return {LoadU32(p), LoadU32(p + 4), LoadU32(p + 8)};
-    return {LoadU16(p), LoadU16(p + 2), LoadU16(p + 4)};
 }
 
 }  // namespace morvex

@@ -52,13 +52,32 @@ public:
     virtual int Release();
 
     bool HasNormals() const { return layout_.stride == 112; }
-    std::int32_t VertexCount() const;
-    std::int32_t FaceCount() const;
+    std::int32_t VertexCount() const { return vertexCount_; }
+    std::int32_t FaceCount() const { return faceCount_; }
     // Vertex and triangle accessors of the current mesh; an index outside it reads as zeros.
-    std::array<float, 3> PositionAt(std::int32_t i) const;
-    std::array<float, 3> NormalAt(std::int32_t i) const;  // zeros when HasNormals() is false
-    std::array<float, 2> TexCoordAt(std::int32_t i) const;
-    std::array<std::uint32_t, 3> FaceAt(std::int32_t t) const;
+    std::array<float, 3> PositionAt(std::int32_t i) const {
+        if (i < 0 || i >= vertexCount_) return {};
+        const std::uint8_t* v = vertices_.data() + static_cast<std::size_t>(i) * layout_.stride;
+        return {LoadF32(v), LoadF32(v + 4), LoadF32(v + 8)};
+    }
+    // Zeros when HasNormals() is false.
+    std::array<float, 3> NormalAt(std::int32_t i) const {
+        if (!HasNormals() || i < 0 || i >= vertexCount_) return {};
+        const std::uint8_t* v = vertices_.data() + static_cast<std::size_t>(i) * layout_.stride + 16;
+        return {LoadF32(v), LoadF32(v + 4), LoadF32(v + 8)};
+    }
+    std::array<float, 2> TexCoordAt(std::int32_t i) const {
+        if (i < 0 || i >= vertexCount_) return {};
+        const std::uint8_t* v = vertices_.data() + static_cast<std::size_t>(i) * layout_.stride +
+                                (HasNormals() ? 48 : 12);
+        return {LoadF32(v), LoadF32(v + 4)};
+    }
+    std::array<std::uint32_t, 3> FaceAt(std::int32_t t) const {
+        if (t < 0 || t >= faceCount_) return {};
+        const std::uint8_t* p = indices_.data() + static_cast<std::size_t>(t) * 3 * layout_.indexSize;
+        if (layout_.indexSize == 4) return {LoadU32(p), LoadU32(p + 4), LoadU32(p + 8)};
+        return {LoadU16(p), LoadU16(p + 2), LoadU16(p + 4)};
+    }
 
     const VertexLayout& Layout() const { return layout_; }
     // The current mesh's raw vertex and index bytes.
@@ -77,6 +96,7 @@ private:
         std::uint64_t entryOffset = 0;                    // VPA2: the mesh's entry in the payload
     };
 
+    void SetCurrent(Bytes vertices, Bytes indices);
     bool Prepare();
     bool PreparePlain(Bytes payload, std::int32_t n);
     bool PreparePerMesh(Bytes payload, std::int32_t n);
@@ -94,6 +114,7 @@ private:
     Bytes vertexData_, indexData_;                        // whole-block data (store or payload)
     std::vector<std::uint8_t> meshVertexStore_, meshIndexStore_;  // VPA2's per-mesh chunks
     Bytes vertices_, indices_;                                    // the current mesh
+    std::int32_t vertexCount_ = 0, faceCount_ = 0;
 };
 
 class Vpa2Block : public VertexBlock { public: Vpa2Block(); };

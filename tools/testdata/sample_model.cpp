@@ -92,4 +92,17 @@ It3Writer BuildSampleModel() {
     return file;
 }
 
+It3Writer BuildLargeModel() {
+    It3Writer file;
+    file.Info("field");
+    file.Block("MAT2", MaterialPayload("MAT2", {{"ground", "ground", "", 10.0f}}));
+    std::vector<Mesh> meshes;
+    for (int k = 0; k < 16; ++k) {
+        meshes.push_back(SphereMesh({static_cast<float>(k % 4) * 3.1f, static_cast<float>(k / 4) * 3.1f, 1.0f},
+                                    1.37f, 254, 254, 0));
+    }
+    file.Block("VPA5", VertexPayload("VPA5", meshes));
+    return file;
+}
+
 }  // namespace morvex::testdata

@@ -20,4 +20,8 @@ Mesh SphereMesh(std::array<float, 3> centre, float radius, int rings, int segmen
 // body, head and two arms with three materials), plus the textures the materials name.
 It3Writer BuildSampleModel();
 
+// A large model for benchmarks: one object of 16 spheres in a VPA5 block, 1,040,400 vertices and
+// about two million triangles (each sphere has 65025 vertices, as many as 16-bit indices address).
+It3Writer BuildLargeModel();
+
 }  // namespace morvex::testdata
