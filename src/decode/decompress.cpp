@@ -12,10 +12,11 @@ namespace {
 constexpr std::int64_t kLongestMatch = 269;
 constexpr std::int64_t kLongestRun = 4109;
 
-// The fast path runs a token only while these margins hold at its start. A token takes at most
-// 7 stream bytes (two control words, and c, t and the value of a long run); a batch of literals
-// reads 16 bytes after a control word. Its writes reach at most 32 bytes past the end of the
-// token (16-byte copies, the pattern set-up of a short-distance match).
+// The fast path runs a token only while these margins hold at its start. At most one control
+// word falls inside a token (after a load at least 16 bits are held, more than the rest of any
+// token needs), so a token takes at most 5 stream bytes: a word and c, t and the value of a long
+// run. A batch of literals reads 16 bytes after a control word. Writes reach at most 32 bytes
+// past the end of a token (16-byte copies, the pattern set-up of a short-distance match).
 constexpr std::int64_t kFastSourceMargin = 32;
 constexpr std::int64_t kFastOutputMargin = kLongestRun + 64;
 static_assert(kLongestMatch + 32 < kFastOutputMargin);
@@ -35,7 +36,12 @@ constexpr std::array<std::uint8_t, 32> kReversed3 = MakeReversed(3);
 constexpr std::array<std::uint8_t, 32> kReversed4 = MakeReversed(4);
 constexpr std::array<std::uint8_t, 32> kReversed5 = MakeReversed(5);
 
-// Copies 16 bytes through a register: the ranges may overlap.
+// Copy 8 or 16 bytes through a register: the ranges may overlap.
+inline void Copy8(std::uint8_t* to, const std::uint8_t* from) {
+    std::uint8_t chunk[8];
+    std::memcpy(chunk, from, 8);
+    std::memcpy(to, chunk, 8);
+}
 inline void Copy16(std::uint8_t* to, const std::uint8_t* from) {
     std::uint8_t chunk[16];
     std::memcpy(chunk, from, 16);
@@ -231,8 +237,10 @@ class StreamDecoder {
         std::uint32_t bits = bits_;
         std::uint32_t count = count_;
 
+        // load(k). Branches beat a branch-free form here: when no word is due, as is mostly the
+        // case, the bit buffer does not wait for the load of the word.
         auto load = [&](std::uint32_t k) {
-            if (count < k) {
+            if (count < k) [[unlikely]] {
                 bits |= static_cast<std::uint32_t>(LoadU16(src + j)) << count;
                 count += 16;
                 j += 2;
@@ -243,12 +251,25 @@ class StreamDecoder {
             count -= k;
         };
         auto length = [&]() -> std::int64_t {
-            // Common case: the code's 1 bit is among the bits held, so no load falls inside it.
+            // The forms by the number of leading 0 bits among the bits held. The common cases
+            // have no load(1) among their zeros.
             auto zeros = static_cast<std::uint32_t>(std::countr_zero(bits | (1u << count)));
             if (zeros < 4 && zeros < count) {
                 take(zeros + 1);
                 return zeros + 2;
             }
+            if (zeros >= 5) {  // five 0 bits held: no load(1) after them
+                take(5);
+                return static_cast<std::int64_t>(src[j++]) + 14;
+            }
+            if (zeros == 4 && count > 4) {  // 00001 held; load(3) takes a word (count < 8)
+                take(5);
+                load(3);
+                std::uint32_t v = kReversed3[bits & 7u];
+                take(3);
+                return static_cast<std::int64_t>(v) + 6;
+            }
+            // The held bits end inside the zeros: a load(1) falls inside the code.
             std::int64_t n = 2;
             for (int k = 0; k < 4; ++k) {
                 std::uint32_t b = bits & 1u;
@@ -283,54 +304,76 @@ class StreamDecoder {
             }
             take(1);
             load(1);
-            std::uint32_t b1 = bits & 1u;
+            // Near and far matches share one path. At most one more control word falls inside
+            // the token before its length code: for a far match before the byte c (load(5) with
+            // fewer than 5 bits held) or after its 5 high distance bits (load(2)); for a near
+            // match after c (load(1) with no bit held). Either way its bits go behind the bits
+            // held now, so only the byte positions depend on where it lies.
+            std::uint32_t far = bits & 1u;
             take(1);
-            std::int64_t distance;
-            std::int64_t n;
-            if (b1 == 0) {
-                distance = src[j++];
-                load(1);
-                n = length();
+            std::uint32_t c;
+            std::int64_t afterC;
+            if (count < 1 + 6 * far) [[unlikely]] {
+                std::int64_t before = far & static_cast<std::uint32_t>(count < 5);
+                c = src[j + 2 * before];
+                bits |= static_cast<std::uint32_t>(LoadU16(src + j + 1 - before)) << count;
+                count += 16;
+                afterC = j + 1 + 2 * before;
+                j += 3;
             } else {
-                load(5);
-                std::uint32_t c = src[j++];
-                std::uint32_t h = kReversed5[bits & 31u];
-                take(5);
-                if (h == 0) {
-                    if (j >= bodyEnd) continue;  // run marker at the body end: the loop ends
-                    load(5);
-                    std::uint32_t t = src[j++];
-                    std::uint32_t f = bits & 1u;
-                    std::uint32_t r = kReversed4[(bits >> 1) & 15u];
-                    take(5);
-                    std::uint8_t value = static_cast<std::uint8_t>(t);
-                    std::int64_t count14 = static_cast<std::int64_t>(r) + 14;
-                    if (f) {
-                        value = src[j++];
-                        count14 = static_cast<std::int64_t>(r) * 256 + t + 14;
-                    }
-                    std::memset(out + i, value, static_cast<std::size_t>(count14));
-                    i += count14;
-                    continue;
-                }
-                distance = static_cast<std::int64_t>(h) * 256 + c;
-                load(2);
-                n = length();
+                c = src[j++];
+                afterC = j;
             }
+            std::uint32_t h = kReversed5[bits & 31u] & (0u - far);
+            take(5 & (0u - far));
+            if (far && h == 0) [[unlikely]] {
+                // A run (its byte c is not used). Its load(5) after the 5 zero bits takes a word
+                // at the same place as a match's load(2), and with a lower threshold wherever
+                // load(2) took one; but a marker at the body end ends the segment before that.
+                if (afterC >= bodyEnd) {
+                    j = afterC;
+                    continue;  // the loop ends; the segment's bits are dropped
+                }
+                load(5);
+                std::uint32_t t = src[j++];
+                std::uint32_t f = bits & 1u;
+                std::uint32_t r = kReversed4[(bits >> 1) & 15u];
+                take(5);
+                std::uint8_t value = static_cast<std::uint8_t>(t);
+                std::int64_t runLength = static_cast<std::int64_t>(r) + 14;
+                if (f) {
+                    value = src[j++];
+                    runLength = static_cast<std::int64_t>(r) * 256 + t + 14;
+                }
+                std::memset(out + i, value, static_cast<std::size_t>(runLength));
+                i += runLength;
+                continue;
+            }
+            std::int64_t n = length();
+            auto distance = static_cast<std::int64_t>(h * 256 + c);
 
             std::uint8_t* op = out + i;
-            if (distance >= 16 && distance <= i) {
+            if (static_cast<std::uint64_t>(distance - 1) >= static_cast<std::uint64_t>(i))
+                [[unlikely]] {
+                // Distance 0 copies the still-zero output position; a distance reaching before
+                // the start of the destination takes zeros for the missing part.
+                std::int64_t from = i - distance;
+                for (std::int64_t k = 0; k < n; ++k, ++from) {
+                    op[k] = from >= 0 && distance != 0 ? out[from] : 0;
+                }
+            } else if (n <= 16 && distance >= 8) {
+                // Two 8-byte steps, each from at least 8 bytes back: right for any overlap.
+                Copy8(op, op - distance);
+                Copy8(op + 8, op + 8 - distance);
+            } else if (distance < 8 && n <= distance) {
+                Copy8(op, op - distance);
+            } else if (distance >= 16) {
                 const std::uint8_t* ip = op - distance;
                 for (std::int64_t k = 0; k < n; k += 16) std::memcpy(op + k, ip + k, 16);
-            } else if (distance == 0) {
-                std::memset(op, 0, static_cast<std::size_t>(n));
-            } else if (distance > i) {
-                std::int64_t from = i - distance;
-                for (std::int64_t k = 0; k < n; ++k, ++from) op[k] = from >= 0 ? out[from] : 0;
-            } else if (distance >= n) {
-                Copy16(op, op - distance);
             } else if (distance == 1) {
                 std::memset(op, op[-1], static_cast<std::size_t>(n));
+            } else if (n <= 16) {
+                for (std::int64_t k = 0; k < n; ++k) op[k] = op[k - distance];
             } else {
                 // A pattern of period d < 16: lay it out d bytes per step until the copied part
                 // holds a whole number of periods of at least 16 bytes, then copy 16 at a time
