@@ -187,12 +187,15 @@ struct Decoded {
     ByteVector bytes;
 };
 
-Decoded Decode(const ByteVector& stream, std::size_t destSize, std::int64_t sourceSize = -2,
-               std::uint8_t prefill = 0xCC) {
-    if (sourceSize == -2) sourceSize = static_cast<std::int64_t>(stream.size());
-    Decoded d{0, ByteVector(destSize, prefill)};
+// Decodes into a destination of `destSize` bytes prefilled with 0xCC.
+Decoded Decode(const ByteVector& stream, std::size_t destSize, std::int64_t sourceSize) {
+    Decoded d{0, ByteVector(destSize, 0xCC)};
     d.result = Decompress(d.bytes, stream, static_cast<std::int32_t>(sourceSize));
     return d;
+}
+// The same with the stream's own size as the source size.
+Decoded Decode(const ByteVector& stream, std::size_t destSize) {
+    return Decode(stream, destSize, static_cast<std::int64_t>(stream.size()));
 }
 
 ByteVector Text(const std::string& s) {
@@ -308,7 +311,8 @@ ByteVector MixedBytes(std::size_t n, std::uint32_t seed) {
     while (v.size() < n) {
         switch (rng() % 6) {
             case 0: {  // a run, short or long
-                std::size_t count = 1 + rng() % (rng() % 4 == 0 ? 6000 : 40);
+                std::size_t most = rng() % 4 == 0 ? 6000 : 40;
+                std::size_t count = 1 + rng() % most;
                 v.insert(v.end(), count, static_cast<std::uint8_t>(rng()));
                 break;
             }
@@ -316,7 +320,8 @@ ByteVector MixedBytes(std::size_t n, std::uint32_t seed) {
             case 2: {  // a repeat from up to 9000 bytes back
                 if (v.size() < 2) break;
                 std::size_t back = 1 + rng() % std::min<std::size_t>(v.size(), 9000);
-                std::size_t count = 2 + rng() % (rng() % 3 == 0 ? 400 : 20);
+                std::size_t most = rng() % 3 == 0 ? 400 : 20;
+                std::size_t count = 2 + rng() % most;
                 std::size_t from = v.size() - back;
                 for (std::size_t k = 0; k < count; ++k) v.push_back(v[from + k]);
                 break;
@@ -438,20 +443,28 @@ TEST(DecompressRoundTrip, CompressorUsesEveryTokenForm) {
     EXPECT_LT(stream.size(), data.size() / 3);
 }
 
-TEST(DecompressRoundTrip, SegmentsStayWithinTheirLengthField) {
+TEST(DecompressRoundTrip, SegmentsStayWithinTheirBodyLimit) {
     ByteVector data = RandomBytes(300000, 11);
-    ByteVector stream = Compress(data);
-    std::size_t j = 0;
-    int segments = 0;
-    while (j + 4 <= stream.size()) {
-        std::size_t length = stream[j] | (stream[j + 1] << 8);
-        ASSERT_GE(length, 4u);
-        EXPECT_EQ(stream[j + 2], 0);
-        j += length + 1;
-        ++segments;
+    ByteVector mixed = MixedBytes(100000, 19);
+    data.insert(data.end(), mixed.begin(), mixed.end());
+    for (std::size_t limit : {testdata::kMaxSegmentBody, std::size_t{1000}, std::size_t{7}}) {
+        CompressOptions options;
+        options.maxSegmentBody = limit;
+        ByteVector stream = Compress(data, options);
+        std::size_t j = 0;
+        std::size_t segments = 0;
+        while (j + 4 <= stream.size()) {
+            std::size_t length = stream[j] | (stream[j + 1] << 8);
+            ASSERT_GE(length, 4u);
+            ASSERT_LE(length - 4, limit);
+            EXPECT_EQ(stream[j + 2], 0);
+            j += length + 1;
+            ++segments;
+        }
+        EXPECT_EQ(j, stream.size()) << limit;
+        EXPECT_GE(segments, stream.size() / (limit + 5)) << limit;
+        EXPECT_TRUE(Decode(stream, data.size()).bytes == data) << limit;
     }
-    EXPECT_EQ(j, stream.size());
-    EXPECT_GE(segments, 5);
 }
 
 // ---- Stopping rules and edge cases ----
@@ -808,21 +821,25 @@ ByteVector RandomTokenStream(std::mt19937& rng, std::size_t tokens) {
                 break;
             case 4:
             case 5: {
-                std::uint32_t length = 2 + rng() % (rng() % 4 == 0 ? 268 : 12);
+                std::uint32_t most = rng() % 4 == 0 ? 268 : 12;
+                std::uint32_t length = 2 + rng() % most;
                 w.Near(rng() % 256, length);
                 produced += length;
                 break;
             }
             case 6:
             case 7: {
-                std::uint32_t length = 2 + rng() % (rng() % 4 == 0 ? 268 : 12);
+                std::uint32_t most = rng() % 4 == 0 ? 268 : 12;
+                std::uint32_t length = 2 + rng() % most;
                 w.Far(256 + rng() % (8191 - 255), length);
                 produced += length;
                 break;
             }
             case 8: {
-                std::uint32_t count = 14 + rng() % (rng() % 3 == 0 ? 4096 : 16);
-                w.Run(static_cast<std::uint8_t>(rng()), count, rng() % 2 == 0);
+                std::uint32_t most = rng() % 3 == 0 ? 4096 : 16;
+                std::uint32_t count = 14 + rng() % most;
+                auto value = static_cast<std::uint8_t>(rng());
+                w.Run(value, count, rng() % 2 == 0);
                 produced += count;
                 break;
             }
@@ -898,7 +915,8 @@ TEST(DecompressDifferential, MutatedStreamsMatchTheReference) {
 TEST(DecompressDifferential, GarbageMatchesTheReference) {
     std::mt19937 rng(4242);
     for (int round = 0; round < 200; ++round) {
-        ByteVector stream = RandomBytes(1 + rng() % 20000, static_cast<std::uint32_t>(rng()));
+        std::size_t size = 1 + rng() % 20000;
+        ByteVector stream = RandomBytes(size, static_cast<std::uint32_t>(rng()));
         if (stream.size() >= 4) {
             stream[2] = 0;
             if (rng() % 2 == 0) {
