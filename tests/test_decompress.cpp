@@ -1,6 +1,6 @@
-// The stream decompressor: the worked byte vectors of the format, round trips through our
+// The stream decompressor: known byte vectors of the stream format, round trips through our
 // compressor, every stopping rule, and a differential check of the optimised decoder against a
-// plain reference decoder written here from the format description, on valid, cut, mutated and
+// plain reference decoder written here straight from the format rules, on valid, cut, mutated and
 // random streams.
 #include <gtest/gtest.h>
 
@@ -39,9 +39,9 @@ struct Forms {
     int byLength[6] = {};
 };
 
-// Decodes byte by byte exactly as the format describes it: the destination is zeroed first,
-// every read is checked against the source limit (reaching it stops), matches copy one byte at
-// a time from i - distance, positions before the start read as 0.
+// Decodes byte by byte following the format rules one step at a time: the destination is zeroed
+// first, every read is checked against the source limit (reaching it stops), matches copy one byte
+// at a time from i - distance, positions before the start read as 0.
 std::int32_t ReferenceDecompress(std::vector<std::uint8_t>& dest, const ByteVector& src,
                                  std::int64_t sourceSize, TokenStats* stats = nullptr,
                                  Forms* forms = nullptr) {
@@ -212,7 +212,7 @@ void ExpectSameAsReference(const ByteVector& stream, std::size_t destSize, std::
     ASSERT_TRUE(got.bytes == expected) << what;
 }
 
-// ---- Worked examples ----
+// ---- Known streams ----
 
 struct Example {
     const char* name;
@@ -249,7 +249,7 @@ std::vector<Example> Examples() {
     };
 }
 
-TEST(DecompressExamples, DecodeToTheDocumentedBytes) {
+TEST(DecompressExamples, DecodeToTheKnownBytes) {
     for (const Example& e : Examples()) {
         Decoded d = Decode(e.stream, e.destSize);
         EXPECT_EQ(d.result, e.result) << e.name;
@@ -263,7 +263,7 @@ TEST(DecompressExamples, DecodeToTheDocumentedBytes) {
     }
 }
 
-TEST(DecompressExamples, StreamWriterProducesTheDocumentedBytes) {
+TEST(DecompressExamples, StreamWriterReproducesTheKnownStreams) {
     std::vector<Example> examples = Examples();
     StreamWriter first;
     first.BeginSegment();
