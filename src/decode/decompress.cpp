@@ -1,63 +1,125 @@
 #include "decode/decompress.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cstring>
 #include <new>
 
 namespace morvex {
 namespace {
 
-// One decoding run. Reads are checked against the source limit; a read that would reach it
-// ends decoding (the `stopped` flag), keeping what was produced.
+constexpr std::int64_t kLongestMatch = 269;
+constexpr std::int64_t kLongestRun = 4109;
+
+// The fast path runs a token only while these margins hold at its start. At most one control
+// word falls inside a token (after a load at least 16 bits are held, more than the rest of any
+// token needs), so a token takes at most 5 stream bytes: a word and c, t and the value of a long
+// run. A batch of literals reads 16 bytes after a control word. Writes reach at most 32 bytes
+// past the end of a token (16-byte copies, the pattern set-up of a short-distance match).
+constexpr std::int64_t kFastSourceMargin = 32;
+constexpr std::int64_t kFastOutputMargin = kLongestRun + 64;
+static_assert(kLongestMatch + 32 < kFastOutputMargin);
+
+// Fields are stored most significant bit first in reading order, that is bit-reversed in the
+// bit buffer, which hands out its least significant bit first.
+constexpr std::array<std::uint8_t, 32> MakeReversed(int width) {
+    std::array<std::uint8_t, 32> table{};
+    for (int v = 0; v < (1 << width); ++v) {
+        int r = 0;
+        for (int b = 0; b < width; ++b) r |= ((v >> b) & 1) << (width - 1 - b);
+        table[static_cast<std::size_t>(v)] = static_cast<std::uint8_t>(r);
+    }
+    return table;
+}
+constexpr std::array<std::uint8_t, 32> kReversed3 = MakeReversed(3);
+constexpr std::array<std::uint8_t, 32> kReversed4 = MakeReversed(4);
+constexpr std::array<std::uint8_t, 32> kReversed5 = MakeReversed(5);
+
+// Copy 8 or 16 bytes through a register: the ranges may overlap.
+inline void Copy8(std::uint8_t* to, const std::uint8_t* from) {
+    std::uint8_t chunk[8];
+    std::memcpy(chunk, from, 8);
+    std::memcpy(to, chunk, 8);
+}
+inline void Copy16(std::uint8_t* to, const std::uint8_t* from) {
+    std::uint8_t chunk[16];
+    std::memcpy(chunk, from, 16);
+    std::memcpy(to, chunk, 16);
+}
+
+// One decoding run.
+//
+// Invariant shared by both paths: the bytes of the destination at and beyond the output position
+// i are unspecified while decoding (the fast path writes up to 32 bytes past its tokens) and are
+// set to zero when decoding ends. Only a match of distance 0 reads at i itself, and such a match
+// writes zeros, which is what it copies from a destination that was zero-filled beforehand.
+//
+// The careful path checks every read against the source limit; a read that would reach it ends
+// decoding (the `false` results), keeping what was produced. The fast path runs whole tokens
+// whose every read and write was proven in bounds once at the token start.
 class StreamDecoder {
-public:
+  public:
     StreamDecoder(MutableBytes dest, Bytes source, std::int32_t sourceSize)
         : out_(dest.data()),
           outSize_(static_cast<std::int64_t>(dest.size())),
           src_(source.data()),
           limit_(static_cast<std::int64_t>(source.size())),
-          sourceSize_(sourceSize) {}
+          sourceSize_(sourceSize) {
+        // Positions below fastSourceEnd_ leave room for a whole token before both the source
+        // size (so no check of j against it can fire inside the token) and the source limit.
+        std::int64_t end = std::min(limit_, sourceSize_ + 1);
+        fastSourceEnd_ = end - kFastSourceMargin;
+        fastOutputEnd_ = outSize_ - kFastOutputMargin;
+    }
 
     std::int32_t Run() {
+        DecodeSegments();
+        std::fill(out_ + i_, out_ + outSize_, std::uint8_t{0});
+        return static_cast<std::int32_t>(i_);
+    }
+
+  private:
+    void DecodeSegments() {
         std::int32_t segment = 0;
         std::uint32_t previous = 0;
         for (;;) {
-            if (i_ >= outSize_ || j_ > sourceSize_) break;
-            if (limit_ - j_ < 4) break;
+            if (i_ >= outSize_ || j_ > sourceSize_) return;
+            if (limit_ - j_ < 4) return;
             std::int64_t length = LoadU16(src_ + j_);
             std::uint8_t flag = src_[j_ + 2];
             bits_ = src_[j_ + 3];
             count_ = 8;
             j_ += 4;
-            if (flag != 0) break;
-            body_ = length - 4;
-            used_ = 0;
-            while (used_ < body_) {
-                if (i_ >= outSize_ || j_ > sourceSize_) return Result();
-                if (!Token()) return Result();
+            if (flag != 0) return;
+            // Every stream byte taken after the header counts towards the body, control words
+            // included, so the body is used up exactly when j reaches the segment start + L.
+            std::int64_t bodyEnd = j_ + length - 4;
+            while (j_ < bodyEnd) {
+                FastTokens(bodyEnd);
+                if (j_ >= bodyEnd) break;
+                if (i_ >= outSize_ || j_ > sourceSize_) return;
+                if (!Token(bodyEnd)) return;
             }
-            if (j_ >= limit_) break;
+            if (j_ >= limit_) return;
             std::uint32_t t = src_[j_++];
             if (segment >= 2 && t > previous) t = 0;
             if (segment == 0 && t == 0) t = 255;
             previous = t;
             ++segment;
-            if (t == 0) break;
+            if (t == 0) return;
         }
-        return Result();
     }
 
-private:
-    std::int32_t Result() const { return static_cast<std::int32_t>(i_); }
+    // ---- Careful path: one token, every read checked. ----
 
     // load(k): append the next 16-bit control word when fewer than k bits are held.
-    bool Load(int k) {
+    bool Load(std::uint32_t k) {
         if (count_ >= k) return true;
         if (limit_ - j_ < 2) return false;
         bits_ |= static_cast<std::uint32_t>(LoadU16(src_ + j_)) << count_;
         count_ += 16;
         j_ += 2;
-        used_ += 2;
         return true;
     }
     std::uint32_t Bit() {
@@ -74,7 +136,6 @@ private:
     bool Byte(std::uint32_t& v) {
         if (j_ >= limit_) return false;
         v = src_[j_++];
-        ++used_;
         return true;
     }
 
@@ -83,11 +144,7 @@ private:
     bool Length(std::int64_t& length) {
         std::int64_t n = 2;
         for (int k = 0; k < 4; ++k) {
-            if (Bit()) {
-                length = n;
-                return true;
-            }
-            if (j_ > sourceSize_) {
+            if (Bit() || j_ > sourceSize_) {
                 length = n;
                 return true;
             }
@@ -105,16 +162,14 @@ private:
         return true;
     }
 
-    // Copies `length` bytes from `distance` back, one at a time so that overlapping copies
-    // repeat the pattern. Positions before the start of the destination read as 0.
+    // Copies up to `length` bytes from `distance` back, one at a time so that an overlapping copy
+    // repeats the pattern. Positions before the start of the destination read as 0, and so does
+    // distance 0 (the copy reads the output position itself, which is still zero).
     bool Copy(std::int64_t distance, std::int64_t length) {
         std::int64_t n = std::min(length, outSize_ - i_);
         std::int64_t from = i_ - distance;
-        if (from >= 0 && distance >= n) {
-            std::memcpy(out_ + i_, out_ + from, static_cast<std::size_t>(n));
-            i_ += n;
-        } else {
-            for (std::int64_t k = 0; k < n; ++k, ++from) out_[i_++] = from >= 0 ? out_[from] : 0;
+        for (std::int64_t k = 0; k < n; ++k, ++from) {
+            out_[i_++] = from >= 0 && distance != 0 ? out_[from] : 0;
         }
         return n == length;
     }
@@ -126,7 +181,7 @@ private:
     }
 
     // Decodes one token; false ends decoding.
-    bool Token() {
+    bool Token(std::int64_t bodyEnd) {
         if (!Load(1)) return false;
         if (Bit() == 0) {
             std::uint32_t b;
@@ -138,7 +193,7 @@ private:
         if (Bit() == 0) {
             std::uint32_t c;
             if (!Byte(c)) return false;
-            std::int64_t length = 0;
+            std::int64_t length = 0;  // a distance byte at the source size: nothing is copied
             if (j_ <= sourceSize_) {
                 if (!Load(1) || !Length(length)) return false;
             }
@@ -153,7 +208,7 @@ private:
             if (!Load(2) || !Length(length)) return false;
             return Copy(static_cast<std::int64_t>(h) * 256 + c, length);
         }
-        if (used_ >= body_) return true;  // a run marker as the last body byte ends the segment
+        if (j_ >= bodyEnd) return true;  // a run marker as the last body byte ends the segment
         if (!Load(5)) return false;
         std::uint32_t t;
         if (!Byte(t)) return false;
@@ -165,17 +220,191 @@ private:
         return Fill(static_cast<std::uint8_t>(value), static_cast<std::int64_t>(r) * 256 + t + 14);
     }
 
+    // ---- Fast path. ----
+
+    // Decodes the tokens of the current segment that start below fastSourceEnd_ and
+    // fastOutputEnd_ and below bodyEnd. At such a token start every read of the token lies below
+    // the source limit, no check of j against the source size can fire before the token ends,
+    // and the longest token with its over-writes fits the destination. The state is kept in
+    // locals: stores through the byte pointer could otherwise alias the members.
+    void FastTokens(std::int64_t bodyEnd) {
+        std::uint8_t* const out = out_;
+        const std::uint8_t* const src = src_;
+        const std::int64_t jStop = std::min(bodyEnd, fastSourceEnd_);
+        const std::int64_t iStop = fastOutputEnd_;
+        std::int64_t i = i_;
+        std::int64_t j = j_;
+        std::uint32_t bits = bits_;
+        std::uint32_t count = count_;
+
+        // load(k). Branches beat a branch-free form here: when no word is due, as is mostly the
+        // case, the bit buffer does not wait for the load of the word.
+        auto load = [&](std::uint32_t k) {
+            if (count < k) [[unlikely]] {
+                bits |= static_cast<std::uint32_t>(LoadU16(src + j)) << count;
+                count += 16;
+                j += 2;
+            }
+        };
+        auto take = [&](std::uint32_t k) {
+            bits >>= k;
+            count -= k;
+        };
+        auto length = [&]() -> std::int64_t {
+            // The forms by the number of leading 0 bits among the bits held. The common cases
+            // have no load(1) among their zeros.
+            auto zeros = static_cast<std::uint32_t>(std::countr_zero(bits | (1u << count)));
+            if (zeros < 4 && zeros < count) {
+                take(zeros + 1);
+                return zeros + 2;
+            }
+            if (zeros >= 5) {  // five 0 bits held: no load(1) after them
+                take(5);
+                return static_cast<std::int64_t>(src[j++]) + 14;
+            }
+            if (zeros == 4 && count > 4) {  // 00001 held; load(3) takes a word (count < 8)
+                take(5);
+                load(3);
+                std::uint32_t v = kReversed3[bits & 7u];
+                take(3);
+                return static_cast<std::int64_t>(v) + 6;
+            }
+            // The held bits end inside the zeros: a load(1) falls inside the code.
+            std::int64_t n = 2;
+            for (int k = 0; k < 4; ++k) {
+                std::uint32_t b = bits & 1u;
+                take(1);
+                if (b) return n;
+                ++n;
+                load(1);
+            }
+            std::uint32_t x = bits & 1u;
+            take(1);
+            if (x == 0) return static_cast<std::int64_t>(src[j++]) + 14;
+            load(3);
+            std::uint32_t v = kReversed3[bits & 7u];
+            take(3);
+            return static_cast<std::int64_t>(v) + 6;
+        };
+
+        while (j < jStop && i <= iStop) {
+            load(1);
+            if ((bits & 1u) == 0) {
+                // A batch of literals: as many as there are 0 bits held (no load falls between
+                // them), at most 16, and none starting at or after the body end except the first.
+                std::int64_t n = std::countr_zero(bits | (1u << count));
+                n = std::min<std::int64_t>(n, 16);
+                std::int64_t room = bodyEnd - j;
+                if (room < n) n = std::max<std::int64_t>(room, 1);
+                std::memcpy(out + i, src + j, 16);
+                i += n;
+                j += n;
+                take(static_cast<std::uint32_t>(n));
+                continue;
+            }
+            take(1);
+            load(1);
+            // Near and far matches share one path. At most one more control word falls inside
+            // the token before its length code: for a far match before the byte c (load(5) with
+            // fewer than 5 bits held) or after its 5 high distance bits (load(2)); for a near
+            // match after c (load(1) with no bit held). Either way its bits go behind the bits
+            // held now, so only the byte positions depend on where it lies.
+            std::uint32_t far = bits & 1u;
+            take(1);
+            std::uint32_t c;
+            std::int64_t afterC;
+            if (count < 1 + 6 * far) [[unlikely]] {
+                std::int64_t before = far & static_cast<std::uint32_t>(count < 5);
+                c = src[j + 2 * before];
+                bits |= static_cast<std::uint32_t>(LoadU16(src + j + 1 - before)) << count;
+                count += 16;
+                afterC = j + 1 + 2 * before;
+                j += 3;
+            } else {
+                c = src[j++];
+                afterC = j;
+            }
+            std::uint32_t h = kReversed5[bits & 31u] & (0u - far);
+            take(5 & (0u - far));
+            if (far && h == 0) [[unlikely]] {
+                // A run (its byte c is not used). Its load(5) after the 5 zero bits takes a word
+                // at the same place as a match's load(2), and with a lower threshold wherever
+                // load(2) took one; but a marker at the body end ends the segment before that.
+                if (afterC >= bodyEnd) {
+                    j = afterC;
+                    continue;  // the loop ends; the segment's bits are dropped
+                }
+                load(5);
+                std::uint32_t t = src[j++];
+                std::uint32_t f = bits & 1u;
+                std::uint32_t r = kReversed4[(bits >> 1) & 15u];
+                take(5);
+                std::uint8_t value = static_cast<std::uint8_t>(t);
+                std::int64_t runLength = static_cast<std::int64_t>(r) + 14;
+                if (f) {
+                    value = src[j++];
+                    runLength = static_cast<std::int64_t>(r) * 256 + t + 14;
+                }
+                std::memset(out + i, value, static_cast<std::size_t>(runLength));
+                i += runLength;
+                continue;
+            }
+            std::int64_t n = length();
+            auto distance = static_cast<std::int64_t>(h * 256 + c);
+
+            std::uint8_t* op = out + i;
+            if (static_cast<std::uint64_t>(distance - 1) >= static_cast<std::uint64_t>(i))
+                [[unlikely]] {
+                // Distance 0 copies the still-zero output position; a distance reaching before
+                // the start of the destination takes zeros for the missing part.
+                std::int64_t from = i - distance;
+                for (std::int64_t k = 0; k < n; ++k, ++from) {
+                    op[k] = from >= 0 && distance != 0 ? out[from] : 0;
+                }
+            } else if (n <= 16 && distance >= 8) {
+                // Two 8-byte steps, each from at least 8 bytes back: right for any overlap.
+                Copy8(op, op - distance);
+                Copy8(op + 8, op + 8 - distance);
+            } else if (distance < 8 && n <= distance) {
+                Copy8(op, op - distance);
+            } else if (distance >= 16) {
+                const std::uint8_t* ip = op - distance;
+                for (std::int64_t k = 0; k < n; k += 16) std::memcpy(op + k, ip + k, 16);
+            } else if (distance == 1) {
+                std::memset(op, op[-1], static_cast<std::size_t>(n));
+            } else if (n <= 16) {
+                for (std::int64_t k = 0; k < n; ++k) op[k] = op[k - distance];
+            } else {
+                // A pattern of period d < 16: lay it out d bytes per step until the copied part
+                // holds a whole number of periods of at least 16 bytes, then copy 16 at a time
+                // from that many bytes back.
+                std::int64_t step = 0;
+                while (step < 16) {
+                    Copy16(op + step, op + step - distance);
+                    step += distance;
+                }
+                for (std::int64_t k = step; k < n; k += 16) Copy16(op + k, op + k - step);
+            }
+            i += n;
+        }
+
+        i_ = i;
+        j_ = j;
+        bits_ = bits;
+        count_ = count;
+    }
+
     std::uint8_t* out_;
     std::int64_t outSize_;
     const std::uint8_t* src_;
     std::int64_t limit_;
     std::int64_t sourceSize_;
+    std::int64_t fastSourceEnd_ = 0;
+    std::int64_t fastOutputEnd_ = 0;
     std::int64_t i_ = 0;
     std::int64_t j_ = 0;
     std::uint32_t bits_ = 0;
-    int count_ = 0;
-    std::int64_t body_ = 0;
-    std::int64_t used_ = 0;
+    std::uint32_t count_ = 0;
 };
 
 }  // namespace
@@ -186,7 +415,6 @@ std::int32_t Decompress(MutableBytes dest, Bytes source, std::int32_t sourceSize
         return 0;
     }
     if (source[2] != 0) return -1;
-    std::fill(dest.begin(), dest.end(), std::uint8_t{0});
     return StreamDecoder(dest, source, sourceSize).Run();
 }
 
@@ -204,10 +432,11 @@ bool ReadPackedChunk(Bytes payload, std::uint64_t offset, std::int64_t sizeAdjus
     std::uint64_t streamStart = offset + 12;
     std::uint64_t chunkEnd = offset + 4 + static_cast<std::uint64_t>(chunk.packedSize);
     std::uint64_t streamEnd = std::min<std::uint64_t>(chunkEnd, payload.size());
-    chunk.stream = streamEnd > streamStart ? payload.subspan(streamStart, streamEnd - streamStart)
-                                           : Bytes{};
+    chunk.stream =
+        streamEnd > streamStart ? payload.subspan(streamStart, streamEnd - streamStart) : Bytes{};
     std::int64_t sourceSize = static_cast<std::int64_t>(chunk.packedSize) - sizeAdjust;
-    chunk.sourceSize = static_cast<std::int32_t>(std::clamp<std::int64_t>(sourceSize, -1, INT32_MAX));
+    chunk.sourceSize =
+        static_cast<std::int32_t>(std::clamp<std::int64_t>(sourceSize, -1, INT32_MAX));
     chunk.end = chunkEnd;
     return chunk.unpackedSize <= MaxExpansion(chunk.stream.size());
 }
