@@ -1,0 +1,63 @@
+// A whole conversion of any file: the first input byte picks the mode (OBJ, MQO, glTF, check),
+// the rest is the it3 file. Each run writes the file into a fresh temporary folder, converts it
+// into a folder inside that one, checks that nothing appeared beside the two, and removes
+// everything. Console lines go to /dev/null.
+#include <stdlib.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "convert/converter.h"
+#include "fuzz_support.h"
+
+using namespace morvex;
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path TempRoot() {
+    std::error_code error;
+    if (fs::is_directory("/dev/shm", error)) return "/dev/shm";
+    return fs::temp_directory_path();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1) return 0;
+    static std::FILE* console = std::fopen("/dev/null", "w");
+    static const fs::path root = TempRoot();
+    fuzz::Require(console != nullptr);
+
+    std::string folder = (root / "morvex-fuzz-XXXXXX").string();
+    fuzz::Require(mkdtemp(folder.data()) != nullptr);
+    const fs::path dir(folder);
+    const fs::path input = dir / "in.it3";
+    {
+        std::FILE* file = std::fopen(input.c_str(), "wb");
+        fuzz::Require(file != nullptr);
+        fuzz::Require(std::fwrite(data + 1, 1, size - 1, file) == size - 1);
+        fuzz::Require(std::fclose(file) == 0);
+    }
+    fs::create_directory(dir / "out");
+
+    {
+        Converter converter(console);
+        const auto mode = static_cast<OutputMode>(data[0] & 3);
+        const int result = converter.Convert(input.string(), (dir / "out").string() + "/", mode);
+        fuzz::Require(result == 0 || result == -1);
+    }
+
+    // Only the input and the output folder may be there.
+    int entries = 0;
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        fuzz::Require(name == "in.it3" || name == "out");
+        ++entries;
+    }
+    fuzz::Require(entries == 2);
+    fs::remove_all(dir);
+    return 0;
+}
