@@ -149,6 +149,76 @@ TEST_F(WriterTest, BrokenBlocksAreSkippedWithAWarning) {
     EXPECT_NE(Out("robo_00_Body.obj").find("g 00_skin"), std::string::npos);
 }
 
+// A count at payload offset 0 that promises more meshes than the block describes: the meshes
+// the tables hold are written, the rest is skipped with one warning for all of them, in every
+// mode (a count of 2^31 - 1 once gave one warning line per mesh).
+TEST_F(WriterTest, MeshesBeyondTheTablesGetOneWarning) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> options;
+        const char* written;
+    };
+    const Case cases[] = {
+        {"obj", {}, "-> out/robo_00_Body.obj\n-> out/robo_00_Body.mtl\n"},
+        {"mqo", {"-m"}, "-> out/robo_00_Body.mqo\n"},
+        {"gltf", {"-g"}, "-> out/robo.glb\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(dir / "out");
+        It3Writer file;
+        // VPA8: two meshes in its packed tables, 2^31 - 1 counted.
+        ByteVector chained = testdata::VertexPayload("VPA8", {Triangle(0), Triangle(1)});
+        chained[0] = 0xFF, chained[1] = 0xFF, chained[2] = 0xFF, chained[3] = 0x7F;
+        file.Info("Body").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal)).Block("VPA8", chained);
+        // VPA5 whose vertex chunk is cut off: every mesh of the block fails.
+        ByteVector whole = testdata::VertexPayload("VPA5", {Triangle(0), Triangle(1), Triangle(0)});
+        whole.resize(8 + 3 * 116 + 20);
+        file.Info("Head").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal)).Block("VPA5", whole);
+        // VPA2 with one entry stored and 1000 counted.
+        ByteVector perMesh = testdata::VertexPayload("VPA2", {Triangle(1)});
+        perMesh[0] = 0xE8, perMesh[1] = 0x03;
+        file.Info("Arm").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal)).Block("VPA2", perMesh);
+        test::RunResult r = Convert(file, c.options);
+        EXPECT_EQ(r.status, 0);
+        std::string expected = c.written;
+        if (c.options.empty()) {
+            expected +=
+                "Warning : object Body meshes 2 to 2147483646 skipped: broken vertex data.\n"
+                "-> out/robo_01_Head.obj\n-> out/robo_01_Head.mtl\n"
+                "Warning : object Head meshes 0 to 2 skipped: broken vertex data.\n"
+                "-> out/robo_02_Arm.obj\n-> out/robo_02_Arm.mtl\n"
+                "Warning : object Arm meshes 1 to 999 skipped: broken vertex data.\n";
+        } else if (c.options[0] == "-m") {
+            expected +=
+                "Warning : object Body meshes 2 to 2147483646 skipped: broken vertex data.\n"
+                "-> out/robo_01_Head.mqo\n"
+                "Warning : object Head meshes 0 to 2 skipped: broken vertex data.\n"
+                "-> out/robo_02_Arm.mqo\n"
+                "Warning : object Arm meshes 1 to 999 skipped: broken vertex data.\n";
+        } else {
+            expected =
+                "Warning : object Body meshes 2 to 2147483646 skipped: broken vertex data.\n"
+                "Warning : object Head meshes 0 to 2 skipped: broken vertex data.\n"
+                "Warning : object Arm meshes 1 to 999 skipped: broken vertex data.\n" +
+                expected;
+        }
+        EXPECT_EQ(r.output, expected);
+    }
+}
+
+// A broken last mesh keeps the warning of a single mesh.
+TEST_F(WriterTest, BrokenLastMeshGetsTheSingleMeshWarning) {
+    It3Writer file;
+    ByteVector perMesh = testdata::VertexPayload("VPA2", {Triangle(0)});
+    perMesh[0] = 2;
+    file.Info("Body").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal)).Block("VPA2", perMesh);
+    test::RunResult r = Convert(file);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.output, "-> out/robo_00_Body.obj\n-> out/robo_00_Body.mtl\n"
+                        "Warning : object Body mesh 1 skipped: broken vertex data.\n");
+}
+
 TEST_F(WriterTest, MaterialIndexOutsideTheTableReadsAsAnEmptyMaterial) {
     It3Writer file;
     file.Info("Body").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal));

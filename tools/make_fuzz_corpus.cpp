@@ -128,11 +128,9 @@ std::vector<std::pair<std::string, ByteVector>> SomeTextures() {
 ByteVector DecompressSeed(const ByteVector& data, const CompressOptions& options = {}) {
     ByteVector stream = Compress(data, options);
     // Destination size, no stream bytes cut off, the source size as a chunk gives it.
-    ByteVector seed = {static_cast<std::uint8_t>(data.size()),
-                       static_cast<std::uint8_t>(data.size() >> 8),
-                       static_cast<std::uint8_t>(data.size() >> 16), 0, 0, 0, 0, 0};
-    seed.insert(seed.end(), stream.begin(), stream.end());
-    return seed;
+    PayloadWriter seed;
+    seed.U16(static_cast<std::uint16_t>(data.size())).U16(0).U32(0).Raw(stream);
+    return seed.bytes;
 }
 
 // A small model: one object per vertex tag, materials of each material tag, textures.
@@ -193,7 +191,7 @@ int main(int argc, char** argv) {
             const std::string line = "line " + std::to_string(k * 7919 % 1000) + " of the text\n";
             text.insert(text.end(), line.begin(), line.end());
         }
-        ByteVector zeros(20000, 0);
+        ByteVector zeros(20000, 0);  // destination sizes are 16 bits in the seeds
         ByteVector ramp(9000);
         for (std::size_t k = 0; k < ramp.size(); ++k) ramp[k] = static_cast<std::uint8_t>(k * k >> 5);
         ok &= corpus.AddRaw("decompress", "picture", DecompressSeed(picture));

@@ -50,6 +50,13 @@ public:
     // (m outside 0..Count()-1, broken data, no memory), after which no mesh is current.
     virtual int Decode(std::int32_t m, std::int32_t& materialIndex);
     virtual int Release();
+    // True when Decode(m) and Decode of every mesh behind m fail whatever mesh m is: the block's
+    // data is broken as a whole, or its tables end before mesh m (the count at payload offset 0
+    // may promise far more meshes than the payload describes). Known once a Decode has run.
+    bool FailsFrom(std::int32_t m) const {
+        return m >= Count() ||
+               (prepared_ && (broken_ || m < 0 || static_cast<std::size_t>(m) >= meshes_.size()));
+    }
 
     bool HasNormals() const { return layout_.stride == 112; }
     std::int32_t VertexCount() const { return vertexCount_; }

@@ -528,7 +528,9 @@ int Converter::ExportGltf(std::string_view destPath) {
             VertexBlock& vertices = object.vertices;
             for (std::int32_t i = 0; i < vertices.Count(); ++i) {
                 std::int32_t m = 0;
-                if (!DecodeMesh(*this, object, i, m)) continue;
+                const MeshDecode decoded = DecodeMesh(*this, object, i, m);
+                if (decoded == MeshDecode::RestSkipped) break;
+                if (decoded != MeshDecode::Ok) continue;
                 if (vertices.VertexCount() > 0 && vertices.FaceCount() > 0) {
                     auto found = objectMaterials.find(m);
                     if (found == objectMaterials.end()) {

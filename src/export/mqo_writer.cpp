@@ -64,7 +64,9 @@ int Converter::ExportMqo(std::string_view destPath) {
         VertexBlock& vertices = object.vertices;
         for (std::int32_t i = 0; i < vertices.Count(); ++i) {
             std::int32_t m = 0;
-            if (!DecodeMesh(*this, object, i, m)) continue;
+            const MeshDecode decoded = DecodeMesh(*this, object, i, m);
+            if (decoded == MeshDecode::RestSkipped) break;
+            if (decoded != MeshDecode::Ok) continue;
             doc.Str("Object \"").Int(i, 2).Char('_').Str(materials.MaterialAt(m)).Str("\" {\r\n");
             doc.Str("\tvisible 15\r\n\tshading 1\r\n\tcolor 1.000 1.000 1.000\r\n\tcolor_type 0\r\n");
             WriteMqoMesh(doc, vertices, m);

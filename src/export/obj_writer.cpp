@@ -105,7 +105,9 @@ int Converter::ExportObj(std::string_view destPath) {
         std::int64_t vertexBase = 0;
         for (std::int32_t i = 0; i < vertices.Count(); ++i) {
             std::int32_t m = 0;
-            if (!DecodeMesh(*this, object, i, m)) continue;
+            const MeshDecode decoded = DecodeMesh(*this, object, i, m);
+            if (decoded == MeshDecode::RestSkipped) break;
+            if (decoded != MeshDecode::Ok) continue;
             WriteMtlEntry(mtl, i, object.materials, m);
             obj.EndLine().Str("g ");
             MeshName(obj, i, object.materials, m);

@@ -69,19 +69,25 @@ bool FacesInRange(const VertexBlock& vertices) {
 
 }  // namespace
 
-bool DecodeMesh(Converter& converter, ModelObject& object, std::int32_t i,
-                std::int32_t& materialIndex) {
+MeshDecode DecodeMesh(Converter& converter, ModelObject& object, std::int32_t i,
+                      std::int32_t& materialIndex) {
     const char* problem = nullptr;
     if (object.vertices.Decode(i, materialIndex) != 0) {
         problem = "broken vertex data";
+        const std::int32_t last = object.vertices.Count() - 1;
+        if (i < last && object.vertices.FailsFrom(i)) {
+            converter.Print("Warning : object %s meshes %d to %d skipped: %s.\n",
+                            std::string(object.name).c_str(), i, last, problem);
+            return MeshDecode::RestSkipped;
+        }
     } else if (!FacesInRange(object.vertices)) {
         problem = "vertex index out of range";
         object.vertices.Release();
     }
-    if (problem == nullptr) return true;
+    if (problem == nullptr) return MeshDecode::Ok;
     converter.Print("Warning : object %s mesh %d skipped: %s.\n", std::string(object.name).c_str(), i,
                     problem);
-    return false;
+    return MeshDecode::Skipped;
 }
 
 }  // namespace morvex
