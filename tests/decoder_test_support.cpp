@@ -1,5 +1,8 @@
 #include "decoder_test_support.h"
 
+#include <malloc.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +15,19 @@ namespace {
 // 0: no limit.
 std::atomic<std::size_t> allocationLimit{0};
 std::atomic<std::size_t> largestRefused{0};
+std::atomic<bool> tracking{false};
+std::atomic<std::int64_t> liveBytes{0};
+std::atomic<std::int64_t> peakBytes{0};
+
+void Track(void* p, std::int64_t sign) {
+    if (p == nullptr || !tracking.load(std::memory_order_relaxed)) return;
+    const std::int64_t live =
+        liveBytes.fetch_add(sign * static_cast<std::int64_t>(malloc_usable_size(p))) +
+        sign * static_cast<std::int64_t>(malloc_usable_size(p));
+    std::int64_t peak = peakBytes.load(std::memory_order_relaxed);
+    while (live > peak && !peakBytes.compare_exchange_weak(peak, live)) {
+    }
+}
 
 }  // namespace
 
@@ -27,7 +43,10 @@ void* operator new(std::size_t size) {
         throw std::bad_alloc();
     }
     for (;;) {
-        if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+        if (void* p = std::malloc(size == 0 ? 1 : size)) {
+            Track(p, 1);
+            return p;
+        }
         std::new_handler handler = std::get_new_handler();
         if (handler == nullptr) throw std::bad_alloc();
         handler();
@@ -37,16 +56,17 @@ void* operator new[](std::size_t size) {
     return ::operator new(size);
 }
 void operator delete(void* p) noexcept {
+    Track(p, -1);
     std::free(p);
 }
 void operator delete[](void* p) noexcept {
-    std::free(p);
+    ::operator delete(p);
 }
 void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
+    ::operator delete(p);
 }
 void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
+    ::operator delete(p);
 }
 
 namespace morvex::test {
@@ -73,6 +93,20 @@ AllocationLimit::~AllocationLimit() {
 
 std::size_t AllocationLimit::LargestRefused() const {
     return largestRefused.load();
+}
+
+PeakLiveBytes::PeakLiveBytes() {
+    liveBytes.store(0);
+    peakBytes.store(0);
+    tracking.store(true);
+}
+
+PeakLiveBytes::~PeakLiveBytes() {
+    tracking.store(false);
+}
+
+std::int64_t PeakLiveBytes::Peak() const {
+    return peakBytes.load();
 }
 
 }  // namespace morvex::test

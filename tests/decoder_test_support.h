@@ -39,4 +39,16 @@ class AllocationLimit {
     std::size_t LargestRefused() const;
 };
 
+// While a tracker is alive, the bytes held by operator new allocations are counted; Peak() is
+// the most held at once above what was held when the tracker started. Allocations that were made
+// before it started and are freed while it runs count negative.
+class PeakLiveBytes {
+  public:
+    PeakLiveBytes();
+    ~PeakLiveBytes();
+    PeakLiveBytes(const PeakLiveBytes&) = delete;
+    PeakLiveBytes& operator=(const PeakLiveBytes&) = delete;
+    std::int64_t Peak() const;
+};
+
 }  // namespace morvex::test

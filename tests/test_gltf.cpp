@@ -15,11 +15,13 @@
 #include <vector>
 
 #include "decode/texture_block.h"
+#include "decoder_test_support.h"
 #include "export/gltf_writer.h"
 #include "export/png_encode.h"
 #include "test_support.h"
 #include "testdata/it3_writer.h"
 #include "testdata/sample_model.h"
+#include "testdata/texture_writer.h"
 
 namespace morvex {
 namespace {
@@ -1110,6 +1112,51 @@ TEST_F(GltfTest, TexturesBecomeEmbeddedPngImages) {
 
 // An independent importer (assimp's command line tool, Debian package assimp-utils) reads the
 // sample's glb: every triangle, and the extent after the axis change (z up becomes y up).
+// Textures of a few bytes can declare large pictures (the pixels their data does not deliver
+// are 0): the writer must not keep the picture of every texture alive. Six textures of 1024 by
+// 1024 pixels (4 MiB each as RGBA) used by six materials: at most a texture and an alpha map's
+// pictures are held at once, never all six.
+TEST_F(GltfTest, PicturesOfManyTexturesAreNotHeldTogether) {
+    constexpr int kTextures = 6;
+    constexpr std::int64_t kPicture = std::int64_t{1024} * 1024 * 4;
+    It3Writer file;
+    std::vector<Material> materials;
+    std::vector<Mesh> meshes;
+    for (int k = 0; k < kTextures; ++k) {
+        const std::string name = "t" + std::to_string(k);
+        materials.push_back({name, name, k == 0 ? "t1" : "", 1.0f});
+        Mesh mesh;
+        mesh.vertices.resize(3);
+        mesh.indices = {0, 1, 2};
+        mesh.materialIndex = k;
+        meshes.push_back(mesh);
+    }
+    file.Info("Body")
+        .Block("MATE", testdata::MaterialPayload("MATE", materials))
+        .Block("VPAC", testdata::VertexPayload("VPAC", meshes));
+    for (int k = 0; k < kTextures; ++k) {
+        PayloadWriter texture;
+        texture.U32(1002).I32(1024).I32(1024);
+        texture.Chunk(ByteVector(8, static_cast<std::uint8_t>(40 * k)));
+        texture.Chunk(ByteVector(16, 1));
+        file.Block("TEXI", testdata::TexiPayload("t" + std::to_string(k), texture.bytes));
+    }
+    test::WriteBytes(dir / "robo.it3", file.Bytes());
+    fs::create_directories(dir / "out");
+    test::ConvertResult r;
+    std::int64_t peak = 0;
+    {
+        test::PeakLiveBytes tracker;
+        r = test::ConvertInProcess(dir / "robo.it3", (dir / "out").string() + "/", 2);
+        peak = tracker.Peak();
+    }
+    EXPECT_EQ(r.result, 0);
+    EXPECT_FALSE(r.outputFailed);
+    EXPECT_EQ(Read().json["images"].Size(), static_cast<std::size_t>(kTextures));
+    EXPECT_GT(peak, kPicture);
+    EXPECT_LT(peak, 3 * kPicture);
+}
+
 TEST_F(GltfTest, AnIndependentImporterReadsTheSample) {
     if (std::system("command -v assimp > /dev/null 2>&1") != 0) {
         GTEST_SKIP() << "assimp (package assimp-utils) is not installed";

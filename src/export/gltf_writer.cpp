@@ -254,8 +254,14 @@ class GltfDocument {
     std::uint64_t binarySize = 0;
 };
 
-// The textures that materials name, found among the file's TEXI blocks, each converted at most
-// once, and the glTF textures made of them, one per distinct (texture, alpha map) pair.
+// The textures that materials name, found among the file's TEXI blocks, and the glTF textures
+// made of them, one per distinct (texture, alpha map) pair.
+//
+// A converted picture takes 4 bytes a pixel, and a texture of a few dozen bytes can declare
+// 16384 by 16384 pixels: keeping the pictures of every texture would let a file of n such
+// textures hold n GiB. So only whether a texture converts is remembered; the pictures of a pair
+// are converted when the pair's image is made and released right after, and at most two
+// pictures (texture and alpha map) are alive at any time.
 class TextureLibrary {
   public:
     explicit TextureLibrary(Converter& converter) : converter_(converter) {
@@ -289,9 +295,10 @@ class TextureLibrary {
 
         MaterialTexture result;
         RgbaPicture picture;
-        if (base) picture = *Picture(*base);
+        if (base && !Convert(*base, picture)) return Unmade(key);
         if (alpha) {
-            const RgbaPicture& alphaMap = *Picture(*alpha);
+            RgbaPicture alphaMap;
+            if (!Convert(*alpha, alphaMap)) return Unmade(key);
             if (!base) {
                 picture.width = alphaMap.width;
                 picture.height = alphaMap.height;
@@ -301,7 +308,9 @@ class TextureLibrary {
             result.alpha = ClassifyAlpha(picture);
         }
         std::vector<std::uint8_t> png;
-        if (EncodePng(picture, result.alpha != AlphaUse::Opaque, png)) {
+        const bool encoded = EncodePng(picture, result.alpha != AlphaUse::Opaque, png);
+        picture = RgbaPicture();
+        if (encoded) {
             const std::size_t length = png.size();
             const int view = document.AddView(std::move(png), length, 0);
             const int image = document.images.Next();
@@ -326,38 +335,39 @@ class TextureLibrary {
     static constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 
     // The block position of a texture that is present and converts; a failed conversion prints
-    // its warning once.
+    // its warning once. The first lookup of a texture converts it to find out.
     std::optional<std::size_t> Find(std::string_view name) {
         if (name.empty()) return std::nullopt;
         auto found = byName_.find(name);
         if (found == byName_.end()) return std::nullopt;
         const std::size_t position = found->second;
-        auto converted = pictures_.find(position);
-        if (converted == pictures_.end()) {
-            converted = pictures_.emplace(position, Convert(position)).first;
-            if (!converted->second) {
+        auto known = converts_.find(position);
+        if (known == converts_.end()) {
+            RgbaPicture picture;
+            known = converts_.emplace(position, Convert(position, picture)).first;
+            if (!known->second) {
                 converter_.Print("Warning : can not convert texture %s.\n",
                                  std::string(name).c_str());
             }
         }
-        if (!converted->second) return std::nullopt;
+        if (!known->second) return std::nullopt;
         return position;
     }
 
-    std::optional<RgbaPicture> Convert(std::size_t position) const {
+    bool Convert(std::size_t position, RgbaPicture& picture) const {
         const Block& record = converter_.blocks[position];
         TextureBlock texture;
         texture.ReadHeader(record.buffer, record.offset, record.index, record.baseName);
         std::vector<std::uint8_t> image;
-        RgbaPicture picture;
-        if (ConvertToBitmap(image, texture.Header()) != kBitmapOk ||
-            !DecodeBitmap(image, picture)) {
-            return std::nullopt;
-        }
-        return picture;
+        return ConvertToBitmap(image, texture.Header()) == kBitmapOk &&
+               DecodeBitmap(image, picture);
     }
 
-    const RgbaPicture* Picture(std::size_t position) const { return &*pictures_.at(position); }
+    // A pair whose pictures could not be made after all (no memory): no texture.
+    MaterialTexture Unmade(const std::pair<std::size_t, std::size_t>& key) {
+        made_.emplace(key, MaterialTexture{});
+        return {};
+    }
 
     std::string_view NameAt(std::size_t position) const {
         const Block& record = converter_.blocks[position];
@@ -366,7 +376,7 @@ class TextureLibrary {
 
     Converter& converter_;
     std::unordered_map<std::string_view, std::size_t> byName_;
-    std::map<std::size_t, std::optional<RgbaPicture>> pictures_;
+    std::map<std::size_t, bool> converts_;  // block position -> the texture converts
     std::map<std::pair<std::size_t, std::size_t>, MaterialTexture> made_;
 };
 
