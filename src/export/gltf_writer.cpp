@@ -156,17 +156,95 @@ float Finite(float value) {
     return std::isfinite(value) ? value : 0.0f;
 }
 
-void PutFloat(std::uint8_t* out, float value) {
-    StoreU32(out, std::bit_cast<std::uint32_t>(value));
-}
+
+// Bytes appended in blocks of a fixed size: growing never copies what is held, and no more
+// than one block is held beyond the bytes themselves.
+class BlockBuffer {
+  public:
+    static constexpr std::size_t kBlock = std::size_t{1} << 20;
+
+    void Append(const std::uint8_t* data, std::size_t length) {
+        while (length > 0) {
+            if (blocks_.empty() || blocks_.back().size() == kBlock) {
+                blocks_.emplace_back();
+                blocks_.back().reserve(kBlock);
+            }
+            std::vector<std::uint8_t>& block = blocks_.back();
+            const std::size_t n = std::min(length, kBlock - block.size());
+            block.insert(block.end(), data, data + n);
+            data += n;
+            length -= n;
+        }
+    }
+    void AppendZeros(std::size_t length) {
+        static constexpr std::uint8_t kZeros[4] = {};
+        while (length > 0) {
+            const std::size_t n = std::min(length, sizeof kZeros);
+            Append(kZeros, n);
+            length -= n;
+        }
+    }
+    const std::vector<std::vector<std::uint8_t>>& Blocks() const { return blocks_; }
+
+  private:
+    std::vector<std::vector<std::uint8_t>> blocks_;
+};
+
+// A view's bytes written straight into the BIN chunk, a few at a time, so that no copy of a
+// whole attribute array is held beside the chunk.
+class ViewWriter {
+  public:
+    explicit ViewWriter(BlockBuffer& buffer) : buffer_(buffer) {}
+    ~ViewWriter() { Flush(); }
+    ViewWriter(const ViewWriter&) = delete;
+    ViewWriter& operator=(const ViewWriter&) = delete;
+
+    void Float(float value) {
+        std::uint8_t bytes[4];
+        StoreU32(bytes, std::bit_cast<std::uint32_t>(value));
+        Put(bytes, 4);
+    }
+    void U16(std::uint32_t value) {
+        std::uint8_t bytes[2];
+        StoreU16(bytes, value);
+        Put(bytes, 2);
+    }
+    void U32(std::uint32_t value) {
+        std::uint8_t bytes[4];
+        StoreU32(bytes, value);
+        Put(bytes, 4);
+    }
+
+    void Raw(Bytes bytes) {
+        Flush();
+        buffer_.Append(bytes.data(), bytes.size());
+    }
+
+  private:
+    void Put(const std::uint8_t* bytes, std::size_t n) {
+        if (used_ + n > sizeof staging_) Flush();
+        std::memcpy(staging_ + used_, bytes, n);
+        used_ += n;
+    }
+    void Flush() {
+        buffer_.Append(staging_, used_);
+        used_ = 0;
+    }
+
+    BlockBuffer& buffer_;
+    std::uint8_t staging_[4096];
+    std::size_t used_ = 0;
+};
 
 // Everything the JSON chunk describes and the BIN chunk holds, built object by object.
 class GltfDocument {
   public:
-    // Adds a bufferView over the first `length` bytes of `data` (its storage padded with zeros
-    // to a multiple of 4 bytes, so that every view starts 4-byte aligned). Returns its index.
-    int AddView(std::vector<std::uint8_t> data, std::size_t length, int target) {
-        data.resize((length + 3) & ~std::size_t{3}, 0);
+    // Adds a bufferView of `length` bytes, which `write` appends to the BIN chunk through a
+    // ViewWriter; they are padded with zeros to a multiple of 4 bytes, so that every view starts
+    // 4-byte aligned. Returns the view's index.
+    template <class Write>
+    int AddView(std::size_t length, int target, Write&& write) {
+        const std::size_t padded = (length + 3) & ~std::size_t{3};
         const int view = bufferViews.Next();
         std::string& json = bufferViews.items;
         json += "{\"buffer\":0,\"byteOffset\":";
@@ -178,8 +256,12 @@ class GltfDocument {
             AppendInt(json, target);
         }
         json += '}';
-        binarySize += data.size();
-        pieces.push_back(std::move(data));
+        {
+            ViewWriter writer(binary);
+            write(writer);
+        }
+        binary.AppendZeros(padded - length);
+        binarySize += padded;
         return view;
     }
 
@@ -211,46 +293,54 @@ class GltfDocument {
         return accessor;
     }
 
-    // The whole JSON chunk text (not yet padded).
-    std::string Json() const {
-        std::string json = "{\"asset\":{\"version\":\"2.0\",\"generator\":\"morvex\"},\"scene\":0,";
-        json += "\"scenes\":[{";
-        if (!sceneNodes.empty()) json += "\"nodes\":[" + sceneNodes + "]";
-        json += "}]";
-        auto array = [&json](std::string_view name, const JsonArray& a) {
+    // Hands the JSON chunk text (not yet padded) to `put` piece by piece: the arrays are large
+    // for a model of many meshes, and are not copied into one text.
+    template <class Put>
+    void Json(Put&& put) const {
+        std::string text;
+        put("{\"asset\":{\"version\":\"2.0\",\"generator\":\"morvex\"},\"scene\":0,");
+        put("\"scenes\":[{");
+        if (!sceneNodes.empty()) {
+            put("\"nodes\":[");
+            put(sceneNodes);
+            put("]");
+        }
+        put("}]");
+        auto array = [&put](std::string_view name, const JsonArray& a) {
             if (a.count == 0) return;
-            json += ",\"";
-            json += name;
-            json += "\":[";
-            json += a.items;
-            json += ']';
+            put(",\"");
+            put(name);
+            put("\":[");
+            put(a.items);
+            put("]");
         };
         array("nodes", nodes);
         array("meshes", meshes);
         array("materials", materials);
         array("textures", textures);
         if (textures.count > 0) {
-            json += ",\"samplers\":[{\"wrapS\":";
-            AppendInt(json, kWrapRepeat);
-            json += ",\"wrapT\":";
-            AppendInt(json, kWrapRepeat);
-            json += "}]";
+            text = ",\"samplers\":[{\"wrapS\":";
+            AppendInt(text, kWrapRepeat);
+            text += ",\"wrapT\":";
+            AppendInt(text, kWrapRepeat);
+            text += "}]";
+            put(text);
         }
         array("images", images);
         array("accessors", accessors);
         array("bufferViews", bufferViews);
         if (binarySize > 0) {
-            json += ",\"buffers\":[{\"byteLength\":";
-            AppendInt(json, static_cast<std::int64_t>(binarySize));
-            json += "}]";
+            text = ",\"buffers\":[{\"byteLength\":";
+            AppendInt(text, static_cast<std::int64_t>(binarySize));
+            text += "}]";
+            put(text);
         }
-        json += '}';
-        return json;
+        put("}");
     }
 
     std::string sceneNodes;
     JsonArray nodes, meshes, materials, textures, images, accessors, bufferViews;
-    std::vector<std::vector<std::uint8_t>> pieces;  // the BIN chunk in order
+    BlockBuffer binary;  // the BIN chunk
     std::uint64_t binarySize = 0;
 };
 
@@ -312,7 +402,9 @@ class TextureLibrary {
         picture = RgbaPicture();
         if (encoded) {
             const std::size_t length = png.size();
-            const int view = document.AddView(std::move(png), length, 0);
+            const int view =
+                document.AddView(length, 0, [&png](ViewWriter& out) { out.Raw(png); });
+            png = {};
             const int image = document.images.Next();
             std::string& json = document.images.items;
             json += "{\"name\":";
@@ -416,23 +508,23 @@ void AddPrimitive(GltfDocument& document, const VertexBlock& vertices, int mater
     if (n <= 0 || faces <= 0) return;
     const auto count = static_cast<std::size_t>(n);
 
-    std::vector<std::uint8_t> positions(count * 12);
     float bounds[6];
     for (int k = 0; k < 3; ++k) {
         bounds[k] = std::numeric_limits<float>::infinity();
         bounds[3 + k] = -std::numeric_limits<float>::infinity();
     }
-    for (std::int32_t k = 0; k < n; ++k) {
-        const auto p = vertices.PositionAt(k);
-        const float out[3] = {Finite(p[0]), Finite(p[2]), -Finite(p[1])};
-        for (int c = 0; c < 3; ++c) {
-            PutFloat(&positions[12 * static_cast<std::size_t>(k) + 4 * static_cast<std::size_t>(c)],
-                     out[c]);
-            bounds[c] = std::min(bounds[c], out[c]);
-            bounds[3 + c] = std::max(bounds[3 + c], out[c]);
-        }
-    }
-    const int positionView = document.AddView(std::move(positions), count * 12, kTargetArrayBuffer);
+    const int positionView =
+        document.AddView(count * 12, kTargetArrayBuffer, [&](ViewWriter& out) {
+            for (std::int32_t k = 0; k < n; ++k) {
+                const auto p = vertices.PositionAt(k);
+                const float position[3] = {Finite(p[0]), Finite(p[2]), -Finite(p[1])};
+                for (int c = 0; c < 3; ++c) {
+                    out.Float(position[c]);
+                    bounds[c] = std::min(bounds[c], position[c]);
+                    bounds[3 + c] = std::max(bounds[3 + c], position[c]);
+                }
+            }
+        });
     const int positionAccessor =
         document.AddAccessor(positionView, kComponentFloat, n, "VEC3", bounds);
 
@@ -440,32 +532,32 @@ void AddPrimitive(GltfDocument& document, const VertexBlock& vertices, int mater
     if (vertices.HasNormals()) {
         // glTF requires unit normals: each is scaled to length 1; one of length 0 (or not
         // finite) has no direction and becomes (0, 1, 0), up.
-        std::vector<std::uint8_t> normals(count * 12);
-        for (std::int32_t k = 0; k < n; ++k) {
-            const auto v = vertices.NormalAt(k);
-            double x = v[0], y = v[2], z = -static_cast<double>(v[1]);
-            const double length = std::sqrt(x * x + y * y + z * z);
-            if (std::isfinite(length) && length > 0) {
-                x /= length, y /= length, z /= length;
-            } else {
-                x = 0, y = 1, z = 0;
+        const int view = document.AddView(count * 12, kTargetArrayBuffer, [&](ViewWriter& out) {
+            for (std::int32_t k = 0; k < n; ++k) {
+                const auto v = vertices.NormalAt(k);
+                double x = v[0], y = v[2], z = -static_cast<double>(v[1]);
+                const double length = std::sqrt(x * x + y * y + z * z);
+                if (std::isfinite(length) && length > 0) {
+                    x /= length, y /= length, z /= length;
+                } else {
+                    x = 0, y = 1, z = 0;
+                }
+                out.Float(static_cast<float>(x));
+                out.Float(static_cast<float>(y));
+                out.Float(static_cast<float>(z));
             }
-            std::uint8_t* at = &normals[12 * static_cast<std::size_t>(k)];
-            PutFloat(at, static_cast<float>(x));
-            PutFloat(at + 4, static_cast<float>(y));
-            PutFloat(at + 8, static_cast<float>(z));
-        }
-        const int view = document.AddView(std::move(normals), count * 12, kTargetArrayBuffer);
+        });
         normalAccessor = document.AddAccessor(view, kComponentFloat, n, "VEC3");
     }
 
-    std::vector<std::uint8_t> texCoords(count * 8);
-    for (std::int32_t k = 0; k < n; ++k) {
-        const auto t = vertices.TexCoordAt(k);
-        PutFloat(&texCoords[8 * static_cast<std::size_t>(k)], Finite(t[0]));
-        PutFloat(&texCoords[8 * static_cast<std::size_t>(k) + 4], Finite(t[1]));
-    }
-    const int texCoordView = document.AddView(std::move(texCoords), count * 8, kTargetArrayBuffer);
+    const int texCoordView =
+        document.AddView(count * 8, kTargetArrayBuffer, [&](ViewWriter& out) {
+            for (std::int32_t k = 0; k < n; ++k) {
+                const auto t = vertices.TexCoordAt(k);
+                out.Float(Finite(t[0]));
+                out.Float(Finite(t[1]));
+            }
+        });
     const int texCoordAccessor = document.AddAccessor(texCoordView, kComponentFloat, n, "VEC2");
 
     // Indices keep the source's width, except that 16-bit indices naming vertex 65535 are
@@ -478,22 +570,20 @@ void AddPrimitive(GltfDocument& document, const VertexBlock& vertices, int mater
         }
     }
     const std::size_t indexSize = wide ? 4 : 2;
-    std::vector<std::uint8_t> indices(corners * indexSize);
-    for (std::int32_t t = 0; t < faces; ++t) {
-        const auto f = vertices.FaceAt(t);
-        const std::uint32_t order[3] = {f[0], f[2], f[1]};  // the OBJ output's corner order
-        std::uint8_t* at = &indices[static_cast<std::size_t>(t) * 3 * indexSize];
-        for (std::uint32_t index : order) {
-            if (wide) {
-                StoreU32(at, index);
-            } else {
-                StoreU16(at, index);
-            }
-            at += indexSize;
-        }
-    }
     const int indexView =
-        document.AddView(std::move(indices), corners * indexSize, kTargetElementArrayBuffer);
+        document.AddView(corners * indexSize, kTargetElementArrayBuffer, [&](ViewWriter& out) {
+            for (std::int32_t t = 0; t < faces; ++t) {
+                const auto f = vertices.FaceAt(t);
+                // The OBJ output's corner order.
+                for (std::uint32_t index : {f[0], f[2], f[1]}) {
+                    if (wide) {
+                        out.U32(index);
+                    } else {
+                        out.U16(index);
+                    }
+                }
+            }
+        });
     const int indexAccessor =
         document.AddAccessor(indexView, wide ? kComponentUnsignedInt : kComponentUnsignedShort,
                              static_cast<std::int64_t>(corners), "SCALAR");
@@ -527,7 +617,7 @@ void AppendU32(std::string& out, std::uint32_t value) {
 // gives a valid file: an empty scene and no BIN chunk.
 int Converter::ExportGltf(std::string_view destPath) {
     const std::string path = GltfFileName(destPath, baseName);
-    std::string head;
+    std::string head, tail;  // around the JSON text: the headers, the padding and the BIN header
     std::unique_ptr<GltfDocument> document;
     try {
         document = std::make_unique<GltfDocument>();
@@ -561,7 +651,9 @@ int Converter::ExportGltf(std::string_view destPath) {
                 const int mesh = document->meshes.Next();
                 document->meshes.items += "{\"name\":";
                 AppendJsonString(document->meshes.items, object.name);
-                document->meshes.items += ",\"primitives\":[" + primitives + "]}";
+                document->meshes.items += ",\"primitives\":[";
+                document->meshes.items += primitives;
+                document->meshes.items += "]}";
                 json += ",\"mesh\":";
                 AppendInt(json, mesh);
             }
@@ -570,26 +662,27 @@ int Converter::ExportGltf(std::string_view destPath) {
             AppendInt(document->sceneNodes, node);
         });
 
-        std::string json = document->Json();
-        json.resize((json.size() + 3) & ~std::size_t{3}, ' ');
+        std::uint64_t jsonSize = 0;
+        document->Json([&jsonSize](std::string_view piece) { jsonSize += piece.size(); });
+        const std::uint64_t padding = (4 - jsonSize % 4) % 4;
+        jsonSize += padding;
         const std::uint64_t binary = document->binarySize;
-        const std::uint64_t total = 12 + 8 + json.size() + (binary > 0 ? 8 + binary : 0);
+        const std::uint64_t total = 12 + 8 + jsonSize + (binary > 0 ? 8 + binary : 0);
         if (total > UINT32_MAX) {
             // Every length in a glb is 32 bits: such a model cannot be written as one.
             Print("Error : Can not write %s.\n", path.c_str());
             RecordOutputFailure();
             return 0;
         }
-        head.reserve(28 + json.size());
         AppendU32(head, kGlbMagic);
         AppendU32(head, kGlbVersion);
         AppendU32(head, static_cast<std::uint32_t>(total));
-        AppendU32(head, static_cast<std::uint32_t>(json.size()));
+        AppendU32(head, static_cast<std::uint32_t>(jsonSize));
         AppendU32(head, kChunkJson);
-        head += json;
+        tail.assign(padding, ' ');
         if (binary > 0) {
-            AppendU32(head, static_cast<std::uint32_t>(binary));
-            AppendU32(head, kChunkBin);
+            AppendU32(tail, static_cast<std::uint32_t>(binary));
+            AppendU32(tail, kChunkBin);
         }
     } catch (const std::bad_alloc&) {
         Print("Error : Can not write %s.\n", path.c_str());
@@ -601,7 +694,11 @@ int Converter::ExportGltf(std::string_view destPath) {
     if (!OpenOutput(*this, file)) return 0;
     Print("-> %s\n", file.Path().c_str());
     file.Append(head);
-    for (const std::vector<std::uint8_t>& piece : document->pieces) file.Append(Bytes(piece));
+    document->Json([&file](std::string_view piece) { file.Append(piece); });
+    file.Append(tail);
+    for (const std::vector<std::uint8_t>& block : document->binary.Blocks()) {
+        file.Append(Bytes(block));
+    }
     CloseOutput(*this, file);
     return 0;
 }
