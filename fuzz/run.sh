@@ -11,8 +11,8 @@
 #
 # Limits of every run: inputs up to MAX_LEN bytes, no single allocation above MALLOC_LIMIT_MB,
 # no more than RSS_LIMIT_MB resident, no input running longer than TIMEOUT seconds. The memory
-# limits follow from the conversion's peak memory: at most 1040 bytes per input byte plus
-# about 1.7 GiB for the largest texture a file can declare (see fuzz/README.md).
+# limits follow from the conversion's peak memory: below about 1000 bytes per input byte plus
+# 2.6 GiB for the largest texture a file can declare in glTF mode (see fuzz/README.md).
 set -euo pipefail
 
 if [ $# -lt 1 ] || ! [[ "$1" =~ ^[0-9]+$ ]]; then
@@ -23,8 +23,8 @@ SECONDS_EACH=$1
 cd "$(dirname "$0")/.."
 BUILD=${2:-build-fuzz}
 MAX_LEN=${MAX_LEN:-65536}
-MALLOC_LIMIT_MB=${MALLOC_LIMIT_MB:-2048}
-RSS_LIMIT_MB=${RSS_LIMIT_MB:-3072}
+MALLOC_LIMIT_MB=${MALLOC_LIMIT_MB:-1088}
+RSS_LIMIT_MB=${RSS_LIMIT_MB:-4096}
 TIMEOUT=${TIMEOUT:-30}
 JOBS=${FUZZ_JOBS:-$(nproc)}
 TARGETS=(decompress material_block vertex_block texture_block convert)
