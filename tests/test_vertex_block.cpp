@@ -558,6 +558,25 @@ TEST(Vpa8Chain, WriterClosesVertexDataOfWholeChunksWithAnEmptyChunk) {
     ExpectMeshes(*b.decoder, {mesh});
 }
 
+// The chained vertex data is allocated once at its final size: five chunks of 262144 bytes
+// once grew a vector chunk by chunk, which held up to three times the data while it moved.
+TEST(Vpa8Chain, VertexDataIsAllocatedOnceAtItsSize) {
+    Mesh mesh = MakeMesh(1, 32768, {0, 32767, 16384}, 1);
+    ByteVector p = testdata::VertexPayload("VPA8", {mesh});
+    Bound b = Bind("VPA8", p);
+    std::int64_t peak = 0;
+    {
+        test::PeakLiveBytes tracker;
+        std::int32_t material = 0;
+        ASSERT_EQ(b.decoder->Decode(0, material), 0);
+        peak = tracker.Peak();
+    }
+    const std::int64_t vertexBytes = 5 * kChainSize;
+    EXPECT_EQ(b.decoder->VertexData().size(), static_cast<std::size_t>(vertexBytes));
+    EXPECT_GE(peak, vertexBytes);
+    EXPECT_LT(peak, vertexBytes + vertexBytes / 4);
+}
+
 TEST(Vpa2, VertexCountFollowsTheChunkNotTheRecord) {
     Mesh mesh = MakeMesh(1, 2, {0, 1, 1}, 6);
     for (std::int32_t stored : {7, 0, -1, INT32_MAX}) {

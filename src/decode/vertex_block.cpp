@@ -184,23 +184,39 @@ bool VertexBlock::PrepareWhole(Bytes payload, std::int32_t n) {
 // VPA8: n, 8 bytes, the packed mesh table, vertex chunks chained while a chunk unpacks to
 // exactly 262144 bytes, the packed index-count table (12-byte entries, the count at offset 4)
 // and the index chunk.
+//
+// The chain is walked through its chunk headers first: a chain that runs off the payload fails
+// before anything is allocated, and the vertex data is allocated once at its final size (growing
+// it chunk by chunk held up to three times the data while the vector moved).
 bool VertexBlock::PrepareChained(Bytes payload, std::int32_t n) {
     std::vector<std::uint8_t> table, counts;
     PackedChunk chunk;
-    if (!UnpackChunkAt(payload, 12, kGeometrySizeAdjust, table, &chunk)) return false;
+    if (!ReadPackedChunk(payload, 12, kGeometrySizeAdjust, chunk)) return false;
+    std::vector<PackedChunk> chain;
+    std::uint64_t vertexBytes = 0;
     std::uint64_t next = chunk.end;
     for (;;) {
-        if (!ReadPackedChunk(payload, next, kGeometrySizeAdjust, chunk)) return false;
-        std::size_t start = vertexStore_.size();
-        vertexStore_.resize(start + chunk.unpackedSize);
-        Decompress(MutableBytes(vertexStore_).subspan(start), chunk.stream, chunk.sourceSize);
-        next = chunk.end;
-        if (chunk.unpackedSize != kChainedVertexChunk) break;
+        PackedChunk link;
+        if (!ReadPackedChunk(payload, next, kGeometrySizeAdjust, link)) return false;
+        chain.push_back(link);
+        vertexBytes += link.unpackedSize;
+        next = link.end;
+        if (link.unpackedSize != kChainedVertexChunk) break;
     }
-    if (!UnpackChunkAt(payload, next, kGeometrySizeAdjust, counts, &chunk) ||
-        !UnpackChunkAt(payload, chunk.end, kGeometrySizeAdjust, indexStore_)) {
+    PackedChunk countChunk, indexChunk;
+    if (!ReadPackedChunk(payload, next, kGeometrySizeAdjust, countChunk) ||
+        !ReadPackedChunk(payload, countChunk.end, kGeometrySizeAdjust, indexChunk)) {
         return false;
     }
+    if (!UnpackChunk(chunk, table)) return false;
+    vertexStore_.assign(static_cast<std::size_t>(vertexBytes), 0);
+    std::size_t at = 0;
+    for (const PackedChunk& link : chain) {
+        Decompress(MutableBytes(vertexStore_).subspan(at, link.unpackedSize), link.stream,
+                   link.sourceSize);
+        at += link.unpackedSize;
+    }
+    if (!UnpackChunk(countChunk, counts) || !UnpackChunk(indexChunk, indexStore_)) return false;
     vertexData_ = vertexStore_;
     indexData_ = indexStore_;
     SliceMeshes(table, kMeshRecordSize, counts, 12, 4, n);
