@@ -236,9 +236,27 @@ class ViewWriter {
     std::size_t used_ = 0;
 };
 
+// Thrown when the document can no longer fit the 32-bit lengths of a glb.
+struct DocumentTooLarge {};
+
 // Everything the JSON chunk describes and the BIN chunk holds, built object by object.
 class GltfDocument {
   public:
+    // At least the size of the glb: the headers, the JSON arrays (without the text around
+    // them) and the BIN chunk.
+    std::uint64_t SizeAtLeast() const {
+        std::uint64_t size = 28 + sceneNodes.size() + binarySize;
+        for (const JsonArray* a : {&nodes, &meshes, &materials, &textures, &images, &accessors,
+                                   &bufferViews}) {
+            size += a->items.size();
+        }
+        return size;
+    }
+    // Stops the conversion as soon as the glb cannot be written: nothing more is built for it.
+    void CheckSize() const {
+        if (SizeAtLeast() > UINT32_MAX) throw DocumentTooLarge{};
+    }
+
     // Adds a bufferView of `length` bytes, which `write` appends to the BIN chunk through a
     // ViewWriter; they are padded with zeros to a multiple of 4 bytes, so that every view starts
     // 4-byte aligned. Returns the view's index.
@@ -262,6 +280,7 @@ class GltfDocument {
         }
         binary.AppendZeros(padded - length);
         binarySize += padded;
+        CheckSize();
         return view;
     }
 
@@ -640,6 +659,7 @@ int Converter::ExportGltf(std::string_view destPath) {
                                 .first;
                     }
                     AddPrimitive(*document, vertices, found->second, primitives);
+                    document->CheckSize();
                 }
                 vertices.Release();
             }
@@ -660,6 +680,7 @@ int Converter::ExportGltf(std::string_view destPath) {
             json += '}';
             if (!document->sceneNodes.empty()) document->sceneNodes += ',';
             AppendInt(document->sceneNodes, node);
+            document->CheckSize();
         });
 
         std::uint64_t jsonSize = 0;
@@ -668,12 +689,7 @@ int Converter::ExportGltf(std::string_view destPath) {
         jsonSize += padding;
         const std::uint64_t binary = document->binarySize;
         const std::uint64_t total = 12 + 8 + jsonSize + (binary > 0 ? 8 + binary : 0);
-        if (total > UINT32_MAX) {
-            // Every length in a glb is 32 bits: such a model cannot be written as one.
-            Print("Error : Can not write %s.\n", path.c_str());
-            RecordOutputFailure();
-            return 0;
-        }
+        if (total > UINT32_MAX) throw DocumentTooLarge{};
         AppendU32(head, kGlbMagic);
         AppendU32(head, kGlbVersion);
         AppendU32(head, static_cast<std::uint32_t>(total));
@@ -684,6 +700,11 @@ int Converter::ExportGltf(std::string_view destPath) {
             AppendU32(tail, static_cast<std::uint32_t>(binary));
             AppendU32(tail, kChunkBin);
         }
+    } catch (const DocumentTooLarge&) {
+        // Every length in a glb is 32 bits: such a model cannot be written as one.
+        Print("Error : Can not write %s.\n", path.c_str());
+        RecordOutputFailure();
+        return 0;
     } catch (const std::bad_alloc&) {
         Print("Error : Can not write %s.\n", path.c_str());
         RecordOutputFailure();
