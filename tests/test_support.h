@@ -1,10 +1,13 @@
 // Helpers shared by the tests: temporary folders, files, and running the built morvex.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "testdata/it3_writer.h"
 
 namespace morvex::test {
 
@@ -40,6 +43,16 @@ void WriteBytes(const fs::path& file, const std::vector<std::uint8_t>& bytes);
 std::vector<std::string> ListFiles(const fs::path& dir);
 // Every regular file below `dir`, as paths relative to it.
 std::vector<std::string> ListTree(const fs::path& dir);
+
+// A model vertex at (x, y, z) with texture coordinates (u, v) and normal n.
+inline testdata::Vertex V(float x, float y, float z, float u = 0, float v = 0,
+                          std::array<float, 3> n = {0, 1, 0}) {
+    testdata::Vertex vertex;
+    vertex.position = {x, y, z};
+    vertex.normal = n;
+    vertex.texCoord = {u, v};
+    return vertex;
+}
 
 // The text `text` with every "\n" turned into CR LF.
 std::string Crlf(const std::string& text);
