@@ -84,4 +84,30 @@ bool DecodeMesh(Converter& converter, ModelObject& object, std::int32_t i,
     return false;
 }
 
+void WalkMeshes(Converter& converter, ModelObject& object,
+                const std::function<void(std::int32_t mesh, std::int32_t materialIndex)>& write) {
+    VertexBlock& vertices = object.vertices;
+    const std::int32_t count = vertices.Count();
+    const std::string name(object.name);
+    if (count < 0) {
+        converter.Print("Warning : object %s meshes skipped: negative mesh count.\n", name.c_str());
+        return;
+    }
+    const std::int32_t located = vertices.LocatedMeshes();
+    for (std::int32_t i = 0; i < located; ++i) {
+        std::int32_t m = 0;
+        if (!DecodeMesh(converter, object, i, m)) continue;
+        write(i, m);
+        vertices.Release();
+    }
+    if (located == count) return;
+    if (count - located == 1) {
+        converter.Print("Warning : object %s mesh %d skipped: broken vertex data.\n", name.c_str(),
+                        located);
+    } else {
+        converter.Print("Warning : object %s meshes %d to %d skipped: broken vertex data.\n",
+                        name.c_str(), located, count - 1);
+    }
+}
+
 }  // namespace morvex
