@@ -337,7 +337,7 @@ class TextureLibrary {
             converted = pictures_.emplace(position, Convert(position)).first;
             if (!converted->second) {
                 converter_.Print("Warning : can not convert texture %s.\n",
-                                 std::string(name).c_str());
+                                 ConsoleName(name).c_str());
             }
         }
         if (!converted->second) return std::nullopt;

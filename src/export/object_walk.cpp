@@ -25,7 +25,7 @@ void WalkObjects(Converter& converter, const std::function<void(ModelObject&)>& 
         vertices->ReadHeader(vb.buffer, vb.offset, vb.index, vb.baseName);
         if (materials->Decode() != 0) {
             converter.Print("Warning : object %s skipped: broken material block.\n",
-                            std::string(converter.ObjectName(info)).c_str());
+                            ConsoleName(converter.ObjectName(info)).c_str());
             continue;
         }
         ModelObject object{info, converter.ObjectName(info), *materials, *vertices};
@@ -79,7 +79,7 @@ bool DecodeMesh(Converter& converter, ModelObject& object, std::int32_t i,
         object.vertices.Release();
     }
     if (problem == nullptr) return true;
-    converter.Print("Warning : object %s mesh %d skipped: %s.\n", std::string(object.name).c_str(), i,
+    converter.Print("Warning : object %s mesh %d skipped: %s.\n", ConsoleName(object.name).c_str(), i,
                     problem);
     return false;
 }
@@ -88,7 +88,7 @@ void WalkMeshes(Converter& converter, ModelObject& object,
                 const std::function<void(std::int32_t mesh, std::int32_t materialIndex)>& write) {
     VertexBlock& vertices = object.vertices;
     const std::int32_t count = vertices.Count();
-    const std::string name(object.name);
+    const std::string name = ConsoleName(object.name);
     if (count < 0) {
         converter.Print("Warning : object %s meshes skipped: negative mesh count.\n", name.c_str());
         return;
