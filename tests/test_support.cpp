@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -39,6 +40,9 @@ RunResult RunMorvex(const std::vector<std::string>& args, const fs::path& workDi
         close(pipeFds[1]);
         if (chdir(workDir.c_str()) != 0) _exit(127);
         if (limits.seconds > 0) alarm(limits.seconds);  // the timer survives execv
+        // A sanitizer finding must not pass for the tool's own failure status 1.
+        setenv("ASAN_OPTIONS", "exitcode=86", 0);
+        setenv("UBSAN_OPTIONS", "exitcode=86", 0);
         std::vector<char*> argv;
         std::string binary = MORVEX_BINARY;
         argv.push_back(binary.data());
