@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -28,13 +29,23 @@ private:
 };
 
 struct RunResult {
-    int status = -1;     // exit status, or -1 when the process did not exit normally
-    int signal = 0;      // the signal that ended it, if any
-    std::string output;  // everything written to standard output
+    int status = -1;          // exit status, or -1 when the process did not exit normally
+    int signal = 0;           // the signal that ended it, if any
+    std::string output;       // everything written to standard output (up to the limit)
+    bool outputCut = false;   // more than RunLimits::maxOutput bytes were written
+};
+
+// Guards for runs on hostile input: a run still going after `seconds` is ended by SIGALRM (a
+// hang shows as that signal, not as a stuck test), and output beyond `maxOutput` bytes is read
+// and dropped.
+struct RunLimits {
+    unsigned seconds = 0;  // 0: no limit
+    std::size_t maxOutput = static_cast<std::size_t>(-1);
 };
 
 // Runs the built morvex with `args` in the folder `workDir`.
-RunResult RunMorvex(const std::vector<std::string>& args, const fs::path& workDir);
+RunResult RunMorvex(const std::vector<std::string>& args, const fs::path& workDir,
+                    const RunLimits& limits = {});
 
 std::vector<std::uint8_t> ReadBytes(const fs::path& file);
 std::string ReadText(const fs::path& file);
@@ -53,6 +64,10 @@ inline testdata::Vertex V(float x, float y, float z, float u = 0, float v = 0,
     vertex.texCoord = {u, v};
     return vertex;
 }
+
+// Every file and folder below `dir` (relative paths; folders end in '/') with the contents of the
+// files: compare two snapshots to see what a run created, changed or removed.
+std::map<std::string, std::string> SnapshotTree(const fs::path& dir);
 
 // The text `text` with every "\n" turned into CR LF.
 std::string Crlf(const std::string& text);

@@ -337,7 +337,7 @@ class TextureLibrary {
             converted = pictures_.emplace(position, Convert(position)).first;
             if (!converted->second) {
                 converter_.Print("Warning : can not convert texture %s.\n",
-                                 std::string(name).c_str());
+                                 ConsoleName(name).c_str());
             }
         }
         if (!converted->second) return std::nullopt;
@@ -526,9 +526,7 @@ int Converter::ExportGltf(std::string_view destPath) {
             std::map<std::int32_t, int> objectMaterials;  // Material index -> glTF material
             std::string primitives;
             VertexBlock& vertices = object.vertices;
-            for (std::int32_t i = 0; i < vertices.Count(); ++i) {
-                std::int32_t m = 0;
-                if (!DecodeMesh(*this, object, i, m)) continue;
+            WalkMeshes(*this, object, [&](std::int32_t, std::int32_t m) {
                 if (vertices.VertexCount() > 0 && vertices.FaceCount() > 0) {
                     auto found = objectMaterials.find(m);
                     if (found == objectMaterials.end()) {
@@ -539,8 +537,7 @@ int Converter::ExportGltf(std::string_view destPath) {
                     }
                     AddPrimitive(*document, vertices, found->second, primitives);
                 }
-                vertices.Release();
-            }
+            });
             const int node = document->nodes.Next();
             std::string& json = document->nodes.items;
             json += "{\"name\":";

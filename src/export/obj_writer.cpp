@@ -103,9 +103,7 @@ int Converter::ExportObj(std::string_view destPath) {
 
         VertexBlock& vertices = object.vertices;
         std::int64_t vertexBase = 0;
-        for (std::int32_t i = 0; i < vertices.Count(); ++i) {
-            std::int32_t m = 0;
-            if (!DecodeMesh(*this, object, i, m)) continue;
+        WalkMeshes(*this, object, [&](std::int32_t i, std::int32_t m) {
             WriteMtlEntry(mtl, i, object.materials, m);
             obj.EndLine().Str("g ");
             MeshName(obj, i, object.materials, m);
@@ -115,8 +113,7 @@ int Converter::ExportObj(std::string_view destPath) {
             int n = WriteObjVertices(obj, vertices);
             WriteObjFaces(obj, vertices, vertexBase);
             vertexBase += n;
-            vertices.Release();
-        }
+        });
         bool objOk = CloseOutput(*this, objFile);
         bool mtlOk = CloseOutput(*this, mtlFile);
         (void)objOk;

@@ -25,7 +25,7 @@ void WalkObjects(Converter& converter, const std::function<void(ModelObject&)>& 
         vertices->ReadHeader(vb.buffer, vb.offset, vb.index, vb.baseName);
         if (materials->Decode() != 0) {
             converter.Print("Warning : object %s skipped: broken material block.\n",
-                            std::string(converter.ObjectName(info)).c_str());
+                            ConsoleName(converter.ObjectName(info)).c_str());
             continue;
         }
         ModelObject object{info, converter.ObjectName(info), *materials, *vertices};
@@ -79,9 +79,35 @@ bool DecodeMesh(Converter& converter, ModelObject& object, std::int32_t i,
         object.vertices.Release();
     }
     if (problem == nullptr) return true;
-    converter.Print("Warning : object %s mesh %d skipped: %s.\n", std::string(object.name).c_str(), i,
+    converter.Print("Warning : object %s mesh %d skipped: %s.\n", ConsoleName(object.name).c_str(), i,
                     problem);
     return false;
+}
+
+void WalkMeshes(Converter& converter, ModelObject& object,
+                const std::function<void(std::int32_t mesh, std::int32_t materialIndex)>& write) {
+    VertexBlock& vertices = object.vertices;
+    const std::int32_t count = vertices.Count();
+    const std::string name = ConsoleName(object.name);
+    if (count < 0) {
+        converter.Print("Warning : object %s meshes skipped: negative mesh count.\n", name.c_str());
+        return;
+    }
+    const std::int32_t located = vertices.LocatedMeshes();
+    for (std::int32_t i = 0; i < located; ++i) {
+        std::int32_t m = 0;
+        if (!DecodeMesh(converter, object, i, m)) continue;
+        write(i, m);
+        vertices.Release();
+    }
+    if (located == count) return;
+    if (count - located == 1) {
+        converter.Print("Warning : object %s mesh %d skipped: broken vertex data.\n", name.c_str(),
+                        located);
+    } else {
+        converter.Print("Warning : object %s meshes %d to %d skipped: broken vertex data.\n",
+                        name.c_str(), located, count - 1);
+    }
 }
 
 }  // namespace morvex

@@ -39,4 +39,12 @@ double PowerValue(float power);
 bool DecodeMesh(Converter& converter, ModelObject& object, std::int32_t i,
                 std::int32_t& materialIndex);
 
+// Calls `write` for each mesh of the object that decodes, in order, with the mesh current in
+// object.vertices (released after `write` returns) and its Material index. A mesh that does not
+// decode is skipped with DecodeMesh's warning. The meshes behind the last one the vertex block
+// locates are skipped with one warning for all of them ("meshes F to L"), and a negative mesh
+// count with one warning, so a count taken from the file never costs more than the data holds.
+void WalkMeshes(Converter& converter, ModelObject& object,
+                const std::function<void(std::int32_t mesh, std::int32_t materialIndex)>& write);
+
 }  // namespace morvex
