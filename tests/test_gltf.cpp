@@ -32,7 +32,7 @@ using testdata::It3Writer;
 using testdata::Material;
 using testdata::Mesh;
 using testdata::PayloadWriter;
-using testdata::Vertex;
+using test::V;
 
 // ---------------------------------------------------------------------------------------------
 // A strict JSON reader: enough to walk a glTF document, and strict enough that a document it
@@ -383,14 +383,6 @@ std::vector<std::uint8_t> ViewBytes(const Glb& glb, std::size_t v) {
 // ---------------------------------------------------------------------------------------------
 // Test models.
 
-Vertex V(float x, float y, float z, float u = 0, float v = 0, std::array<float, 3> n = {0, 0, 1}) {
-    Vertex vertex;
-    vertex.position = {x, y, z};
-    vertex.normal = n;
-    vertex.texCoord = {u, v};
-    return vertex;
-}
-
 Mesh Triangle(std::int32_t material) {
     Mesh mesh;
     mesh.vertices = {V(1, 2, 3, 0.25f, 0.75f), V(1, 0, 3, 1, 0), V(0, -1, 0.5f, 0, 1)};
@@ -519,7 +511,7 @@ struct Expected {
 
 Expected ExpectedOf(const Mesh& mesh) {
     Expected e;
-    for (const Vertex& v : mesh.vertices) {
+    for (const testdata::Vertex& v : mesh.vertices) {
         e.positions.insert(e.positions.end(), {v.position[0], v.position[2], -v.position[1]});
         double x = v.normal[0], y = v.normal[2], z = -static_cast<double>(v.normal[1]);
         double length = std::sqrt(x * x + y * y + z * z);

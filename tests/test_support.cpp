@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -27,7 +28,8 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
-RunResult RunMorvex(const std::vector<std::string>& args, const fs::path& workDir) {
+RunResult RunMorvex(const std::vector<std::string>& args, const fs::path& workDir,
+                    const RunLimits& limits) {
     RunResult result;
     int pipeFds[2];
     if (pipe(pipeFds) != 0) return result;
@@ -37,6 +39,10 @@ RunResult RunMorvex(const std::vector<std::string>& args, const fs::path& workDi
         close(pipeFds[0]);
         close(pipeFds[1]);
         if (chdir(workDir.c_str()) != 0) _exit(127);
+        if (limits.seconds > 0) alarm(limits.seconds);  // the timer survives execv
+        // A sanitizer finding must not pass for the tool's own failure status 1.
+        setenv("ASAN_OPTIONS", "exitcode=86", 0);
+        setenv("UBSAN_OPTIONS", "exitcode=86", 0);
         std::vector<char*> argv;
         std::string binary = MORVEX_BINARY;
         argv.push_back(binary.data());
@@ -49,7 +55,12 @@ RunResult RunMorvex(const std::vector<std::string>& args, const fs::path& workDi
     close(pipeFds[1]);
     char chunk[4096];
     ssize_t n;
-    while ((n = read(pipeFds[0], chunk, sizeof chunk)) > 0) result.output.append(chunk, static_cast<std::size_t>(n));
+    while ((n = read(pipeFds[0], chunk, sizeof chunk)) > 0) {
+        const std::size_t room = limits.maxOutput - std::min(limits.maxOutput, result.output.size());
+        const auto got = static_cast<std::size_t>(n);
+        if (got > room) result.outputCut = true;
+        result.output.append(chunk, std::min(got, room));
+    }
     close(pipeFds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
@@ -95,6 +106,21 @@ std::vector<std::string> ListTree(const fs::path& dir) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::map<std::string, std::string> SnapshotTree(const fs::path& dir) {
+    std::map<std::string, std::string> tree;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        const std::string relative = fs::relative(it->path(), dir).string();
+        if (it->is_directory()) {
+            tree[relative + "/"] = "";
+        } else {
+            tree[relative] = it->is_regular_file() ? ReadText(it->path()) : "(not a regular file)";
+        }
+    }
+    return tree;
 }
 
 std::string Crlf(const std::string& text) {

@@ -1,10 +1,14 @@
 // Helpers shared by the tests: temporary folders, files, and running the built morvex.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
+
+#include "testdata/it3_writer.h"
 
 namespace morvex::test {
 
@@ -25,13 +29,23 @@ private:
 };
 
 struct RunResult {
-    int status = -1;     // exit status, or -1 when the process did not exit normally
-    int signal = 0;      // the signal that ended it, if any
-    std::string output;  // everything written to standard output
+    int status = -1;          // exit status, or -1 when the process did not exit normally
+    int signal = 0;           // the signal that ended it, if any
+    std::string output;       // everything written to standard output (up to the limit)
+    bool outputCut = false;   // more than RunLimits::maxOutput bytes were written
+};
+
+// Guards for runs on hostile input: a run still going after `seconds` is ended by SIGALRM (a
+// hang shows as that signal, not as a stuck test), and output beyond `maxOutput` bytes is read
+// and dropped.
+struct RunLimits {
+    unsigned seconds = 0;  // 0: no limit
+    std::size_t maxOutput = static_cast<std::size_t>(-1);
 };
 
 // Runs the built morvex with `args` in the folder `workDir`.
-RunResult RunMorvex(const std::vector<std::string>& args, const fs::path& workDir);
+RunResult RunMorvex(const std::vector<std::string>& args, const fs::path& workDir,
+                    const RunLimits& limits = {});
 
 std::vector<std::uint8_t> ReadBytes(const fs::path& file);
 std::string ReadText(const fs::path& file);
@@ -40,6 +54,20 @@ void WriteBytes(const fs::path& file, const std::vector<std::uint8_t>& bytes);
 std::vector<std::string> ListFiles(const fs::path& dir);
 // Every regular file below `dir`, as paths relative to it.
 std::vector<std::string> ListTree(const fs::path& dir);
+
+// A model vertex at (x, y, z) with texture coordinates (u, v) and normal n.
+inline testdata::Vertex V(float x, float y, float z, float u = 0, float v = 0,
+                          std::array<float, 3> n = {0, 1, 0}) {
+    testdata::Vertex vertex;
+    vertex.position = {x, y, z};
+    vertex.normal = n;
+    vertex.texCoord = {u, v};
+    return vertex;
+}
+
+// Every file and folder below `dir` (relative paths; folders end in '/') with the contents of the
+// files: compare two snapshots to see what a run created, changed or removed.
+std::map<std::string, std::string> SnapshotTree(const fs::path& dir);
 
 // The text `text` with every "\n" turned into CR LF.
 std::string Crlf(const std::string& text);

@@ -17,17 +17,9 @@ using testdata::ByteVector;
 using testdata::It3Writer;
 using testdata::Material;
 using testdata::Mesh;
-using testdata::Vertex;
+using test::V;
 
-Vertex V(float x, float y, float z, float u = 0, float v = 0) {
-    Vertex vertex;
-    vertex.position = {x, y, z};
-    vertex.normal = {0, 1, 0};
-    vertex.texCoord = {u, v};
-    return vertex;
-}
-
-Mesh Triangle(std::int32_t material, std::vector<Vertex> vertices = {V(1, 2, 3), V(1, 0, 3, 1, 0), V(0, 0, 0, 0, 1)}) {
+Mesh Triangle(std::int32_t material, std::vector<testdata::Vertex> vertices = {V(1, 2, 3), V(1, 0, 3, 1, 0), V(0, 0, 0, 0, 1)}) {
     Mesh mesh;
     mesh.vertices = std::move(vertices);
     mesh.indices = {0, 1, 2};

@@ -51,6 +51,15 @@ std::string BaseNameOf(std::string_view inputPath) {
     return std::string(name);
 }
 
+std::string ConsoleName(std::string_view name) {
+    std::string shown(name);
+    for (char& c : shown) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) c = '?';
+    }
+    return shown;
+}
+
 Converter::Converter(std::FILE* out) : console(out) {}
 
 Converter::~Converter() { Reset(); }

@@ -78,6 +78,10 @@ private:
     bool outputFailed = false;
 };
 
+// A name taken from the model as the console messages show it: every control byte (0x01 to 0x1F,
+// 0x7F) becomes '?', so that a message is always one line and cannot steer the terminal.
+std::string ConsoleName(std::string_view name);
+
 // The input file name without its directory (text after the last '/') and without its last
 // extension.
 std::string BaseNameOf(std::string_view inputPath);

@@ -57,19 +57,7 @@ int VertexBlock::Release() {
 int VertexBlock::Decode(std::int32_t m, std::int32_t& materialIndex) {
     Release();
     if (m < 0 || m >= Count()) return -1;
-    if (!prepared_) {
-        prepared_ = true;
-        try {
-            broken_ = !Prepare();
-        } catch (const std::bad_alloc&) {
-            broken_ = true;
-        }
-        if (broken_) {
-            meshes_.clear();
-            vertexStore_.clear();
-            indexStore_.clear();
-        }
-    }
+    EnsurePrepared();
     if (broken_ || static_cast<std::size_t>(m) >= meshes_.size()) return -1;
     const MeshSlice& slice = meshes_[static_cast<std::size_t>(m)];
     if (!slice.valid) return -1;
@@ -91,6 +79,28 @@ int VertexBlock::Decode(std::int32_t m, std::int32_t& materialIndex) {
     }
     materialIndex = slice.materialIndex;
     return 0;
+}
+
+void VertexBlock::EnsurePrepared() {
+    if (prepared_) return;
+    prepared_ = true;
+    try {
+        broken_ = !Prepare();
+    } catch (const std::bad_alloc&) {
+        broken_ = true;
+    }
+    if (broken_) {
+        meshes_.clear();
+        vertexStore_.clear();
+        indexStore_.clear();
+    }
+}
+
+std::int32_t VertexBlock::LocatedMeshes() {
+    if (Count() <= 0) return 0;
+    EnsurePrepared();
+    if (broken_) return 0;
+    return static_cast<std::int32_t>(std::min<std::size_t>(meshes_.size(), static_cast<std::size_t>(Count())));
 }
 
 bool VertexBlock::Prepare() {

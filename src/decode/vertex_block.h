@@ -50,13 +50,10 @@ public:
     // (m outside 0..Count()-1, broken data, no memory), after which no mesh is current.
     virtual int Decode(std::int32_t m, std::int32_t& materialIndex);
     virtual int Release();
-    // True when Decode(m) and Decode of every mesh behind m fail whatever mesh m is: the block's
-    // data is broken as a whole, or its tables end before mesh m (the count at payload offset 0
-    // may promise far more meshes than the payload describes). Known once a Decode has run.
-    bool FailsFrom(std::int32_t m) const {
-        return m >= Count() ||
-               (prepared_ && (broken_ || m < 0 || static_cast<std::size_t>(m) >= meshes_.size()));
-    }
+    // How many meshes, from mesh 0 on, the block's tables locate (at most Count(); 0 when the
+    // whole-block data is broken). Decode(m) fails for every m at or above it, so a caller can
+    // give up on the rest at once instead of trying a count the file may set to billions.
+    std::int32_t LocatedMeshes();
 
     bool HasNormals() const { return layout_.stride == 112; }
     std::int32_t VertexCount() const { return vertexCount_; }
@@ -104,6 +101,8 @@ private:
     };
 
     void SetCurrent(Bytes vertices, Bytes indices);
+    // Decodes the whole-block data and locates the meshes, once per binding.
+    void EnsurePrepared();
     bool Prepare();
     bool PreparePlain(Bytes payload, std::int32_t n);
     bool PreparePerMesh(Bytes payload, std::int32_t n);

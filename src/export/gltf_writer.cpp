@@ -458,7 +458,7 @@ class TextureLibrary {
             known = converts_.emplace(position, Convert(position, picture)).first;
             if (!known->second) {
                 converter_.Print("Warning : can not convert texture %s.\n",
-                                 std::string(name).c_str());
+                                 ConsoleName(name).c_str());
             }
         }
         if (!known->second) return std::nullopt;
@@ -645,11 +645,7 @@ int Converter::ExportGltf(std::string_view destPath) {
             std::map<std::int32_t, int> objectMaterials;  // Material index -> glTF material
             std::string primitives;
             VertexBlock& vertices = object.vertices;
-            for (std::int32_t i = 0; i < vertices.Count(); ++i) {
-                std::int32_t m = 0;
-                const MeshDecode decoded = DecodeMesh(*this, object, i, m);
-                if (decoded == MeshDecode::RestSkipped) break;
-                if (decoded != MeshDecode::Ok) continue;
+            WalkMeshes(*this, object, [&](std::int32_t, std::int32_t m) {
                 if (vertices.VertexCount() > 0 && vertices.FaceCount() > 0) {
                     auto found = objectMaterials.find(m);
                     if (found == objectMaterials.end()) {
@@ -661,8 +657,7 @@ int Converter::ExportGltf(std::string_view destPath) {
                     AddPrimitive(*document, vertices, found->second, primitives);
                     document->CheckSize();
                 }
-                vertices.Release();
-            }
+            });
             const int node = document->nodes.Next();
             std::string& json = document->nodes.items;
             json += "{\"name\":";

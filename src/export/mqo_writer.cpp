@@ -62,16 +62,11 @@ int Converter::ExportMqo(std::string_view destPath) {
         doc.Str("}\r\n");
 
         VertexBlock& vertices = object.vertices;
-        for (std::int32_t i = 0; i < vertices.Count(); ++i) {
-            std::int32_t m = 0;
-            const MeshDecode decoded = DecodeMesh(*this, object, i, m);
-            if (decoded == MeshDecode::RestSkipped) break;
-            if (decoded != MeshDecode::Ok) continue;
+        WalkMeshes(*this, object, [&](std::int32_t i, std::int32_t m) {
             doc.Str("Object \"").Int(i, 2).Char('_').Str(materials.MaterialAt(m)).Str("\" {\r\n");
             doc.Str("\tvisible 15\r\n\tshading 1\r\n\tcolor 1.000 1.000 1.000\r\n\tcolor_type 0\r\n");
             WriteMqoMesh(doc, vertices, m);
-            vertices.Release();
-        }
+        });
         CloseOutput(*this, file);
         ++number;
     });

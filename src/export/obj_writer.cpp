@@ -103,11 +103,7 @@ int Converter::ExportObj(std::string_view destPath) {
 
         VertexBlock& vertices = object.vertices;
         std::int64_t vertexBase = 0;
-        for (std::int32_t i = 0; i < vertices.Count(); ++i) {
-            std::int32_t m = 0;
-            const MeshDecode decoded = DecodeMesh(*this, object, i, m);
-            if (decoded == MeshDecode::RestSkipped) break;
-            if (decoded != MeshDecode::Ok) continue;
+        WalkMeshes(*this, object, [&](std::int32_t i, std::int32_t m) {
             WriteMtlEntry(mtl, i, object.materials, m);
             obj.EndLine().Str("g ");
             MeshName(obj, i, object.materials, m);
@@ -117,8 +113,7 @@ int Converter::ExportObj(std::string_view destPath) {
             int n = WriteObjVertices(obj, vertices);
             WriteObjFaces(obj, vertices, vertexBase);
             vertexBase += n;
-            vertices.Release();
-        }
+        });
         bool objOk = CloseOutput(*this, objFile);
         bool mtlOk = CloseOutput(*this, mtlFile);
         (void)objOk;

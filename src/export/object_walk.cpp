@@ -25,7 +25,7 @@ void WalkObjects(Converter& converter, const std::function<void(ModelObject&)>& 
         vertices->ReadHeader(vb.buffer, vb.offset, vb.index, vb.baseName);
         if (materials->Decode() != 0) {
             converter.Print("Warning : object %s skipped: broken material block.\n",
-                            std::string(converter.ObjectName(info)).c_str());
+                            ConsoleName(converter.ObjectName(info)).c_str());
             continue;
         }
         ModelObject object{info, converter.ObjectName(info), *materials, *vertices};
@@ -69,25 +69,45 @@ bool FacesInRange(const VertexBlock& vertices) {
 
 }  // namespace
 
-MeshDecode DecodeMesh(Converter& converter, ModelObject& object, std::int32_t i,
-                      std::int32_t& materialIndex) {
+bool DecodeMesh(Converter& converter, ModelObject& object, std::int32_t i,
+                std::int32_t& materialIndex) {
     const char* problem = nullptr;
     if (object.vertices.Decode(i, materialIndex) != 0) {
         problem = "broken vertex data";
-        const std::int32_t last = object.vertices.Count() - 1;
-        if (i < last && object.vertices.FailsFrom(i)) {
-            converter.Print("Warning : object %s meshes %d to %d skipped: %s.\n",
-                            std::string(object.name).c_str(), i, last, problem);
-            return MeshDecode::RestSkipped;
-        }
     } else if (!FacesInRange(object.vertices)) {
         problem = "vertex index out of range";
         object.vertices.Release();
     }
-    if (problem == nullptr) return MeshDecode::Ok;
-    converter.Print("Warning : object %s mesh %d skipped: %s.\n", std::string(object.name).c_str(), i,
+    if (problem == nullptr) return true;
+    converter.Print("Warning : object %s mesh %d skipped: %s.\n", ConsoleName(object.name).c_str(), i,
                     problem);
-    return MeshDecode::Skipped;
+    return false;
+}
+
+void WalkMeshes(Converter& converter, ModelObject& object,
+                const std::function<void(std::int32_t mesh, std::int32_t materialIndex)>& write) {
+    VertexBlock& vertices = object.vertices;
+    const std::int32_t count = vertices.Count();
+    const std::string name = ConsoleName(object.name);
+    if (count < 0) {
+        converter.Print("Warning : object %s meshes skipped: negative mesh count.\n", name.c_str());
+        return;
+    }
+    const std::int32_t located = vertices.LocatedMeshes();
+    for (std::int32_t i = 0; i < located; ++i) {
+        std::int32_t m = 0;
+        if (!DecodeMesh(converter, object, i, m)) continue;
+        write(i, m);
+        vertices.Release();
+    }
+    if (located == count) return;
+    if (count - located == 1) {
+        converter.Print("Warning : object %s mesh %d skipped: broken vertex data.\n", name.c_str(),
+                        located);
+    } else {
+        converter.Print("Warning : object %s meshes %d to %d skipped: broken vertex data.\n",
+                        name.c_str(), located, count - 1);
+    }
 }
 
 }  // namespace morvex

@@ -33,19 +33,18 @@ std::string ObjectFileStem(std::string_view destPath, std::string_view baseName,
 // its absolute value (NaN counts as 0; values beyond the 32-bit range saturate).
 double PowerValue(float power);
 
-// The result of DecodeMesh.
-enum class MeshDecode {
-    Ok,          // mesh i is current
-    Skipped,     // mesh i was skipped; the meshes behind it may decode
-    RestSkipped  // mesh i and every mesh behind it were skipped
-};
-
 // Makes mesh i of the object current for writing and stores its Material index in
 // `materialIndex`. A mesh that does not decode, or whose faces name vertices it does not have, is
-// skipped with a warning naming the object and the mesh. When no mesh from i on can decode (the
-// block is broken or its tables end before mesh i), one warning names them all, "meshes i to
-// n - 1", and the writer stops there: a count of 2^31 meshes costs no more than one.
-MeshDecode DecodeMesh(Converter& converter, ModelObject& object, std::int32_t i,
-                      std::int32_t& materialIndex);
+// skipped with a warning naming the object and the mesh; the result is then false.
+bool DecodeMesh(Converter& converter, ModelObject& object, std::int32_t i,
+                std::int32_t& materialIndex);
+
+// Calls `write` for each mesh of the object that decodes, in order, with the mesh current in
+// object.vertices (released after `write` returns) and its Material index. A mesh that does not
+// decode is skipped with DecodeMesh's warning. The meshes behind the last one the vertex block
+// locates are skipped with one warning for all of them ("meshes F to L"), and a negative mesh
+// count with one warning, so a count taken from the file never costs more than the data holds.
+void WalkMeshes(Converter& converter, ModelObject& object,
+                const std::function<void(std::int32_t mesh, std::int32_t materialIndex)>& write);
 
 }  // namespace morvex

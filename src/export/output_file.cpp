@@ -18,7 +18,10 @@ constexpr std::size_t kBufferSize = 1 << 20;
 
 std::string SafeName(std::string_view name) {
     std::string safe(name);
-    std::replace_if(safe.begin(), safe.end(), [](char c) { return c == ':' || c == '/' || c == '\\'; }, '_');
+    std::replace_if(safe.begin(), safe.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return c == ':' || c == '/' || c == '\\' || u < 0x20 || u == 0x7F;
+    }, '_');
     return safe;
 }
 

@@ -12,7 +12,9 @@ namespace morvex {
 
 class Converter;
 
-// A name taken from the model made safe for a file name: every ':', '/' and '\' becomes '_'.
+// A name taken from the model made safe for a file name: every ':', '/' and '\' becomes '_', and
+// so does every control byte (0x01 to 0x1F, 0x7F): a line break or an escape sequence in a file
+// name would break the one-line "-> path" message and the scripts that read file lists.
 std::string SafeName(std::string_view name);
 
 // A file written through a large buffer: one open, few writes, one close.

@@ -23,8 +23,7 @@ int Converter::ExportTextures(std::string_view destPath) {
         }
         const std::string_view name = texture.Name();
         if (ConvertToBitmap(image, texture.Header()) != kBitmapOk) {
-            Print("Warning : can not convert texture %.*s.\n", static_cast<int>(name.size()),
-                  name.data());
+            Print("Warning : can not convert texture %s.\n", ConsoleName(name).c_str());
             continue;
         }
         std::string path(destPath);

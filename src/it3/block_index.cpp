@@ -38,7 +38,7 @@ int Converter::AddBlock(const Block& block) {
     }
     int registryIndex = found > 0 ? found : 0;
     if (registryIndex == 0) {
-        std::string text(block.TagText());
+        std::string text = ConsoleName(block.TagText());
         Print("Warning : unknown block : %s(0x%08X)\n", text.c_str(), value);
     }
     blocks.push_back(block);

@@ -1,0 +1,191 @@
+// Hostile names: object names, texture names and the texture references of Materials that try to
+// leave the destination folder, name special folders, or carry control bytes. Every mode must
+// write only inside the destination, under the names the ':', '/', '\' (and control byte) → '_'
+// rule gives, and keep every console line one line.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+#include "testdata/it3_writer.h"
+#include "testdata/texture_writer.h"
+
+namespace morvex::test {
+namespace {
+
+struct Hostile {
+    const char* label;
+    std::string name;
+};
+
+const std::vector<Hostile>& HostileNames() {
+    static const std::vector<Hostile> names = {
+        {"parent_parent", "../../x"},
+        {"deep_parents", "../../../../../../../../../../tmp/x"},
+        {"absolute", "/abs/x"},
+        {"slash_alone", "/"},
+        {"trailing_slash", "x/"},
+        {"backslash", "a\\b"},
+        {"backslash_parents", "..\\..\\x"},
+        {"drive", "C:\\x"},
+        {"colon", "a:b"},
+        {"dot_dot", ".."},
+        {"dot", "."},
+        {"empty", ""},
+        {"newline", "a\nb"},
+        {"carriage_return", "a\rb"},
+        {"newline_fake_line", "x\n-> /etc/passwd"},
+        {"escape_sequence", "\x1b[31mred"},
+        {"tab_and_del", "a\tb\x7f"},
+        {"high_bytes", "\xff\xfe\x80"},
+        {"long", std::string(300, 'n')},
+    };
+    return names;
+}
+
+// The rule for output names: ':', '/', '\' and control bytes become '_'.
+std::string Safe(const std::string& name) {
+    std::string safe = name;
+    for (char& c : safe) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == ':' || c == '/' || c == '\\' || u < 0x20 || u == 0x7F) c = '_';
+    }
+    return safe;
+}
+
+// One object named `name` whose Material uses the texture and alpha map `name`, and a texture
+// block `name` (names longer than their fields are cut by the writer to fill the field without a
+// NUL: 64 bytes in a Material, 36 in a texture block).
+testdata::ByteVector Model(const std::string& name) {
+    testdata::Mesh quad;
+    for (float x : {0.0f, 1.0f}) {
+        for (float y : {0.0f, 1.0f}) quad.vertices.push_back({{x, y, 0}, {0, 0, 1}, {x, y}});
+    }
+    quad.indices = {0, 1, 2, 2, 1, 3};
+    testdata::It3Writer w;
+    w.Info(name);
+    w.Block("MAT2", testdata::MaterialPayload("MAT2", {{"m", name, name, 1.0f}}));
+    w.Block("VPA5", testdata::VertexPayload("VPA5", {quad}));
+    w.Block("TEXI", testdata::TexiPayload(name, testdata::EncodeTexture1002(testdata::SkinTone(16, 8))));
+    return w.Bytes();
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+class HostileName : public testing::TestWithParam<Hostile> {};
+
+TEST_P(HostileName, EveryModeWritesOnlyInsideTheDestination) {
+    const std::string name = GetParam().name;
+    const std::string reference = name.substr(0, 64), texture = name.substr(0, 36);
+    const bool tooLong = name.size() > 200;  // the object's file name exceeds what a folder holds
+    for (const char* mode : {"-c", "", "-m", "-g"}) {
+        SCOPED_TRACE(std::string("mode ") + mode);
+        TempDir root;
+        const fs::path work = root.Path() / "a" / "b" / "work";
+        fs::create_directories(work / "out");
+        WriteBytes(work / "model.it3", Model(name));
+        const auto before = SnapshotTree(root.Path());
+
+        std::vector<std::string> args;
+        if (*mode) args.push_back(mode);
+        args.insert(args.end(), {"model.it3", "out"});
+        const RunResult run = RunMorvex(args, work, RunLimits{120, 1 << 20});
+        ASSERT_EQ(run.signal, 0);
+
+        // Only the destination changed.
+        const auto after = SnapshotTree(root.Path());
+        const std::string dest = "a/b/work/out/";
+        for (const auto& [path, content] : after) {
+            if (!StartsWith(path, dest)) {
+                EXPECT_TRUE(before.count(path) && before.at(path) == content) << "created or changed: " << path;
+            }
+        }
+        for (const auto& [path, content] : before) {
+            if (!StartsWith(path, dest)) {
+                EXPECT_TRUE(after.count(path)) << "removed: " << path;
+            }
+        }
+        EXPECT_FALSE(fs::exists("/abs/x"));
+
+        // The files, under the names the rule gives.
+        std::set<std::string> expected;
+        const std::string stem = "model_00_" + Safe(name);
+        const std::string mode1 = mode;
+        if (mode1 == "" && !tooLong) expected = {stem + ".obj", stem + ".mtl"};
+        if (mode1 == "-m" && !tooLong) expected = {stem + ".mqo"};
+        if (mode1 == "" || mode1 == "-m") expected.insert(Safe(texture) + ".bmp");
+        if (mode1 == "-g") expected = {"model.glb"};
+        const std::vector<std::string> files = ListTree(work / "out");
+        EXPECT_EQ(std::set<std::string>(files.begin(), files.end()), expected);
+        EXPECT_EQ(files.size(), expected.size());
+
+        // One line per message, and the exit status.
+        std::vector<std::string> errors;
+        std::size_t start = 0;
+        while (start < run.output.size()) {
+            const std::size_t end = run.output.find('\n', start);
+            ASSERT_NE(end, std::string::npos) << "unterminated line";
+            const std::string line = run.output.substr(start, end - start);
+            EXPECT_TRUE(StartsWith(line, "-> out/") || StartsWith(line, "Warning : ") || StartsWith(line, "Error : "))
+                << line;
+            if (StartsWith(line, "-> ")) {
+                EXPECT_TRUE(fs::is_regular_file(work / line.substr(3))) << line;
+            }
+            if (StartsWith(line, "Error : ")) errors.push_back(line);
+            start = end + 1;
+        }
+        const bool createFails = tooLong && (mode1 == "" || mode1 == "-m");
+        EXPECT_EQ(run.status, createFails ? 1 : 0) << run.output;
+        if (createFails) {
+            ASSERT_EQ(errors.size(), 1u) << run.output;
+            EXPECT_EQ(errors[0], "Error : Can not create out/" + stem + (mode1 == "" ? ".obj." : ".mqo."));
+        } else {
+            EXPECT_TRUE(errors.empty()) << run.output;
+        }
+
+        // The references inside the files name the texture file the export writes.
+        if (mode1 == "" && !tooLong && !reference.empty()) {
+            const std::string mtl = ReadText(work / "out" / (stem + ".mtl"));
+            EXPECT_NE(mtl.find("map_Kd " + Safe(reference) + ".bmp\r\n"), std::string::npos) << mtl;
+            EXPECT_NE(mtl.find("map_d " + Safe(reference) + ".bmp\r\n"), std::string::npos) << mtl;
+        }
+        if (mode1 == "-m" && !tooLong && !reference.empty()) {
+            const std::string mqo = ReadText(work / "out" / (stem + ".mqo"));
+            EXPECT_NE(mqo.find("tex(\"" + Safe(reference) + ".bmp\")"), std::string::npos) << mqo;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, HostileName, testing::ValuesIn(HostileNames()),
+                         [](const testing::TestParamInfo<Hostile>& info) { return std::string(info.param.label); });
+
+// The messages that quote names from the model stay one line: control bytes show as '?'.
+TEST(HostileNameMessages, ControlBytesInQuotedNamesShowAsQuestionMarks) {
+    testdata::It3Writer w;
+    w.Info("a\nb").Block("MAT2", testdata::ByteVector{2, 0, 0, 0});  // no chunk: broken
+    w.Block("VPA5", testdata::VertexPayload("VPA5", {}));
+    w.Info("c\rd").Block("MATE", testdata::MaterialPayload("MATE", {{"m", "", "", 0.0f}}));
+    testdata::ByteVector vertices = testdata::VertexPayload("VPA5", {});
+    vertices[0] = 0xFF, vertices[1] = 0xFF, vertices[2] = 0xFF, vertices[3] = 0xFF;  // count -1
+    w.Block("VPA5", vertices);
+    w.Block("TEXI", testdata::TexiPayload("t\x1b[2J", testdata::ByteVector{0xE9, 0x03, 0, 0}));
+    w.Block(std::string("\n\n\n\n", 4), testdata::ByteVector{});
+    TempDir dir;
+    WriteBytes(dir / "model.it3", w.Bytes());
+    const ConvertResult r = ConvertInProcess(dir / "model.it3", (dir.Path() / "").string(), 0);
+    EXPECT_EQ(r.output.substr(0, r.output.find("-> ")),
+              "Warning : unknown block : ????" "(0x0A0A0A0A)\n"
+              "Warning : object a?b skipped: broken material block.\n");
+    EXPECT_NE(r.output.find("Warning : object c?d meshes skipped: negative mesh count.\n"), std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("Warning : can not convert texture t?[2J.\n"), std::string::npos) << r.output;
+}
+
+}  // namespace
+}  // namespace morvex::test
