@@ -1,7 +1,9 @@
 // Material blocks: the first input byte picks the tag (MATE, MAT2, MAT3, MAT4), the rest is the
 // payload. Decodes the table and reads every field of every record, and of indices around it.
 #include <cstdint>
+#include <climits>
 #include <memory>
+#include <vector>
 
 #include "decode/material_block.h"
 #include "fuzz_support.h"
@@ -23,9 +25,14 @@ void Run(std::string_view tag, const std::uint8_t* payload, std::size_t size) {
         return;
     }
     const auto records = static_cast<std::int64_t>(block.TableSize() / kMaterialRecordSize);
-    const std::int64_t last = std::min<std::int64_t>(std::max<std::int64_t>(count, records), 1 << 16);
+    // Every record and the indices around the table, the count and the extremes; the count is
+    // not walked up to (it may be 2^31 over a table of one record).
+    std::vector<std::int64_t> indices = {INT32_MIN, -2, -1, count - 1LL, count, count + 1LL,
+                                         INT32_MAX};
+    for (std::int64_t i = 0; i <= records + 1; ++i) indices.push_back(i);
     std::size_t total = 0;
-    for (std::int64_t i = -2; i <= last + 1; ++i) {
+    for (std::int64_t i : indices) {
+        if (i < INT32_MIN || i > INT32_MAX) continue;
         const auto k = static_cast<std::int32_t>(i);
         fuzz::Require(block.HasRecord(k) == (i >= 0 && i < records));
         for (std::string_view text : {block.MaterialAt(k), block.TextureNameAt(k),
