@@ -28,6 +28,9 @@ struct CorpusEntry {
     bool lenient = false;
 };
 
+// Test logs name the corpus file rather than dumping the entry's bytes.
+void PrintTo(const CorpusEntry& entry, std::ostream* os) { *os << entry.file; }
+
 std::vector<CorpusEntry> ReadManifest() {
     std::vector<CorpusEntry> entries;
     std::ifstream in(kCorpus / "MANIFEST", std::ios::binary);
