@@ -626,71 +626,71 @@ TEST(GltfFile, NameIsTheSafeBaseName) {
 // Pictures: BMP images in, RGBA out, PNG encoding.
 
 // A BMP file image laid out as ConvertToBitmap builds it.
-struct BitmapSpec {
+struct BitmapParts {
     int width, height, bitsPerPixel;
     std::vector<std::array<std::uint8_t, 4>> palette;  // as stored: blue, green, red, fourth
     std::vector<std::uint8_t> rows;                    // bottom row first, at the stride
 };
 
-std::vector<std::uint8_t> BuildBitmap(const BitmapSpec& spec, std::uint32_t colorsUsed) {
+std::vector<std::uint8_t> BuildBitmap(const BitmapParts& parts, std::uint32_t colorsUsed) {
     PayloadWriter w;
-    auto p = static_cast<std::uint32_t>(spec.palette.size() * 4);
-    w.U8('B').U8('M').U32(static_cast<std::uint32_t>(54 + p + spec.rows.size())).U32(0).U32(54 + p);
+    auto p = static_cast<std::uint32_t>(parts.palette.size() * 4);
+    w.U8('B').U8('M').U32(static_cast<std::uint32_t>(54 + p + parts.rows.size())).U32(0).U32(54 + p);
     w.U32(40)
-        .I32(spec.width)
-        .I32(spec.height)
+        .I32(parts.width)
+        .I32(parts.height)
         .U16(1)
-        .U16(static_cast<std::uint16_t>(spec.bitsPerPixel));
-    w.U32(0).U32(static_cast<std::uint32_t>(spec.rows.size())).U32(0).U32(0).U32(colorsUsed).U32(0);
-    for (const auto& e : spec.palette) w.Raw(e);
-    w.Raw(spec.rows);
+        .U16(static_cast<std::uint16_t>(parts.bitsPerPixel));
+    w.U32(0).U32(static_cast<std::uint32_t>(parts.rows.size())).U32(0).U32(0).U32(colorsUsed).U32(0);
+    for (const auto& e : parts.palette) w.Raw(e);
+    w.Raw(parts.rows);
     return w.bytes;
 }
 
 TEST(GltfPicture, EightBitRowsComeOutTopFirstInPaletteColours) {
     // 3 x 2, stride 4: top row indices 0 1 2, bottom row 2 3 7 (7 lies past the palette).
-    BitmapSpec spec{3,
+    BitmapParts parts{3,
                     2,
                     8,
                     {{0, 0, 255, 9}, {0, 255, 0, 9}, {255, 0, 0, 9}, {30, 20, 10, 9}},
                     {2, 3, 7, 0xEE, 0, 1, 2, 0xEE}};
     RgbaPicture picture;
-    ASSERT_TRUE(DecodeBitmap(BuildBitmap(spec, 4), picture));
+    ASSERT_TRUE(DecodeBitmap(BuildBitmap(parts, 4), picture));
     EXPECT_EQ(picture.width, 3u);
     EXPECT_EQ(picture.height, 2u);
     const std::vector<std::uint8_t> expected = {255, 0, 0,   255, 0,  255, 0,  255, 0, 0, 255, 255,
                                                 0,   0, 255, 255, 10, 20,  30, 255, 0, 0, 0,   255};
     EXPECT_EQ(picture.pixels, expected);
     // Only the entries that "colours used" counts belong to the palette; 0 counts as 256.
-    ASSERT_TRUE(DecodeBitmap(BuildBitmap(spec, 2), picture));
+    ASSERT_TRUE(DecodeBitmap(BuildBitmap(parts, 2), picture));
     EXPECT_EQ(picture.pixels,
               (std::vector<std::uint8_t>{255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 0, 255,
                                          0,   0, 0, 255, 0, 0,   0, 255, 0, 0, 0, 255}));
-    ASSERT_TRUE(DecodeBitmap(BuildBitmap(spec, 0), picture));
+    ASSERT_TRUE(DecodeBitmap(BuildBitmap(parts, 0), picture));
     EXPECT_EQ(picture.pixels, expected);
 }
 
 TEST(GltfPicture, SixteenBitPixelsAreFiveBitsPerColourWithoutAlpha) {
     // 1 x 2, stride 4 (2 bytes of padding): bottom 0x7C00 (red), top 0x83E0 (green, top bit set).
-    BitmapSpec spec{1, 2, 16, {}, {0x00, 0x7C, 0, 0, 0xE0, 0x83, 0, 0}};
+    BitmapParts parts{1, 2, 16, {}, {0x00, 0x7C, 0, 0, 0xE0, 0x83, 0, 0}};
     RgbaPicture picture;
-    ASSERT_TRUE(DecodeBitmap(BuildBitmap(spec, 0), picture));
+    ASSERT_TRUE(DecodeBitmap(BuildBitmap(parts, 0), picture));
     EXPECT_EQ(picture.pixels, (std::vector<std::uint8_t>{0, 255, 0, 255, 255, 0, 0, 255}));
     // 5-bit values widen by repeating their top bits: 0x10 -> 0x84, 0x01 -> 0x08.
-    BitmapSpec mid{1, 1, 16, {}, {0x01, 0x40, 0, 0}};  // red 0x10, green 0, blue 1
+    BitmapParts mid{1, 1, 16, {}, {0x01, 0x40, 0, 0}};  // red 0x10, green 0, blue 1
     ASSERT_TRUE(DecodeBitmap(BuildBitmap(mid, 0), picture));
     EXPECT_EQ(picture.pixels, (std::vector<std::uint8_t>{0x84, 0, 0x08, 255}));
 }
 
 TEST(GltfPicture, NegativeHeightMeansTopRowFirst) {
-    BitmapSpec spec{1, -2, 8, {{0, 0, 255, 0}, {255, 0, 0, 0}}, {0, 0, 0, 0, 1, 0, 0, 0}};
+    BitmapParts parts{1, -2, 8, {{0, 0, 255, 0}, {255, 0, 0, 0}}, {0, 0, 0, 0, 1, 0, 0, 0}};
     RgbaPicture picture;
-    ASSERT_TRUE(DecodeBitmap(BuildBitmap(spec, 2), picture));
+    ASSERT_TRUE(DecodeBitmap(BuildBitmap(parts, 2), picture));
     EXPECT_EQ(picture.pixels, (std::vector<std::uint8_t>{255, 0, 0, 255, 0, 0, 255, 255}));
 }
 
 TEST(GltfPicture, RefusesImagesThatDoNotFit) {
-    BitmapSpec good{2, 2, 8, {{0, 0, 0, 0}}, std::vector<std::uint8_t>(8, 0)};
+    BitmapParts good{2, 2, 8, {{0, 0, 0, 0}}, std::vector<std::uint8_t>(8, 0)};
     std::vector<std::uint8_t> image = BuildBitmap(good, 1);
     RgbaPicture picture;
     ASSERT_TRUE(DecodeBitmap(image, picture));
