@@ -397,23 +397,26 @@ class TextureLibrary {
     // luminance as alpha.
     MaterialTexture ForMaterial(std::string_view textureName, std::string_view alphaName,
                                 GltfDocument& document) {
-        const std::optional<std::size_t> base = Find(textureName), alpha = Find(alphaName);
+        // A texture seen for the first time is converted by Find, and its picture is used
+        // below; one seen before is converted again only when a new pair needs it.
+        RgbaPicture picture, alphaMap;
+        const std::optional<std::size_t> base = Find(textureName, picture);
+        const std::optional<std::size_t> alpha = Find(alphaName, alphaMap);
         if (!base && !alpha) return {};
         const std::pair<std::size_t, std::size_t> key{base.value_or(kNone), alpha.value_or(kNone)};
         if (auto made = made_.find(key); made != made_.end()) return made->second;
 
         MaterialTexture result;
-        RgbaPicture picture;
-        if (base && !Convert(*base, picture)) return Unmade(key);
+        if (base && picture.pixels.empty() && !Convert(*base, picture)) return Unmade(key);
         if (alpha) {
-            RgbaPicture alphaMap;
-            if (!Convert(*alpha, alphaMap)) return Unmade(key);
+            if (alphaMap.pixels.empty() && !Convert(*alpha, alphaMap)) return Unmade(key);
             if (!base) {
                 picture.width = alphaMap.width;
                 picture.height = alphaMap.height;
                 picture.pixels.assign(alphaMap.pixels.size(), 255);
             }
             CombineAlpha(picture, alphaMap);
+            alphaMap = RgbaPicture();
             result.alpha = ClassifyAlpha(picture);
         }
         std::vector<std::uint8_t> png;
@@ -446,17 +449,18 @@ class TextureLibrary {
     static constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 
     // The block position of a texture that is present and converts; a failed conversion prints
-    // its warning once. The first lookup of a texture converts it to find out.
-    std::optional<std::size_t> Find(std::string_view name) {
+    // its warning once. The first lookup of a texture converts it to find out, leaving the
+    // converted picture in `picture` (untouched on later lookups).
+    std::optional<std::size_t> Find(std::string_view name, RgbaPicture& picture) {
         if (name.empty()) return std::nullopt;
         auto found = byName_.find(name);
         if (found == byName_.end()) return std::nullopt;
         const std::size_t position = found->second;
         auto known = converts_.find(position);
         if (known == converts_.end()) {
-            RgbaPicture picture;
             known = converts_.emplace(position, Convert(position, picture)).first;
             if (!known->second) {
+                picture = RgbaPicture();
                 converter_.Print("Warning : can not convert texture %s.\n",
                                  ConsoleName(name).c_str());
             }
