@@ -46,7 +46,8 @@ void Convert(benchmark::State& state, OutputMode mode) {
         Converter converter(sink);
         converter.Convert(model.input.string(), (model.dir / "out/").string(), mode);
         written = 0;
-        for (const auto& entry : fs::directory_iterator(model.dir / "out")) written += entry.file_size();
+        for (const auto& entry : fs::directory_iterator(model.dir / "out"))
+            written += entry.file_size();
     }
     if (mode == OutputMode::Obj) model.objBytes = written;
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * written));
@@ -54,9 +55,15 @@ void Convert(benchmark::State& state, OutputMode mode) {
     std::fclose(sink);
 }
 
-void BM_ConvertObj(benchmark::State& state) { Convert(state, OutputMode::Obj); }
-void BM_ConvertMqo(benchmark::State& state) { Convert(state, OutputMode::Mqo); }
-void BM_ConvertGltf(benchmark::State& state) { Convert(state, OutputMode::Gltf); }
+void BM_ConvertObj(benchmark::State& state) {
+    Convert(state, OutputMode::Obj);
+}
+void BM_ConvertMqo(benchmark::State& state) {
+    Convert(state, OutputMode::Mqo);
+}
+void BM_ConvertGltf(benchmark::State& state) {
+    Convert(state, OutputMode::Gltf);
+}
 
 // Copying a file of the OBJ output's size.
 void BM_CopySameSize(benchmark::State& state) {
@@ -67,7 +74,8 @@ void BM_CopySameSize(benchmark::State& state) {
         std::ofstream out(from, std::ios::binary);
         std::vector<char> block(1 << 20, 'x');
         for (std::uintmax_t done = 0; done < size; done += block.size()) {
-            out.write(block.data(), static_cast<std::streamsize>(std::min<std::uintmax_t>(block.size(), size - done)));
+            out.write(block.data(), static_cast<std::streamsize>(
+                                        std::min<std::uintmax_t>(block.size(), size - done)));
         }
     }
     for (auto _ : state) fs::copy_file(from, to, fs::copy_options::overwrite_existing);

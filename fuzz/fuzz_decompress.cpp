@@ -63,8 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                   [](std::uint8_t b) { return b == kUntouched; }));
         return 0;
     }
-    fuzz::Require(std::all_of(first.begin() + produced, first.end(),
-                              [](std::uint8_t b) { return b == 0; }));
+    fuzz::Require(
+        std::all_of(first.begin() + produced, first.end(), [](std::uint8_t b) { return b == 0; }));
     fuzz::Require(Decode(destSize, source.View(), sourceSize, second) == produced);
     fuzz::Require(first == second);
 

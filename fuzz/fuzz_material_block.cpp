@@ -1,7 +1,7 @@
 // Material blocks: the first input byte picks the tag (MATE, MAT2, MAT3, MAT4), the rest is the
 // payload. Decodes the table and reads every field of every record, and of indices around it.
-#include <cstdint>
 #include <climits>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -27,16 +27,16 @@ void Run(std::string_view tag, const std::uint8_t* payload, std::size_t size) {
     const auto records = static_cast<std::int64_t>(block.TableSize() / kMaterialRecordSize);
     // Every record and the indices around the table, the count and the extremes; the count is
     // not walked up to (it may be 2^31 over a table of one record).
-    std::vector<std::int64_t> indices = {INT32_MIN, -2, -1, count - 1LL, count, count + 1LL,
-                                         INT32_MAX};
+    std::vector<std::int64_t> indices = {INT32_MIN, -2,          -1,       count - 1LL,
+                                         count,     count + 1LL, INT32_MAX};
     for (std::int64_t i = 0; i <= records + 1; ++i) indices.push_back(i);
     std::size_t total = 0;
     for (std::int64_t i : indices) {
         if (i < INT32_MIN || i > INT32_MAX) continue;
         const auto k = static_cast<std::int32_t>(i);
         fuzz::Require(block.HasRecord(k) == (i >= 0 && i < records));
-        for (std::string_view text : {block.MaterialAt(k), block.TextureNameAt(k),
-                                      block.AlphaMapNameAt(k)}) {
+        for (std::string_view text :
+             {block.MaterialAt(k), block.TextureNameAt(k), block.AlphaMapNameAt(k)}) {
             fuzz::Require(text.size() < 64 || (text.size() == 64 && block.HasRecord(k)));
             for (char c : text) total += static_cast<unsigned char>(c);
         }

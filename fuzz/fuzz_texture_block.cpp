@@ -33,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto height = static_cast<std::int32_t>(LoadU32(image.data() + 22));
     const std::uint16_t bits = LoadU16(image.data() + 28);
     fuzz::Require(width > 0 && height > 0 && (bits == 8 || bits == 16));
-    const std::uint64_t rows = static_cast<std::uint64_t>(BitmapStride(bits, width)) *
-                               static_cast<std::uint64_t>(height);
+    const std::uint64_t rows =
+        static_cast<std::uint64_t>(BitmapStride(bits, width)) * static_cast<std::uint64_t>(height);
     fuzz::Require(pixelOffset >= kBitmapHeaderSize && pixelOffset + rows == image.size());
     // Colours used: the whole 4-byte entries of the palette (a tail of 1 to 3 bytes is kept).
     fuzz::Require(LoadU32(image.data() + 46) == (pixelOffset - kBitmapHeaderSize) / 4);

@@ -13,8 +13,8 @@
 namespace morvex {
 namespace {
 
-using testdata::It3Writer;
 using testdata::ByteVector;
+using testdata::It3Writer;
 
 // Converts `file` in check mode in-process and returns the Converter for inspection.
 struct Indexed {
@@ -58,7 +58,7 @@ TEST(Registry, HoldsFortyPrototypesInTagOrder) {
     EXPECT_NE(dynamic_cast<MateBlock*>(registry[26].get()), nullptr);  // MAT3 derives from MATE
     EXPECT_NE(dynamic_cast<Mat2Block*>(registry[27].get()), nullptr);  // MAT4 derives from MAT2
     EXPECT_NE(dynamic_cast<KanBlock*>(registry[15].get()), nullptr);
-    EXPECT_EQ(dynamic_cast<KanBlock*>(registry[19].get()), nullptr);   // KAN6 is on Block directly
+    EXPECT_EQ(dynamic_cast<KanBlock*>(registry[19].get()), nullptr);  // KAN6 is on Block directly
     EXPECT_NE(dynamic_cast<ManBlock*>(registry[23].get()), nullptr);
     EXPECT_NE(dynamic_cast<VertexBlock*>(registry[39].get()), nullptr);
 }
@@ -134,18 +134,27 @@ TEST_P(BrokenContainer, StopsTheScanWithAWarning) {
 
 INSTANTIATE_TEST_SUITE_P(
     Scan, BrokenContainer,
-    ::testing::Values(
-        BrokenCase{"cut_header", [](It3Writer& f) { f.Raw(ByteVector{'T', 'E', 'X', 'I', 9}); },
-                   "Warning : broken block at offset 24.\n", 2},
-        BrokenCase{"tag_only", [](It3Writer& f) { f.Raw(ByteVector{'T', 'E', 'X'}); },
-                   "Warning : broken block at offset 24.\n", 2},
-        BrokenCase{"payload_past_end", [](It3Writer& f) { f.Header("TEXI", 100).Raw(ByteVector(99, 0)); },
-                   "Warning : broken block at offset 24.\n", 2},
-        BrokenCase{"negative_size", [](It3Writer& f) { f.Header("TEXI", -8).Raw(ByteVector(8, 0)); },
-                   "Warning : broken block at offset 24.\n", 2},
-        BrokenCase{"huge_size", [](It3Writer& f) { f.Header("TEXI", 0x7FFFFFFF); },
-                   "Warning : broken block at offset 24.\n", 2},
-        BrokenCase{"exact_fit", [](It3Writer& f) { f.Header("TEXI", 3).Raw(ByteVector(3, 0)); }, "", 3}),
+    ::testing::Values(BrokenCase{"cut_header",
+                                 [](It3Writer& f) {
+                                     f.Raw(ByteVector{'T', 'E', 'X', 'I', 9});
+                                 },
+                                 "Warning : broken block at offset 24.\n", 2},
+                      BrokenCase{"tag_only",
+                                 [](It3Writer& f) {
+                                     f.Raw(ByteVector{'T', 'E', 'X'});
+                                 },
+                                 "Warning : broken block at offset 24.\n", 2},
+                      BrokenCase{"payload_past_end",
+                                 [](It3Writer& f) { f.Header("TEXI", 100).Raw(ByteVector(99, 0)); },
+                                 "Warning : broken block at offset 24.\n", 2},
+                      BrokenCase{"negative_size",
+                                 [](It3Writer& f) { f.Header("TEXI", -8).Raw(ByteVector(8, 0)); },
+                                 "Warning : broken block at offset 24.\n", 2},
+                      BrokenCase{"huge_size", [](It3Writer& f) { f.Header("TEXI", 0x7FFFFFFF); },
+                                 "Warning : broken block at offset 24.\n", 2},
+                      BrokenCase{"exact_fit",
+                                 [](It3Writer& f) { f.Header("TEXI", 3).Raw(ByteVector(3, 0)); },
+                                 "", 3}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Scan, FileOfOnlyTheMagicIsABrokenBlock) {
@@ -158,7 +167,7 @@ TEST(Scan, FileOfOnlyTheMagicIsABrokenBlock) {
 }
 
 class ObjectSearch : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         It3Writer file;
         file.Info("one").Block("MATE", ByteVector(4, 0)).Block("VPA2", ByteVector(4, 0));

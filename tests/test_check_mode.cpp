@@ -14,7 +14,8 @@ namespace fs = std::filesystem;
 
 TEST(Executable, PrintsUsageWithStatus255) {
     test::TempDir dir;
-    for (std::vector<std::string> args : {std::vector<std::string>{}, {"-m"}, {"/?"}, {"/?", "a.it3"}, {"-x", "a.it3"}}) {
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{}, {"-m"}, {"/?"}, {"/?", "a.it3"}, {"-x", "a.it3"}}) {
         test::RunResult r = test::RunMorvex(args, dir.Path());
         EXPECT_EQ(r.status, 255);
         EXPECT_EQ(r.output, std::string(kUsageText));
@@ -55,7 +56,8 @@ TEST(Executable, CheckModeIndexesAndWritesNothing) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.output,
               "Warning : unknown block : KAN7(0x374E414B)\n"
-              "Warning : broken block at offset " + std::to_string(file.Bytes().size() - 8) + ".\n");
+              "Warning : broken block at offset " +
+                  std::to_string(file.Bytes().size() - 8) + ".\n");
     EXPECT_EQ(test::ListTree(dir.Path()), std::vector<std::string>{"model.it3"});
     // An absolute input path is a path, not an option.
     r = test::RunMorvex({"-c", (dir / "model.it3").string()}, dir.Path());

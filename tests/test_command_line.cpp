@@ -55,9 +55,14 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{{"model.it3", "out"}, false, OutputMode::Obj, "model.it3", "out/"},
         ArgumentCase{{"model.it3", "out/"}, false, OutputMode::Obj, "model.it3", "out/"},
         ArgumentCase{{"model.it3", "C:"}, false, OutputMode::Obj, "model.it3", "C:/"},
-        ArgumentCase{{"model.it3", "out", "extra", "more"}, false, OutputMode::Obj, "model.it3", "out/"},
+        ArgumentCase{
+            {"model.it3", "out", "extra", "more"}, false, OutputMode::Obj, "model.it3", "out/"},
         // Absolute paths are paths, not options.
-        ArgumentCase{{"/data/model.it3", "/tmp/out"}, false, OutputMode::Obj, "/data/model.it3", "/tmp/out/"},
+        ArgumentCase{{"/data/model.it3", "/tmp/out"},
+                     false,
+                     OutputMode::Obj,
+                     "/data/model.it3",
+                     "/tmp/out/"},
         ArgumentCase{{"-m", "/data/model.it3"}, false, OutputMode::Mqo, "/data/model.it3", ""},
         ArgumentCase{{""}, false, OutputMode::Obj, "", ""}));
 
@@ -88,11 +93,14 @@ TEST(UsageText, IsSixUtf8Lines) {
     std::string text(kUsageText);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6);
     EXPECT_EQ(text.rfind("Usage : morvex [-m] <file_name> [dest_path]\n", 0), 0u);
-    EXPECT_NE(text.find("\n  -m          MQO形式で出力します.\n  -g          glTF形式で出力します.\n"),
-              std::string::npos);
+    EXPECT_NE(
+        text.find("\n  -m          MQO形式で出力します.\n  -g          glTF形式で出力します.\n"),
+        std::string::npos);
     // The dest_path line: an ideographic space (E3 80 80) then one blank.
-    EXPECT_NE(text.find("  dest_path\xE3\x80\x80 \xE5\x87\xBA\xE5\x8A\x9B\xE5\x85\x88.(\xE7\x9C\x81\xE7\x95\xA5\xE5\x8F\xAF)\n"),
-              std::string::npos);
+    EXPECT_NE(
+        text.find("  dest_path\xE3\x80\x80 "
+                  "\xE5\x87\xBA\xE5\x8A\x9B\xE5\x85\x88.(\xE7\x9C\x81\xE7\x95\xA5\xE5\x8F\xAF)\n"),
+        std::string::npos);
     EXPECT_NE(text.find("  /?          "), std::string::npos);
 }
 

@@ -31,7 +31,9 @@ std::vector<Case> AllCases() {
     return cases;
 }
 
-void PrintTo(const Case& c, std::ostream* os) { *os << c.model << "/" << c.mode; }
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.model << "/" << c.mode;
+}
 
 class Conformance : public ::testing::TestWithParam<Case> {};
 
@@ -61,7 +63,8 @@ TEST_P(Conformance, MatchesTheRecordedRun) {
     EXPECT_EQ(got, want);
     for (const std::string& name : want) {
         if (std::find(got.begin(), got.end(), name) == got.end()) continue;
-        EXPECT_TRUE(test::ReadBytes(work / "out" / name) == test::ReadBytes(expected / "out" / name))
+        EXPECT_TRUE(test::ReadBytes(work / "out" / name) ==
+                    test::ReadBytes(expected / "out" / name))
             << c.model << "/" << c.mode << ": " << name << " differs";
     }
 }

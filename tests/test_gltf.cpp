@@ -27,12 +27,12 @@ namespace morvex {
 namespace {
 
 namespace fs = std::filesystem;
+using test::V;
 using testdata::ByteVector;
 using testdata::It3Writer;
 using testdata::Material;
 using testdata::Mesh;
 using testdata::PayloadWriter;
-using test::V;
 
 // ---------------------------------------------------------------------------------------------
 // A strict JSON reader: enough to walk a glTF document, and strict enough that a document it
@@ -635,13 +635,22 @@ struct BitmapParts {
 std::vector<std::uint8_t> BuildBitmap(const BitmapParts& parts, std::uint32_t colorsUsed) {
     PayloadWriter w;
     auto p = static_cast<std::uint32_t>(parts.palette.size() * 4);
-    w.U8('B').U8('M').U32(static_cast<std::uint32_t>(54 + p + parts.rows.size())).U32(0).U32(54 + p);
+    w.U8('B')
+        .U8('M')
+        .U32(static_cast<std::uint32_t>(54 + p + parts.rows.size()))
+        .U32(0)
+        .U32(54 + p);
     w.U32(40)
         .I32(parts.width)
         .I32(parts.height)
         .U16(1)
         .U16(static_cast<std::uint16_t>(parts.bitsPerPixel));
-    w.U32(0).U32(static_cast<std::uint32_t>(parts.rows.size())).U32(0).U32(0).U32(colorsUsed).U32(0);
+    w.U32(0)
+        .U32(static_cast<std::uint32_t>(parts.rows.size()))
+        .U32(0)
+        .U32(0)
+        .U32(colorsUsed)
+        .U32(0);
     for (const auto& e : parts.palette) w.Raw(e);
     w.Raw(parts.rows);
     return w.bytes;
@@ -650,10 +659,10 @@ std::vector<std::uint8_t> BuildBitmap(const BitmapParts& parts, std::uint32_t co
 TEST(GltfPicture, EightBitRowsComeOutTopFirstInPaletteColours) {
     // 3 x 2, stride 4: top row indices 0 1 2, bottom row 2 3 7 (7 lies past the palette).
     BitmapParts parts{3,
-                    2,
-                    8,
-                    {{0, 0, 255, 9}, {0, 255, 0, 9}, {255, 0, 0, 9}, {30, 20, 10, 9}},
-                    {2, 3, 7, 0xEE, 0, 1, 2, 0xEE}};
+                      2,
+                      8,
+                      {{0, 0, 255, 9}, {0, 255, 0, 9}, {255, 0, 0, 9}, {30, 20, 10, 9}},
+                      {2, 3, 7, 0xEE, 0, 1, 2, 0xEE}};
     RgbaPicture picture;
     ASSERT_TRUE(DecodeBitmap(BuildBitmap(parts, 4), picture));
     EXPECT_EQ(picture.width, 3u);

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "test_support.h"
 #include "it3/byte_reader.h"
+#include "test_support.h"
 #include "testdata/it3_writer.h"
 
 namespace morvex::test {
@@ -24,12 +24,14 @@ constexpr char kModes[] = {'c', 'o', 'm', 'g'};
 struct CorpusEntry {
     std::string file;
     std::map<char, std::vector<std::string>> expect;  // mode -> "Warning : " / "Error : " lines
-    std::map<char, int> status;                        // mode -> exit status (0 if absent)
+    std::map<char, int> status;                       // mode -> exit status (0 if absent)
     bool lenient = false;
 };
 
 // Test logs name the corpus file rather than dumping the entry's bytes.
-void PrintTo(const CorpusEntry& entry, std::ostream* os) { *os << entry.file; }
+void PrintTo(const CorpusEntry& entry, std::ostream* os) {
+    *os << entry.file;
+}
 
 std::vector<CorpusEntry> ReadManifest() {
     std::vector<CorpusEntry> entries;
@@ -78,10 +80,14 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
 
 std::vector<std::string> ModeArgs(char mode) {
     switch (mode) {
-        case 'c': return {"-c"};
-        case 'm': return {"-m"};
-        case 'g': return {"-g"};
-        default: return {};
+        case 'c':
+            return {"-c"};
+        case 'm':
+            return {"-m"};
+        case 'g':
+            return {"-g"};
+        default:
+            return {};
     }
 }
 
@@ -138,7 +144,8 @@ void CheckRun(const fs::path& input, char mode, const CorpusEntry& entry) {
     for (const auto& [path, content] : before) {
         if (StartsWith(path, dest)) continue;
         auto found = after.find(path);
-        EXPECT_TRUE(found != after.end() && found->second == content) << "changed or removed: " << path;
+        EXPECT_TRUE(found != after.end() && found->second == content)
+            << "changed or removed: " << path;
     }
     for (const auto& [path, content] : after) {
         if (!StartsWith(path, dest) && path != dest) {
@@ -158,7 +165,8 @@ void CheckRun(const fs::path& input, char mode, const CorpusEntry& entry) {
     std::vector<std::string> missing;
     std::set_difference(expected.begin(), expected.end(), messages.begin(), messages.end(),
                         std::back_inserter(missing));
-    EXPECT_TRUE(missing.empty()) << "missing: " << (missing.empty() ? "" : missing[0]) << "\n" << run.output;
+    EXPECT_TRUE(missing.empty()) << "missing: " << (missing.empty() ? "" : missing[0]) << "\n"
+                                 << run.output;
     for (const std::string& m : messages) {
         EXPECT_FALSE(StartsWith(m, "Error : ")) << m;
     }
@@ -197,7 +205,8 @@ TEST(MalformedCorpusManifest, ListsEveryCorpusFileOnce) {
 // edited by hand, and a change to the generator must come with the regenerated files.
 TEST(MalformedCorpusManifest, GeneratorReproducesTheCommittedCorpus) {
     TempDir fresh;
-    const std::string command = std::string(MORVEX_CORPUS_GENERATOR) + " '" + fresh.Path().string() + "'";
+    const std::string command =
+        std::string(MORVEX_CORPUS_GENERATOR) + " '" + fresh.Path().string() + "'";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
     const std::vector<std::string> made = ListFiles(fresh.Path());
     ASSERT_EQ(made, ListFiles(kCorpus));
@@ -217,9 +226,15 @@ TEST(MeshCountFromTheFile, MeshesBeyondTheDataAreReportedInOneLine) {
         int meshesWritten;
     };
     const Case cases[] = {
-        {"VPAC", INT32_MAX, {"Warning : object o meshes 0 to 2147483646 skipped: broken vertex data."}, 0},
+        {"VPAC",
+         INT32_MAX,
+         {"Warning : object o meshes 0 to 2147483646 skipped: broken vertex data."},
+         0},
         {"VPA5", 1000, {"Warning : object o meshes 0 to 999 skipped: broken vertex data."}, 0},
-        {"VPA2", INT32_MAX, {"Warning : object o meshes 2 to 2147483646 skipped: broken vertex data."}, 2},
+        {"VPA2",
+         INT32_MAX,
+         {"Warning : object o meshes 2 to 2147483646 skipped: broken vertex data."},
+         2},
         {"VPA8", 3, {"Warning : object o mesh 2 skipped: broken vertex data."}, 2},
         {"VPA4", -1, {"Warning : object o meshes skipped: negative mesh count."}, 0},
         {"VPA8", INT32_MIN, {"Warning : object o meshes skipped: negative mesh count."}, 0},
@@ -246,7 +261,9 @@ TEST(MeshCountFromTheFile, MeshesBeyondTheDataAreReportedInOneLine) {
             if (mode == 1) {  // one Object chunk per mesh written
                 const std::string mqo = ReadText(dir / "model_00_o.mqo");
                 std::size_t objects = 0;
-                for (std::size_t at = mqo.find("\nObject "); at != std::string::npos; at = mqo.find("\nObject ", at + 1)) ++objects;
+                for (std::size_t at = mqo.find("\nObject "); at != std::string::npos;
+                     at = mqo.find("\nObject ", at + 1))
+                    ++objects;
                 EXPECT_EQ(objects, static_cast<std::size_t>(c.meshesWritten));
             }
         }

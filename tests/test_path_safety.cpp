@@ -70,7 +70,8 @@ testdata::ByteVector Model(const std::string& name) {
     w.Info(name);
     w.Block("MAT2", testdata::MaterialPayload("MAT2", {{"m", name, name, 1.0f}}));
     w.Block("VPA5", testdata::VertexPayload("VPA5", {quad}));
-    w.Block("TEXI", testdata::TexiPayload(name, testdata::EncodeTexture1002(testdata::SkinTone(16, 8))));
+    w.Block("TEXI",
+            testdata::TexiPayload(name, testdata::EncodeTexture1002(testdata::SkinTone(16, 8))));
     return w.Bytes();
 }
 
@@ -103,7 +104,8 @@ TEST_P(HostileName, EveryModeWritesOnlyInsideTheDestination) {
         const std::string dest = "a/b/work/out/";
         for (const auto& [path, content] : after) {
             if (!StartsWith(path, dest)) {
-                EXPECT_TRUE(before.count(path) && before.at(path) == content) << "created or changed: " << path;
+                EXPECT_TRUE(before.count(path) && before.at(path) == content)
+                    << "created or changed: " << path;
             }
         }
         for (const auto& [path, content] : before) {
@@ -132,7 +134,8 @@ TEST_P(HostileName, EveryModeWritesOnlyInsideTheDestination) {
             const std::size_t end = run.output.find('\n', start);
             ASSERT_NE(end, std::string::npos) << "unterminated line";
             const std::string line = run.output.substr(start, end - start);
-            EXPECT_TRUE(StartsWith(line, "-> out/") || StartsWith(line, "Warning : ") || StartsWith(line, "Error : "))
+            EXPECT_TRUE(StartsWith(line, "-> out/") || StartsWith(line, "Warning : ") ||
+                        StartsWith(line, "Error : "))
                 << line;
             if (StartsWith(line, "-> ")) {
                 EXPECT_TRUE(fs::is_regular_file(work / line.substr(3))) << line;
@@ -144,7 +147,8 @@ TEST_P(HostileName, EveryModeWritesOnlyInsideTheDestination) {
         EXPECT_EQ(run.status, createFails ? 1 : 0) << run.output;
         if (createFails) {
             ASSERT_EQ(errors.size(), 1u) << run.output;
-            EXPECT_EQ(errors[0], "Error : Can not create out/" + stem + (mode1 == "" ? ".obj." : ".mqo."));
+            EXPECT_EQ(errors[0],
+                      "Error : Can not create out/" + stem + (mode1 == "" ? ".obj." : ".mqo."));
         } else {
             EXPECT_TRUE(errors.empty()) << run.output;
         }
@@ -163,7 +167,9 @@ TEST_P(HostileName, EveryModeWritesOnlyInsideTheDestination) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, HostileName, testing::ValuesIn(HostileNames()),
-                         [](const testing::TestParamInfo<Hostile>& info) { return std::string(info.param.label); });
+                         [](const testing::TestParamInfo<Hostile>& info) {
+                             return std::string(info.param.label);
+                         });
 
 // The messages that quote names from the model stay one line: control bytes show as '?'.
 TEST(HostileNameMessages, ControlBytesInQuotedNamesShowAsQuestionMarks) {
@@ -180,11 +186,14 @@ TEST(HostileNameMessages, ControlBytesInQuotedNamesShowAsQuestionMarks) {
     WriteBytes(dir / "model.it3", w.Bytes());
     const ConvertResult r = ConvertInProcess(dir / "model.it3", (dir.Path() / "").string(), 0);
     EXPECT_EQ(r.output.substr(0, r.output.find("-> ")),
-              "Warning : unknown block : ????" "(0x0A0A0A0A)\n"
+              "Warning : unknown block : ????"
+              "(0x0A0A0A0A)\n"
               "Warning : object a?b skipped: broken material block.\n");
-    EXPECT_NE(r.output.find("Warning : object c?d meshes skipped: negative mesh count.\n"), std::string::npos)
+    EXPECT_NE(r.output.find("Warning : object c?d meshes skipped: negative mesh count.\n"),
+              std::string::npos)
         << r.output;
-    EXPECT_NE(r.output.find("Warning : can not convert texture t?[2J.\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Warning : can not convert texture t?[2J.\n"), std::string::npos)
+        << r.output;
 }
 
 }  // namespace

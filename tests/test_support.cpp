@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -56,7 +56,8 @@ RunResult RunMorvex(const std::vector<std::string>& args, const fs::path& workDi
     char chunk[4096];
     ssize_t n;
     while ((n = read(pipeFds[0], chunk, sizeof chunk)) > 0) {
-        const std::size_t room = limits.maxOutput - std::min(limits.maxOutput, result.output.size());
+        const std::size_t room =
+            limits.maxOutput - std::min(limits.maxOutput, result.output.size());
         const auto got = static_cast<std::size_t>(n);
         if (got > room) result.outputCut = true;
         result.output.append(chunk, std::min(got, room));
@@ -83,7 +84,8 @@ std::string ReadText(const fs::path& file) {
 
 void WriteBytes(const fs::path& file, const std::vector<std::uint8_t>& bytes) {
     std::ofstream out(file, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<std::string> ListFiles(const fs::path& dir) {
@@ -111,8 +113,8 @@ std::vector<std::string> ListTree(const fs::path& dir) {
 std::map<std::string, std::string> SnapshotTree(const fs::path& dir) {
     std::map<std::string, std::string> tree;
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
+    for (auto it = fs::recursive_directory_iterator(dir, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         const std::string relative = fs::relative(it->path(), dir).string();
         if (it->is_directory()) {
             tree[relative + "/"] = "";

@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 
 // A fresh folder under the system's temporary directory, removed with its contents.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -24,15 +24,15 @@ public:
     const fs::path& Path() const { return path_; }
     fs::path operator/(const std::string& name) const { return path_ / name; }
 
-private:
+  private:
     fs::path path_;
 };
 
 struct RunResult {
-    int status = -1;          // exit status, or -1 when the process did not exit normally
-    int signal = 0;           // the signal that ended it, if any
-    std::string output;       // everything written to standard output (up to the limit)
-    bool outputCut = false;   // more than RunLimits::maxOutput bytes were written
+    int status = -1;         // exit status, or -1 when the process did not exit normally
+    int signal = 0;          // the signal that ended it, if any
+    std::string output;      // everything written to standard output (up to the limit)
+    bool outputCut = false;  // more than RunLimits::maxOutput bytes were written
 };
 
 // Guards for runs on hostile input: a run still going after `seconds` is ended by SIGALRM (a

@@ -13,13 +13,14 @@ namespace morvex {
 namespace {
 
 namespace fs = std::filesystem;
+using test::V;
 using testdata::ByteVector;
 using testdata::It3Writer;
 using testdata::Material;
 using testdata::Mesh;
-using test::V;
 
-Mesh Triangle(std::int32_t material, std::vector<testdata::Vertex> vertices = {V(1, 2, 3), V(1, 0, 3, 1, 0), V(0, 0, 0, 0, 1)}) {
+Mesh Triangle(std::int32_t material, std::vector<testdata::Vertex> vertices = {
+                                         V(1, 2, 3), V(1, 0, 3, 1, 0), V(0, 0, 0, 0, 1)}) {
     Mesh mesh;
     mesh.vertices = std::move(vertices);
     mesh.indices = {0, 1, 2};
@@ -31,7 +32,7 @@ const std::vector<Material> kSkinMetal = {{"skin", "skin", "", 30.0f}, {"metal",
 
 // A model in `dir`/name.it3 converted with `args` prepended; output folder `out`.
 class WriterTest : public ::testing::Test {
-protected:
+  protected:
     test::RunResult Convert(const It3Writer& file, std::vector<std::string> options = {},
                             const std::string& name = "robo") {
         test::WriteBytes(dir / (name + ".it3"), file.Bytes());
@@ -52,24 +53,30 @@ TEST_F(WriterTest, ObjLayoutWithNormalsAndTwoMeshes) {
     test::RunResult r = Convert(file);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.output, "-> out/robo_00_Body.obj\n-> out/robo_00_Body.mtl\n");
-    EXPECT_EQ(Out("robo_00_Body.obj"), test::Crlf(
-        "# exported with morvex\n\nmtllib robo_00_Body.mtl\n\no robo\n"
-        "\ng 00_skin\nusemtl 00_skin\n"
-        "v 1.000000 3.000000 -2.000000\nv 1.000000 3.000000 0.000000\nv 0.000000 0.000000 0.000000\n"
-        "vt 0.000000 1.000000\nvt 1.000000 1.000000\nvt 0.000000 0.000000\n"
-        "vn 0.000000 0.000000 -1.000000\nvn 0.000000 0.000000 -1.000000\nvn 0.000000 0.000000 -1.000000\n"
-        "f 1/1/1 3/3/3 2/2/2\n"
-        "\ng 01_metal\nusemtl 01_metal\n"
-        "v 1.000000 3.000000 -2.000000\nv 1.000000 3.000000 0.000000\nv 0.000000 0.000000 0.000000\n"
-        "vt 0.000000 1.000000\nvt 1.000000 1.000000\nvt 0.000000 0.000000\n"
-        "vn 0.000000 0.000000 -1.000000\nvn 0.000000 0.000000 -1.000000\nvn 0.000000 0.000000 -1.000000\n"
-        "f 4/4/4 6/6/6 5/5/5\n"));
-    EXPECT_EQ(Out("robo_00_Body.mtl"), test::Crlf(
-        "# exported with morvex\n"
-        "\nnewmtl 00_skin\nKa 1.000000 1.000000 1.000000\nKd 1.000000 1.000000 1.000000\n"
-        "Ks 0.000000 0.000000 0.000000\nd 1.000000\nNs 30.000000\nmap_Kd skin.bmp\n"
-        "\nnewmtl 01_metal\nKa 1.000000 1.000000 1.000000\nKd 1.000000 1.000000 1.000000\n"
-        "Ks 0.000000 0.000000 0.000000\nd 1.000000\nNs 5.000000\n"));
+    EXPECT_EQ(Out("robo_00_Body.obj"),
+              test::Crlf("# exported with morvex\n\nmtllib robo_00_Body.mtl\n\no robo\n"
+                         "\ng 00_skin\nusemtl 00_skin\n"
+                         "v 1.000000 3.000000 -2.000000\nv 1.000000 3.000000 0.000000\nv 0.000000 "
+                         "0.000000 0.000000\n"
+                         "vt 0.000000 1.000000\nvt 1.000000 1.000000\nvt 0.000000 0.000000\n"
+                         "vn 0.000000 0.000000 -1.000000\nvn 0.000000 0.000000 -1.000000\nvn "
+                         "0.000000 0.000000 -1.000000\n"
+                         "f 1/1/1 3/3/3 2/2/2\n"
+                         "\ng 01_metal\nusemtl 01_metal\n"
+                         "v 1.000000 3.000000 -2.000000\nv 1.000000 3.000000 0.000000\nv 0.000000 "
+                         "0.000000 0.000000\n"
+                         "vt 0.000000 1.000000\nvt 1.000000 1.000000\nvt 0.000000 0.000000\n"
+                         "vn 0.000000 0.000000 -1.000000\nvn 0.000000 0.000000 -1.000000\nvn "
+                         "0.000000 0.000000 -1.000000\n"
+                         "f 4/4/4 6/6/6 5/5/5\n"));
+    EXPECT_EQ(
+        Out("robo_00_Body.mtl"),
+        test::Crlf(
+            "# exported with morvex\n"
+            "\nnewmtl 00_skin\nKa 1.000000 1.000000 1.000000\nKd 1.000000 1.000000 1.000000\n"
+            "Ks 0.000000 0.000000 0.000000\nd 1.000000\nNs 30.000000\nmap_Kd skin.bmp\n"
+            "\nnewmtl 01_metal\nKa 1.000000 1.000000 1.000000\nKd 1.000000 1.000000 1.000000\n"
+            "Ks 0.000000 0.000000 0.000000\nd 1.000000\nNs 5.000000\n"));
 }
 
 TEST_F(WriterTest, ObjWithoutNormalsWritesTwoIndexFaces) {
@@ -94,13 +101,18 @@ TEST_F(WriterTest, MqoLayout) {
     test::RunResult r = Convert(file, {"-m"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.output, "-> out/robo_00_Body.mqo\n");
-    EXPECT_EQ(Out("robo_00_Body.mqo"), test::Crlf(
-        "Metasequoia Document\nFormat Text Ver 1.0\n\nMaterial 2 {\n"
-        "\t\"skin\" col(1.000 1.000 1.000 1.000) dif(1.000) amb(1.000) emi(0.000) spc(0.000) power(30.00) tex(\"skin.bmp\")\n"
-        "\t\"metal\" col(1.000 1.000 1.000 1.000) dif(1.000) amb(1.000) emi(0.000) spc(0.000) power(5.00)\n"
-        "}\nObject \"00_skin\" {\n\tvisible 15\n\tshading 1\n\tcolor 1.000 1.000 1.000\n\tcolor_type 0\n"
-        "\tvertex 3 {\n\t\t1.0000 3.0000 -2.0000\n\t\t1.0000 3.0000 0.0000\n\t\t0.0000 0.0000 0.0000\n\t}\n"
-        "\tface 1 {\n\t\t3 V(0 1 2) M(0) UV(0.00000 0.00000 1.00000 0.00000 0.25000 0.25000)\n\t}\n}\n"));
+    EXPECT_EQ(Out("robo_00_Body.mqo"),
+              test::Crlf("Metasequoia Document\nFormat Text Ver 1.0\n\nMaterial 2 {\n"
+                         "\t\"skin\" col(1.000 1.000 1.000 1.000) dif(1.000) amb(1.000) emi(0.000) "
+                         "spc(0.000) power(30.00) tex(\"skin.bmp\")\n"
+                         "\t\"metal\" col(1.000 1.000 1.000 1.000) dif(1.000) amb(1.000) "
+                         "emi(0.000) spc(0.000) power(5.00)\n"
+                         "}\nObject \"00_skin\" {\n\tvisible 15\n\tshading 1\n\tcolor 1.000 1.000 "
+                         "1.000\n\tcolor_type 0\n"
+                         "\tvertex 3 {\n\t\t1.0000 3.0000 -2.0000\n\t\t1.0000 3.0000 "
+                         "0.0000\n\t\t0.0000 0.0000 0.0000\n\t}\n"
+                         "\tface 1 {\n\t\t3 V(0 1 2) M(0) UV(0.00000 0.00000 1.00000 0.00000 "
+                         "0.25000 0.25000)\n\t}\n}\n"));
 }
 
 TEST_F(WriterTest, SkippedMeshLeavesAGapAndKeepsTheVertexBase) {
@@ -112,8 +124,9 @@ TEST_F(WriterTest, SkippedMeshLeavesAGapAndKeepsTheVertexBase) {
     file.Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(0), broken, Triangle(1)}));
     test::RunResult r = Convert(file);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.output, "-> out/robo_00_Body.obj\n-> out/robo_00_Body.mtl\n"
-                        "Warning : object Body mesh 1 skipped: vertex index out of range.\n");
+    EXPECT_EQ(r.output,
+              "-> out/robo_00_Body.obj\n-> out/robo_00_Body.mtl\n"
+              "Warning : object Body mesh 1 skipped: vertex index out of range.\n");
     std::string obj = Out("robo_00_Body.obj");
     EXPECT_NE(obj.find("g 00_skin"), std::string::npos);
     EXPECT_EQ(obj.find("g 01_"), std::string::npos);
@@ -128,16 +141,21 @@ TEST_F(WriterTest, BrokenBlocksAreSkippedWithAWarning) {
     Mesh big = Triangle(1);
     ByteVector vertices = testdata::VertexPayload("VPA4", {Triangle(0), big});
     vertices[8 + 116] = 200;  // vertex count of mesh 1 in its record
-    file.Info("Body").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal)).Block("VPA4", vertices);
+    file.Info("Body")
+        .Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal))
+        .Block("VPA4", vertices);
     // A MAT2 whose chunk claims far more than its stream can produce.
     ByteVector materials = testdata::MaterialPayload("MAT2", kSkinMetal);
     materials[8] = 0xF0, materials[9] = 0xFF, materials[10] = 0xFF, materials[11] = 0xFF;
-    file.Info("Head").Block("MAT2", materials).Block("VPA4", testdata::VertexPayload("VPA4", {Triangle(0)}));
+    file.Info("Head")
+        .Block("MAT2", materials)
+        .Block("VPA4", testdata::VertexPayload("VPA4", {Triangle(0)}));
     test::RunResult r = Convert(file);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.output, "-> out/robo_00_Body.obj\n-> out/robo_00_Body.mtl\n"
-                        "Warning : object Body mesh 1 skipped: broken vertex data.\n"
-                        "Warning : object Head skipped: broken material block.\n");
+    EXPECT_EQ(r.output,
+              "-> out/robo_00_Body.obj\n-> out/robo_00_Body.mtl\n"
+              "Warning : object Body mesh 1 skipped: broken vertex data.\n"
+              "Warning : object Head skipped: broken material block.\n");
     EXPECT_NE(Out("robo_00_Body.obj").find("g 00_skin"), std::string::npos);
 }
 
@@ -162,15 +180,21 @@ TEST_F(WriterTest, MeshesBeyondTheTablesGetOneWarning) {
         // VPA8: two meshes in its packed tables, 2^31 - 1 counted.
         ByteVector chained = testdata::VertexPayload("VPA8", {Triangle(0), Triangle(1)});
         chained[0] = 0xFF, chained[1] = 0xFF, chained[2] = 0xFF, chained[3] = 0x7F;
-        file.Info("Body").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal)).Block("VPA8", chained);
+        file.Info("Body")
+            .Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal))
+            .Block("VPA8", chained);
         // VPA5 whose vertex chunk is cut off: every mesh of the block fails.
         ByteVector whole = testdata::VertexPayload("VPA5", {Triangle(0), Triangle(1), Triangle(0)});
         whole.resize(8 + 3 * 116 + 20);
-        file.Info("Head").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal)).Block("VPA5", whole);
+        file.Info("Head")
+            .Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal))
+            .Block("VPA5", whole);
         // VPA2 with one entry stored and 1000 counted.
         ByteVector perMesh = testdata::VertexPayload("VPA2", {Triangle(1)});
         perMesh[0] = 0xE8, perMesh[1] = 0x03;
-        file.Info("Arm").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal)).Block("VPA2", perMesh);
+        file.Info("Arm")
+            .Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal))
+            .Block("VPA2", perMesh);
         test::RunResult r = Convert(file, c.options);
         EXPECT_EQ(r.status, 0);
         std::string expected = c.written;
@@ -204,11 +228,14 @@ TEST_F(WriterTest, BrokenLastMeshGetsTheSingleMeshWarning) {
     It3Writer file;
     ByteVector perMesh = testdata::VertexPayload("VPA2", {Triangle(0)});
     perMesh[0] = 2;
-    file.Info("Body").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal)).Block("VPA2", perMesh);
+    file.Info("Body")
+        .Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal))
+        .Block("VPA2", perMesh);
     test::RunResult r = Convert(file);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.output, "-> out/robo_00_Body.obj\n-> out/robo_00_Body.mtl\n"
-                        "Warning : object Body mesh 1 skipped: broken vertex data.\n");
+    EXPECT_EQ(r.output,
+              "-> out/robo_00_Body.obj\n-> out/robo_00_Body.mtl\n"
+              "Warning : object Body mesh 1 skipped: broken vertex data.\n");
 }
 
 TEST_F(WriterTest, MaterialIndexOutsideTheTableReadsAsAnEmptyMaterial) {
@@ -226,25 +253,35 @@ TEST_F(WriterTest, ObjectWithoutMeshesWritesOnlyTheHeads) {
     It3Writer file;
     file.Info("Empty").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal));
     file.Block("VPA4", testdata::VertexPayload("VPA4", {}));
-    file.Info("Next").Block("MATE", testdata::MaterialPayload("MATE", {})).Block("VPA4", testdata::VertexPayload("VPA4", {}));
+    file.Info("Next")
+        .Block("MATE", testdata::MaterialPayload("MATE", {}))
+        .Block("VPA4", testdata::VertexPayload("VPA4", {}));
     test::RunResult r = Convert(file);
-    EXPECT_EQ(r.output, "-> out/robo_00_Empty.obj\n-> out/robo_00_Empty.mtl\n"
-                        "-> out/robo_01_Next.obj\n-> out/robo_01_Next.mtl\n");
-    EXPECT_EQ(Out("robo_00_Empty.obj"), test::Crlf("# exported with morvex\n\nmtllib robo_00_Empty.mtl\n\no robo\n"));
+    EXPECT_EQ(r.output,
+              "-> out/robo_00_Empty.obj\n-> out/robo_00_Empty.mtl\n"
+              "-> out/robo_01_Next.obj\n-> out/robo_01_Next.mtl\n");
+    EXPECT_EQ(Out("robo_00_Empty.obj"),
+              test::Crlf("# exported with morvex\n\nmtllib robo_00_Empty.mtl\n\no robo\n"));
     EXPECT_EQ(Out("robo_00_Empty.mtl"), test::Crlf("# exported with morvex\n"));
     test::RunResult m = Convert(file, {"-m"});
-    EXPECT_EQ(Out("robo_01_Next.mqo"), test::Crlf("Metasequoia Document\nFormat Text Ver 1.0\n\nMaterial 0 {\n}\n"));
+    EXPECT_EQ(Out("robo_01_Next.mqo"),
+              test::Crlf("Metasequoia Document\nFormat Text Ver 1.0\n\nMaterial 0 {\n}\n"));
 }
 
 TEST_F(WriterTest, ObjectsWithoutBothBlocksAreSkipped) {
     It3Writer file;
     file.Info("NoVertices").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal));
     file.Info("NoMaterials").Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(0)}));
-    file.Info("Same").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal)).Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(0)}));
-    file.Info("Same").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal)).Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(0)}));
+    file.Info("Same")
+        .Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal))
+        .Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(0)}));
+    file.Info("Same")
+        .Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal))
+        .Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(0)}));
     test::RunResult r = Convert(file);
-    EXPECT_EQ(r.output, "-> out/robo_00_Same.obj\n-> out/robo_00_Same.mtl\n"
-                        "-> out/robo_01_Same.obj\n-> out/robo_01_Same.mtl\n");
+    EXPECT_EQ(r.output,
+              "-> out/robo_00_Same.obj\n-> out/robo_00_Same.mtl\n"
+              "-> out/robo_01_Same.obj\n-> out/robo_01_Same.mtl\n");
 }
 
 TEST_F(WriterTest, NamesFromTheModelCannotLeaveTheDestination) {
@@ -271,7 +308,9 @@ TEST_F(WriterTest, NamesFromTheModelCannotLeaveTheDestination) {
 
 TEST_F(WriterTest, PowerIsTruncatedAndMadePositive) {
     It3Writer file;
-    file.Info("P").Block("MATE", testdata::MaterialPayload("MATE", {{"a", "", "", 30.7f}, {"b", "", "", -12.9f}, {"c", "", "", 1e20f}}));
+    file.Info("P").Block(
+        "MATE", testdata::MaterialPayload(
+                    "MATE", {{"a", "", "", 30.7f}, {"b", "", "", -12.9f}, {"c", "", "", 1e20f}}));
     file.Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(0), Triangle(1), Triangle(2)}));
     Convert(file);
     std::string mtl = Out("robo_00_P.mtl");
@@ -286,39 +325,56 @@ TEST_F(WriterTest, PowerIsTruncatedAndMadePositive) {
 
 TEST_F(WriterTest, MissingDestinationReportsEveryFile) {
     It3Writer file;
-    file.Info("A").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal)).Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(0)}));
-    file.Info("B").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal)).Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(0)}));
+    file.Info("A")
+        .Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal))
+        .Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(0)}));
+    file.Info("B")
+        .Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal))
+        .Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(0)}));
     test::WriteBytes(dir / "robo.it3", file.Bytes());
     test::RunResult r = test::RunMorvex({"robo.it3", "missing"}, dir.Path());
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.output, "Error : Can not create missing/robo_00_A.obj.\nError : Can not create missing/robo_00_B.obj.\n");
+    EXPECT_EQ(r.output,
+              "Error : Can not create missing/robo_00_A.obj.\nError : Can not create "
+              "missing/robo_00_B.obj.\n");
     r = test::RunMorvex({"-m", "robo.it3", "missing"}, dir.Path());
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.output, "Error : Can not create missing/robo_00_A.mqo.\nError : Can not create missing/robo_00_B.mqo.\n");
+    EXPECT_EQ(r.output,
+              "Error : Can not create missing/robo_00_A.mqo.\nError : Can not create "
+              "missing/robo_00_B.mqo.\n");
     EXPECT_EQ(test::ListTree(dir.Path()), std::vector<std::string>{"robo.it3"});
 }
 
 TEST_F(WriterTest, MtlThatCannotBeCreatedRemovesItsObj) {
     It3Writer file;
-    file.Info("A").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal)).Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(0)}));
-    file.Info("B").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal)).Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(0)}));
+    file.Info("A")
+        .Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal))
+        .Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(0)}));
+    file.Info("B")
+        .Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal))
+        .Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(0)}));
     fs::create_directories(dir / "out" / "robo_00_A.mtl");  // a folder where the MTL should go
     test::RunResult r = Convert(file);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.output, "Error : Can not create out/robo_00_A.mtl.\n"
-                        "-> out/robo_00_B.obj\n-> out/robo_00_B.mtl\n");  // B takes number 00
+    EXPECT_EQ(r.output,
+              "Error : Can not create out/robo_00_A.mtl.\n"
+              "-> out/robo_00_B.obj\n-> out/robo_00_B.mtl\n");  // B takes number 00
     EXPECT_FALSE(fs::exists(dir / "out" / "robo_00_A.obj"));
 }
 
 TEST_F(WriterTest, FailedWriteIsReportedAndTheFileRemoved) {
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "/dev/full is not available";
     It3Writer file;
-    file.Info("A").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal)).Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(0)}));
+    file.Info("A")
+        .Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal))
+        .Block("VPAC", testdata::VertexPayload("VPAC", {Triangle(0)}));
     fs::create_directories(dir / "out");
     fs::create_symlink("/dev/full", dir / "out" / "robo_00_A.obj");
     test::RunResult r = Convert(file);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.output, "-> out/robo_00_A.obj\n-> out/robo_00_A.mtl\nError : Can not write out/robo_00_A.obj.\n");
+    EXPECT_EQ(
+        r.output,
+        "-> out/robo_00_A.obj\n-> out/robo_00_A.mtl\nError : Can not write out/robo_00_A.obj.\n");
     EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "out" / "robo_00_A.obj")));
     EXPECT_TRUE(fs::exists(dir / "out" / "robo_00_A.mtl"));
 }
@@ -327,11 +383,14 @@ TEST_F(WriterTest, SampleConvertsInBothModes) {
     It3Writer sample = testdata::BuildSampleModel();
     test::RunResult r = Convert(sample, {}, "sample");
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.output.find("-> out/sample_00_crate.obj\n-> out/sample_00_crate.mtl\n"), std::string::npos);
-    EXPECT_NE(r.output.find("-> out/sample_01_figure.obj\n-> out/sample_01_figure.mtl\n"), std::string::npos);
+    EXPECT_NE(r.output.find("-> out/sample_00_crate.obj\n-> out/sample_00_crate.mtl\n"),
+              std::string::npos);
+    EXPECT_NE(r.output.find("-> out/sample_01_figure.obj\n-> out/sample_01_figure.mtl\n"),
+              std::string::npos);
     r = Convert(sample, {"-m"}, "sample");
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.output.find("-> out/sample_00_crate.mqo\n-> out/sample_01_figure.mqo\n"), std::string::npos);
+    EXPECT_NE(r.output.find("-> out/sample_00_crate.mqo\n-> out/sample_01_figure.mqo\n"),
+              std::string::npos);
     std::string mqo = Out("sample_01_figure.mqo");
     EXPECT_NE(mqo.find("Material 3 {"), std::string::npos);
     EXPECT_NE(mqo.find("Object \"03_metal\" {"), std::string::npos);
@@ -345,7 +404,8 @@ TEST_F(WriterTest, IndependentReaderImportsTheSample) {
     }
     ASSERT_EQ(Convert(testdata::BuildSampleModel(), {}, "sample").status, 0);
     std::string info = (dir / "info.txt").string();
-    std::string command = "cd '" + (dir / "out").string() + "' && assimp info sample_01_figure.obj > '" + info + "' 2>&1";
+    std::string command = "cd '" + (dir / "out").string() +
+                          "' && assimp info sample_01_figure.obj > '" + info + "' 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0);
     std::string report = test::ReadText(info);
     EXPECT_NE(report.find("Materials:          3"), std::string::npos) << report;

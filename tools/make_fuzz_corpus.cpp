@@ -97,7 +97,8 @@ Mesh ChainedMesh() {
     v.position = {1.5f, -2.0f, 0.25f};
     v.texCoord = {0.5f, 0.5f};
     mesh.vertices.assign(262144 / 40 * 2 + 7, v);
-    for (std::uint32_t k = 0; k + 2 < 300; k += 3) mesh.indices.insert(mesh.indices.end(), {k, k + 1, k + 2});
+    for (std::uint32_t k = 0; k + 2 < 300; k += 3)
+        mesh.indices.insert(mesh.indices.end(), {k, k + 1, k + 2});
     return mesh;
 }
 
@@ -193,16 +194,18 @@ int main(int argc, char** argv) {
         }
         ByteVector zeros(20000, 0);  // destination sizes are 16 bits in the seeds
         ByteVector ramp(9000);
-        for (std::size_t k = 0; k < ramp.size(); ++k) ramp[k] = static_cast<std::uint8_t>(k * k >> 5);
+        for (std::size_t k = 0; k < ramp.size(); ++k)
+            ramp[k] = static_cast<std::uint8_t>(k * k >> 5);
         ok &= corpus.AddRaw("decompress", "picture", DecompressSeed(picture));
         ok &= corpus.AddRaw("decompress", "text", DecompressSeed(text));
         ok &= corpus.AddRaw("decompress", "zeros", DecompressSeed(zeros));
         ok &= corpus.AddRaw("decompress", "ramp", DecompressSeed(ramp));
         ok &= corpus.AddRaw("decompress", "literals",
                             DecompressSeed(text, {false, false, kMaxSegmentBody, 64}));
-        ok &= corpus.AddRaw("decompress", "segments",
-                            DecompressSeed(picture, {true, true, 300, 64}));
-        ok &= corpus.AddRaw("decompress", "no_runs", DecompressSeed(zeros, {true, false, kMaxSegmentBody, 8}));
+        ok &=
+            corpus.AddRaw("decompress", "segments", DecompressSeed(picture, {true, true, 300, 64}));
+        ok &= corpus.AddRaw("decompress", "no_runs",
+                            DecompressSeed(zeros, {true, false, kMaxSegmentBody, 8}));
     }
 
     // Whole models in every mode: selector 0 OBJ, 1 MQO, 2 glTF, 3 check.
@@ -222,7 +225,8 @@ int main(int argc, char** argv) {
         }
         It3Writer textures;
         textures.Info("textures");
-        for (const auto& [name, texture] : SomeTextures()) textures.Block("TEXI", TexiPayload(name, texture));
+        for (const auto& [name, texture] : SomeTextures())
+            textures.Block("TEXI", TexiPayload(name, texture));
         ok &= corpus.Add("convert", "textures", 0, textures.Bytes());
         It3Writer mixed = ModelOf("VPA5", "MAT2", meshSets[2], false);
         mixed.Block("BBOX", ByteVector(24, 0)).Block("ZZZZ", ByteVector(4, 1));

@@ -69,12 +69,14 @@ ByteVector InfoPayload(const std::string& name) {
 }
 
 void PutU32(ByteVector& bytes, std::size_t at, std::uint32_t v) {
-    for (int k = 0; k < 4; ++k) bytes.at(at + static_cast<std::size_t>(k)) = static_cast<std::uint8_t>(v >> (8 * k));
+    for (int k = 0; k < 4; ++k)
+        bytes.at(at + static_cast<std::size_t>(k)) = static_cast<std::uint8_t>(v >> (8 * k));
 }
 
 std::uint32_t GetU32(const ByteVector& bytes, std::size_t at) {
     std::uint32_t v = 0;
-    for (int k = 0; k < 4; ++k) v |= static_cast<std::uint32_t>(bytes.at(at + static_cast<std::size_t>(k))) << (8 * k);
+    for (int k = 0; k < 4; ++k)
+        v |= static_cast<std::uint32_t>(bytes.at(at + static_cast<std::size_t>(k))) << (8 * k);
     return v;
 }
 
@@ -113,7 +115,9 @@ Mesh Tri(std::int32_t material) {
 
 // The two meshes of every vertex-block case: a quad with Material 0 and a triangle with
 // Material 1.
-std::vector<Mesh> TwoMeshes() { return {Quad(0, 0), Tri(1)}; }
+std::vector<Mesh> TwoMeshes() {
+    return {Quad(0, 0), Tri(1)};
+}
 
 std::vector<Material> TwoMaterials() {
     return {{"red", "", "", 10.0f}, {"green", "", "", 20.0f}};
@@ -126,11 +130,9 @@ std::vector<Material> TwoMaterials() {
 struct ChunkDamage {
     std::optional<std::uint32_t> packedSize;
     std::optional<std::uint32_t> unpackedSize;
-    bool flagByte = false;                        // byte 2 of the stream not 0
-    std::uint32_t flipSeed = 0, flipCount = 0;    // seeded byte flips inside the stream
-    bool Any() const {
-        return packedSize || unpackedSize || flagByte || flipCount > 0;
-    }
+    bool flagByte = false;                      // byte 2 of the stream not 0
+    std::uint32_t flipSeed = 0, flipCount = 0;  // seeded byte flips inside the stream
+    bool Any() const { return packedSize || unpackedSize || flagByte || flipCount > 0; }
 };
 
 void DamageChunk(ByteVector& chunk, std::size_t at, const ChunkDamage& d) {
@@ -169,7 +171,9 @@ struct VertexDamage {
     ChunkDamage chunk;                                // first of its role: mesh 0 in VPA2)
 };
 
-bool Is(const std::string& a, const char* b) { return a == b; }
+bool Is(const std::string& a, const char* b) {
+    return a == b;
+}
 
 ByteVector VertexBlockPayload(const std::string& tag, const std::vector<Mesh>& meshes,
                               const VertexDamage& d) {
@@ -189,7 +193,8 @@ ByteVector VertexBlockPayload(const std::string& tag, const std::vector<Mesh>& m
         }
         auto ic = d.indexCount.find(k);
         const auto indexCount = static_cast<std::uint32_t>(
-            ic != d.indexCount.end() ? ic->second : static_cast<std::int32_t>(meshes[k].indices.size()));
+            ic != d.indexCount.end() ? ic->second
+                                     : static_cast<std::int32_t>(meshes[k].indices.size()));
         if (vpa8) {
             counts.U32(0).U32(indexCount).U32(0);
         } else {
@@ -197,7 +202,8 @@ ByteVector VertexBlockPayload(const std::string& tag, const std::vector<Mesh>& m
         }
         meshRecords.push_back(r);
         records.insert(records.end(), r.begin(), r.end());
-        ByteVector vb = VertexBytes(meshes[k].vertices, stride), ib = IndexBytes(meshes[k].indices, indexSize);
+        ByteVector vb = VertexBytes(meshes[k].vertices, stride),
+                   ib = IndexBytes(meshes[k].indices, indexSize);
         vertices.insert(vertices.end(), vb.begin(), vb.end());
         indices.insert(indices.end(), ib.begin(), ib.end());
     }
@@ -207,15 +213,22 @@ ByteVector VertexBlockPayload(const std::string& tag, const std::vector<Mesh>& m
         w.Raw(records).Raw(vertices).U32(0).Raw(counts.bytes).Raw(indices);
     } else if (Is(tag, "VPA2")) {
         for (std::size_t k = 0; k < meshes.size(); ++k) {
-            w.Raw(meshRecords[k]).Raw(chunk(ChunkRole::Vertex, VertexBytes(meshes[k].vertices, stride), k == 0));
-            w.Zeros(8).Raw(chunk(ChunkRole::Index, IndexBytes(meshes[k].indices, indexSize), k == 0));
+            w.Raw(meshRecords[k])
+                .Raw(chunk(ChunkRole::Vertex, VertexBytes(meshes[k].vertices, stride), k == 0));
+            w.Zeros(8).Raw(
+                chunk(ChunkRole::Index, IndexBytes(meshes[k].indices, indexSize), k == 0));
         }
     } else if (vpa8) {
         w.Zeros(8).Raw(chunk(ChunkRole::Table, records, true));
         w.Raw(chunk(ChunkRole::Vertex, vertices, true));
-        w.Raw(chunk(ChunkRole::Counts, counts.bytes, true)).Raw(chunk(ChunkRole::Index, indices, true));
+        w.Raw(chunk(ChunkRole::Counts, counts.bytes, true))
+            .Raw(chunk(ChunkRole::Index, indices, true));
     } else {  // VPA4, VPA5, VPA7
-        w.U32(0).Raw(records).Raw(chunk(ChunkRole::Vertex, vertices, true)).U32(0).Raw(counts.bytes);
+        w.U32(0)
+            .Raw(records)
+            .Raw(chunk(ChunkRole::Vertex, vertices, true))
+            .U32(0)
+            .Raw(counts.bytes);
         w.Raw(chunk(ChunkRole::Index, indices, true));
     }
     return w.bytes;
@@ -262,14 +275,14 @@ struct Case {
 };
 
 class Corpus {
-public:
+  public:
     Case& Add(std::string name, ByteVector bytes) {
         cases_.push_back(Case{std::move(name), std::move(bytes), {}, {}, false});
         return cases_.back();
     }
     bool Write(const std::filesystem::path& folder) const;
 
-private:
+  private:
     std::vector<Case> cases_;
 };
 
@@ -299,7 +312,8 @@ std::string BrokenBlock(std::size_t offset) {
     return "Warning : broken block at offset " + std::to_string(offset) + ".";
 }
 std::string MeshSkipped(const std::string& object, int mesh, const char* why) {
-    return "Warning : object " + object + " mesh " + std::to_string(mesh) + " skipped: " + why + ".";
+    return "Warning : object " + object + " mesh " + std::to_string(mesh) + " skipped: " + why +
+           ".";
 }
 std::string MeshesSkipped(const std::string& object, int first, int last) {
     if (first == last) return MeshSkipped(object, first, "broken vertex data");
@@ -325,7 +339,8 @@ Model MultiObjectModel() {
     m.push_back({"VPAC", VertexPayload("VPAC", {Quad(0, 0)})});
     m.push_back({"TEXI", TexiPayload("wood", Texture(1002, 3))});
     m.push_back({"INFO", InfoPayload("beta")});
-    m.push_back({"MAT2", MaterialPayload("MAT2", {{"blue", "cloth", "", 2.0f}, {"grey", "", "", 0.0f}})});
+    m.push_back(
+        {"MAT2", MaterialPayload("MAT2", {{"blue", "cloth", "", 2.0f}, {"grey", "", "", 0.0f}})});
     m.push_back({"VPA5", VertexPayload("VPA5", TwoMeshes())});
     m.push_back({"TEXI", TexiPayload("cloth", Texture(1006, 4))});
     m.push_back({"INFO", InfoPayload("gamma")});
@@ -338,13 +353,16 @@ void TruncationCases(Corpus& corpus) {
     const Model model = MultiObjectModel();
     const ByteVector whole = Assemble(model);
     const std::vector<std::size_t> offsets = BlockOffsets(model);
-    auto cut = [&](std::size_t length) { return ByteVector(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length)); };
+    auto cut = [&](std::size_t length) {
+        return ByteVector(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length));
+    };
     for (std::size_t b = 0; b + 1 < offsets.size(); ++b) {
         const std::size_t at = offsets[b], payload = model[b].payload.size();
         const std::string stem = "cut_block" + std::to_string(b) + "_" + model[b].tag;
         if (b > 0) corpus.Add(stem + "_at_start.it3", cut(at));  // a block boundary: no damage seen
         for (std::size_t inside : {std::size_t{2}, std::size_t{6}}) {
-            Case& c = corpus.Add(stem + "_header_plus" + std::to_string(inside) + ".it3", cut(at + inside));
+            Case& c = corpus.Add(stem + "_header_plus" + std::to_string(inside) + ".it3",
+                                 cut(at + inside));
             if (b == 0 && inside < 4) {
                 c.expect.push_back({kAll, "Error : This file is not it3 file."});
                 c.status.push_back({kAll, "1"});
@@ -354,7 +372,8 @@ void TruncationCases(Corpus& corpus) {
         }
         for (std::size_t inside : {std::size_t{1}, payload / 2}) {
             if (inside == 0 || inside >= payload) continue;
-            Case& c = corpus.Add(stem + "_payload_plus" + std::to_string(inside) + ".it3", cut(at + 8 + inside));
+            Case& c = corpus.Add(stem + "_payload_plus" + std::to_string(inside) + ".it3",
+                                 cut(at + 8 + inside));
             c.expect.push_back({kAll, BrokenBlock(at)});
         }
     }
@@ -374,7 +393,8 @@ void BlockSizeCases(Corpus& corpus) {
     const SizeCase sizes[] = {
         {"minus1", [](std::size_t, std::size_t) { return 0xFFFFFFFFu; }},
         {"int32_min", [](std::size_t, std::size_t) { return 0x80000000u; }},
-        {"past_end_by1", [](std::size_t, std::size_t rest) { return static_cast<std::uint32_t>(rest + 1); }},
+        {"past_end_by1",
+         [](std::size_t, std::size_t rest) { return static_cast<std::uint32_t>(rest + 1); }},
         {"int32_max", [](std::size_t, std::size_t) { return 0x7FFFFFFFu; }},
     };
     for (std::size_t b : {std::size_t{0}, std::size_t{5}, model.size() - 1}) {
@@ -382,8 +402,9 @@ void BlockSizeCases(Corpus& corpus) {
             ByteVector bytes = whole;
             const std::size_t rest = whole.size() - offsets[b] - 8;
             PutU32(bytes, offsets[b] + 4, s.size(model[b].payload.size(), rest));
-            Case& c = corpus.Add("size_block" + std::to_string(b) + "_" + model[b].tag + "_" + s.name + ".it3",
-                                 std::move(bytes));
+            Case& c = corpus.Add(
+                "size_block" + std::to_string(b) + "_" + model[b].tag + "_" + s.name + ".it3",
+                std::move(bytes));
             c.expect.push_back({kAll, BrokenBlock(offsets[b])});
         }
     }
@@ -405,9 +426,11 @@ void VertexCases(Corpus& corpus) {
         const std::string tag = tagText;
         const std::string o = "obj_" + tag;
         const bool vpac = tag == "VPAC", vpa2 = tag == "VPA2", vpa8 = tag == "VPA8";
-        auto add = [&](const std::string& what, const VertexDamage& d, std::vector<std::string> lines,
+        auto add = [&](const std::string& what, const VertexDamage& d,
+                       std::vector<std::string> lines,
                        const std::vector<Mesh>& meshes = TwoMeshes()) -> Case& {
-            Case& c = corpus.Add(tag + "_" + what + ".it3", Assemble(VertexModel(o, tag, d, meshes)));
+            Case& c =
+                corpus.Add(tag + "_" + what + ".it3", Assemble(VertexModel(o, tag, d, meshes)));
             for (std::string& l : lines) c.expect.push_back({kWriters, std::move(l)});
             return c;
         };
@@ -432,9 +455,11 @@ void VertexCases(Corpus& corpus) {
         {
             VertexDamage d;
             d.meshCount = -1;
-            add("mesh_count_negative", d, {"Warning : object " + o + " meshes skipped: negative mesh count."});
+            add("mesh_count_negative", d,
+                {"Warning : object " + o + " meshes skipped: negative mesh count."});
             d.meshCount = static_cast<std::int32_t>(0x80000000u);
-            add("mesh_count_int32_min", d, {"Warning : object " + o + " meshes skipped: negative mesh count."});
+            add("mesh_count_int32_min", d,
+                {"Warning : object " + o + " meshes skipped: negative mesh count."});
         }
         if (!vpa2) {  // VPA2 takes its vertex counts from the chunks
             VertexDamage d;
@@ -467,10 +492,12 @@ void VertexCases(Corpus& corpus) {
             // Face indices naming vertices the mesh does not have.
             std::vector<Mesh> meshes = TwoMeshes();
             meshes[0].indices[4] = 4;
-            add("face_index_out_of_range_mesh0", {}, {MeshSkipped(o, 0, "vertex index out of range")}, meshes);
+            add("face_index_out_of_range_mesh0", {},
+                {MeshSkipped(o, 0, "vertex index out of range")}, meshes);
             meshes = TwoMeshes();
             meshes[1].indices[2] = vpac || vpa2 || tag == "VPA4" ? 0xFFFFFFFFu : 0xFFFFu;
-            add("face_index_max_mesh1", {}, {MeshSkipped(o, 1, "vertex index out of range")}, meshes);
+            add("face_index_max_mesh1", {}, {MeshSkipped(o, 1, "vertex index out of range")},
+                meshes);
             // Material indices outside the table: the meshes are written with an empty Material.
             meshes = TwoMeshes();
             meshes[0].materialIndex = 2;
@@ -500,8 +527,9 @@ void VertexCases(Corpus& corpus) {
             // The last chunk running past the payload is read as far as the payload goes.
             d.role = ChunkRole::Index;
             // (In VPA2 the walk to mesh 1 is lost with it.)
-            add("index_chunk_past_payload", d, vpa2 ? std::vector<std::string>{MeshesSkipped(o, 1, 1)}
-                                                    : std::vector<std::string>{});
+            add("index_chunk_past_payload", d,
+                vpa2 ? std::vector<std::string>{MeshesSkipped(o, 1, 1)}
+                     : std::vector<std::string>{});
             // A packedSize too small for the chunk header: the stream is empty, and whatever
             // follows the chunk is looked for inside it.
             d.chunk.packedSize = 4;
@@ -596,7 +624,8 @@ ByteVector TextureModel(const ByteVector& texture, const std::string& name = "te
 
 void TextureCases(Corpus& corpus) {
     auto failing = [&](const std::string& name, const ByteVector& texture) {
-        corpus.Add(name + ".it3", TextureModel(texture)).expect.push_back({kWriters, TextureFailed("tex")});
+        corpus.Add(name + ".it3", TextureModel(texture))
+            .expect.push_back({kWriters, TextureFailed("tex")});
     };
     for (std::uint32_t format : {1001u, 1002u, 1004u, 1005u, 1006u}) {
         const std::string f = "tex" + std::to_string(format);
@@ -636,7 +665,8 @@ void TextureCases(Corpus& corpus) {
             failing(f + "_palette_chunk_past_payload", t);
             // The pixel chunk running past the payload is read as far as the payload goes.
             t = Texture(format);
-            const std::size_t pixelChunk = firstChunk + 4 + GetU32(t, firstChunk) + (format == 1005 ? 4 : 0);
+            const std::size_t pixelChunk =
+                firstChunk + 4 + GetU32(t, firstChunk) + (format == 1005 ? 4 : 0);
             PutU32(t, pixelChunk, 0x7FFFFFF0u);
             corpus.Add(f + "_pixel_chunk_past_payload.it3", TextureModel(t));
             t = Texture(format);
@@ -678,7 +708,8 @@ void TextureCases(Corpus& corpus) {
         m.push_back({"MAT2", MaterialPayload("MAT2", {{"skin", "tex", "", 4.0f}})});
         m.push_back({"VPA5", VertexPayload("VPA5", {Quad(0, 0)})});
         m.push_back({"TEXI", ByteVector{'t', 'e', 'x', 0}});
-        corpus.Add("tex_payload_name_only.it3", Assemble(m)).expect.push_back({kWriters, TextureFailed("tex")});
+        corpus.Add("tex_payload_name_only.it3", Assemble(m))
+            .expect.push_back({kWriters, TextureFailed("tex")});
     }
     {
         // 1005 with its check byte set: a valid bitmap with every pixel at palette index 0.
@@ -748,7 +779,8 @@ void FlipCases(Corpus& corpus) {
             const std::size_t pos = offsets[b] + 8 + random() % model[b].payload.size();
             bytes.at(pos) ^= static_cast<std::uint8_t>(1u << (random() % 8));
         }
-        corpus.Add("flips_multi_seed" + std::to_string(seed) + ".it3", std::move(bytes)).lenient = true;
+        corpus.Add("flips_multi_seed" + std::to_string(seed) + ".it3", std::move(bytes)).lenient =
+            true;
     }
 }
 

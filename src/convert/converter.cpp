@@ -15,7 +15,7 @@ namespace {
 
 // A file descriptor closed on every path.
 class InputFile {
-public:
+  public:
     explicit InputFile(const std::string& name) : fd_(::open(name.c_str(), O_RDONLY)) {}
     ~InputFile() {
         if (fd_ >= 0) ::close(fd_);
@@ -37,7 +37,7 @@ public:
         return true;
     }
 
-private:
+  private:
     int fd_;
 };
 
@@ -45,7 +45,8 @@ private:
 
 std::string BaseNameOf(std::string_view inputPath) {
     std::size_t slash = inputPath.rfind('/');
-    std::string_view name = slash == std::string_view::npos ? inputPath : inputPath.substr(slash + 1);
+    std::string_view name =
+        slash == std::string_view::npos ? inputPath : inputPath.substr(slash + 1);
     std::size_t dot = name.rfind('.');
     if (dot != std::string_view::npos) name = name.substr(0, dot);
     return std::string(name);
@@ -62,7 +63,9 @@ std::string ConsoleName(std::string_view name) {
 
 Converter::Converter(std::FILE* out) : console(out) {}
 
-Converter::~Converter() { Reset(); }
+Converter::~Converter() {
+    Reset();
+}
 
 void Converter::Print(const char* format, ...) const {
     std::va_list args;

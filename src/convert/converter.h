@@ -19,7 +19,7 @@ class VertexBlock;
 enum class OutputMode : int { Obj = 0, Mqo = 1, Gltf = 2, Check = 3 };
 
 class Converter {
-public:
+  public:
     // Messages ("-> ", "Warning : ", "Error : " lines) go to `console`.
     explicit Converter(std::FILE* console = stdout);
     ~Converter();
@@ -70,7 +70,7 @@ public:
     std::vector<Block> blocks;
     std::vector<std::unique_ptr<Block>> registry;
 
-private:
+  private:
     int Load();
     void ScanBlocks();
 

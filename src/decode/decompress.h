@@ -34,9 +34,9 @@ std::uint64_t MaxExpansion(std::uint64_t streamBytes);
 struct PackedChunk {
     std::uint32_t packedSize = 0;
     std::uint32_t unpackedSize = 0;
-    Bytes stream;             // from chunk offset 12 to the source limit
+    Bytes stream;  // from chunk offset 12 to the source limit
     std::int32_t sourceSize = 0;
-    std::uint64_t end = 0;    // offset behind the chunk: start + 4 + packedSize
+    std::uint64_t end = 0;  // offset behind the chunk: start + 4 + packedSize
 };
 
 // How a caller derives the source size from packedSize: material and vertex chunks use

@@ -34,7 +34,9 @@ std::string_view MaterialBlock::Field(std::int32_t i, std::size_t fieldOffset) c
                                   kNameFieldSize);
 }
 
-std::string_view MaterialBlock::MaterialAt(std::int32_t i) const { return Field(i, kNameOffset); }
+std::string_view MaterialBlock::MaterialAt(std::int32_t i) const {
+    return Field(i, kNameOffset);
+}
 std::string_view MaterialBlock::TextureNameAt(std::int32_t i) const {
     return Field(i, kTextureNameOffset);
 }

@@ -19,7 +19,7 @@ namespace morvex {
 inline constexpr std::size_t kMaterialRecordSize = 384;
 
 class MaterialBlock : public Block {
-public:
+  public:
     // The number of records stored at payload offset 0; needs no Decode.
     virtual std::int32_t Count() const { return PayloadCount(); }
     // Produces the table; 0 on success, nonzero when it cannot be produced.
@@ -38,7 +38,7 @@ public:
     std::size_t TableSize() const { return table.size(); }
     bool IsDecoded() const { return decoded; }
 
-protected:
+  protected:
     std::string_view Field(std::int32_t i, std::size_t fieldOffset) const;
 
     std::vector<std::uint8_t> table;
@@ -47,23 +47,23 @@ protected:
 
 // MATE: the table follows the count uncompressed.
 class MateBlock : public MaterialBlock {
-public:
+  public:
     MateBlock() { typeTag = TagValue("MATE"); }
     int Decode() override;
 };
 class Mat3Block : public MateBlock {
-public:
+  public:
     Mat3Block() { typeTag = TagValue("MAT3"); }
 };
 
 // MAT2: count, then a packed chunk holding the table (source size packedSize - 16).
 class Mat2Block : public MaterialBlock {
-public:
+  public:
     Mat2Block() { typeTag = TagValue("MAT2"); }
     int Decode() override;
 };
 class Mat4Block : public Mat2Block {
-public:
+  public:
     Mat4Block() { typeTag = TagValue("MAT4"); }
 };
 

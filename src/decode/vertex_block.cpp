@@ -17,7 +17,6 @@ constexpr VertexLayout kVpa7{TagValue("VPA7"), Storage::WholeChunks, 40, 2, 0, 2
 constexpr VertexLayout kVpa8{TagValue("VPA8"), Storage::ChainedChunks, 40, 2, 28, 20};
 constexpr VertexLayout kVpac{TagValue("VPAC"), Storage::Plain, 112, 4, 0, 24};
 
-
 }  // namespace
 
 Vpa2Block::Vpa2Block() : VertexBlock(kVpa2) {}
@@ -27,7 +26,9 @@ Vpa7Block::Vpa7Block() : VertexBlock(kVpa7) {}
 Vpa8Block::Vpa8Block() : VertexBlock(kVpa8) {}
 VpacBlock::VpacBlock() : VertexBlock(kVpac) {}
 
-VertexBlock::VertexBlock(const VertexLayout& layout) : layout_(layout) { typeTag = layout.tag; }
+VertexBlock::VertexBlock(const VertexLayout& layout) : layout_(layout) {
+    typeTag = layout.tag;
+}
 
 void VertexBlock::OnBind() {
     Release();
@@ -43,8 +44,10 @@ void VertexBlock::OnBind() {
 void VertexBlock::SetCurrent(Bytes vertices, Bytes indices) {
     vertices_ = vertices;
     indices_ = indices;
-    vertexCount_ = static_cast<std::int32_t>(std::min<std::size_t>(vertices.size() / layout_.stride, INT32_MAX));
-    faceCount_ = static_cast<std::int32_t>(std::min<std::size_t>(indices.size() / (3 * layout_.indexSize), INT32_MAX));
+    vertexCount_ = static_cast<std::int32_t>(
+        std::min<std::size_t>(vertices.size() / layout_.stride, INT32_MAX));
+    faceCount_ = static_cast<std::int32_t>(
+        std::min<std::size_t>(indices.size() / (3 * layout_.indexSize), INT32_MAX));
 }
 
 int VertexBlock::Release() {
@@ -100,7 +103,8 @@ std::int32_t VertexBlock::LocatedMeshes() {
     if (Count() <= 0) return 0;
     EnsurePrepared();
     if (broken_) return 0;
-    return static_cast<std::int32_t>(std::min<std::size_t>(meshes_.size(), static_cast<std::size_t>(Count())));
+    return static_cast<std::int32_t>(
+        std::min<std::size_t>(meshes_.size(), static_cast<std::size_t>(Count())));
 }
 
 bool VertexBlock::Prepare() {
@@ -236,7 +240,8 @@ bool VertexBlock::PrepareChained(Bytes payload, std::int32_t n) {
 void VertexBlock::SliceMeshes(Bytes records, std::size_t recordStride, Bytes counts,
                               std::size_t countStride, std::size_t countOffset, std::int32_t n) {
     ByteReader recordReader(records), countReader(counts);
-    meshes_.reserve(std::min<std::size_t>(static_cast<std::size_t>(n), records.size() / recordStride));
+    meshes_.reserve(
+        std::min<std::size_t>(static_cast<std::size_t>(n), records.size() / recordStride));
     std::uint64_t vertexOffset = 0, indexOffset = 0;
     for (std::int32_t k = 0; k < n; ++k) {
         std::uint64_t record = static_cast<std::uint64_t>(k) * recordStride;

@@ -27,17 +27,17 @@ struct VertexLayout {
     enum class Storage { Plain, PerMeshChunks, WholeChunks, ChainedChunks };
     std::uint32_t tag;
     Storage storage;
-    std::uint32_t stride;             // vertex size in bytes: 112 or 40
-    std::uint32_t indexSize;          // 4 or 2
-    std::int32_t vertexCountOffset;   // in the 116-byte mesh record; -1 when not read (VPA2)
-    std::int32_t materialIndexOffset; // in the mesh record
+    std::uint32_t stride;              // vertex size in bytes: 112 or 40
+    std::uint32_t indexSize;           // 4 or 2
+    std::int32_t vertexCountOffset;    // in the 116-byte mesh record; -1 when not read (VPA2)
+    std::int32_t materialIndexOffset;  // in the mesh record
 };
 
 inline constexpr std::size_t kMeshRecordSize = 116;
 inline constexpr std::uint32_t kChainedVertexChunk = 262144;
 
 class VertexBlock : public Block {
-public:
+  public:
     explicit VertexBlock(const VertexLayout& layout);
     // The current mesh and the whole-block data are views into this object's own buffers; a
     // copy would keep views into the original's.
@@ -67,7 +67,8 @@ public:
     // Zeros when HasNormals() is false.
     std::array<float, 3> NormalAt(std::int32_t i) const {
         if (!HasNormals() || i < 0 || i >= vertexCount_) return {};
-        const std::uint8_t* v = vertices_.data() + static_cast<std::size_t>(i) * layout_.stride + 16;
+        const std::uint8_t* v =
+            vertices_.data() + static_cast<std::size_t>(i) * layout_.stride + 16;
         return {LoadF32(v), LoadF32(v + 4), LoadF32(v + 8)};
     }
     std::array<float, 2> TexCoordAt(std::int32_t i) const {
@@ -78,7 +79,8 @@ public:
     }
     std::array<std::uint32_t, 3> FaceAt(std::int32_t t) const {
         if (t < 0 || t >= faceCount_) return {};
-        const std::uint8_t* p = indices_.data() + static_cast<std::size_t>(t) * 3 * layout_.indexSize;
+        const std::uint8_t* p =
+            indices_.data() + static_cast<std::size_t>(t) * 3 * layout_.indexSize;
         if (layout_.indexSize == 4) return {LoadU32(p), LoadU32(p + 4), LoadU32(p + 8)};
         return {LoadU16(p), LoadU16(p + 2), LoadU16(p + 4)};
     }
@@ -88,10 +90,10 @@ public:
     Bytes VertexData() const { return vertices_; }
     Bytes IndexData() const { return indices_; }
 
-protected:
+  protected:
     void OnBind() override;
 
-private:
+  private:
     struct MeshSlice {
         std::int32_t materialIndex = 0;
         bool valid = false;
@@ -109,8 +111,8 @@ private:
     bool PrepareWhole(Bytes payload, std::int32_t n);
     bool PrepareChained(Bytes payload, std::int32_t n);
     // Fills the slices from per-mesh vertex and index counts over the whole-block data.
-    void SliceMeshes(Bytes records, std::size_t recordStride, Bytes counts,
-                     std::size_t countStride, std::size_t countOffset, std::int32_t n);
+    void SliceMeshes(Bytes records, std::size_t recordStride, Bytes counts, std::size_t countStride,
+                     std::size_t countOffset, std::int32_t n);
 
     const VertexLayout& layout_;
     bool prepared_ = false;
@@ -123,11 +125,29 @@ private:
     std::int32_t vertexCount_ = 0, faceCount_ = 0;
 };
 
-class Vpa2Block : public VertexBlock { public: Vpa2Block(); };
-class Vpa4Block : public VertexBlock { public: Vpa4Block(); };
-class Vpa5Block : public VertexBlock { public: Vpa5Block(); };
-class Vpa7Block : public VertexBlock { public: Vpa7Block(); };
-class Vpa8Block : public VertexBlock { public: Vpa8Block(); };
-class VpacBlock : public VertexBlock { public: VpacBlock(); };
+class Vpa2Block : public VertexBlock {
+  public:
+    Vpa2Block();
+};
+class Vpa4Block : public VertexBlock {
+  public:
+    Vpa4Block();
+};
+class Vpa5Block : public VertexBlock {
+  public:
+    Vpa5Block();
+};
+class Vpa7Block : public VertexBlock {
+  public:
+    Vpa7Block();
+};
+class Vpa8Block : public VertexBlock {
+  public:
+    Vpa8Block();
+};
+class VpacBlock : public VertexBlock {
+  public:
+    VpacBlock();
+};
 
 }  // namespace morvex

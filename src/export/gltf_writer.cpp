@@ -156,7 +156,6 @@ float Finite(float value) {
     return std::isfinite(value) ? value : 0.0f;
 }
 
-
 // Bytes appended in blocks of a fixed size: growing never copies what is held, and no more
 // than one block is held beyond the bytes themselves.
 class BlockBuffer {
@@ -246,8 +245,8 @@ class GltfDocument {
     // them) and the BIN chunk.
     std::uint64_t SizeAtLeast() const {
         std::uint64_t size = 28 + sceneNodes.size() + binarySize;
-        for (const JsonArray* a : {&nodes, &meshes, &materials, &textures, &images, &accessors,
-                                   &bufferViews}) {
+        for (const JsonArray* a :
+             {&nodes, &meshes, &materials, &textures, &images, &accessors, &bufferViews}) {
             size += a->items.size();
         }
         return size;
@@ -424,8 +423,7 @@ class TextureLibrary {
         picture = RgbaPicture();
         if (encoded) {
             const std::size_t length = png.size();
-            const int view =
-                document.AddView(length, 0, [&png](ViewWriter& out) { out.Raw(png); });
+            const int view = document.AddView(length, 0, [&png](ViewWriter& out) { out.Raw(png); });
             png = {};
             const int image = document.images.Next();
             std::string& json = document.images.items;
@@ -536,18 +534,17 @@ void AddPrimitive(GltfDocument& document, const VertexBlock& vertices, int mater
         bounds[k] = std::numeric_limits<float>::infinity();
         bounds[3 + k] = -std::numeric_limits<float>::infinity();
     }
-    const int positionView =
-        document.AddView(count * 12, kTargetArrayBuffer, [&](ViewWriter& out) {
-            for (std::int32_t k = 0; k < n; ++k) {
-                const auto p = vertices.PositionAt(k);
-                const float position[3] = {Finite(p[0]), Finite(p[2]), -Finite(p[1])};
-                for (int c = 0; c < 3; ++c) {
-                    out.Float(position[c]);
-                    bounds[c] = std::min(bounds[c], position[c]);
-                    bounds[3 + c] = std::max(bounds[3 + c], position[c]);
-                }
+    const int positionView = document.AddView(count * 12, kTargetArrayBuffer, [&](ViewWriter& out) {
+        for (std::int32_t k = 0; k < n; ++k) {
+            const auto p = vertices.PositionAt(k);
+            const float position[3] = {Finite(p[0]), Finite(p[2]), -Finite(p[1])};
+            for (int c = 0; c < 3; ++c) {
+                out.Float(position[c]);
+                bounds[c] = std::min(bounds[c], position[c]);
+                bounds[3 + c] = std::max(bounds[3 + c], position[c]);
             }
-        });
+        }
+    });
     const int positionAccessor =
         document.AddAccessor(positionView, kComponentFloat, n, "VEC3", bounds);
 
@@ -573,14 +570,13 @@ void AddPrimitive(GltfDocument& document, const VertexBlock& vertices, int mater
         normalAccessor = document.AddAccessor(view, kComponentFloat, n, "VEC3");
     }
 
-    const int texCoordView =
-        document.AddView(count * 8, kTargetArrayBuffer, [&](ViewWriter& out) {
-            for (std::int32_t k = 0; k < n; ++k) {
-                const auto t = vertices.TexCoordAt(k);
-                out.Float(Finite(t[0]));
-                out.Float(Finite(t[1]));
-            }
-        });
+    const int texCoordView = document.AddView(count * 8, kTargetArrayBuffer, [&](ViewWriter& out) {
+        for (std::int32_t k = 0; k < n; ++k) {
+            const auto t = vertices.TexCoordAt(k);
+            out.Float(Finite(t[0]));
+            out.Float(Finite(t[1]));
+        }
+    });
     const int texCoordAccessor = document.AddAccessor(texCoordView, kComponentFloat, n, "VEC2");
 
     // Indices keep the source's width, except that 16-bit indices naming vertex 65535 are

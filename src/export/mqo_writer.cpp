@@ -18,16 +18,31 @@ int WriteMqoMesh(TextWriter& doc, const VertexBlock& vertices, std::int32_t mate
     doc.Str("\tvertex ").Int(nv).Str(" {\r\n");
     for (std::int32_t k = 0; k < nv; ++k) {
         auto p = vertices.PositionAt(k);
-        doc.Str("\t\t").Fixed(p[0], 4).Char(' ').Fixed(p[2], 4).Char(' ').Fixed(-static_cast<double>(p[1]), 4).EndLine();
+        doc.Str("\t\t")
+            .Fixed(p[0], 4)
+            .Char(' ')
+            .Fixed(p[2], 4)
+            .Char(' ')
+            .Fixed(-static_cast<double>(p[1]), 4)
+            .EndLine();
     }
     doc.Str("\t}\r\n");
     std::int32_t nf = vertices.FaceCount();
     doc.Str("\tface ").Int(nf).Str(" {\r\n");
     for (std::int32_t t = 0; t < nf; ++t) {
         auto f = vertices.FaceAt(t);
-        doc.Str("\t\t3 V(").Int(f[0]).Char(' ').Int(f[1]).Char(' ').Int(f[2]).Str(") M(").Int(materialIndex).Str(") UV(");
+        doc.Str("\t\t3 V(")
+            .Int(f[0])
+            .Char(' ')
+            .Int(f[1])
+            .Char(' ')
+            .Int(f[2])
+            .Str(") M(")
+            .Int(materialIndex)
+            .Str(") UV(");
         for (int c = 0; c < 3; ++c) {
-            auto uv = vertices.TexCoordAt(static_cast<std::int32_t>(f[static_cast<std::size_t>(c)]));
+            auto uv =
+                vertices.TexCoordAt(static_cast<std::int32_t>(f[static_cast<std::size_t>(c)]));
             if (c > 0) doc.Char(' ');
             doc.Fixed(uv[0], 5).Char(' ').Fixed(uv[1], 5);
         }
@@ -49,14 +64,22 @@ int Converter::ExportMqo(std::string_view destPath) {
         doc.Str("Metasequoia Document\r\nFormat Text Ver 1.0\r\n\r\n");
         const MaterialBlock& materials = object.materials;
         // Only records that lie in the decoded table are listed, so the count always matches.
-        std::int64_t records = static_cast<std::int64_t>(materials.TableSize() / kMaterialRecordSize);
-        std::int32_t count = static_cast<std::int32_t>(std::clamp<std::int64_t>(materials.Count(), 0, records));
+        std::int64_t records =
+            static_cast<std::int64_t>(materials.TableSize() / kMaterialRecordSize);
+        std::int32_t count =
+            static_cast<std::int32_t>(std::clamp<std::int64_t>(materials.Count(), 0, records));
         doc.Str("Material ").Int(count).Str(" {\r\n");
         for (std::int32_t j = 0; j < count; ++j) {
-            doc.Str("\t\"").Str(materials.MaterialAt(j)).Str("\" col(1.000 1.000 1.000 1.000) dif(1.000) amb(1.000) emi(0.000) spc(0.000) power(");
+            doc.Str("\t\"")
+                .Str(materials.MaterialAt(j))
+                .Str(
+                    "\" col(1.000 1.000 1.000 1.000) dif(1.000) amb(1.000) emi(0.000) spc(0.000) "
+                    "power(");
             doc.Fixed(PowerValue(materials.PowerAt(j)), 2).Char(')');
-            if (materials.HasTexture(j)) doc.Str(" tex(\"").Str(SafeName(materials.TextureNameAt(j))).Str(".bmp\")");
-            if (materials.HasAlphaMap(j)) doc.Str(" aplane(\"").Str(SafeName(materials.AlphaMapNameAt(j))).Str(".bmp\")");
+            if (materials.HasTexture(j))
+                doc.Str(" tex(\"").Str(SafeName(materials.TextureNameAt(j))).Str(".bmp\")");
+            if (materials.HasAlphaMap(j))
+                doc.Str(" aplane(\"").Str(SafeName(materials.AlphaMapNameAt(j))).Str(".bmp\")");
             doc.EndLine();
         }
         doc.Str("}\r\n");
@@ -64,7 +87,8 @@ int Converter::ExportMqo(std::string_view destPath) {
         VertexBlock& vertices = object.vertices;
         WalkMeshes(*this, object, [&](std::int32_t i, std::int32_t m) {
             doc.Str("Object \"").Int(i, 2).Char('_').Str(materials.MaterialAt(m)).Str("\" {\r\n");
-            doc.Str("\tvisible 15\r\n\tshading 1\r\n\tcolor 1.000 1.000 1.000\r\n\tcolor_type 0\r\n");
+            doc.Str(
+                "\tvisible 15\r\n\tshading 1\r\n\tcolor 1.000 1.000 1.000\r\n\tcolor_type 0\r\n");
             WriteMqoMesh(doc, vertices, m);
         });
         CloseOutput(*this, file);

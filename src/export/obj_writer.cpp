@@ -21,7 +21,8 @@ void MeshName(TextWriter& out, std::int32_t mesh, const MaterialBlock& materials
     out.Int(mesh, 2).Char('_').Str(materials.MaterialAt(m));
 }
 
-void WriteMtlEntry(TextWriter& mtl, std::int32_t mesh, const MaterialBlock& materials, std::int32_t m) {
+void WriteMtlEntry(TextWriter& mtl, std::int32_t mesh, const MaterialBlock& materials,
+                   std::int32_t m) {
     mtl.EndLine();
     mtl.Str("newmtl ");
     MeshName(mtl, mesh, materials, m);
@@ -46,7 +47,13 @@ int WriteObjVertices(TextWriter& obj, const VertexBlock& vertices) {
     std::int32_t n = vertices.VertexCount();
     for (std::int32_t k = 0; k < n; ++k) {
         auto p = vertices.PositionAt(k);
-        obj.Str("v ").Fixed(p[0], 6).Char(' ').Fixed(p[2], 6).Char(' ').Fixed(-static_cast<double>(p[1]), 6).EndLine();
+        obj.Str("v ")
+            .Fixed(p[0], 6)
+            .Char(' ')
+            .Fixed(p[2], 6)
+            .Char(' ')
+            .Fixed(-static_cast<double>(p[1]), 6)
+            .EndLine();
     }
     for (std::int32_t k = 0; k < n; ++k) {
         auto t = vertices.TexCoordAt(k);
@@ -55,7 +62,13 @@ int WriteObjVertices(TextWriter& obj, const VertexBlock& vertices) {
     if (vertices.HasNormals()) {
         for (std::int32_t k = 0; k < n; ++k) {
             auto p = vertices.NormalAt(k);
-            obj.Str("vn ").Fixed(p[0], 6).Char(' ').Fixed(p[2], 6).Char(' ').Fixed(-static_cast<double>(p[1]), 6).EndLine();
+            obj.Str("vn ")
+                .Fixed(p[0], 6)
+                .Char(' ')
+                .Fixed(p[2], 6)
+                .Char(' ')
+                .Fixed(-static_cast<double>(p[1]), 6)
+                .EndLine();
         }
     }
     return n;
@@ -67,7 +80,8 @@ int WriteObjFaces(TextWriter& obj, const VertexBlock& vertices, std::int64_t ver
     bool normals = vertices.HasNormals();
     for (std::int32_t t = 0; t < faces; ++t) {
         auto f = vertices.FaceAt(t);
-        std::int64_t corners[3] = {f[0] + vertexBase + 1, f[2] + vertexBase + 1, f[1] + vertexBase + 1};
+        std::int64_t corners[3] = {f[0] + vertexBase + 1, f[2] + vertexBase + 1,
+                                   f[1] + vertexBase + 1};
         obj.Str("f");
         // One index serves for position, texture coordinate and normal: format it once.
         for (std::int64_t c : corners) {

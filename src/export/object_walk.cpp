@@ -79,8 +79,8 @@ bool DecodeMesh(Converter& converter, ModelObject& object, std::int32_t i,
         object.vertices.Release();
     }
     if (problem == nullptr) return true;
-    converter.Print("Warning : object %s mesh %d skipped: %s.\n", ConsoleName(object.name).c_str(), i,
-                    problem);
+    converter.Print("Warning : object %s mesh %d skipped: %s.\n", ConsoleName(object.name).c_str(),
+                    i, problem);
     return false;
 }
 

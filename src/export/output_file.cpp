@@ -18,10 +18,13 @@ constexpr std::size_t kBufferSize = 1 << 20;
 
 std::string SafeName(std::string_view name) {
     std::string safe(name);
-    std::replace_if(safe.begin(), safe.end(), [](char c) {
-        const auto u = static_cast<unsigned char>(c);
-        return c == ':' || c == '/' || c == '\\' || u < 0x20 || u == 0x7F;
-    }, '_');
+    std::replace_if(
+        safe.begin(), safe.end(),
+        [](char c) {
+            const auto u = static_cast<unsigned char>(c);
+            return c == ':' || c == '/' || c == '\\' || u < 0x20 || u == 0x7F;
+        },
+        '_');
     return safe;
 }
 
@@ -68,8 +71,10 @@ void OutputFile::Append(std::string_view text) {
         while (done < text.size() && !failed_) {
             ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) failed_ = true;
-            else done += static_cast<std::size_t>(n);
+            if (n <= 0)
+                failed_ = true;
+            else
+                done += static_cast<std::size_t>(n);
         }
         return;
     }

@@ -19,7 +19,7 @@ std::string SafeName(std::string_view name);
 
 // A file written through a large buffer: one open, few writes, one close.
 class OutputFile {
-public:
+  public:
     explicit OutputFile(std::string path);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
@@ -42,7 +42,7 @@ public:
     void Remove();
     const std::string& Path() const { return path_; }
 
-private:
+  private:
     void Flush();
     char* ReserveSlow(std::size_t n);
 

@@ -12,7 +12,7 @@
 namespace morvex {
 
 class TextWriter {
-public:
+  public:
     explicit TextWriter(OutputFile& file) : file_(file) {}
 
     TextWriter& Str(std::string_view text) {
@@ -42,7 +42,7 @@ public:
     }
     TextWriter& EndLine() { return Str("\r\n"); }
 
-private:
+  private:
     static constexpr std::size_t kSmallText = 64;
     OutputFile& file_;
 };

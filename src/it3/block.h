@@ -27,7 +27,7 @@ inline constexpr std::uint32_t kTagTexi = TagValue("TEXI");
 inline constexpr std::uint32_t kNoTypeTag = 0xFFFFFFFFu;
 
 class Block {
-public:
+  public:
     Block() = default;
     Block(const Block&) = default;
     Block& operator=(const Block&) = default;
@@ -57,7 +57,7 @@ public:
     std::uint32_t typeTag = kNoTypeTag;
     std::int32_t registryIndex = 0;
 
-protected:
+  protected:
     // Called by ReadHeader after binding, so that decoders can drop data of a previous block.
     virtual void OnBind() {}
 };

@@ -17,7 +17,8 @@ void Converter::ScanBlocks() {
         // ends the scan; the blocks before it stay indexed.
         std::int32_t payloadSize = -1;
         if (!reader.I32(static_cast<std::uint64_t>(offset) + 4, payloadSize) || payloadSize < 0 ||
-            !reader.Has(static_cast<std::uint64_t>(offset) + 8, static_cast<std::uint64_t>(payloadSize))) {
+            !reader.Has(static_cast<std::uint64_t>(offset) + 8,
+                        static_cast<std::uint64_t>(payloadSize))) {
             Print("Warning : broken block at offset %d.\n", static_cast<int>(offset));
             break;
         }

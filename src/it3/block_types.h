@@ -15,14 +15,14 @@ namespace morvex {
 // A tag class: a Block whose typeTag is its tag's value. Base is Block or an intermediate class.
 template <std::uint32_t Tag, class Base = Block>
 class TagBlock : public Base {
-public:
+  public:
     TagBlock() { this->typeTag = Tag; }
 };
 
 // Shared intermediate classes of some tag classes.
 class KanBlock : public Block {};
 class ManBlock : public Block {
-public:
+  public:
     virtual std::int32_t Count() const { return PayloadCount(); }
 };
 class Plu2Base : public Block {};

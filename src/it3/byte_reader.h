@@ -48,7 +48,7 @@ constexpr bool InBounds(std::uint64_t size, std::uint64_t offset, std::uint64_t 
 }
 
 class ByteReader {
-public:
+  public:
     constexpr ByteReader() = default;
     constexpr explicit ByteReader(Bytes data) : data_(data) {}
 
@@ -110,7 +110,7 @@ public:
         return {reinterpret_cast<const char*>(tail.data()), n};
     }
 
-private:
+  private:
     Bytes data_;
 };
 

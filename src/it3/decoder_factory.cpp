@@ -25,9 +25,12 @@ constexpr Candidate<MaterialBlock> kMaterialOrder[] = {
 };
 
 constexpr Candidate<VertexBlock> kVertexOrder[] = {
-    {TagValue("VPA2"), Make<VertexBlock, Vpa2Block>}, {TagValue("VPA4"), Make<VertexBlock, Vpa4Block>},
-    {TagValue("VPA5"), Make<VertexBlock, Vpa5Block>}, {TagValue("VPA7"), Make<VertexBlock, Vpa7Block>},
-    {TagValue("VPA8"), Make<VertexBlock, Vpa8Block>}, {TagValue("VPAC"), Make<VertexBlock, VpacBlock>},
+    {TagValue("VPA2"), Make<VertexBlock, Vpa2Block>},
+    {TagValue("VPA4"), Make<VertexBlock, Vpa4Block>},
+    {TagValue("VPA5"), Make<VertexBlock, Vpa5Block>},
+    {TagValue("VPA7"), Make<VertexBlock, Vpa7Block>},
+    {TagValue("VPA8"), Make<VertexBlock, Vpa8Block>},
+    {TagValue("VPAC"), Make<VertexBlock, VpacBlock>},
 };
 
 template <class Family, std::size_t N>

@@ -13,7 +13,9 @@ namespace {
 constexpr std::size_t kRecordSize = 116;
 constexpr std::uint32_t kChainChunk = 262144;
 
-bool IsTag(std::string_view tag, std::string_view a) { return tag == a; }
+bool IsTag(std::string_view tag, std::string_view a) {
+    return tag == a;
+}
 
 std::size_t StrideOf(std::string_view tag) {
     return (IsTag(tag, "VPA2") || IsTag(tag, "VPA4") || IsTag(tag, "VPAC")) ? 112 : 40;
@@ -52,7 +54,9 @@ PayloadWriter& PayloadWriter::Text(std::string_view text, std::size_t fieldSize)
     bytes.insert(bytes.end(), text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n));
     return Zeros(fieldSize - n);
 }
-PayloadWriter& PayloadWriter::Chunk(std::span<const std::uint8_t> raw) { return Raw(PackChunk(raw)); }
+PayloadWriter& PayloadWriter::Chunk(std::span<const std::uint8_t> raw) {
+    return Raw(PackChunk(raw));
+}
 
 ByteVector PackStream(std::span<const std::uint8_t> stream, std::uint32_t unpackedSize,
                       std::size_t padding) {
@@ -120,7 +124,8 @@ ByteVector IndexBytes(const std::vector<std::uint32_t>& indices, std::size_t ind
 ByteVector MeshRecord(std::string_view tag, const Mesh& mesh) {
     ByteVector record(kRecordSize, 0);
     auto put = [&record](std::size_t at, std::int32_t v) {
-        for (int k = 0; k < 4; ++k) record[at + k] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(v) >> (8 * k));
+        for (int k = 0; k < 4; ++k)
+            record[at + k] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(v) >> (8 * k));
     };
     auto vertexCount = static_cast<std::int32_t>(mesh.vertices.size());
     if (IsTag(tag, "VPA8")) {
@@ -177,8 +182,11 @@ ByteVector VertexPayload(std::string_view tag, const std::vector<Mesh>& meshes) 
 }
 
 It3Writer& It3Writer::Header(std::string_view tag, std::int32_t payloadSize) {
-    for (std::size_t k = 0; k < 4; ++k) bytes_.push_back(k < tag.size() ? static_cast<std::uint8_t>(tag[k]) : 0);
-    for (int k = 0; k < 4; ++k) bytes_.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(payloadSize) >> (8 * k)));
+    for (std::size_t k = 0; k < 4; ++k)
+        bytes_.push_back(k < tag.size() ? static_cast<std::uint8_t>(tag[k]) : 0);
+    for (int k = 0; k < 4; ++k)
+        bytes_.push_back(
+            static_cast<std::uint8_t>(static_cast<std::uint32_t>(payloadSize) >> (8 * k)));
     return *this;
 }
 
@@ -200,7 +208,8 @@ It3Writer& It3Writer::Raw(std::span<const std::uint8_t> raw) {
 }
 
 bool It3Writer::Save(const std::string& path) const {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"), std::fclose);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"),
+                                                         std::fclose);
     if (!file) return false;
     return std::fwrite(bytes_.data(), 1, bytes_.size(), file.get()) == bytes_.size();
 }

@@ -15,7 +15,7 @@ using ByteVector = std::vector<std::uint8_t>;
 
 // Little-endian payload builder.
 class PayloadWriter {
-public:
+  public:
     PayloadWriter& U8(std::uint8_t v);
     PayloadWriter& U16(std::uint16_t v);
     PayloadWriter& U32(std::uint32_t v);
@@ -74,7 +74,7 @@ ByteVector VertexPayload(std::string_view tag, const std::vector<Mesh>& meshes);
 
 // A whole file, block after block.
 class It3Writer {
-public:
+  public:
     It3Writer& Block(std::string_view tag, std::span<const std::uint8_t> payload);
     // An INFO block whose payload starts with the object name and its NUL.
     It3Writer& Info(std::string_view objectName);
@@ -84,7 +84,7 @@ public:
     const ByteVector& Bytes() const { return bytes_; }
     bool Save(const std::string& path) const;
 
-private:
+  private:
     ByteVector bytes_;
 };
 

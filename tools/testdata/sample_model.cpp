@@ -16,8 +16,8 @@ Mesh BoxMesh(std::array<float, 3> c, std::array<float, 3> h, std::int32_t materi
         float sign;
         int u, v;
     };
-    const Face faces[] = {{0, 1, 1, 2}, {0, -1, 2, 1}, {1, 1, 2, 0},
-                          {1, -1, 0, 2}, {2, 1, 0, 1}, {2, -1, 1, 0}};
+    const Face faces[] = {{0, 1, 1, 2},  {0, -1, 2, 1}, {1, 1, 2, 0},
+                          {1, -1, 0, 2}, {2, 1, 0, 1},  {2, -1, 1, 0}};
     const float corners[4][2] = {{-1, -1}, {1, -1}, {1, 1}, {-1, 1}};
     const float uvs[4][2] = {{0, 1}, {1, 1}, {1, 0}, {0, 0}};
     for (const Face& f : faces) {
@@ -32,7 +32,8 @@ Mesh BoxMesh(std::array<float, 3> c, std::array<float, 3> h, std::int32_t materi
             mesh.vertices.push_back(v);
         }
         // Front faces are clockwise seen from outside, as the format stores them.
-        mesh.indices.insert(mesh.indices.end(), {base, base + 2, base + 1, base, base + 3, base + 2});
+        mesh.indices.insert(mesh.indices.end(),
+                            {base, base + 2, base + 1, base, base + 3, base + 2});
     }
     return mesh;
 }
@@ -62,7 +63,8 @@ Mesh SphereMesh(std::array<float, 3> c, float radius, int rings, int segments,
             // The rows at the poles collapse to a point: skip the triangles that would be lines.
             // Clockwise seen from outside, as the format stores front faces.
             if (r != 0) mesh.indices.insert(mesh.indices.end(), {a, a + 1, b});
-            if (r + 1 != static_cast<std::uint32_t>(rings)) mesh.indices.insert(mesh.indices.end(), {a + 1, b + 1, b});
+            if (r + 1 != static_cast<std::uint32_t>(rings))
+                mesh.indices.insert(mesh.indices.end(), {a + 1, b + 1, b});
         }
     }
     return mesh;
@@ -98,8 +100,9 @@ It3Writer BuildLargeModel() {
     file.Block("MAT2", MaterialPayload("MAT2", {{"ground", "ground", "", 10.0f}}));
     std::vector<Mesh> meshes;
     for (int k = 0; k < 16; ++k) {
-        meshes.push_back(SphereMesh({static_cast<float>(k % 4) * 3.1f, static_cast<float>(k / 4) * 3.1f, 1.0f},
-                                    1.37f, 254, 254, 0));
+        meshes.push_back(
+            SphereMesh({static_cast<float>(k % 4) * 3.1f, static_cast<float>(k / 4) * 3.1f, 1.0f},
+                       1.37f, 254, 254, 0));
     }
     file.Block("VPA5", VertexPayload("VPA5", meshes));
     return file;
