@@ -12,6 +12,7 @@
 
 #include "decode/decompress.h"
 #include "decode/texture_block.h"
+#include "export/bitmap.h"
 #include "testdata/texture_writer.h"
 
 namespace {
@@ -116,14 +117,14 @@ void BM_Convert(benchmark::State& state) {
     // Side by side, best of three rounds: the share of a conversion spent in Decompress.
     double convert = 1e9, decompress = 1e9;
     for (int round = 0; round < 3; ++round) {
-        convert =
-            std::min(convert, SecondsPerCall([&] { morvex::ConvertToBitmap(image, texture); }, 5));
+        convert = std::min(
+            convert, SecondsPerCall([&] { (void)morvex::ConvertToBitmap(image, texture); }, 5));
         decompress =
             std::min(decompress, SecondsPerCall([&] { DecompressAll(chunks, buffers); }, 5));
     }
 
     for (auto _ : state) {
-        int result = morvex::ConvertToBitmap(image, texture);
+        const morvex::Outcome result = morvex::ConvertToBitmap(image, texture);
         benchmark::DoNotOptimize(result);
         benchmark::DoNotOptimize(image.data());
     }

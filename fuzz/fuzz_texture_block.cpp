@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "decode/texture_block.h"
+#include "export/bitmap.h"
 #include "fuzz_support.h"
 
 using namespace morvex;
@@ -18,11 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (choice < 5 && size - 1 >= 4) StoreU32(header.Data(), kFormats[choice]);
 
     std::vector<std::uint8_t> image;
-    const int result = ConvertToBitmap(image, header.View());
-    if (result != kBitmapOk) {
+    const Outcome result = ConvertToBitmap(image, header.View());
+    if (result != Outcome::Ok) {
         fuzz::Require(image.empty());
-        fuzz::Require(result == kBitmapUnsupported || result == kBitmapBroken ||
-                      result == kBitmapNoMemory);
+        fuzz::Require(result == Outcome::Unsupported || result == Outcome::Broken ||
+                      result == Outcome::NoMemory);
         return 0;
     }
     fuzz::Require(image.size() >= kBitmapHeaderSize);
@@ -34,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint16_t bits = LoadU16(image.data() + 28);
     fuzz::Require(width > 0 && height > 0 && (bits == 8 || bits == 16));
     const std::uint64_t rows =
-        static_cast<std::uint64_t>(BitmapStride(bits, width)) * static_cast<std::uint64_t>(height);
+        static_cast<std::uint64_t>(PictureStride(bits, width)) * static_cast<std::uint64_t>(height);
     fuzz::Require(pixelOffset >= kBitmapHeaderSize && pixelOffset + rows == image.size());
     // Colours used: the whole 4-byte entries of the palette (a tail of 1 to 3 bytes is kept).
     fuzz::Require(LoadU32(image.data() + 46) == (pixelOffset - kBitmapHeaderSize) / 4);

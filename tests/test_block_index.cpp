@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "convert/converter.h"
+#include "decode/block_types.h"
 #include "decode/material_block.h"
 #include "decode/vertex_block.h"
-#include "it3/block_types.h"
 #include "test_support.h"
 #include "testdata/it3_writer.h"
 
@@ -27,15 +27,9 @@ Indexed Index(const It3Writer& file) {
     test::TempDir dir;
     test::WriteBytes(dir / "model.it3", file.Bytes());
     Indexed r;
-    char* data = nullptr;
-    std::size_t size = 0;
-    std::FILE* console = open_memstream(&data, &size);
-    r.converter = std::make_unique<Converter>(console);
+    r.converter = std::make_unique<Converter>(Console::Capturing());
     r.result = r.converter->Convert((dir / "model.it3").string(), "", OutputMode::Check);
-    std::fflush(console);
-    r.output.assign(data, size);
-    std::fclose(console);
-    std::free(data);
+    r.output = r.converter->GetConsole().Captured();
     return r;
 }
 
@@ -76,8 +70,8 @@ TEST(Scan, IndexesEveryBlockInFileOrder) {
     file.Block("INFO", {});
     Indexed r = Index(file);
     ASSERT_EQ(r.result, 0);
-    ASSERT_EQ(r.converter->blocks.size(), 1u);
-    const Block& b = r.converter->blocks[0];
+    ASSERT_EQ(r.converter->GetModel().blocks.size(), 1u);
+    const Block& b = r.converter->GetModel().blocks[0];
     EXPECT_EQ(b.TagText(), "INFO");
     EXPECT_EQ(b.size, 8);
     EXPECT_EQ(b.index, 0);
@@ -104,12 +98,12 @@ TEST(Scan, WarnsOncePerUnknownBlock) {
               "Warning : unknown block : \xFF\xFF\xFF\xFF(0xFFFFFFFF)\n"
               "Warning : unknown block : AB(0x44004241)\n"
               "Warning : unknown block : (0x00000000)\n");
-    ASSERT_EQ(r.converter->blocks.size(), 8u);
-    EXPECT_EQ(r.converter->blocks[1].registryIndex, 0);
-    EXPECT_EQ(r.converter->blocks[1].offset, 13);  // INFO "a" + NUL padding: 8 + 5
-    EXPECT_EQ(r.converter->blocks[7].registryIndex, 39);
-    for (std::size_t k = 0; k < r.converter->blocks.size(); ++k) {
-        EXPECT_EQ(r.converter->blocks[k].index, static_cast<int>(k));
+    ASSERT_EQ(r.converter->GetModel().blocks.size(), 8u);
+    EXPECT_EQ(r.converter->GetModel().blocks[1].registryIndex, 0);
+    EXPECT_EQ(r.converter->GetModel().blocks[1].offset, 13);  // INFO "a" + NUL padding: 8 + 5
+    EXPECT_EQ(r.converter->GetModel().blocks[7].registryIndex, 39);
+    for (std::size_t k = 0; k < r.converter->GetModel().blocks.size(); ++k) {
+        EXPECT_EQ(r.converter->GetModel().blocks[k].index, static_cast<int>(k));
     }
 }
 
@@ -129,7 +123,7 @@ TEST_P(BrokenContainer, StopsTheScanWithAWarning) {
     Indexed r = Index(file);
     EXPECT_EQ(r.result, 0);
     EXPECT_EQ(r.output, GetParam().warning);
-    EXPECT_EQ(r.converter->blocks.size(), GetParam().blocks);
+    EXPECT_EQ(r.converter->GetModel().blocks.size(), GetParam().blocks);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -163,7 +157,7 @@ TEST(Scan, FileOfOnlyTheMagicIsABrokenBlock) {
     Indexed r = Index(file);
     EXPECT_EQ(r.result, 0);
     EXPECT_EQ(r.output, "Warning : broken block at offset 0.\n");
-    EXPECT_TRUE(r.converter->blocks.empty());
+    EXPECT_TRUE(r.converter->GetModel().blocks.empty());
 }
 
 class ObjectSearch : public ::testing::Test {
@@ -184,8 +178,8 @@ TEST_F(ObjectSearch, FindsTheFirstBlockOfATagInsideTheObject) {
     EXPECT_EQ(c.FindInObject(3, TagValue("MAT2")), 4);
     EXPECT_EQ(c.FindInObject(5, TagValue("VPA4")), -1);  // the last record
     EXPECT_EQ(c.FindInObject(0, TagValue("INFO")), -1);
-    EXPECT_EQ(c.ObjectName(0), "one");
-    EXPECT_EQ(c.ObjectName(3), "two");
+    EXPECT_EQ(c.GetModel().ObjectName(0), "one");
+    EXPECT_EQ(c.GetModel().ObjectName(3), "two");
 }
 
 struct FactoryCase {
@@ -213,7 +207,7 @@ TEST_P(DecoderSelection, FollowsTheSearchOrder) {
         EXPECT_EQ(material, nullptr);  // the previous decoder is gone all the same
     } else {
         ASSERT_GE(m, 0);
-        EXPECT_EQ(c.blocks[static_cast<std::size_t>(m)].TagText(), GetParam().material);
+        EXPECT_EQ(c.GetModel().blocks[static_cast<std::size_t>(m)].TagText(), GetParam().material);
         ASSERT_NE(material, nullptr);
         EXPECT_EQ(material->typeTag, TagValue(GetParam().material));
         EXPECT_EQ(material->buffer.data(), nullptr);  // not bound yet
@@ -223,7 +217,7 @@ TEST_P(DecoderSelection, FollowsTheSearchOrder) {
         EXPECT_EQ(vertex, nullptr);
     } else {
         ASSERT_GE(v, 0);
-        EXPECT_EQ(c.blocks[static_cast<std::size_t>(v)].TagText(), GetParam().vertex);
+        EXPECT_EQ(c.GetModel().blocks[static_cast<std::size_t>(v)].TagText(), GetParam().vertex);
         ASSERT_NE(vertex, nullptr);
         EXPECT_EQ(vertex->typeTag, TagValue(GetParam().vertex));
     }
@@ -248,15 +242,15 @@ TEST(ConverterLifecycle, ConvertsTwiceInTurn) {
     std::FILE* console = std::tmpfile();
     Converter c(console);
     EXPECT_EQ(c.Convert((dir / "first.it3").string(), "", OutputMode::Check), 0);
-    EXPECT_EQ(c.blocks.size(), 3u);
+    EXPECT_EQ(c.GetModel().blocks.size(), 3u);
     EXPECT_EQ(c.Convert((dir / "second.it3").string(), "", OutputMode::Check), 0);
-    EXPECT_EQ(c.blocks.size(), 1u);
-    EXPECT_EQ(c.registry.size(), 40u);
-    EXPECT_EQ(c.baseName, "second");
-    EXPECT_EQ(c.fileSize, 13);  // INFO header + "b" and its padding
+    EXPECT_EQ(c.GetModel().blocks.size(), 1u);
+    EXPECT_EQ(c.GetModel().registry.size(), 40u);
+    EXPECT_EQ(c.GetModel().baseName, "second");
+    EXPECT_EQ(c.GetModel().buffer.size(), 13u);  // INFO header + "b" and its padding
     EXPECT_EQ(c.Convert((dir / "missing.it3").string(), "", OutputMode::Check), -1);
-    EXPECT_TRUE(c.buffer.empty());
-    EXPECT_EQ(c.registry.size(), 40u);  // filled before the file is opened
+    EXPECT_TRUE(c.GetModel().buffer.empty());
+    EXPECT_EQ(c.GetModel().registry.size(), 40u);  // filled before the file is opened
     std::fclose(console);
 }
 

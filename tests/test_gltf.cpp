@@ -16,8 +16,11 @@
 
 #include "decode/texture_block.h"
 #include "decoder_test_support.h"
+#include "export/bitmap.h"
 #include "export/gltf_writer.h"
+#include "export/json_writer.h"
 #include "export/png_encode.h"
+#include "gltf_reader.h"
 #include "test_support.h"
 #include "testdata/it3_writer.h"
 #include "testdata/sample_model.h"
@@ -27,358 +30,17 @@ namespace morvex {
 namespace {
 
 namespace fs = std::filesystem;
+using test::AccessorValues;
+using test::Glb;
+using test::Json;
+using test::ReadGlb;
 using test::V;
+using test::ViewBytes;
 using testdata::ByteVector;
 using testdata::It3Writer;
 using testdata::Material;
 using testdata::Mesh;
 using testdata::PayloadWriter;
-
-// ---------------------------------------------------------------------------------------------
-// A strict JSON reader: enough to walk a glTF document, and strict enough that a document it
-// accepts is valid JSON (no control characters in strings, only valid escapes, nothing after the
-// value but blanks).
-
-struct Json {
-    enum class Kind { Null, Bool, Number, String, Array, Object };
-    Kind kind = Kind::Null;
-    bool boolean = false;
-    double number = 0;
-    std::string text;
-    std::vector<Json> items;
-    std::vector<std::string> keys;  // an object's member names, in order
-    std::vector<Json> values;       // and their values
-
-    bool Has(const std::string& key) const {
-        return std::find(keys.begin(), keys.end(), key) != keys.end();
-    }
-    const Json& operator[](const std::string& key) const {
-        for (std::size_t k = 0; k < keys.size(); ++k) {
-            if (keys[k] == key) return values[k];
-        }
-        throw std::runtime_error("no member " + key);
-    }
-    const Json& operator[](std::size_t i) const {
-        if (i >= items.size()) throw std::runtime_error("index past the array");
-        return items[i];
-    }
-    std::size_t Size() const { return kind == Kind::Array ? items.size() : keys.size(); }
-    std::size_t Index() const { return static_cast<std::size_t>(number); }
-};
-
-class JsonReader {
-  public:
-    explicit JsonReader(std::string_view text) : s_(text) {}
-
-    Json Document() {
-        Json value = Value();
-        Blanks();
-        if (pos_ != s_.size()) Fail("text after the value");
-        return value;
-    }
-
-  private:
-    [[noreturn]] void Fail(const std::string& what) const {
-        throw std::runtime_error("JSON: " + what + " at " + std::to_string(pos_));
-    }
-    void Blanks() {
-        while (pos_ < s_.size() &&
-               (s_[pos_] == ' ' || s_[pos_] == '\t' || s_[pos_] == '\n' || s_[pos_] == '\r'))
-            ++pos_;
-    }
-    bool Take(char c) {
-        Blanks();
-        if (pos_ < s_.size() && s_[pos_] == c) {
-            ++pos_;
-            return true;
-        }
-        return false;
-    }
-    void Expect(char c) {
-        if (!Take(c)) Fail(std::string("expected ") + c);
-    }
-    void Word(std::string_view word) {
-        if (s_.substr(pos_, word.size()) != word) Fail("bad literal");
-        pos_ += word.size();
-    }
-    Json Value() {
-        Blanks();
-        if (pos_ >= s_.size()) Fail("end of text");
-        Json v;
-        char c = s_[pos_];
-        if (c == '{') {
-            v.kind = Json::Kind::Object;
-            ++pos_;
-            if (Take('}')) return v;
-            do {
-                Blanks();
-                std::string key = String();
-                Expect(':');
-                v.keys.push_back(std::move(key));
-                v.values.push_back(Value());
-            } while (Take(','));
-            Expect('}');
-        } else if (c == '[') {
-            v.kind = Json::Kind::Array;
-            ++pos_;
-            if (Take(']')) return v;
-            do {
-                v.items.push_back(Value());
-            } while (Take(','));
-            Expect(']');
-        } else if (c == '"') {
-            v.kind = Json::Kind::String;
-            v.text = String();
-        } else if (c == 't' || c == 'f') {
-            v.kind = Json::Kind::Bool;
-            v.boolean = c == 't';
-            Word(v.boolean ? "true" : "false");
-        } else if (c == 'n') {
-            Word("null");
-        } else {
-            v.kind = Json::Kind::Number;
-            std::size_t start = pos_;
-            if (s_[pos_] == '-') ++pos_;
-            auto digits = [&] {
-                std::size_t from = pos_;
-                while (pos_ < s_.size() && s_[pos_] >= '0' && s_[pos_] <= '9') ++pos_;
-                if (pos_ == from) Fail("digits expected");
-            };
-            if (pos_ < s_.size() && s_[pos_] == '0') {
-                ++pos_;
-            } else {
-                digits();
-            }
-            if (pos_ < s_.size() && s_[pos_] == '.') ++pos_, digits();
-            if (pos_ < s_.size() && (s_[pos_] == 'e' || s_[pos_] == 'E')) {
-                ++pos_;
-                if (pos_ < s_.size() && (s_[pos_] == '+' || s_[pos_] == '-')) ++pos_;
-                digits();
-            }
-            v.number = std::strtod(std::string(s_.substr(start, pos_ - start)).c_str(), nullptr);
-        }
-        return v;
-    }
-    static void PutUtf8(std::string& out, std::uint32_t cp) {
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 63));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 63));
-            out += static_cast<char>(0x80 | (cp & 63));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 63));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 63));
-            out += static_cast<char>(0x80 | (cp & 63));
-        }
-    }
-    std::uint32_t Hex4() {
-        if (s_.size() - pos_ < 4) Fail("short \\u escape");
-        std::uint32_t v = 0;
-        for (int k = 0; k < 4; ++k) {
-            char c = s_[pos_++];
-            v <<= 4;
-            if (c >= '0' && c <= '9')
-                v |= static_cast<std::uint32_t>(c - '0');
-            else if (c >= 'a' && c <= 'f')
-                v |= static_cast<std::uint32_t>(c - 'a' + 10);
-            else if (c >= 'A' && c <= 'F')
-                v |= static_cast<std::uint32_t>(c - 'A' + 10);
-            else
-                Fail("bad hex digit");
-        }
-        return v;
-    }
-    std::string String() {
-        if (pos_ >= s_.size() || s_[pos_] != '"') Fail("string expected");
-        ++pos_;
-        std::string out;
-        for (;;) {
-            if (pos_ >= s_.size()) Fail("unterminated string");
-            auto c = static_cast<unsigned char>(s_[pos_++]);
-            if (c == '"') return out;
-            if (c < 0x20) Fail("control character in a string");
-            if (c != '\\') {
-                out += static_cast<char>(c);
-                continue;
-            }
-            if (pos_ >= s_.size()) Fail("unterminated escape");
-            char e = s_[pos_++];
-            switch (e) {
-                case '"':
-                    out += '"';
-                    break;
-                case '\\':
-                    out += '\\';
-                    break;
-                case '/':
-                    out += '/';
-                    break;
-                case 'b':
-                    out += '\b';
-                    break;
-                case 'f':
-                    out += '\f';
-                    break;
-                case 'n':
-                    out += '\n';
-                    break;
-                case 'r':
-                    out += '\r';
-                    break;
-                case 't':
-                    out += '\t';
-                    break;
-                case 'u': {
-                    std::uint32_t cp = Hex4();
-                    if (cp >= 0xD800 && cp < 0xDC00 && s_.substr(pos_, 2) == "\\u") {
-                        pos_ += 2;
-                        std::uint32_t low = Hex4();
-                        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                    }
-                    PutUtf8(out, cp);
-                    break;
-                }
-                default:
-                    Fail("bad escape");
-            }
-        }
-    }
-
-    std::string_view s_;
-    std::size_t pos_ = 0;
-};
-
-// True when `s` is well-formed UTF-8.
-bool IsUtf8(std::string_view s) {
-    for (std::size_t i = 0; i < s.size();) {
-        auto c = static_cast<unsigned char>(s[i]);
-        std::size_t n = c < 0x80                 ? 1
-                        : c >= 0xC2 && c <= 0xDF ? 2
-                        : c >= 0xE0 && c <= 0xEF ? 3
-                        : c >= 0xF0 && c <= 0xF4 ? 4
-                                                 : 0;
-        if (n == 0 || s.size() - i < n) return false;
-        std::uint32_t cp = n == 1 ? c : c & (0x7F >> n);
-        for (std::size_t k = 1; k < n; ++k) {
-            auto d = static_cast<unsigned char>(s[i + k]);
-            if ((d & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (d & 63);
-        }
-        const std::uint32_t least[5] = {0, 0, 0x80, 0x800, 0x10000};
-        if (cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return false;
-        i += n;
-    }
-    return true;
-}
-
-// ---------------------------------------------------------------------------------------------
-// A GLB reader: checks the container and gives typed access to accessors.
-
-struct Glb {
-    Json json;
-    std::vector<std::uint8_t> bin;
-    bool hasBin = false;
-};
-
-std::uint32_t U32At(const std::vector<std::uint8_t>& b, std::size_t at) {
-    std::uint32_t v = 0;
-    std::memcpy(&v, b.data() + at, 4);
-    return v;
-}
-
-// Reads and checks a .glb file; throws on any fault of the container.
-Glb ReadGlb(const fs::path& file) {
-    std::vector<std::uint8_t> b = test::ReadBytes(file);
-    auto check = [](bool ok, const char* what) {
-        if (!ok) throw std::runtime_error(std::string("GLB: ") + what);
-    };
-    check(b.size() >= 20, "file too short");
-    check(U32At(b, 0) == 0x46546C67, "magic");
-    check(U32At(b, 4) == 2, "version");
-    check(U32At(b, 8) == b.size(), "total length");
-    std::uint32_t jsonLength = U32At(b, 12);
-    check(U32At(b, 16) == 0x4E4F534A, "first chunk is not JSON");
-    check(jsonLength % 4 == 0, "JSON chunk not padded");
-    check(jsonLength <= b.size() - 20, "JSON chunk past the end");
-    std::string text(reinterpret_cast<const char*>(b.data() + 20), jsonLength);
-    check(IsUtf8(text), "JSON chunk is not UTF-8");
-    Glb glb;
-    glb.json = JsonReader(text).Document();
-    std::size_t at = 20 + jsonLength;
-    if (at < b.size()) {
-        check(b.size() - at >= 8, "short BIN chunk header");
-        std::uint32_t binLength = U32At(b, at);
-        check(U32At(b, at + 4) == 0x004E4942, "second chunk is not BIN");
-        check(binLength % 4 == 0, "BIN chunk not padded");
-        check(binLength == b.size() - at - 8, "BIN chunk length");
-        glb.bin.assign(b.begin() + static_cast<std::ptrdiff_t>(at + 8), b.end());
-        glb.hasBin = true;
-    }
-    const Json& doc = glb.json;
-    check(doc["asset"]["version"].text == "2.0", "asset version");
-    if (doc.Has("buffers")) {
-        check(doc["buffers"].Size() == 1 && glb.hasBin, "one buffer, the BIN chunk");
-        check(doc["buffers"][0]["byteLength"].number == static_cast<double>(glb.bin.size()),
-              "buffer length");
-    } else {
-        check(!glb.hasBin, "BIN chunk without a buffer");
-    }
-    if (doc.Has("bufferViews")) {
-        for (const Json& view : doc["bufferViews"].items) {
-            auto offset = static_cast<std::uint64_t>(view["byteOffset"].number);
-            auto length = static_cast<std::uint64_t>(view["byteLength"].number);
-            check(offset % 4 == 0, "bufferView not 4-byte aligned");
-            check(offset + length <= glb.bin.size(), "bufferView past the buffer");
-        }
-    }
-    return glb;
-}
-
-std::size_t ComponentsOf(const std::string& type) {
-    return type == "SCALAR" ? 1 : type == "VEC2" ? 2 : type == "VEC3" ? 3 : 4;
-}
-
-// The data of accessor `a` (tightly packed, as the writer stores them), as doubles.
-std::vector<double> AccessorValues(const Glb& glb, std::size_t a) {
-    const Json& accessor = glb.json["accessors"][a];
-    const Json& view = glb.json["bufferViews"][accessor["bufferView"].Index()];
-    const std::size_t count = accessor["count"].Index() * ComponentsOf(accessor["type"].text);
-    const int type = static_cast<int>(accessor["componentType"].number);
-    const std::size_t size = type == 5123 ? 2 : 4;
-    if (count * size > view["byteLength"].Index())
-        throw std::runtime_error("accessor past its view");
-    const std::uint8_t* p = glb.bin.data() + view["byteOffset"].Index();
-    std::vector<double> values(count);
-    for (std::size_t k = 0; k < count; ++k) {
-        if (type == 5126) {
-            float f;
-            std::memcpy(&f, p + 4 * k, 4);
-            values[k] = f;
-        } else if (type == 5125) {
-            std::uint32_t v;
-            std::memcpy(&v, p + 4 * k, 4);
-            values[k] = v;
-        } else {
-            std::uint16_t v;
-            std::memcpy(&v, p + 2 * k, 2);
-            values[k] = v;
-        }
-    }
-    return values;
-}
-
-// The bytes of bufferView v.
-std::vector<std::uint8_t> ViewBytes(const Glb& glb, std::size_t v) {
-    const Json& view = glb.json["bufferViews"][v];
-    auto begin = glb.bin.begin() + static_cast<std::ptrdiff_t>(view["byteOffset"].Index());
-    return std::vector<std::uint8_t>(
-        begin, begin + static_cast<std::ptrdiff_t>(view["byteLength"].Index()));
-}
 
 // ---------------------------------------------------------------------------------------------
 // Test models.
@@ -452,7 +114,7 @@ ByteVector Texture1001(const std::string& name, int width, int height,
 bool TexturesConvert() {
     ByteVector payload = Texture1002("probe", 2, 1, {{1, 2, 3, 4}}, {0, 0});
     std::vector<std::uint8_t> image;
-    return ConvertToBitmap(image, Bytes(payload).subspan(kTextureNameSize)) == kBitmapOk;
+    return ConvertToBitmap(image, Bytes(payload).subspan(kTextureNameSize)) == Outcome::Ok;
 }
 
 const std::vector<std::array<std::uint8_t, 4>> kColours = {
@@ -557,8 +219,20 @@ TEST_P(JsonNames, EscapeAndRepair) {
     AppendJsonString(out, GetParam().input);
     EXPECT_EQ(out, "x" + GetParam().expected);
     std::string json = out.substr(1);
-    EXPECT_TRUE(IsUtf8(json));
-    EXPECT_NO_THROW(JsonReader(json).Document());
+    EXPECT_TRUE(test::IsUtf8(json));
+    EXPECT_NO_THROW(test::ParseJson(json));
+}
+
+TEST(JsonWriter, PlacesCommasBetweenValuesAndMembersAtEveryDepth) {
+    std::string text = "[";  // written after text that is already there
+    JsonWriter json(text);
+    json.BeginObject().Key("a").BeginArray().Int(1).Int(-2).BeginObject().Key("b").String("x");
+    json.EndObject().BeginArray().EndArray().EndArray();
+    json.Key("c").Number(0.5).Key("d").BeginObject().EndObject().Key("e").Number(0.1f);
+    json.EndObject();
+    EXPECT_EQ(text, R"([{"a":[1,-2,{"b":"x"},[]],"c":0.5,"d":{},"e":0.10000000149011612})");
+    // Shortest round trip: a float widened to double keeps its exact value.
+    EXPECT_EQ(test::ParseJson(text.substr(1))["e"].number, static_cast<double>(0.1f));
 }
 
 #define FFFD "\xEF\xBF\xBD"
@@ -596,134 +270,75 @@ INSTANTIATE_TEST_SUITE_P(
         JsonNameCase{"\x82\xA0\x8A\xBF", "\"" FFFD FFFD FFFD FFFD "\""}));
 #undef FFFD
 
-TEST(GltfMaterial, RoughnessFollowsThePowerValue) {
-    const std::pair<float, double> cases[] = {
-        {0.0f, 1.0},
-        {30.0f, 0.5},
-        {30.7f, 0.5},
-        {-30.9f, 0.5},
-        {2.0f, std::pow(0.5, 0.25)},
-        // Powers beyond the 32-bit range saturate, as in the text outputs.
-        {1e30f, std::pow(2.0 / (2147483647.0 + 2), 0.25)},
-        {-1e30f, std::pow(2.0 / (2147483647.0 + 2), 0.25)},
-        {std::nanf(""), 1.0}};
-    for (const auto& [power, roughness] : cases) {
-        double r = RoughnessFromPower(power);
-        EXPECT_NEAR(r, roughness, 0.005) << power;
-        EXPECT_GE(r, 0.0);
-        EXPECT_LE(r, 1.0);
-    }
-    EXPECT_GT(RoughnessFromPower(5.0f), RoughnessFromPower(50.0f));
-}
-
-TEST(GltfFile, NameIsTheSafeBaseName) {
-    EXPECT_EQ(GltfFileName("", "robo"), "robo.glb");
-    EXPECT_EQ(GltfFileName("out/", "a:b\\c/d"), "out/a_b_c_d.glb");
-    EXPECT_EQ(GltfFileName("x:y/", ""), "x:y/.glb");
-}
-
 // ---------------------------------------------------------------------------------------------
-// Pictures: BMP images in, RGBA out, PNG encoding.
-
-// A BMP file image laid out as ConvertToBitmap builds it.
-struct BitmapParts {
-    int width, height, bitsPerPixel;
-    std::vector<std::array<std::uint8_t, 4>> palette;  // as stored: blue, green, red, fourth
-    std::vector<std::uint8_t> rows;                    // bottom row first, at the stride
-};
-
-std::vector<std::uint8_t> BuildBitmap(const BitmapParts& parts, std::uint32_t colorsUsed) {
-    PayloadWriter w;
-    auto p = static_cast<std::uint32_t>(parts.palette.size() * 4);
-    w.U8('B')
-        .U8('M')
-        .U32(static_cast<std::uint32_t>(54 + p + parts.rows.size()))
-        .U32(0)
-        .U32(54 + p);
-    w.U32(40)
-        .I32(parts.width)
-        .I32(parts.height)
-        .U16(1)
-        .U16(static_cast<std::uint16_t>(parts.bitsPerPixel));
-    w.U32(0)
-        .U32(static_cast<std::uint32_t>(parts.rows.size()))
-        .U32(0)
-        .U32(0)
-        .U32(colorsUsed)
-        .U32(0);
-    for (const auto& e : parts.palette) w.Raw(e);
-    w.Raw(parts.rows);
-    return w.bytes;
-}
+// Pictures: decoded pictures in, RGBA out, PNG encoding.
 
 TEST(GltfPicture, EightBitRowsComeOutTopFirstInPaletteColours) {
-    // 3 x 2, stride 4: top row indices 0 1 2, bottom row 2 3 7 (7 lies past the palette).
-    BitmapParts parts{3,
-                      2,
-                      8,
-                      {{0, 0, 255, 9}, {0, 255, 0, 9}, {255, 0, 0, 9}, {30, 20, 10, 9}},
-                      {2, 3, 7, 0xEE, 0, 1, 2, 0xEE}};
-    RgbaPicture picture;
-    ASSERT_TRUE(DecodeBitmap(BuildBitmap(parts, 4), picture));
-    EXPECT_EQ(picture.width, 3u);
-    EXPECT_EQ(picture.height, 2u);
-    const std::vector<std::uint8_t> expected = {255, 0, 0,   255, 0,  255, 0,  255, 0, 0, 255, 255,
-                                                0,   0, 255, 255, 10, 20,  30, 255, 0, 0, 0,   255};
-    EXPECT_EQ(picture.pixels, expected);
-    // Only the entries that "colours used" counts belong to the palette; 0 counts as 256.
-    ASSERT_TRUE(DecodeBitmap(BuildBitmap(parts, 2), picture));
-    EXPECT_EQ(picture.pixels,
-              (std::vector<std::uint8_t>{255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 0, 255,
-                                         0,   0, 0, 255, 0, 0,   0, 255, 0, 0, 0, 255}));
-    ASSERT_TRUE(DecodeBitmap(BuildBitmap(parts, 0), picture));
-    EXPECT_EQ(picture.pixels, expected);
+    // 3 x 2, stride 4, rows bottom first: top row indices 0 1 2, bottom row 2 3 7 (7 lies past
+    // the palette). The fourth palette byte is not alpha.
+    Picture picture;
+    picture.width = 3;
+    picture.height = 2;
+    picture.palette = {255, 0, 0, 9, 0, 255, 0, 9, 0, 0, 255, 9, 10, 20, 30, 9};
+    picture.pixels = {2, 3, 7, 0, 0, 1, 2, 0};
+    RgbaPicture rgba;
+    ToRgba(picture, rgba);
+    EXPECT_EQ(rgba.width, 3u);
+    EXPECT_EQ(rgba.height, 2u);
+    EXPECT_EQ(rgba.pixels,
+              (std::vector<std::uint8_t>{255, 0, 0,   255, 0,  255, 0,  255, 0, 0, 255, 255,
+                                         0,   0, 255, 255, 10, 20,  30, 255, 0, 0, 0,   255}));
+    // Only whole entries name colours: a trailing partial entry is no colour.
+    picture.palette.resize(6);
+    ToRgba(picture, rgba);
+    EXPECT_EQ(rgba.pixels, (std::vector<std::uint8_t>{255, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255,
+                                                      0,   0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255}));
 }
 
 TEST(GltfPicture, SixteenBitPixelsAreFiveBitsPerColourWithoutAlpha) {
     // 1 x 2, stride 4 (2 bytes of padding): bottom 0x7C00 (red), top 0x83E0 (green, top bit set).
-    BitmapParts parts{1, 2, 16, {}, {0x00, 0x7C, 0, 0, 0xE0, 0x83, 0, 0}};
-    RgbaPicture picture;
-    ASSERT_TRUE(DecodeBitmap(BuildBitmap(parts, 0), picture));
-    EXPECT_EQ(picture.pixels, (std::vector<std::uint8_t>{0, 255, 0, 255, 255, 0, 0, 255}));
+    Picture picture;
+    picture.width = 1;
+    picture.height = 2;
+    picture.bitsPerPixel = 16;
+    picture.pixels = {0x00, 0x7C, 0, 0, 0xE0, 0x83, 0, 0};
+    RgbaPicture rgba;
+    ToRgba(picture, rgba);
+    EXPECT_EQ(rgba.pixels, (std::vector<std::uint8_t>{0, 255, 0, 255, 255, 0, 0, 255}));
     // 5-bit values widen by repeating their top bits: 0x10 -> 0x84, 0x01 -> 0x08.
-    BitmapParts mid{1, 1, 16, {}, {0x01, 0x40, 0, 0}};  // red 0x10, green 0, blue 1
-    ASSERT_TRUE(DecodeBitmap(BuildBitmap(mid, 0), picture));
-    EXPECT_EQ(picture.pixels, (std::vector<std::uint8_t>{0x84, 0, 0x08, 255}));
+    picture.height = 1;
+    picture.pixels = {0x01, 0x40, 0, 0};  // red 0x10, green 0, blue 1
+    ToRgba(picture, rgba);
+    EXPECT_EQ(rgba.pixels, (std::vector<std::uint8_t>{0x84, 0, 0x08, 255}));
 }
 
-TEST(GltfPicture, NegativeHeightMeansTopRowFirst) {
-    BitmapParts parts{1, -2, 8, {{0, 0, 255, 0}, {255, 0, 0, 0}}, {0, 0, 0, 0, 1, 0, 0, 0}};
-    RgbaPicture picture;
-    ASSERT_TRUE(DecodeBitmap(BuildBitmap(parts, 2), picture));
-    EXPECT_EQ(picture.pixels, (std::vector<std::uint8_t>{255, 0, 0, 255, 0, 0, 255, 255}));
-}
-
-TEST(GltfPicture, RefusesImagesThatDoNotFit) {
-    BitmapParts good{2, 2, 8, {{0, 0, 0, 0}}, std::vector<std::uint8_t>(8, 0)};
-    std::vector<std::uint8_t> image = BuildBitmap(good, 1);
-    RgbaPicture picture;
-    ASSERT_TRUE(DecodeBitmap(image, picture));
-    // Every prefix is refused: the rows must be there whole.
-    for (std::size_t n = 0; n < image.size(); ++n) {
-        EXPECT_FALSE(DecodeBitmap(Bytes(image).first(n), picture)) << n;
-        EXPECT_TRUE(picture.pixels.empty());
+TEST(GltfPicture, RgbaOfADecodedTextureMatchesItsBitmapFile) {
+    // The same texture through both routes: the BMP file's colours, read as any BMP reader
+    // does, are the glTF picture's colours.
+    const std::vector<std::array<std::uint8_t, 4>> palette = {
+        {200, 10, 20, 0}, {5, 250, 6, 0}, {7, 8, 240, 0}};
+    const ByteVector payload =
+        Texture1002("t", 5, 3, palette, {0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 2});
+    const Bytes header = Bytes(payload).subspan(kTextureNameSize);
+    Picture picture;
+    ASSERT_EQ(DecodeTexture(header, picture), Outcome::Ok);
+    RgbaPicture rgba;
+    ToRgba(picture, rgba);
+    std::vector<std::uint8_t> bmp;
+    ASSERT_EQ(ConvertToBitmap(bmp, header), Outcome::Ok);
+    const std::uint32_t stride = BitmapStrideOf(8, 5);
+    for (std::uint32_t y = 0; y < 3; ++y) {
+        for (std::uint32_t x = 0; x < 5; ++x) {
+            // BMP rows are bottom first; palette entries are blue, green, red.
+            const std::uint8_t index = bmp[54 + 3 * 4 + (2 - y) * stride + x];
+            const std::uint8_t* entry = &bmp[54 + 4 * index];
+            const std::uint8_t* p = &rgba.pixels[4 * (y * 5 + x)];
+            EXPECT_EQ(p[0], entry[2]);
+            EXPECT_EQ(p[1], entry[1]);
+            EXPECT_EQ(p[2], entry[0]);
+            EXPECT_EQ(p[3], 255);
+        }
     }
-    auto patched = [&](std::size_t at, std::vector<std::uint8_t> bytes) {
-        std::vector<std::uint8_t> copy = image;
-        std::copy(bytes.begin(), bytes.end(), copy.begin() + static_cast<std::ptrdiff_t>(at));
-        return copy;
-    };
-    EXPECT_FALSE(DecodeBitmap(patched(0, {'B', 'A'}), picture));     // signature
-    EXPECT_FALSE(DecodeBitmap(patched(14, {108}), picture));         // header size
-    EXPECT_FALSE(DecodeBitmap(patched(28, {24}), picture));          // 24 bits per pixel
-    EXPECT_FALSE(DecodeBitmap(patched(30, {1}), picture));           // compressed
-    EXPECT_FALSE(DecodeBitmap(patched(18, {0, 0, 0, 0}), picture));  // width 0
-    EXPECT_FALSE(DecodeBitmap(patched(18, {0xFF, 0xFF, 0xFF, 0xFF}), picture));  // width -1
-    EXPECT_FALSE(DecodeBitmap(patched(22, {0, 0, 0, 0}), picture));              // height 0
-    EXPECT_FALSE(DecodeBitmap(patched(22, {0, 0, 0, 0x80}), picture));           // height INT32_MIN
-    EXPECT_FALSE(DecodeBitmap(patched(22, {3}), picture));  // rows past the end
-    EXPECT_FALSE(DecodeBitmap(patched(10, {0xFF, 0xFF, 0xFF, 0xFF}), picture));  // data offset
-    EXPECT_FALSE(DecodeBitmap(patched(18, {0xFF, 0xFF, 0, 0}), picture));        // too many pixels
 }
 
 TEST(GltfPicture, AlphaMapLuminanceIsStretchedOverTheBase) {
@@ -773,7 +388,7 @@ TEST(GltfPicture, PngRoundTrip) {
     }
     for (bool withAlpha : {false, true}) {
         std::vector<std::uint8_t> png;
-        ASSERT_TRUE(EncodePng(picture, withAlpha, png));
+        ASSERT_EQ(EncodePng(picture, withAlpha, png), Outcome::Ok);
         ASSERT_GT(png.size(), 8u);
         EXPECT_EQ(std::memcmp(png.data(), "\x89PNG\r\n\x1A\n", 8), 0);
         RgbaPicture back;
@@ -789,8 +404,9 @@ TEST(GltfPicture, PngRoundTrip) {
         EXPECT_EQ(back.pixels, expected);
     }
     std::vector<std::uint8_t> png;
-    EXPECT_FALSE(EncodePng(RgbaPicture{}, false, png));
-    EXPECT_FALSE(EncodePng(RgbaPicture{4, 4, std::vector<std::uint8_t>(8)}, false, png));  // short
+    EXPECT_EQ(EncodePng(RgbaPicture{}, false, png), Outcome::Broken);
+    EXPECT_EQ(EncodePng(RgbaPicture{4, 4, std::vector<std::uint8_t>(8)}, false, png),
+              Outcome::Broken);  // short
     EXPECT_TRUE(png.empty());
 }
 
@@ -1001,6 +617,48 @@ TEST_F(GltfTest, FileWithoutObjectsGivesAnEmptyScene) {
     EXPECT_FALSE(glb.json["scenes"][0].Has("nodes"));
     EXPECT_FALSE(glb.json.Has("nodes"));
     EXPECT_FALSE(glb.json.Has("buffers"));
+}
+
+TEST_F(GltfTest, RoughnessFollowsThePowerAsTheTextOutputsWriteIt) {
+    // The power that the MTL writes as Ns (truncated toward zero, its absolute value, NaN as 0,
+    // saturated to 32 bits) decides the roughness: power 0 is fully rough, 30 gives 0.5.
+    const std::vector<float> powers = {0, 30, 30.7f, -30.9f, std::nanf(""), 1e30f, -1e30f, 5, 50};
+    std::vector<Material> materials;
+    std::vector<Mesh> meshes;
+    for (std::size_t k = 0; k < powers.size(); ++k) {
+        Material material;
+        material.name = std::to_string(k);
+        material.power = powers[k];
+        materials.push_back(material);
+        meshes.push_back(Triangle(static_cast<std::int32_t>(k)));
+    }
+    It3Writer file;
+    file.Info("o").Block("MATE", testdata::MaterialPayload("MATE", materials));
+    file.Block("VPA4", testdata::VertexPayload("VPA4", meshes));
+    ASSERT_EQ(Convert(file).status, 0);
+    const Glb glb = Read();
+    ASSERT_EQ(glb.json["materials"].Size(), powers.size());
+    auto roughness = [&glb](std::size_t k) {
+        const Json& pbr = glb.json["materials"][k]["pbrMetallicRoughness"];
+        EXPECT_EQ(pbr["metallicFactor"].number, 0.0);
+        return pbr["roughnessFactor"].number;
+    };
+    EXPECT_EQ(roughness(0), 1.0);
+    EXPECT_EQ(roughness(1), 0.5);
+    EXPECT_EQ(roughness(2), 0.5);
+    EXPECT_EQ(roughness(3), 0.5);
+    EXPECT_EQ(roughness(4), 1.0);
+    EXPECT_NEAR(roughness(5), roughness(6), 1e-9);  // 2^31 - 1 and 2^31
+    EXPECT_GT(roughness(5), 0.0);
+    EXPECT_LT(roughness(5), 0.01);
+    EXPECT_GT(roughness(7), roughness(8));  // a higher power is shinier
+}
+
+TEST_F(GltfTest, FileIsNamedAfterTheInputWithSeparatorsReplaced) {
+    const test::RunResult r = Convert(TwoObjects("VPA4"), "we:ird\\name");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.output, "-> out/we_ird_name.glb\n");
+    EXPECT_EQ(test::ListFiles(dir / "out"), std::vector<std::string>{"we_ird_name.glb"});
 }
 
 TEST_F(GltfTest, SixteenBitIndexOf65535IsWidened) {

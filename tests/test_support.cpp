@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "convert/converter.h"
+#include "decode/block_types.h"
 
 namespace morvex::test {
 
@@ -136,18 +137,24 @@ std::string Crlf(const std::string& text) {
 
 ConvertResult ConvertInProcess(const fs::path& input, const std::string& destPath, int mode) {
     ConvertResult r;
-    char* data = nullptr;
-    std::size_t size = 0;
-    std::FILE* console = open_memstream(&data, &size);
-    {
-        Converter converter(console);
-        r.result = converter.Convert(input.string(), destPath, static_cast<OutputMode>(mode));
-        r.outputFailed = converter.OutputFailed();
-    }
-    std::fclose(console);
-    r.output.assign(data, size);
-    std::free(data);
+    Converter converter(Console::Capturing());
+    r.result = converter.Convert(input.string(), destPath, static_cast<OutputMode>(mode));
+    r.outputFailed = converter.OutputFailed();
+    r.output = converter.GetConsole().Captured();
     return r;
+}
+
+Model IndexedModel(std::vector<std::uint8_t> bytes, std::string baseName, Console& console) {
+    Model model;
+    RegisterBlockTypes(model.registry);
+    model.baseName = std::move(baseName);
+    model.buffer = std::move(bytes);
+    ScanBlocks(model, console);
+    return model;
+}
+
+Model IndexedModel(const fs::path& file, Console& console) {
+    return IndexedModel(ReadBytes(file), BaseNameOf(file.string()), console);
 }
 
 }  // namespace morvex::test

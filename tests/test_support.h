@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "it3/console.h"
+#include "it3/model.h"
 #include "testdata/it3_writer.h"
 
 namespace morvex::test {
@@ -79,5 +81,10 @@ struct ConvertResult {
     std::string output;
 };
 ConvertResult ConvertInProcess(const fs::path& input, const std::string& destPath, int mode);
+
+// A model loaded and indexed in this process, as a conversion has it when its writers run: the
+// registry filled, the bytes scanned (warnings go to `console`).
+Model IndexedModel(std::vector<std::uint8_t> bytes, std::string baseName, Console& console);
+Model IndexedModel(const fs::path& file, Console& console);
 
 }  // namespace morvex::test

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "decode/texture_block.h"
+#include "export/bitmap.h"
 #include "test_texture_bmp.h"
 #include "testdata/compress.h"
 #include "testdata/texture_writer.h"
@@ -20,7 +21,7 @@ using testdata::PayloadWriter;
 using testdata::TileCoverage;
 
 struct Converted {
-    int result = -1;
+    Outcome result = Outcome::Broken;
     std::vector<std::uint8_t> image;
 };
 
@@ -74,7 +75,7 @@ TEST(Bitmap, Format1001FourByTwoIsSeventyBytesLastRowFirst) {
     texture.U32(1001).I32(4).I32(2).Chunk(rows.bytes);
 
     Converted c = Convert(texture.bytes);
-    ASSERT_EQ(c.result, kBitmapOk);
+    ASSERT_EQ(c.result, Outcome::Ok);
     const std::vector<std::uint8_t> want = {
         'B',  'M',  70,   0,    0,    0,    0,    0,    0, 0, 54, 0, 0, 0,  // file header
         40,   0,    0,    0,    4,    0,    0,    0,    2, 0, 0,  0, 1, 0,
@@ -91,7 +92,7 @@ TEST(Bitmap, Format1001RoundTripsOddWidths) {
     for (auto [w, h] : {std::pair{1, 1}, {3, 5}, {17, 9}, {64, 33}}) {
         testdata::Picture16 picture = testdata::TestPicture16(w, h, 5);
         Converted c = Convert(testdata::EncodeTexture1001(picture));
-        ASSERT_EQ(c.result, kBitmapOk);
+        ASSERT_EQ(c.result, Outcome::Ok);
         std::optional<test::BitmapFile> bmp = test::ReadBitmap(c.image);
         ASSERT_TRUE(bmp);
         EXPECT_EQ(bmp->bitsPerPixel, 16);
@@ -160,7 +161,7 @@ TEST_P(IndexedFormat, SixteenSquareWithFullPaletteIs1334Bytes) {
     std::optional<ByteVector> texture = Encode(picture, GetParam());
     ASSERT_TRUE(texture);
     Converted c = Convert(*texture);
-    ASSERT_EQ(c.result, kBitmapOk);
+    ASSERT_EQ(c.result, Outcome::Ok);
     ASSERT_EQ(c.image.size(), 1334u);
     std::optional<test::BitmapFile> bmp = test::ReadBitmap(c.image);
     ASSERT_TRUE(bmp);
@@ -179,7 +180,7 @@ TEST_P(IndexedFormat, PaletteEntriesComeOutBlueGreenRedFourth) {
     std::optional<ByteVector> texture = Encode(picture, GetParam());
     ASSERT_TRUE(texture);
     Converted c = Convert(*texture);
-    ASSERT_EQ(c.result, kBitmapOk);
+    ASSERT_EQ(c.result, Outcome::Ok);
     ASSERT_GE(c.image.size(), 62u);
     EXPECT_EQ(std::vector<std::uint8_t>(c.image.begin() + 54, c.image.begin() + 62),
               (std::vector<std::uint8_t>{0x30, 0x20, 0x10, 0x40, 0xC3, 0xB2, 0xA1, 0xD4}));
@@ -195,7 +196,7 @@ TEST_P(IndexedFormat, RoundTripsPicturesOfManySizes) {
             std::optional<ByteVector> texture = Encode(picture, GetParam());
             ASSERT_TRUE(texture) << w << "x" << h;
             Converted c = Convert(*texture);
-            ASSERT_EQ(c.result, kBitmapOk) << w << "x" << h;
+            ASSERT_EQ(c.result, Outcome::Ok) << w << "x" << h;
             EXPECT_TRUE(HoldsPicture(c.image, Expected(picture, GetParam())))
                 << w << "x" << h << " seed " << seed;
         }
@@ -213,7 +214,7 @@ TEST_P(QuadTileSizes, RoundTrip) {
         std::optional<ByteVector> texture = Encode(picture, GetParam());
         ASSERT_TRUE(texture);
         Converted c = Convert(*texture);
-        ASSERT_EQ(c.result, kBitmapOk);
+        ASSERT_EQ(c.result, Outcome::Ok);
         EXPECT_TRUE(HoldsPicture(c.image, Expected(picture, GetParam()))) << w << "x" << h;
     }
 }
@@ -235,7 +236,7 @@ TEST(Bitmap, SampleTexturesRoundTrip) {
             std::optional<ByteVector> texture = Encode(p, f);
             ASSERT_TRUE(texture) << f.label;
             Converted c = Convert(*texture);
-            ASSERT_EQ(c.result, kBitmapOk) << f.label;
+            ASSERT_EQ(c.result, Outcome::Ok) << f.label;
             EXPECT_TRUE(HoldsPicture(c.image, p)) << f.label;
         }
     }
@@ -251,7 +252,7 @@ TEST(Bitmap, Format1005PaletteDifferencesCarryIntoTheNextByte) {
     PayloadWriter texture;
     texture.U32(1005).I32(16).I32(8).U32(0).Chunk(palette.bytes).U32(0).Chunk(*tiles);
     Converted c = Convert(texture.bytes);
-    ASSERT_EQ(c.result, kBitmapOk);
+    ASSERT_EQ(c.result, Outcome::Ok);
     EXPECT_EQ(std::vector<std::uint8_t>(c.image.begin() + 54, c.image.begin() + 62),
               (std::vector<std::uint8_t>{0x00, 0x00, 0xFF, 0x00, 0x00, 0x01, 0x00, 0x00}));
 }
@@ -266,7 +267,7 @@ TEST(Bitmap, Format1002CopiesWholeStoredRowsAtTheStride) {
     PayloadWriter texture;
     texture.U32(1002).I32(10).I32(3).Chunk(std::vector<std::uint8_t>{1, 2, 3, 4}).Chunk(rows.bytes);
     Converted c = Convert(texture.bytes);
-    ASSERT_EQ(c.result, kBitmapOk);
+    ASSERT_EQ(c.result, Outcome::Ok);
     std::optional<test::BitmapFile> bmp = test::ReadBitmap(c.image);
     ASSERT_TRUE(bmp);
     EXPECT_EQ(bmp->imageSize, 36u);
@@ -285,7 +286,7 @@ TEST(Bitmap, RowsMissingFromShortDataStayZero) {
     PayloadWriter texture;
     texture.U32(1002).I32(4).I32(4).Chunk(std::vector<std::uint8_t>(16, 7)).Chunk(rows);
     Converted c = Convert(texture.bytes);
-    ASSERT_EQ(c.result, kBitmapOk);
+    ASSERT_EQ(c.result, Outcome::Ok);
     std::optional<test::BitmapFile> bmp = test::ReadBitmap(c.image);
     ASSERT_TRUE(bmp);
     const std::vector<std::uint32_t> want = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0, 0, 0, 0, 0, 0};
@@ -307,7 +308,7 @@ TEST(Bitmap, Format1004TwelveRowsReadTwoTileRowsAndSkipTheRest) {
     PayloadWriter texture;
     texture.U32(1004).I32(32).I32(12).U32(0).Chunk(picture.palette).Chunk(tiles);
     Converted c = Convert(texture.bytes);
-    ASSERT_EQ(c.result, kBitmapOk);
+    ASSERT_EQ(c.result, Outcome::Ok);
     EXPECT_TRUE(HoldsPicture(c.image, picture));
 }
 
@@ -320,7 +321,7 @@ TEST(Bitmap, PaletteAbove1024BytesKeepsTheFirst256Entries) {
         std::optional<ByteVector> texture = Encode(picture, f);
         ASSERT_TRUE(texture) << f.label;
         Converted c = Convert(*texture);
-        ASSERT_EQ(c.result, kBitmapOk) << f.label;
+        ASSERT_EQ(c.result, Outcome::Ok) << f.label;
         std::optional<test::BitmapFile> bmp = test::ReadBitmap(c.image);
         ASSERT_TRUE(bmp) << f.label;
         EXPECT_EQ(bmp->pixelOffset, 1078u) << f.label;
@@ -335,7 +336,7 @@ TEST(Bitmap, PaletteTailShorterThanAnEntryIsCopiedUnchanged) {
     texture.Chunk(std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6})
         .Chunk(std::vector<std::uint8_t>{0, 0, 0, 0});
     Converted c = Convert(texture.bytes);
-    ASSERT_EQ(c.result, kBitmapOk);
+    ASSERT_EQ(c.result, Outcome::Ok);
     ASSERT_EQ(c.image.size(), 54u + 6 + 4);
     EXPECT_EQ(ReadLe(c.image, 10, 4), 60u);
     EXPECT_EQ(ReadLe(c.image, 46, 4), 1u);
@@ -375,7 +376,7 @@ ByteVector Concat(ByteVector a, const ByteVector& b) {
 struct RefusalCase {
     const char* label;
     ByteVector texture;
-    int result;
+    Outcome result;
 };
 
 class Refusal : public ::testing::TestWithParam<RefusalCase> {};
@@ -411,34 +412,34 @@ std::vector<RefusalCase> RefusalCases() {
     ByteVector headerCut = Header1006(0, 0, 1, 1, 4, 4, false);
     headerCut.pop_back();
     return {
-        {"empty", {}, kBitmapBroken},
-        {"format_code_only", {0xEA, 0x03, 0, 0}, kBitmapBroken},
-        {"no_height", {0xEA, 0x03, 0, 0, 4, 0, 0, 0}, kBitmapBroken},
-        {"format_1003", Plain(1003, 4, 4), kBitmapUnsupported},
-        {"format_0", Plain(0, 4, 4), kBitmapUnsupported},
-        {"format_1007", Plain(1007, 4, 4), kBitmapUnsupported},
-        {"zero_width", Plain(1002, 0, 4), kBitmapBroken},
-        {"zero_height", Plain(1002, 4, 0), kBitmapBroken},
-        {"negative_width", Plain(1004, -16, 8), kBitmapBroken},
-        {"negative_height", Plain(1005, 16, -8), kBitmapBroken},
-        {"width_above_16384", Plain(1002, 16385, 1), kBitmapBroken},
-        {"height_above_16384", Plain(1001, 1, 16385), kBitmapBroken},
-        {"pixel_rows_above_256MiB", Plain(1001, 16384, 8193), kBitmapBroken},
-        {"unpacked_size_beyond_any_stream", impossible.bytes, kBitmapBroken},
-        {"no_pixel_chunk", noPixels.bytes, kBitmapBroken},
-        {"chunk_header_cut", cutHeader.bytes, kBitmapBroken},
-        {"pixel_chunk_past_payload", farChunk.bytes, kBitmapBroken},
-        {"1006_header_cut", headerCut, kBitmapBroken},
+        {"empty", {}, Outcome::Broken},
+        {"format_code_only", {0xEA, 0x03, 0, 0}, Outcome::Broken},
+        {"no_height", {0xEA, 0x03, 0, 0, 4, 0, 0, 0}, Outcome::Broken},
+        {"format_1003", Plain(1003, 4, 4), Outcome::Unsupported},
+        {"format_0", Plain(0, 4, 4), Outcome::Unsupported},
+        {"format_1007", Plain(1007, 4, 4), Outcome::Unsupported},
+        {"zero_width", Plain(1002, 0, 4), Outcome::Broken},
+        {"zero_height", Plain(1002, 4, 0), Outcome::Broken},
+        {"negative_width", Plain(1004, -16, 8), Outcome::Broken},
+        {"negative_height", Plain(1005, 16, -8), Outcome::Broken},
+        {"width_above_16384", Plain(1002, 16385, 1), Outcome::Broken},
+        {"height_above_16384", Plain(1001, 1, 16385), Outcome::Broken},
+        {"pixel_rows_above_256MiB", Plain(1001, 16384, 8193), Outcome::Broken},
+        {"unpacked_size_beyond_any_stream", impossible.bytes, Outcome::Broken},
+        {"no_pixel_chunk", noPixels.bytes, Outcome::Broken},
+        {"chunk_header_cut", cutHeader.bytes, Outcome::Broken},
+        {"pixel_chunk_past_payload", farChunk.bytes, Outcome::Broken},
+        {"1006_header_cut", headerCut, Outcome::Broken},
         {"1006_negative_count", Concat(Header1006(100, -1, 1, 1, 4, 4, false), ByteVector(80, 0)),
-         kBitmapBroken},
+         Outcome::Broken},
         {"1006_negative_width", Concat(Header1006(100, 0, 1, 1, -4, 4, false), ByteVector(80, 0)),
-         kBitmapBroken},
+         Outcome::Broken},
         {"1006_zero_height", Concat(Header1006(100, 0, 1, 1, 4, 0, false), ByteVector(80, 0)),
-         kBitmapBroken},
+         Outcome::Broken},
         {"1006_raw_data_size_below_palette",
-         Concat(Header1006(16 + 31, 8, 1, 1, 4, 4, false), ByteVector(80, 0)), kBitmapBroken},
-        {"1006_packed_data_below_palette", shortPacked, kBitmapBroken},
-        {"1006_packed_chunk_missing", Header1006(16, 0, 1, 1, 4, 4, true), kBitmapBroken},
+         Concat(Header1006(16 + 31, 8, 1, 1, 4, 4, false), ByteVector(80, 0)), Outcome::Broken},
+        {"1006_packed_data_below_palette", shortPacked, Outcome::Broken},
+        {"1006_packed_chunk_missing", Header1006(16, 0, 1, 1, 4, 4, true), Outcome::Broken},
     };
 }
 
@@ -450,7 +451,7 @@ TEST(Bitmap, LargestSideIsAccepted) {
     texture.U32(1002).I32(16384).I32(2).Chunk(std::vector<std::uint8_t>{1, 2, 3, 4});
     texture.Chunk(std::vector<std::uint8_t>{9, 8, 7});
     Converted c = Convert(texture.bytes);
-    ASSERT_EQ(c.result, kBitmapOk);
+    ASSERT_EQ(c.result, Outcome::Ok);
     std::optional<test::BitmapFile> bmp = test::ReadBitmap(c.image);
     ASSERT_TRUE(bmp);
     EXPECT_EQ(bmp->width, 16384);
@@ -466,7 +467,7 @@ TEST(Bitmap, Format1006RawDataSizeEqualToThePaletteGivesIndexZero) {
     ByteVector texture =
         Concat(Header1006(16 + 8, 2, 1, 1, 4, 4, false), ByteVector{1, 2, 3, 4, 5, 6, 7, 8});
     Converted c = Convert(texture);
-    ASSERT_EQ(c.result, kBitmapOk);
+    ASSERT_EQ(c.result, Outcome::Ok);
     IndexedPicture zero = testdata::ExpectedPicture(
         WithPalette(testdata::TestPicture(4, 4, 1), {1, 2, 3, 4, 5, 6, 7, 8}),
         TileCoverage::QuadTiles, 0, 0);
@@ -483,7 +484,7 @@ TEST(Bitmap, Format1006RawDataIsReadAsFarAsThePayloadGoes) {
     ASSERT_TRUE(firstTile);
     const std::size_t cut = 24 + picture.palette.size() + firstTile->size();
     Converted c = Convert(std::span(*texture).first(cut));
-    ASSERT_EQ(c.result, kBitmapOk);
+    ASSERT_EQ(c.result, Outcome::Ok);
     std::optional<test::BitmapFile> bmp = test::ReadBitmap(c.image);
     ASSERT_TRUE(bmp);
     EXPECT_EQ(bmp->palette, test::BitmapPalette(picture.palette));
@@ -505,7 +506,7 @@ TEST(Bitmap, ShortTileDataReadsAsZeros) {
     PayloadWriter t1004;
     t1004.U32(1004).I32(32).I32(16).U32(0).Chunk(picture.palette).Chunk(swizzled);
     Converted c = Convert(t1004.bytes);
-    ASSERT_EQ(c.result, kBitmapOk);
+    ASSERT_EQ(c.result, Outcome::Ok);
     std::optional<test::BitmapFile> bmp = test::ReadBitmap(c.image);
     ASSERT_TRUE(bmp);
     for (std::int32_t y = 0; y < 16; ++y) {
@@ -524,7 +525,7 @@ TEST(Bitmap, ShortTileDataReadsAsZeros) {
     t1005.U32(1005).I32(32).I32(16).U32(0).Chunk(testdata::DeltaPalette(picture.palette));
     t1005.U32(0).Chunk(*lookup);
     c = Convert(t1005.bytes);
-    ASSERT_EQ(c.result, kBitmapOk);
+    ASSERT_EQ(c.result, Outcome::Ok);
     bmp = test::ReadBitmap(c.image);
     ASSERT_TRUE(bmp);
     int lastTile = -1;
@@ -561,8 +562,8 @@ TEST(Bitmap, EveryPrefixConvertsOrIsRefused) {
     for (const ByteVector& texture : textures) {
         for (std::size_t n = 0; n <= texture.size(); ++n) {
             Converted c = Convert(std::span(texture).first(n));
-            ASSERT_TRUE(c.result == kBitmapOk || c.result == kBitmapBroken) << n;
-            if (c.result == kBitmapOk) {
+            ASSERT_TRUE(c.result == Outcome::Ok || c.result == Outcome::Broken) << n;
+            if (c.result == Outcome::Ok) {
                 ASSERT_TRUE(test::ReadBitmap(c.image)) << n;
             }
         }
@@ -591,7 +592,7 @@ TEST(Bitmap, DamagedTexturesNeverLeaveTheirBuffers) {
                 texture[at] = static_cast<std::uint8_t>(rng());
             }
             Converted c = Convert(texture);
-            if (c.result == kBitmapOk) {
+            if (c.result == Outcome::Ok) {
                 ASSERT_TRUE(test::ReadBitmap(c.image));
             }
         }

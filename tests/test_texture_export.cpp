@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "convert/converter.h"
 #include "decode/texture_block.h"
+#include "export/bitmap.h"
+#include "export/texture_export.h"
 #include "test_support.h"
 #include "test_texture_bmp.h"
 #include "testdata/it3_writer.h"
@@ -27,7 +28,7 @@ using testdata::TexiPayload;
 
 std::vector<std::uint8_t> ImageOf(const ByteVector& texture) {
     std::vector<std::uint8_t> image;
-    EXPECT_EQ(ConvertToBitmap(image, texture), kBitmapOk);
+    EXPECT_EQ(ConvertToBitmap(image, texture), Outcome::Ok);
     return image;
 }
 
@@ -159,11 +160,10 @@ TEST(TextureExport, MissingDestinationFolderReportsEachFileAndFailsTheRun) {
 TEST(TextureExport, BundledSampleHoldsItsThreeTextures) {
     test::TempDir dir;
     fs::path sample = fs::path(MORVEX_SOURCE_DIR) / "examples" / "sample.it3";
-    Converter converter(std::fopen("/dev/null", "w"));
-    ASSERT_EQ(converter.Convert(sample.string(), "", OutputMode::Check), 0);
-    const std::string dest = dir.Path().string() + "/";
-    converter.ExportTextures(dest);
-    std::fclose(converter.Console());
+    Console console = Console::Capturing();
+    const Model model = test::IndexedModel(sample, console);
+    ExportTextures(model, console, dir.Path().string() + "/");
+    EXPECT_FALSE(console.OutputFailed());
     const std::pair<const char*, IndexedPicture> textures[] = {
         {"crate_wood", testdata::WoodPlanks(64, 64)},
         {"figure_cloth", testdata::ClothPattern(64, 64)},
@@ -188,31 +188,20 @@ TEST(TextureExport, ConformanceModelsGiveTheRecordedBitmaps) {
         const std::string model = entry.path().filename().string();
         const fs::path expected = entry.path() / "expected" / "obj";
         test::TempDir dir;
-        char* text = nullptr;
-        std::size_t size = 0;
-        std::FILE* console = open_memstream(&text, &size);
-        {
-            Converter converter(console);
-            ASSERT_EQ(converter.Convert((entry.path() / (model + ".it3")).string(), "",
-                                        OutputMode::Check),
-                      0);
-            std::fflush(console);
-            size_t before = size;
-            converter.ExportTextures(dir.Path().string() + "/");
-            std::fflush(console);
-            std::string lines(text + before, size - before);
-            // The recorded run's texture lines, with its destination replaced by ours.
-            std::string want;
-            std::istringstream recorded(test::ReadText(expected / "stdout"));
-            for (std::string line; std::getline(recorded, line);) {
-                if (line.size() > 4 && line.compare(line.size() - 4, 4, ".bmp") == 0) {
-                    want += "-> " + dir.Path().string() + "/" + line.substr(7) + "\n";
-                }
+        // The scan's warnings are not this test's business: only the export's lines count.
+        Console scan = Console::Capturing();
+        const Model indexed = test::IndexedModel(entry.path() / (model + ".it3"), scan);
+        Console console = Console::Capturing();
+        ExportTextures(indexed, console, dir.Path().string() + "/");
+        // The recorded run's texture lines, with its destination replaced by ours.
+        std::string want;
+        std::istringstream recorded(test::ReadText(expected / "stdout"));
+        for (std::string line; std::getline(recorded, line);) {
+            if (line.size() > 4 && line.compare(line.size() - 4, 4, ".bmp") == 0) {
+                want += "-> " + dir.Path().string() + "/" + line.substr(7) + "\n";
             }
-            EXPECT_EQ(lines, want) << model;
         }
-        std::fclose(console);
-        std::free(text);
+        EXPECT_EQ(console.Captured(), want) << model;
         for (const std::string& name : test::ListFiles(expected / "out")) {
             if (name.size() < 4 || name.compare(name.size() - 4, 4, ".bmp") != 0) continue;
             EXPECT_TRUE(test::ReadBytes(dir / name) == test::ReadBytes(expected / "out" / name))

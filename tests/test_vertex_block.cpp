@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "convert/converter.h"
+#include "decode/decoder_factory.h"
 #include "decode/decompress.h"
 #include "decode/material_block.h"
 #include "decode/vertex_block.h"
@@ -448,22 +448,17 @@ TEST(VertexBlockProtocol, FactoryAndReadHeaderBindEachObjectsBlocks) {
     writer.Info("second")
         .Block("VPA8", testdata::VertexPayload("VPA8", second))
         .Block("MATE", testdata::MaterialPayload("MATE", {{"blue", "", "blue_mask", 1.0f}}));
-    test::TempDir dir;
-    test::WriteBytes(dir / "model.it3", writer.Bytes());
-    std::FILE* console = std::fopen("/dev/null", "w");
-    ASSERT_NE(console, nullptr);
-    Converter converter(console);
-    ASSERT_EQ(converter.Convert((dir / "model.it3").string(), "", OutputMode::Check), 0);
+    Console console = Console::Capturing();
+    const morvex::Model model = test::IndexedModel(writer.Bytes(), "model", console);
+    EXPECT_EQ(console.Captured(), "");
 
-    auto bind = [&converter](Block& decoder, int position) {
-        const Block& record = converter.blocks[static_cast<std::size_t>(position)];
-        return decoder.ReadHeader(converter.buffer, record.offset, record.index,
-                                  converter.baseName);
+    auto bind = [&model](Block& decoder, int position) {
+        return decoder.BindTo(model.blocks[static_cast<std::size_t>(position)]);
     };
     std::unique_ptr<MaterialBlock> materialSlot;
     std::unique_ptr<VertexBlock> vertexSlot;
-    int materialAt = converter.CreateMaterialDecoder(0, materialSlot);
-    int vertexAt = converter.CreateVertexDecoder(0, vertexSlot);
+    int materialAt = CreateMaterialDecoder(model, 0, materialSlot);
+    int vertexAt = CreateVertexDecoder(model, 0, vertexSlot);
     ASSERT_EQ(materialAt, 2);
     ASSERT_EQ(vertexAt, 3);
     ASSERT_GT(bind(*materialSlot, materialAt), 0);
@@ -474,8 +469,8 @@ TEST(VertexBlockProtocol, FactoryAndReadHeaderBindEachObjectsBlocks) {
     EXPECT_FALSE(vertexSlot->HasNormals());
     ExpectMeshes(*vertexSlot, Model());
 
-    materialAt = converter.CreateMaterialDecoder(4, materialSlot);
-    vertexAt = converter.CreateVertexDecoder(4, vertexSlot);
+    materialAt = CreateMaterialDecoder(model, 4, materialSlot);
+    vertexAt = CreateVertexDecoder(model, 4, vertexSlot);
     ASSERT_EQ(materialAt, 6);
     ASSERT_EQ(vertexAt, 5);
     ASSERT_GT(bind(*materialSlot, materialAt), 0);
@@ -485,7 +480,6 @@ TEST(VertexBlockProtocol, FactoryAndReadHeaderBindEachObjectsBlocks) {
     EXPECT_TRUE(materialSlot->HasAlphaMap(0));
     EXPECT_EQ(vertexSlot->Count(), 1);
     ExpectMeshes(*vertexSlot, second);
-    std::fclose(console);
 }
 
 TEST(Vpa8Chain, VertexDataOf600000BytesTakesThreeChunks) {

@@ -1,10 +1,13 @@
-// The OBJ + MTL and MQO writers end to end through the built executable.
+// The OBJ + MTL and MQO writers, in process and end to end through the built executable.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "export/gltf_writer.h"
+#include "export/mqo_writer.h"
+#include "export/obj_writer.h"
 #include "test_support.h"
 #include "testdata/it3_writer.h"
 #include "testdata/sample_model.h"
@@ -77,6 +80,55 @@ TEST_F(WriterTest, ObjLayoutWithNormalsAndTwoMeshes) {
             "Ks 0.000000 0.000000 0.000000\nd 1.000000\nNs 30.000000\nmap_Kd skin.bmp\n"
             "\nnewmtl 01_metal\nKa 1.000000 1.000000 1.000000\nKd 1.000000 1.000000 1.000000\n"
             "Ks 0.000000 0.000000 0.000000\nd 1.000000\nNs 5.000000\n"));
+}
+
+// The writers are functions over a loaded model and a console: they run on a model built in
+// memory, and the lines they print are theirs to check, in order, with their warnings.
+TEST(WritersInProcess, EachWriterRunsOnAModelInMemoryWithACapturingConsole) {
+    It3Writer file;
+    file.Info("Body").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal));
+    Mesh broken = Triangle(1);
+    broken.indices = {0, 1, 9};
+    file.Block("VPA4", testdata::VertexPayload("VPA4", {Triangle(0), broken}));
+    file.Info("Cap").Block("MAT2", testdata::MaterialPayload("MAT2", kSkinMetal));
+    file.Block("VPA5", testdata::VertexPayload("VPA5", {Triangle(1)}));
+    Console scan = Console::Capturing();
+    const Model model = test::IndexedModel(file.Bytes(), "mem", scan);
+    EXPECT_EQ(scan.Captured(), "");
+
+    test::TempDir dir;
+    const std::string dest = dir.Path().string() + "/";
+    const std::string warning =
+        "Warning : object Body mesh 1 skipped: vertex index out of range.\n";
+    struct Case {
+        void (*write)(const Model&, Console&, std::string_view);
+        std::string lines;
+    };
+    const Case cases[] = {
+        {ExportObj, "-> " + dest + "mem_00_Body.obj\n-> " + dest + "mem_00_Body.mtl\n" + warning +
+                        "-> " + dest + "mem_01_Cap.obj\n-> " + dest + "mem_01_Cap.mtl\n"},
+        {ExportMqo,
+         "-> " + dest + "mem_00_Body.mqo\n" + warning + "-> " + dest + "mem_01_Cap.mqo\n"},
+        {ExportGltf, warning + "-> " + dest + "mem.glb\n"},
+    };
+    for (const Case& c : cases) {
+        Console console = Console::Capturing();
+        c.write(model, console, dest);
+        EXPECT_EQ(console.Captured(), c.lines);
+        EXPECT_FALSE(console.OutputFailed());
+    }
+    EXPECT_EQ(test::ListFiles(dir.Path()),
+              (std::vector<std::string>{"mem.glb", "mem_00_Body.mqo", "mem_00_Body.mtl",
+                                        "mem_00_Body.obj", "mem_01_Cap.mqo", "mem_01_Cap.mtl",
+                                        "mem_01_Cap.obj"}));
+    // A destination that does not exist: every file is reported and the failure recorded; an
+    // object whose file cannot be created does not take a number.
+    Console failing = Console::Capturing();
+    ExportMqo(model, failing, dest + "missing/");
+    EXPECT_TRUE(failing.OutputFailed());
+    EXPECT_EQ(failing.Captured(), "Error : Can not create " + dest + "missing/mem_00_Body.mqo.\n" +
+                                      "Error : Can not create " + dest +
+                                      "missing/mem_00_Cap.mqo.\n");
 }
 
 TEST_F(WriterTest, ObjWithoutNormalsWritesTwoIndexFaces) {

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "convert/converter.h"
+#include "convert/options.h"
 
 namespace morvex {
 

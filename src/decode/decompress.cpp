@@ -441,15 +441,9 @@ bool ReadPackedChunk(Bytes payload, std::uint64_t offset, std::int64_t sizeAdjus
     return chunk.unpackedSize <= MaxExpansion(chunk.stream.size());
 }
 
-bool UnpackChunk(const PackedChunk& chunk, std::vector<std::uint8_t>& out) {
-    try {
-        out.assign(chunk.unpackedSize, 0);
-    } catch (const std::bad_alloc&) {
-        out.clear();
-        return false;
-    }
+void UnpackChunk(const PackedChunk& chunk, std::vector<std::uint8_t>& out) {
+    out.assign(chunk.unpackedSize, 0);
     Decompress(out, chunk.stream, chunk.sourceSize);
-    return true;
 }
 
 bool UnpackChunkAt(Bytes payload, std::uint64_t offset, std::int64_t sizeAdjust,
@@ -457,7 +451,8 @@ bool UnpackChunkAt(Bytes payload, std::uint64_t offset, std::int64_t sizeAdjust,
     PackedChunk chunk;
     if (!ReadPackedChunk(payload, offset, sizeAdjust, chunk)) return false;
     if (located) *located = chunk;
-    return UnpackChunk(chunk, out);
+    UnpackChunk(chunk, out);
+    return true;
 }
 
 }  // namespace morvex

@@ -48,15 +48,16 @@ inline constexpr std::int64_t kTextureSizeAdjust = 12;
 // payload; the stream runs to the end of the chunk or of the payload, whichever comes first.
 // Fails when the header is outside the payload or when unpackedSize exceeds what the stream
 // could ever produce.
-bool ReadPackedChunk(Bytes payload, std::uint64_t offset, std::int64_t sizeAdjust,
-                     PackedChunk& chunk);
+[[nodiscard]] bool ReadPackedChunk(Bytes payload, std::uint64_t offset, std::int64_t sizeAdjust,
+                                   PackedChunk& chunk);
 
-// Decodes a located chunk into `out` (resized to unpackedSize). Fails only when memory for the
-// result cannot be obtained; a short or rejected stream leaves zeros.
-bool UnpackChunk(const PackedChunk& chunk, std::vector<std::uint8_t>& out);
+// Decodes a located chunk into `out` (resized to unpackedSize); a short or rejected stream leaves
+// zeros. Throws std::bad_alloc when memory for the result cannot be obtained: the decoders
+// handle that in one place per block or texture.
+void UnpackChunk(const PackedChunk& chunk, std::vector<std::uint8_t>& out);
 
-// ReadPackedChunk followed by UnpackChunk.
-bool UnpackChunkAt(Bytes payload, std::uint64_t offset, std::int64_t sizeAdjust,
-                   std::vector<std::uint8_t>& out, PackedChunk* located = nullptr);
+// ReadPackedChunk followed by UnpackChunk; false when the chunk cannot be located.
+[[nodiscard]] bool UnpackChunkAt(Bytes payload, std::uint64_t offset, std::int64_t sizeAdjust,
+                                 std::vector<std::uint8_t>& out, PackedChunk* located = nullptr);
 
 }  // namespace morvex

@@ -35,17 +35,21 @@ class MaterialBlock : public Block {
     float PowerAt(std::int32_t i) const;
     // True when record i lies wholly inside the decoded table.
     bool HasRecord(std::int32_t i) const;
-    std::size_t TableSize() const { return table.size(); }
-    bool IsDecoded() const { return decoded; }
+    std::size_t TableSize() const { return table_.size(); }
+    bool IsDecoded() const { return decoded_; }
 
   protected:
+    // Runs `fill`, which produces table_ and returns false when it cannot; the one place where
+    // a material block's allocation failure is caught. Returns Decode's result.
+    template <class Fill>
+    int DecodeTable(Fill&& fill);
     std::string_view Field(std::int32_t i, std::size_t fieldOffset) const;
 
-    std::vector<std::uint8_t> table;
-    bool decoded = false;
+    std::vector<std::uint8_t> table_;
+    bool decoded_ = false;
 };
 
-// MATE: the table follows the count uncompressed.
+// MATE: the table_ follows the count uncompressed.
 class MateBlock : public MaterialBlock {
   public:
     MateBlock() { typeTag = TagValue("MATE"); }
@@ -56,7 +60,7 @@ class Mat3Block : public MateBlock {
     Mat3Block() { typeTag = TagValue("MAT3"); }
 };
 
-// MAT2: count, then a packed chunk holding the table (source size packedSize - 16).
+// MAT2: count, then a packed chunk holding the table_ (source size packedSize - 16).
 class Mat2Block : public MaterialBlock {
   public:
     Mat2Block() { typeTag = TagValue("MAT2"); }

@@ -35,7 +35,7 @@ struct TextureLayout {
     bool packed = false;
 };
 
-// The palette (at most kMaxBitmapPalette bytes, as the image holds it) and the pixel data.
+// The palette (at most kMaxPalette bytes, as the image holds it) and the pixel data.
 struct TextureData {
     std::vector<std::uint8_t> palette;
     std::vector<std::uint8_t> unpacked;  // unpacked pixel data, when compressed
@@ -47,10 +47,10 @@ bool IsConverted(std::uint32_t format) {
            format == kFormatLookupTiles || format == kFormatQuadTiles;
 }
 
-int ReadLayout(Bytes header, TextureLayout& layout) {
+Outcome ReadLayout(Bytes header, TextureLayout& layout) {
     ByteReader reader(header);
-    if (!reader.U32(0, layout.format)) return kBitmapBroken;
-    if (!IsConverted(layout.format)) return kBitmapUnsupported;
+    if (!reader.U32(0, layout.format)) return Outcome::Broken;
+    if (!IsConverted(layout.format)) return Outcome::Unsupported;
     layout.bitsPerPixel = layout.format == kFormat16Bit ? 16 : 8;
     if (layout.format == kFormatQuadTiles) {
         std::int16_t count, width, height;
@@ -58,9 +58,9 @@ int ReadLayout(Bytes header, TextureLayout& layout) {
         if (!reader.U32(4, layout.dataSize) || !reader.I16(14, count) ||
             !reader.U8(16, tileWidthExponent) || !reader.U8(17, tileHeightExponent) ||
             !reader.I16(18, width) || !reader.I16(20, height) || !reader.U8(23, packed)) {
-            return kBitmapBroken;
+            return Outcome::Broken;
         }
-        if (count < 0) return kBitmapBroken;
+        if (count < 0) return Outcome::Broken;
         layout.paletteCount = count;
         layout.tileWidth = std::int64_t{1} << (tileWidthExponent & 31);
         layout.tileHeight = std::int64_t{1} << (tileHeightExponent & 31);
@@ -69,29 +69,30 @@ int ReadLayout(Bytes header, TextureLayout& layout) {
         layout.packed = packed != 0;
     } else {
         std::int32_t width, height;
-        if (!reader.I32(4, width) || !reader.I32(8, height)) return kBitmapBroken;
+        if (!reader.I32(4, width) || !reader.I32(8, height)) return Outcome::Broken;
         layout.width = width;
         layout.height = height;
     }
     // A picture without pixels is refused as well: bitmap readers do not open one.
-    if (layout.width <= 0 || layout.height <= 0 || layout.width > kMaxBitmapSide ||
-        layout.height > kMaxBitmapSide) {
-        return kBitmapBroken;
+    if (layout.width <= 0 || layout.height <= 0 || layout.width > kMaxPictureSide ||
+        layout.height > kMaxPictureSide) {
+        return Outcome::Broken;
     }
-    layout.stride = BitmapStride(layout.bitsPerPixel, layout.width);
-    if (layout.stride * layout.height > kMaxBitmapPixelBytes) return kBitmapBroken;
-    return kBitmapOk;
+    layout.stride = PictureStride(layout.bitsPerPixel, layout.width);
+    if (layout.stride * layout.height > kMaxPicturePixelBytes) return Outcome::Broken;
+    return Outcome::Ok;
 }
 
 // Locates the packed chunk at `offset` of the header and unpacks at most `limit` of its bytes
 // (the rest could never be used; a shorter destination leaves the bytes before it unchanged).
-int UnpackLimited(Bytes header, std::uint64_t offset, std::uint64_t limit, PackedChunk& chunk,
-                  std::vector<std::uint8_t>& out) {
-    if (!ReadPackedChunk(header, offset, kTextureSizeAdjust, chunk)) return kBitmapBroken;
+Outcome UnpackLimited(Bytes header, std::uint64_t offset, std::uint64_t limit, PackedChunk& chunk,
+                      std::vector<std::uint8_t>& out) {
+    if (!ReadPackedChunk(header, offset, kTextureSizeAdjust, chunk)) return Outcome::Broken;
     PackedChunk used = chunk;
     used.unpackedSize =
         static_cast<std::uint32_t>(std::min<std::uint64_t>(chunk.unpackedSize, limit));
-    return UnpackChunk(used, out) ? kBitmapOk : kBitmapNoMemory;
+    UnpackChunk(used, out);
+    return Outcome::Ok;
 }
 
 std::uint64_t PixelDataLimit(const TextureLayout& t) {
@@ -110,75 +111,51 @@ std::uint64_t PixelDataLimit(const TextureLayout& t) {
 // Formats 1001 (a pixel chunk at header offset 12), 1002 (a palette chunk at 12), 1004 and 1005
 // (a palette chunk at 16): the pixel chunk follows the palette chunk, for 1005 behind 4 unread
 // bytes.
-int ReadChunkedData(Bytes header, const TextureLayout& t, TextureData& data) {
+Outcome ReadChunkedData(Bytes header, const TextureLayout& t, TextureData& data) {
     const std::uint64_t start = t.format == kFormat16Bit || t.format == kFormatIndexed ? 12 : 16;
     PackedChunk chunk;
     std::uint64_t next = start;
     if (t.format != kFormat16Bit) {
-        int result = UnpackLimited(header, start, kMaxBitmapPalette, chunk, data.palette);
-        if (result != kBitmapOk) return result;
+        Outcome result = UnpackLimited(header, start, kMaxPalette, chunk, data.palette);
+        if (result != Outcome::Ok) return result;
         next = chunk.end + (t.format == kFormatLookupTiles ? 4 : 0);
     }
-    int result = UnpackLimited(header, next, PixelDataLimit(t), chunk, data.unpacked);
+    Outcome result = UnpackLimited(header, next, PixelDataLimit(t), chunk, data.unpacked);
     data.pixels = data.unpacked;
     return result;
 }
 
 // Format 1006: the palette (entry count × 4 bytes) and the pixel data, stored raw or in one
 // packed chunk together.
-int ReadQuadData(Bytes header, const TextureLayout& t, TextureData& data) {
+Outcome ReadQuadData(Bytes header, const TextureLayout& t, TextureData& data) {
     const std::int64_t paletteBytes = t.paletteCount * 4;
-    const std::size_t kept = static_cast<std::size_t>(std::min(paletteBytes, kMaxBitmapPalette));
+    const std::size_t kept = static_cast<std::size_t>(std::min(paletteBytes, kMaxPalette));
     if (t.packed) {
         PackedChunk chunk;
         if (!ReadPackedChunk(header, kQuadHeaderSize, kTextureSizeAdjust, chunk)) {
-            return kBitmapBroken;
+            return Outcome::Broken;
         }
-        if (chunk.unpackedSize < static_cast<std::uint64_t>(paletteBytes)) return kBitmapBroken;
+        if (chunk.unpackedSize < static_cast<std::uint64_t>(paletteBytes)) return Outcome::Broken;
         const std::uint64_t limit = static_cast<std::uint64_t>(paletteBytes) + PixelDataLimit(t);
-        int result = UnpackLimited(header, kQuadHeaderSize, limit, chunk, data.unpacked);
-        if (result != kBitmapOk) return result;
+        Outcome result = UnpackLimited(header, kQuadHeaderSize, limit, chunk, data.unpacked);
+        if (result != Outcome::Ok) return result;
         Bytes all = data.unpacked;
-        try {
-            data.palette.assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(kept));
-        } catch (const std::bad_alloc&) {
-            return kBitmapNoMemory;
-        }
+        data.palette.assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(kept));
         data.pixels = all.subspan(static_cast<std::size_t>(paletteBytes));
-        return kBitmapOk;
+        return Outcome::Ok;
     }
     // Raw: read as far as the payload goes; what lies beyond it reads as 0.
     const std::int64_t pixelBytes =
         static_cast<std::int64_t>(t.dataSize) - paletteBytes - kQuadDataSizeBase;
-    if (pixelBytes < 0) return kBitmapBroken;
+    if (pixelBytes < 0) return Outcome::Broken;
     ByteReader reader(header);
     Bytes stored = reader.Tail(kQuadHeaderSize);
-    try {
-        data.palette.assign(kept, 0);
-    } catch (const std::bad_alloc&) {
-        return kBitmapNoMemory;
-    }
+    data.palette.assign(kept, 0);
     std::copy_n(stored.begin(), std::min(kept, stored.size()), data.palette.begin());
     Bytes pixels = reader.Tail(kQuadHeaderSize + static_cast<std::uint64_t>(paletteBytes));
     data.pixels = pixels.first(static_cast<std::size_t>(
         std::min<std::uint64_t>(pixels.size(), static_cast<std::uint64_t>(pixelBytes))));
-    return kBitmapOk;
-}
-
-void WriteBitmapHeader(std::uint8_t* image, const TextureLayout& t, std::size_t paletteBytes,
-                       std::size_t fileSize) {
-    const auto pixelOffset = static_cast<std::uint32_t>(kBitmapHeaderSize + paletteBytes);
-    image[0] = 'B';
-    image[1] = 'M';
-    StoreU32(image + 2, static_cast<std::uint32_t>(fileSize));
-    StoreU32(image + 10, pixelOffset);
-    StoreU32(image + 14, 40);
-    StoreU32(image + 18, static_cast<std::uint32_t>(t.width));
-    StoreU32(image + 22, static_cast<std::uint32_t>(t.height));
-    StoreU16(image + 26, 1);
-    StoreU16(image + 28, static_cast<std::uint32_t>(t.bitsPerPixel));
-    StoreU32(image + 34, static_cast<std::uint32_t>(t.stride * t.height));
-    StoreU32(image + 46, static_cast<std::uint32_t>(paletteBytes / 4));
+    return Outcome::Ok;
 }
 
 // Formats 1001 and 1002: the rows as stored, top row first, go to the bitmap bottom row first.
@@ -195,36 +172,26 @@ void CopyRows(std::uint8_t* rows, Bytes pixels, const TextureLayout& t) {
     }
 }
 
-}  // namespace
-
-int ConvertToBitmap(std::vector<std::uint8_t>& image, Bytes header) {
-    image.clear();
+Outcome Decode(Bytes header, Picture& picture) {
     TextureLayout t;
-    if (int result = ReadLayout(header, t); result != kBitmapOk) return result;
+    if (Outcome result = ReadLayout(header, t); result != Outcome::Ok) return result;
 
     TextureData data;
-    int result = t.format == kFormatQuadTiles ? ReadQuadData(header, t, data)
-                                              : ReadChunkedData(header, t, data);
-    if (result != kBitmapOk) return result;
+    Outcome result = t.format == kFormatQuadTiles ? ReadQuadData(header, t, data)
+                                                  : ReadChunkedData(header, t, data);
+    if (result != Outcome::Ok) return result;
 
-    const std::size_t paletteBytes = data.palette.size();
-    const std::size_t pixelBytes = static_cast<std::size_t>(t.stride * t.height);
-    const std::size_t fileSize = kBitmapHeaderSize + paletteBytes + pixelBytes;
-    try {
-        image.assign(fileSize, 0);
-    } catch (const std::bad_alloc&) {
-        image.clear();
-        return kBitmapNoMemory;
+    picture.width = static_cast<std::int32_t>(t.width);
+    picture.height = static_cast<std::int32_t>(t.height);
+    picture.bitsPerPixel = static_cast<std::int32_t>(t.bitsPerPixel);
+    picture.palette = std::move(data.palette);
+    if (t.format == kFormatLookupTiles) {
+        DecodeDeltaPalette(picture.palette.data(),
+                           static_cast<std::int64_t>(picture.PaletteEntries()));
     }
-    WriteBitmapHeader(image.data(), t, paletteBytes, fileSize);
+    picture.pixels.assign(static_cast<std::size_t>(t.stride * t.height), 0);
 
-    std::uint8_t* palette = image.data() + kBitmapHeaderSize;
-    std::copy(data.palette.begin(), data.palette.end(), palette);
-    const auto entries = static_cast<std::int64_t>(paletteBytes / 4);
-    if (t.format == kFormatLookupTiles) DecodeDeltaPalette(palette, entries);
-    SwapRedBlue(palette, entries);
-
-    MutableBytes rows(image.data() + kBitmapHeaderSize + paletteBytes, pixelBytes);
+    MutableBytes rows(picture.pixels);
     switch (t.format) {
         case kFormat16Bit:
         case kFormatIndexed:
@@ -245,7 +212,22 @@ int ConvertToBitmap(std::vector<std::uint8_t>& image, Bytes header) {
         default:
             break;
     }
-    return kBitmapOk;
+    return Outcome::Ok;
+}
+
+}  // namespace
+
+Outcome DecodeTexture(Bytes header, Picture& picture) {
+    picture = Picture{};
+    Outcome result = Outcome::NoMemory;
+    // The one place where a texture's allocations (unpacked data, palette, pixel rows) fail.
+    try {
+        result = Decode(header, picture);
+    } catch (const std::bad_alloc&) {
+        result = Outcome::NoMemory;
+    }
+    if (result != Outcome::Ok) picture = Picture{};
+    return result;
 }
 
 void FlipRows(std::uint8_t* pixels, std::size_t stride, std::int64_t rows) {

@@ -1,4 +1,4 @@
-// Texture blocks (TEXI) and their conversion into complete BMP file images.
+// Texture blocks (TEXI) and their decoding into pictures.
 //
 // A TEXI payload holds a 36-byte NUL-terminated name field, then a texture header whose format
 // code says how the palette and the pixels are stored:
@@ -25,55 +25,73 @@
 #include <vector>
 
 #include "it3/block.h"
+#include "it3/result.h"
 
 namespace morvex {
 
 inline constexpr std::size_t kTextureNameSize = 36;
 
+// The name of the texture in a TEXI block: the NUL-terminated text of its first 36 payload bytes.
+inline std::string_view TextureName(const Block& record) {
+    return ByteReader(record.Payload()).Text(0, kTextureNameSize);
+}
+
 class TextureBlock : public Block {
   public:
     TextureBlock() { typeTag = kTagTexi; }
     int Release() { return 0; }
-    // The texture's name: the NUL-terminated text of the first 36 payload bytes.
-    std::string_view Name() const { return ByteReader(Payload()).Text(0, kTextureNameSize); }
+    std::string_view Name() const { return TextureName(*this); }
     // The texture header and everything behind it (payload offset 36 to the payload's end).
     Bytes Header() const { return ByteReader(Payload()).Tail(kTextureNameSize); }
 };
 
-// Results of ConvertToBitmap.
-enum BitmapResult : int {
-    kBitmapOk = 0,
-    kBitmapUnsupported = 1,  // a format code without a conversion
-    kBitmapBroken = 2,       // sizes or data that do not fit
-    kBitmapNoMemory = 3,
-};
+// Limits of what is decoded. A picture wider or higher than kMaxPictureSide, or whose pixel
+// rows (stride × height) exceed kMaxPicturePixelBytes, is refused; so is a width or height of 0
+// or below. A palette longer than kMaxPalette bytes is cut to its first 256 entries (an 8-bit
+// index cannot reach the others).
+inline constexpr std::int64_t kMaxPictureSide = 16384;
+inline constexpr std::int64_t kMaxPicturePixelBytes = std::int64_t{256} << 20;
+inline constexpr std::int64_t kMaxPalette = 1024;
 
-// Limits of what is converted. A picture wider or higher than kMaxBitmapSide, or whose pixel
-// rows (stride × height) exceed kMaxBitmapPixelBytes, is refused; so is a width or height of 0
-// or below. A palette longer than kMaxBitmapPalette bytes is cut to its first 256 entries (an
-// 8-bit index cannot reach the others).
-inline constexpr std::int64_t kMaxBitmapSide = 16384;
-inline constexpr std::int64_t kMaxBitmapPixelBytes = std::int64_t{256} << 20;
-inline constexpr std::int64_t kMaxBitmapPalette = 1024;
-inline constexpr std::size_t kBitmapHeaderSize = 54;
-
-// The row stride of a bitmap: bitsPerPixel × width bits rounded up to whole 4-byte words.
-constexpr std::int64_t BitmapStride(std::int64_t bitsPerPixel, std::int64_t width) {
+// The row stride of a picture: bitsPerPixel × width bits rounded up to whole 4-byte words.
+constexpr std::int64_t PictureStride(std::int64_t bitsPerPixel, std::int64_t width) {
     return ((bitsPerPixel * width + 31) >> 3) & ~std::int64_t{3};
 }
 
-// Builds the complete BMP file image of the texture whose header starts at header[0] (header
-// spans to the end of the block's payload): the 14-byte file header, the 40-byte info header,
-// the palette in blue, green, red, fourth-byte order, and the pixel rows bottom row first. The
-// image is allocated here, exactly as long as the file.
+// A decoded texture: what every image writer starts from.
 //
-// Returns kBitmapOk with the whole file in `image`; otherwise `image` is empty and the result is
-// kBitmapUnsupported (a format code other than 1001, 1002, 1004, 1005, 1006), kBitmapBroken (a
-// header or chunk header outside the payload, sizes outside the limits above, a negative 1006
-// palette count, 1006 data shorter than its palette) or kBitmapNoMemory. Short or damaged
-// compressed data is not a failure: whatever it does not deliver stays 0. A 1005 texture whose
-// check byte is not 0 converts to a picture of palette index 0.
-int ConvertToBitmap(std::vector<std::uint8_t>& image, Bytes header);
+// 8 bits per pixel are indices into the palette; 16 bits per pixel are little-endian words of
+// 5 bits each of red (bits 10 to 14), green (5 to 9) and blue (0 to 4), the top bit unused. The
+// rows lie bottom row of the picture first, Stride() bytes each (the padding bytes at the end of
+// a row are 0). The palette holds the bytes as decoded: entries of red, green, blue and a fourth
+// byte, which is not alpha; a trailing partial entry is kept as it is, and an index past the
+// whole entries names no colour.
+struct Picture {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::int32_t bitsPerPixel = 8;
+    std::vector<std::uint8_t> palette;
+    std::vector<std::uint8_t> pixels;
+
+    std::int64_t Stride() const { return PictureStride(bitsPerPixel, width); }
+    // The whole palette entries.
+    std::size_t PaletteEntries() const { return palette.size() / 4; }
+    // Row y counted from the top of the picture.
+    const std::uint8_t* RowFromTop(std::int64_t y) const {
+        return pixels.data() + static_cast<std::size_t>((height - 1 - y) * Stride());
+    }
+};
+
+// Decodes the texture whose header starts at header[0] (header spans to the end of the block's
+// payload) into `picture`.
+//
+// Returns Ok with the whole picture; otherwise `picture` is empty and the result is
+// Unsupported (a format code other than 1001, 1002, 1004, 1005, 1006), Broken (a header or
+// chunk header outside the payload, sizes outside the limits above, a negative 1006 palette
+// count, 1006 data shorter than its palette) or NoMemory. Short or damaged compressed data is
+// not a failure: whatever it does not deliver stays 0. A 1005 texture whose check byte is not 0
+// decodes to a picture of palette index 0.
+[[nodiscard]] Outcome DecodeTexture(Bytes header, Picture& picture);
 
 // Exchanges row i with row rows - 1 - i for every i < rows / 2.
 void FlipRows(std::uint8_t* pixels, std::size_t stride, std::int64_t rows);

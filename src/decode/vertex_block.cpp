@@ -15,6 +15,14 @@ constexpr VertexLayout kVpa4{TagValue("VPA4"), Storage::WholeChunks, 112, 4, 0, 
 constexpr VertexLayout kVpa5{TagValue("VPA5"), Storage::WholeChunks, 40, 2, 0, 24};
 constexpr VertexLayout kVpa7{TagValue("VPA7"), Storage::WholeChunks, 40, 2, 0, 24};
 constexpr VertexLayout kVpa8{TagValue("VPA8"), Storage::ChainedChunks, 40, 2, 28, 20};
+// A VPA2 mesh entry: the 116-byte record, the vertex chunk (its packedSize word, then packedSize
+// bytes), kVpa2ChunkGap bytes that are not read, the index chunk (its packedSize word, then
+// packedSize bytes). Without the two chunks' bodies an entry takes kVpa2EntryFixed bytes.
+constexpr std::uint64_t kChunkSizeField = 4;
+constexpr std::uint64_t kVpa2ChunkGap = 8;
+constexpr std::uint64_t kVpa2EntryFixed = kMeshRecordSize + 2 * kChunkSizeField + kVpa2ChunkGap;
+static_assert(kVpa2EntryFixed == 132);
+
 constexpr VertexLayout kVpac{TagValue("VPAC"), Storage::Plain, 112, 4, 0, 24};
 
 }  // namespace
@@ -63,30 +71,46 @@ int VertexBlock::Decode(std::int32_t m, std::int32_t& materialIndex) {
     EnsurePrepared();
     if (broken_ || static_cast<std::size_t>(m) >= meshes_.size()) return -1;
     const MeshSlice& slice = meshes_[static_cast<std::size_t>(m)];
-    if (!slice.valid) return -1;
-
-    if (layout_.storage == Storage::PerMeshChunks) {
-        Bytes payload = Payload();
-        PackedChunk vertexChunk;
-        if (!ReadPackedChunk(payload, slice.entryOffset + kMeshRecordSize, kGeometrySizeAdjust,
-                             vertexChunk) ||
-            !UnpackChunk(vertexChunk, meshVertexStore_) ||
-            !UnpackChunkAt(payload, vertexChunk.end + 8, kGeometrySizeAdjust, meshIndexStore_)) {
-            Release();
-            return -1;
-        }
-        SetCurrent(meshVertexStore_, meshIndexStore_);
-    } else {
-        SetCurrent(vertexData_.subspan(slice.vertexOffset, slice.vertexBytes),
-                   indexData_.subspan(slice.indexOffset, slice.indexBytes));
+    bool current = false;
+    // The one place where a mesh's own allocations (VPA2's per-mesh chunks) fail.
+    try {
+        current = slice.valid && MakeCurrent(slice);
+    } catch (const std::bad_alloc&) {
+        current = false;
+    }
+    if (!current) {
+        Release();
+        return -1;
     }
     materialIndex = slice.materialIndex;
     return 0;
 }
 
+bool VertexBlock::MakeCurrent(const MeshSlice& slice) {
+    if (layout_.storage != Storage::PerMeshChunks) {
+        SetCurrent(vertexData_.subspan(slice.vertexOffset, slice.vertexBytes),
+                   indexData_.subspan(slice.indexOffset, slice.indexBytes));
+        return true;
+    }
+    const Bytes payload = Payload();
+    PackedChunk vertexChunk;
+    if (!ReadPackedChunk(payload, slice.entryOffset + kMeshRecordSize, kGeometrySizeAdjust,
+                         vertexChunk)) {
+        return false;
+    }
+    UnpackChunk(vertexChunk, meshVertexStore_);
+    if (!UnpackChunkAt(payload, vertexChunk.end + kVpa2ChunkGap, kGeometrySizeAdjust,
+                       meshIndexStore_)) {
+        return false;
+    }
+    SetCurrent(meshVertexStore_, meshIndexStore_);
+    return true;
+}
+
 void VertexBlock::EnsurePrepared() {
     if (prepared_) return;
     prepared_ = true;
+    // The one place where the whole-block data's allocations fail.
     try {
         broken_ = !Prepare();
     } catch (const std::bad_alloc&) {
@@ -155,7 +179,8 @@ bool VertexBlock::PreparePlain(Bytes payload, std::int32_t n) {
 // VPA2: one entry per mesh: the record, its vertex chunk, 8 bytes, its index chunk.
 bool VertexBlock::PreparePerMesh(Bytes payload, std::int32_t n) {
     ByteReader reader(payload);
-    meshes_.reserve(std::min<std::size_t>(static_cast<std::size_t>(n), payload.size() / 132 + 1));
+    meshes_.reserve(
+        std::min<std::size_t>(static_cast<std::size_t>(n), payload.size() / kVpa2EntryFixed + 1));
     std::uint64_t entry = 4;
     for (std::int32_t k = 0; k < n; ++k) {
         std::uint32_t vertexPacked = 0, indexPacked = 0;
@@ -165,12 +190,13 @@ bool VertexBlock::PreparePerMesh(Bytes payload, std::int32_t n) {
             !reader.I32(entry + static_cast<std::uint64_t>(layout_.materialIndexOffset),
                         slice.materialIndex) ||
             !reader.U32(entry + kMeshRecordSize, vertexPacked) ||
-            !reader.U32(entry + 128 + vertexPacked, indexPacked)) {
+            !reader.U32(entry + kMeshRecordSize + kChunkSizeField + vertexPacked + kVpa2ChunkGap,
+                        indexPacked)) {
             break;  // the walk cannot reach this entry or any behind it
         }
         slice.valid = true;
         meshes_.push_back(slice);
-        entry += 132 + static_cast<std::uint64_t>(vertexPacked) + indexPacked;
+        entry += kVpa2EntryFixed + static_cast<std::uint64_t>(vertexPacked) + indexPacked;
     }
     return true;
 }
@@ -222,7 +248,7 @@ bool VertexBlock::PrepareChained(Bytes payload, std::int32_t n) {
         !ReadPackedChunk(payload, countChunk.end, kGeometrySizeAdjust, indexChunk)) {
         return false;
     }
-    if (!UnpackChunk(chunk, table)) return false;
+    UnpackChunk(chunk, table);
     vertexStore_.assign(static_cast<std::size_t>(vertexBytes), 0);
     std::size_t at = 0;
     for (const PackedChunk& link : chain) {
@@ -230,7 +256,8 @@ bool VertexBlock::PrepareChained(Bytes payload, std::int32_t n) {
                    link.sourceSize);
         at += link.unpackedSize;
     }
-    if (!UnpackChunk(countChunk, counts) || !UnpackChunk(indexChunk, indexStore_)) return false;
+    UnpackChunk(countChunk, counts);
+    UnpackChunk(indexChunk, indexStore_);
     vertexData_ = vertexStore_;
     indexData_ = indexStore_;
     SliceMeshes(table, kMeshRecordSize, counts, 12, 4, n);

@@ -103,6 +103,9 @@ class VertexBlock : public Block {
     };
 
     void SetCurrent(Bytes vertices, Bytes indices);
+    // Exposes the mesh of a valid slice (VPA2: unpacks its two chunks); false when they cannot
+    // be located. May throw std::bad_alloc.
+    bool MakeCurrent(const MeshSlice& slice);
     // Decodes the whole-block data and locates the meshes, once per binding.
     void EnsurePrepared();
     bool Prepare();

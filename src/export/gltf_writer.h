@@ -12,13 +12,15 @@
 #include <string>
 #include <string_view>
 
+#include "it3/console.h"
+#include "it3/model.h"
+
 namespace morvex {
 
-// Appends `bytes` to `out` as a JSON string with its quotes. Names from the model may hold any
-// bytes: '"', '\' and the control characters below 0x20 are escaped, well-formed UTF-8 is kept,
-// and every maximal ill-formed subsequence (a stray or truncated byte run, an overlong form, a
-// surrogate, a value past U+10FFFF) becomes one U+FFFD, so the result is always valid JSON.
-void AppendJsonString(std::string& out, std::string_view bytes);
+// Writes "<dest_path><baseName>.glb". A model without any object that can be written still gives
+// a valid file: an empty scene and no BIN chunk. A model whose file would exceed 4 GiB, or that
+// runs out of memory, prints "Error : Can not write <path>." and writes nothing.
+void ExportGltf(const Model& model, Console& console, std::string_view destPath);
 
 // The roughnessFactor for a material's power: the Blinn-Phong exponent n = PowerValue(power)
 // (the value the text outputs write) gives the microfacet roughness alpha = sqrt(2 / (n + 2)),

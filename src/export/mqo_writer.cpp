@@ -1,30 +1,21 @@
-// The Metasequoia writer: one text document per object, with all Materials of the object in one
-// Material chunk and one Object chunk per mesh. Coordinates are written as (x, z, -y);
-// texture coordinates and corner order as decoded.
+#include "export/mqo_writer.h"
+
 #include <algorithm>
-#include <cstdint>
+#include <array>
+#include <new>
 #include <string>
 
-#include "convert/converter.h"
 #include "export/object_walk.h"
 #include "export/output_file.h"
-#include "export/text_writer.h"
 
 namespace morvex {
 
-// Writes the vertex chunk, the face chunk and the line closing the current mesh's Object chunk.
-int WriteMqoMesh(TextWriter& doc, const VertexBlock& vertices, std::int32_t materialIndex) {
+void WriteMqoMesh(TextWriter& doc, const VertexBlock& vertices, std::int32_t materialIndex) {
     std::int32_t nv = vertices.VertexCount();
     doc.Str("\tvertex ").Int(nv).Str(" {\r\n");
     for (std::int32_t k = 0; k < nv; ++k) {
-        auto p = vertices.PositionAt(k);
-        doc.Str("\t\t")
-            .Fixed(p[0], 4)
-            .Char(' ')
-            .Fixed(p[2], 4)
-            .Char(' ')
-            .Fixed(-static_cast<double>(p[1]), 4)
-            .EndLine();
+        const std::array<float, 3> p = Upright(vertices.PositionAt(k));
+        doc.Str("\t\t").Fixed(p[0], 4).Char(' ').Fixed(p[1], 4).Char(' ').Fixed(p[2], 4).EndLine();
     }
     doc.Str("\t}\r\n");
     std::int32_t nf = vertices.FaceCount();
@@ -50,51 +41,65 @@ int WriteMqoMesh(TextWriter& doc, const VertexBlock& vertices, std::int32_t mate
     }
     doc.Str("\t}\r\n");
     doc.Str("}\r\n");
-    return 0;
 }
 
-int Converter::ExportMqo(std::string_view destPath) {
-    int number = 0;
-    WalkObjects(*this, [&](ModelObject& object) {
-        OutputFile file(ObjectFileStem(destPath, baseName, number, object.name) + ".mqo");
-        if (!OpenOutput(*this, file)) return;
-        Print("-> %s\n", file.Path().c_str());
+namespace {
 
-        TextWriter doc(file);
-        doc.Str("Metasequoia Document\r\nFormat Text Ver 1.0\r\n\r\n");
-        const MaterialBlock& materials = object.materials;
-        // Only records that lie in the decoded table are listed, so the count always matches.
-        std::int64_t records =
-            static_cast<std::int64_t>(materials.TableSize() / kMaterialRecordSize);
-        std::int32_t count =
-            static_cast<std::int32_t>(std::clamp<std::int64_t>(materials.Count(), 0, records));
-        doc.Str("Material ").Int(count).Str(" {\r\n");
-        for (std::int32_t j = 0; j < count; ++j) {
-            doc.Str("\t\"")
-                .Str(materials.MaterialAt(j))
-                .Str(
-                    "\" col(1.000 1.000 1.000 1.000) dif(1.000) amb(1.000) emi(0.000) spc(0.000) "
-                    "power(");
-            doc.Fixed(PowerValue(materials.PowerAt(j)), 2).Char(')');
-            if (materials.HasTexture(j))
-                doc.Str(" tex(\"").Str(SafeName(materials.TextureNameAt(j))).Str(".bmp\")");
-            if (materials.HasAlphaMap(j))
-                doc.Str(" aplane(\"").Str(SafeName(materials.AlphaMapNameAt(j))).Str(".bmp\")");
-            doc.EndLine();
+// The document of one object, opened: writes it whole.
+void WriteDocument(Console& console, ModelObject& object, OutputFile& file) {
+    TextWriter doc(file);
+    doc.Str("Metasequoia Document\r\nFormat Text Ver 1.0\r\n\r\n");
+    const MaterialBlock& materials = object.materials;
+    // Only records that lie in the decoded table are listed, so the count always matches.
+    const auto records = static_cast<std::int64_t>(materials.TableSize() / kMaterialRecordSize);
+    const auto count =
+        static_cast<std::int32_t>(std::clamp<std::int64_t>(materials.Count(), 0, records));
+    doc.Str("Material ").Int(count).Str(" {\r\n");
+    for (std::int32_t j = 0; j < count; ++j) {
+        doc.Str("\t\"")
+            .Str(materials.MaterialAt(j))
+            .Str(
+                "\" col(1.000 1.000 1.000 1.000) dif(1.000) amb(1.000) emi(0.000) spc(0.000) "
+                "power(");
+        doc.Fixed(PowerValue(materials.PowerAt(j)), 2).Char(')');
+        if (materials.HasTexture(j)) {
+            doc.Str(" tex(\"").Str(SafeName(materials.TextureNameAt(j))).Str(".bmp\")");
         }
-        doc.Str("}\r\n");
+        if (materials.HasAlphaMap(j)) {
+            doc.Str(" aplane(\"").Str(SafeName(materials.AlphaMapNameAt(j))).Str(".bmp\")");
+        }
+        doc.EndLine();
+    }
+    doc.Str("}\r\n");
 
-        VertexBlock& vertices = object.vertices;
-        WalkMeshes(*this, object, [&](std::int32_t i, std::int32_t m) {
-            doc.Str("Object \"").Int(i, 2).Char('_').Str(materials.MaterialAt(m)).Str("\" {\r\n");
-            doc.Str(
-                "\tvisible 15\r\n\tshading 1\r\n\tcolor 1.000 1.000 1.000\r\n\tcolor_type 0\r\n");
-            WriteMqoMesh(doc, vertices, m);
-        });
-        CloseOutput(*this, file);
-        ++number;
+    WalkMeshes(console, object, [&](std::int32_t i, std::int32_t m) {
+        doc.Str("Object \"").Int(i, 2).Char('_').Str(materials.MaterialAt(m)).Str("\" {\r\n");
+        doc.Str("\tvisible 15\r\n\tshading 1\r\n\tcolor 1.000 1.000 1.000\r\n\tcolor_type 0\r\n");
+        WriteMqoMesh(doc, object.vertices, m);
+        return true;
     });
-    return 0;
+}
+
+}  // namespace
+
+void ExportMqo(const Model& model, Console& console, std::string_view destPath) {
+    int number = 0;
+    WalkObjects(model, console, [&](ModelObject& object) {
+        OutputFile file(ObjectFileStem(destPath, model.baseName, number, object.name) + ".mqo");
+        if (OpenOutput(console, file) != Outcome::Ok) return true;
+        console.Written(file.Path());
+        // The one place where writing an object runs out of memory: its file is dropped.
+        try {
+            WriteDocument(console, object, file);
+        } catch (const std::bad_alloc&) {
+            FailOutput(console, file);
+            ++number;
+            return true;
+        }
+        CloseOutput(console, file);
+        ++number;
+        return true;
+    });
 }
 
 }  // namespace morvex

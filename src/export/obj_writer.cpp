@@ -1,15 +1,11 @@
-// The OBJ + MTL writer: one OBJ geometry file and one MTL material library per object; every
-// mesh becomes an OBJ group with an MTL material of its own.
-//
-// Coordinates are written as (x, z, -y), texture coordinates as (u, 1 - v), and the corners of
-// every triangle in the order first, third, second.
-#include <cstdint>
+#include "export/obj_writer.h"
+
+#include <array>
+#include <new>
 #include <string>
 
-#include "convert/converter.h"
 #include "export/object_walk.h"
 #include "export/output_file.h"
-#include "export/text_writer.h"
 
 namespace morvex {
 namespace {
@@ -40,53 +36,64 @@ void WriteMtlEntry(TextWriter& mtl, std::int32_t mesh, const MaterialBlock& mate
     }
 }
 
+// A "v" or "vn" line: the vector after the axis change, 6 decimals each.
+void WriteVectorLine(TextWriter& obj, std::string_view keyword, const std::array<float, 3>& v) {
+    const std::array<float, 3> u = Upright(v);
+    obj.Str(keyword).Fixed(u[0], 6).Char(' ').Fixed(u[1], 6).Char(' ').Fixed(u[2], 6).EndLine();
+}
+
+// The OBJ and MTL files of one object, opened: writes them whole.
+void WriteObject(const Model& model, Console& console, ModelObject& object, int number,
+                 OutputFile& objFile, OutputFile& mtlFile) {
+    TextWriter obj(objFile), mtl(mtlFile);
+    obj.Str(kHeader);
+    mtl.Str(kHeader);
+    const std::string mtlName = ObjectFileStem("", model.baseName, number, object.name) + ".mtl";
+    obj.EndLine().Str("mtllib ").Str(mtlName).EndLine();
+    obj.EndLine().Str("o ").Str(model.baseName).EndLine();
+
+    std::int64_t vertexBase = 0;
+    WalkMeshes(console, object, [&](std::int32_t i, std::int32_t m) {
+        WriteMtlEntry(mtl, i, object.materials, m);
+        obj.EndLine().Str("g ");
+        MeshName(obj, i, object.materials, m);
+        obj.EndLine().Str("usemtl ");
+        MeshName(obj, i, object.materials, m);
+        obj.EndLine();
+        const int n = WriteObjVertices(obj, object.vertices);
+        WriteObjFaces(obj, object.vertices, vertexBase);
+        vertexBase += n;
+        return true;
+    });
+}
+
 }  // namespace
 
-// Writes the v, vt and (with normals) vn lines of the current mesh; returns its vertex count.
 int WriteObjVertices(TextWriter& obj, const VertexBlock& vertices) {
-    std::int32_t n = vertices.VertexCount();
+    const std::int32_t n = vertices.VertexCount();
+    for (std::int32_t k = 0; k < n; ++k) WriteVectorLine(obj, "v ", vertices.PositionAt(k));
     for (std::int32_t k = 0; k < n; ++k) {
-        auto p = vertices.PositionAt(k);
-        obj.Str("v ")
-            .Fixed(p[0], 6)
-            .Char(' ')
-            .Fixed(p[2], 6)
-            .Char(' ')
-            .Fixed(-static_cast<double>(p[1]), 6)
-            .EndLine();
-    }
-    for (std::int32_t k = 0; k < n; ++k) {
-        auto t = vertices.TexCoordAt(k);
+        const auto t = vertices.TexCoordAt(k);
         obj.Str("vt ").Fixed(t[0], 6).Char(' ').Fixed(1.0 - static_cast<double>(t[1]), 6).EndLine();
     }
     if (vertices.HasNormals()) {
-        for (std::int32_t k = 0; k < n; ++k) {
-            auto p = vertices.NormalAt(k);
-            obj.Str("vn ")
-                .Fixed(p[0], 6)
-                .Char(' ')
-                .Fixed(p[2], 6)
-                .Char(' ')
-                .Fixed(-static_cast<double>(p[1]), 6)
-                .EndLine();
-        }
+        for (std::int32_t k = 0; k < n; ++k) WriteVectorLine(obj, "vn ", vertices.NormalAt(k));
     }
     return n;
 }
 
-// Writes the f lines of the current mesh, numbering vertices from vertexBase + 1.
 int WriteObjFaces(TextWriter& obj, const VertexBlock& vertices, std::int64_t vertexBase) {
-    std::int32_t faces = vertices.FaceCount();
-    bool normals = vertices.HasNormals();
+    const std::int32_t faces = vertices.FaceCount();
+    const bool normals = vertices.HasNormals();
     for (std::int32_t t = 0; t < faces; ++t) {
-        auto f = vertices.FaceAt(t);
-        std::int64_t corners[3] = {f[0] + vertexBase + 1, f[2] + vertexBase + 1,
-                                   f[1] + vertexBase + 1};
+        const auto f = vertices.FaceAt(t);
+        const std::int64_t corners[3] = {f[0] + vertexBase + 1, f[2] + vertexBase + 1,
+                                         f[1] + vertexBase + 1};
         obj.Str("f");
         // One index serves for position, texture coordinate and normal: format it once.
         for (std::int64_t c : corners) {
             char digits[32];
-            std::string_view number(digits, FormatInt(digits, c));
+            const std::string_view number(digits, FormatInt(digits, c));
             obj.Char(' ').Str(number).Char('/').Str(number);
             if (normals) obj.Char('/').Str(number);
         }
@@ -95,46 +102,34 @@ int WriteObjFaces(TextWriter& obj, const VertexBlock& vertices, std::int64_t ver
     return faces;
 }
 
-int Converter::ExportObj(std::string_view destPath) {
+void ExportObj(const Model& model, Console& console, std::string_view destPath) {
     int number = 0;
-    WalkObjects(*this, [&](ModelObject& object) {
-        std::string stem = ObjectFileStem(destPath, baseName, number, object.name);
+    WalkObjects(model, console, [&](ModelObject& object) {
+        const std::string stem = ObjectFileStem(destPath, model.baseName, number, object.name);
         OutputFile objFile(stem + ".obj"), mtlFile(stem + ".mtl");
-        if (!OpenOutput(*this, objFile)) return;
-        if (!OpenOutput(*this, mtlFile)) {
+        if (OpenOutput(console, objFile) != Outcome::Ok) return true;
+        if (OpenOutput(console, mtlFile) != Outcome::Ok) {
+            // Nothing of the object is kept, and its number goes to the next one.
             objFile.Remove();
-            return;
+            return true;
         }
-        Print("-> %s\n", objFile.Path().c_str());
-        Print("-> %s\n", mtlFile.Path().c_str());
-
-        TextWriter obj(objFile), mtl(mtlFile);
-        obj.Str(kHeader);
-        mtl.Str(kHeader);
-        std::string mtlName = ObjectFileStem("", baseName, number, object.name) + ".mtl";
-        obj.EndLine().Str("mtllib ").Str(mtlName).EndLine();
-        obj.EndLine().Str("o ").Str(baseName).EndLine();
-
-        VertexBlock& vertices = object.vertices;
-        std::int64_t vertexBase = 0;
-        WalkMeshes(*this, object, [&](std::int32_t i, std::int32_t m) {
-            WriteMtlEntry(mtl, i, object.materials, m);
-            obj.EndLine().Str("g ");
-            MeshName(obj, i, object.materials, m);
-            obj.EndLine().Str("usemtl ");
-            MeshName(obj, i, object.materials, m);
-            obj.EndLine();
-            int n = WriteObjVertices(obj, vertices);
-            WriteObjFaces(obj, vertices, vertexBase);
-            vertexBase += n;
-        });
-        bool objOk = CloseOutput(*this, objFile);
-        bool mtlOk = CloseOutput(*this, mtlFile);
-        (void)objOk;
-        (void)mtlOk;
+        console.Written(objFile.Path());
+        console.Written(mtlFile.Path());
+        // The one place where writing an object runs out of memory: both files are dropped.
+        try {
+            WriteObject(model, console, object, number, objFile, mtlFile);
+        } catch (const std::bad_alloc&) {
+            FailOutput(console, objFile);
+            FailOutput(console, mtlFile);
+            ++number;
+            return true;
+        }
+        // A failed file is reported and removed by CloseOutput; the other one stays complete.
+        CloseOutput(console, objFile);
+        CloseOutput(console, mtlFile);
         ++number;
+        return true;
     });
-    return 0;
 }
 
 }  // namespace morvex

@@ -4,33 +4,34 @@
 #include <cstdint>
 #include <memory>
 
+#include "decode/decoder_factory.h"
 #include "export/number_format.h"
 #include "export/output_file.h"
 
 namespace morvex {
 
-void WalkObjects(Converter& converter, const std::function<void(ModelObject&)>& write) {
+void WalkObjects(const Model& model, Console& console,
+                 const std::function<bool(ModelObject&)>& write) {
     std::unique_ptr<MaterialBlock> materials;
     std::unique_ptr<VertexBlock> vertices;
-    for (std::size_t b = 0; b < converter.blocks.size(); ++b) {
-        if (converter.blocks[b].TagBits() != kTagInfo) continue;
-        int info = static_cast<int>(b);
-        int m = converter.CreateMaterialDecoder(info, materials);
+    for (std::size_t b = 0; b < model.blocks.size(); ++b) {
+        if (model.blocks[b].TagBits() != kTagInfo) continue;
+        const int info = static_cast<int>(b);
+        const int m = CreateMaterialDecoder(model, info, materials);
         if (m < 0 || !materials) continue;
-        int v = converter.CreateVertexDecoder(info, vertices);
+        const int v = CreateVertexDecoder(model, info, vertices);
         if (v < 0 || !vertices) continue;
-        const Block& mb = converter.blocks[static_cast<std::size_t>(m)];
-        const Block& vb = converter.blocks[static_cast<std::size_t>(v)];
-        materials->ReadHeader(mb.buffer, mb.offset, mb.index, mb.baseName);
-        vertices->ReadHeader(vb.buffer, vb.offset, vb.index, vb.baseName);
+        materials->BindTo(model.blocks[static_cast<std::size_t>(m)]);
+        vertices->BindTo(model.blocks[static_cast<std::size_t>(v)]);
         if (materials->Decode() != 0) {
-            converter.Print("Warning : object %s skipped: broken material block.\n",
-                            ConsoleName(converter.ObjectName(info)).c_str());
+            console.Warning("object %s skipped: broken material block.",
+                            ConsoleName(model.ObjectName(info)).c_str());
             continue;
         }
-        ModelObject object{info, converter.ObjectName(info), *materials, *vertices};
-        write(object);
+        ModelObject object{info, model.ObjectName(info), *materials, *vertices};
+        const bool more = write(object);
         materials->Release();
+        if (!more) return;
     }
 }
 
@@ -57,8 +58,8 @@ double PowerValue(float power) {
 namespace {
 
 bool FacesInRange(const VertexBlock& vertices) {
-    auto count = static_cast<std::uint32_t>(vertices.VertexCount());
-    std::int32_t faces = vertices.FaceCount();
+    const auto count = static_cast<std::uint32_t>(vertices.VertexCount());
+    const std::int32_t faces = vertices.FaceCount();
     for (std::int32_t t = 0; t < faces; ++t) {
         for (std::uint32_t index : vertices.FaceAt(t)) {
             if (index >= count) return false;
@@ -69,7 +70,7 @@ bool FacesInRange(const VertexBlock& vertices) {
 
 }  // namespace
 
-bool DecodeMesh(Converter& converter, ModelObject& object, std::int32_t i,
+bool DecodeMesh(Console& console, ModelObject& object, std::int32_t i,
                 std::int32_t& materialIndex) {
     const char* problem = nullptr;
     if (object.vertices.Decode(i, materialIndex) != 0) {
@@ -79,34 +80,33 @@ bool DecodeMesh(Converter& converter, ModelObject& object, std::int32_t i,
         object.vertices.Release();
     }
     if (problem == nullptr) return true;
-    converter.Print("Warning : object %s mesh %d skipped: %s.\n", ConsoleName(object.name).c_str(),
-                    i, problem);
+    console.Warning("object %s mesh %d skipped: %s.", ConsoleName(object.name).c_str(), i, problem);
     return false;
 }
 
-void WalkMeshes(Converter& converter, ModelObject& object,
-                const std::function<void(std::int32_t mesh, std::int32_t materialIndex)>& write) {
+void WalkMeshes(Console& console, ModelObject& object,
+                const std::function<bool(std::int32_t mesh, std::int32_t materialIndex)>& write) {
     VertexBlock& vertices = object.vertices;
     const std::int32_t count = vertices.Count();
     const std::string name = ConsoleName(object.name);
     if (count < 0) {
-        converter.Print("Warning : object %s meshes skipped: negative mesh count.\n", name.c_str());
+        console.Warning("object %s meshes skipped: negative mesh count.", name.c_str());
         return;
     }
     const std::int32_t located = vertices.LocatedMeshes();
     for (std::int32_t i = 0; i < located; ++i) {
         std::int32_t m = 0;
-        if (!DecodeMesh(converter, object, i, m)) continue;
-        write(i, m);
+        if (!DecodeMesh(console, object, i, m)) continue;
+        const bool more = write(i, m);
         vertices.Release();
+        if (!more) return;
     }
     if (located == count) return;
     if (count - located == 1) {
-        converter.Print("Warning : object %s mesh %d skipped: broken vertex data.\n", name.c_str(),
-                        located);
+        console.Warning("object %s mesh %d skipped: broken vertex data.", name.c_str(), located);
     } else {
-        converter.Print("Warning : object %s meshes %d to %d skipped: broken vertex data.\n",
-                        name.c_str(), located, count - 1);
+        console.Warning("object %s meshes %d to %d skipped: broken vertex data.", name.c_str(),
+                        located, count - 1);
     }
 }
 

@@ -1,15 +1,18 @@
 // The walk that the model writers share: every object (an INFO block and the blocks behind it up
 // to the next INFO) that holds a material block and a vertex block, with both decoders chosen,
-// bound to their blocks, and the material table decoded.
+// bound to their blocks, and the material table decoded; and the meshes of such an object.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 
-#include "convert/converter.h"
 #include "decode/material_block.h"
 #include "decode/vertex_block.h"
+#include "it3/console.h"
+#include "it3/model.h"
 
 namespace morvex {
 
@@ -20,10 +23,27 @@ struct ModelObject {
     VertexBlock& vertices;
 };
 
-// Calls `write` for each object in file order. Objects without a material or a vertex block, or
-// whose material table does not decode, are skipped. The material table is released after
-// `write` returns.
-void WalkObjects(Converter& converter, const std::function<void(ModelObject&)>& write);
+// Calls `write` for each object in file order, until it returns false. Objects without a
+// material or a vertex block are passed over; one whose material table does not decode is
+// skipped with "Warning : object <name> skipped: broken material block.". The material table is
+// released after `write` returns.
+void WalkObjects(const Model& model, Console& console,
+                 const std::function<bool(ModelObject&)>& write);
+
+// Makes mesh i of the object current for writing and stores its Material index in
+// `materialIndex`. A mesh that does not decode, or whose faces name vertices it does not have, is
+// skipped with a warning naming the object and the mesh; the result is then false.
+[[nodiscard]] bool DecodeMesh(Console& console, ModelObject& object, std::int32_t i,
+                              std::int32_t& materialIndex);
+
+// Calls `write` for each mesh of the object that decodes, in order, until it returns false, with
+// the mesh current in object.vertices (released after `write` returns) and its Material index. A
+// mesh that does not decode is skipped with DecodeMesh's warning. The meshes behind the last one
+// the vertex block locates are skipped with one warning for all of them ("meshes F to L"), and a
+// negative mesh count with one warning, so a count taken from the file never costs more than the
+// data holds.
+void WalkMeshes(Console& console, ModelObject& object,
+                const std::function<bool(std::int32_t mesh, std::int32_t materialIndex)>& write);
 
 // "<dest_path><baseName>_<NN>_<object name>" with the model's parts made safe for a file name.
 std::string ObjectFileStem(std::string_view destPath, std::string_view baseName, int number,
@@ -33,18 +53,10 @@ std::string ObjectFileStem(std::string_view destPath, std::string_view baseName,
 // its absolute value (NaN counts as 0; values beyond the 32-bit range saturate).
 double PowerValue(float power);
 
-// Makes mesh i of the object current for writing and stores its Material index in
-// `materialIndex`. A mesh that does not decode, or whose faces name vertices it does not have, is
-// skipped with a warning naming the object and the mesh; the result is then false.
-bool DecodeMesh(Converter& converter, ModelObject& object, std::int32_t i,
-                std::int32_t& materialIndex);
-
-// Calls `write` for each mesh of the object that decodes, in order, with the mesh current in
-// object.vertices (released after `write` returns) and its Material index. A mesh that does not
-// decode is skipped with DecodeMesh's warning. The meshes behind the last one the vertex block
-// locates are skipped with one warning for all of them ("meshes F to L"), and a negative mesh
-// count with one warning, so a count taken from the file never costs more than the data holds.
-void WalkMeshes(Converter& converter, ModelObject& object,
-                const std::function<void(std::int32_t mesh, std::int32_t materialIndex)>& write);
+// The axis change of every output: (x, y, z) becomes (x, z, -y), so that the format's z-up
+// models stand upright in the y-up worlds of OBJ, MQO and glTF readers.
+constexpr std::array<float, 3> Upright(const std::array<float, 3>& v) {
+    return {v[0], v[2], -v[1]};
+}
 
 }  // namespace morvex

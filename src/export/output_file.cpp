@@ -7,8 +7,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "convert/converter.h"
-
 namespace morvex {
 namespace {
 
@@ -21,8 +19,8 @@ std::string SafeName(std::string_view name) {
     std::replace_if(
         safe.begin(), safe.end(),
         [](char c) {
-            const auto u = static_cast<unsigned char>(c);
-            return c == ':' || c == '/' || c == '\\' || u < 0x20 || u == 0x7F;
+            return c == ':' || c == '/' || c == '\\' ||
+                   IsControlByte(static_cast<unsigned char>(c));
         },
         '_');
     return safe;
@@ -34,26 +32,30 @@ OutputFile::~OutputFile() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-bool OutputFile::Open() {
+Outcome OutputFile::Open() {
     fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd_ < 0) return false;
+    if (fd_ < 0) return Outcome::CannotCreate;
     buffer_.resize(kBufferSize);
     used_ = 0;
     failed_ = false;
-    return true;
+    return Outcome::Ok;
 }
 
-void OutputFile::Flush() {
+void OutputFile::WriteOut(const char* data, std::size_t length) {
     std::size_t done = 0;
-    while (done < used_ && !failed_) {
-        ssize_t n = ::write(fd_, buffer_.data() + done, used_ - done);
+    while (done < length && !failed_) {
+        const ssize_t n = ::write(fd_, data + done, length - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             failed_ = true;
-            break;
+        } else {
+            done += static_cast<std::size_t>(n);
         }
-        done += static_cast<std::size_t>(n);
     }
+}
+
+void OutputFile::Flush() {
+    WriteOut(buffer_.data(), used_);
     used_ = 0;
 }
 
@@ -67,15 +69,7 @@ void OutputFile::Append(std::string_view text) {
     if (fd_ < 0 || text.empty()) return;
     if (text.size() >= buffer_.size()) {  // large blocks go straight out
         Flush();
-        std::size_t done = 0;
-        while (done < text.size() && !failed_) {
-            ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0)
-                failed_ = true;
-            else
-                done += static_cast<std::size_t>(n);
-        }
+        WriteOut(text.data(), text.size());
         return;
     }
     char* at = Reserve(text.size());
@@ -83,14 +77,14 @@ void OutputFile::Append(std::string_view text) {
     Commit(text.size());
 }
 
-bool OutputFile::Close() {
-    if (fd_ < 0) return false;
+Outcome OutputFile::Close() {
+    if (fd_ < 0) return Outcome::CannotWrite;
     Flush();
     if (::close(fd_) != 0) failed_ = true;
     fd_ = -1;
     buffer_.clear();
     buffer_.shrink_to_fit();
-    return !failed_;
+    return failed_ ? Outcome::CannotWrite : Outcome::Ok;
 }
 
 void OutputFile::Remove() {
@@ -101,19 +95,24 @@ void OutputFile::Remove() {
     ::unlink(path_.c_str());
 }
 
-bool OpenOutput(Converter& converter, OutputFile& file) {
-    if (file.Open()) return true;
-    converter.Print("Error : Can not create %s.\n", file.Path().c_str());
-    converter.RecordOutputFailure();
-    return false;
+Outcome OpenOutput(Console& console, OutputFile& file) {
+    const Outcome opened = file.Open();
+    if (opened == Outcome::Ok) return opened;
+    console.Error("Can not create %s.", file.Path().c_str());
+    console.RecordOutputFailure();
+    return opened;
 }
 
-bool CloseOutput(Converter& converter, OutputFile& file) {
-    if (file.Close()) return true;
+Outcome CloseOutput(Console& console, OutputFile& file) {
+    const Outcome closed = file.Close();
+    if (closed != Outcome::Ok) FailOutput(console, file);
+    return closed;
+}
+
+void FailOutput(Console& console, OutputFile& file) {
     file.Remove();
-    converter.Print("Error : Can not write %s.\n", file.Path().c_str());
-    converter.RecordOutputFailure();
-    return false;
+    console.Error("Can not write %s.", file.Path().c_str());
+    console.RecordOutputFailure();
 }
 
 }  // namespace morvex

@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "it3/byte_reader.h"
+#include "it3/console.h"
+#include "it3/result.h"
 
 namespace morvex {
 
-class Converter;
-
 // A name taken from the model made safe for a file name: every ':', '/' and '\' becomes '_', and
-// so does every control byte (0x01 to 0x1F, 0x7F): a line break or an escape sequence in a file
-// name would break the one-line "-> path" message and the scripts that read file lists.
+// so does every control byte: a line break or an escape sequence in a file name would break the
+// one-line "-> path" message and the scripts that read file lists.
 std::string SafeName(std::string_view name);
 
 // A file written through a large buffer: one open, few writes, one close.
@@ -25,8 +25,8 @@ class OutputFile {
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Creates or truncates the file; false when it cannot be created.
-    bool Open();
+    // Creates or truncates the file: Ok or CannotCreate.
+    [[nodiscard]] Outcome Open();
     void Append(std::string_view text);
     void Append(Bytes bytes) {
         Append(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
@@ -36,14 +36,16 @@ class OutputFile {
         return buffer_.size() - used_ >= n ? buffer_.data() + used_ : ReserveSlow(n);
     }
     void Commit(std::size_t n) { used_ += n; }
-    // Flushes and closes; false when any write or the close failed.
-    bool Close();
+    // Flushes and closes: Ok, or CannotWrite when any write or the close failed.
+    [[nodiscard]] Outcome Close();
     // Deletes the file (after a failure).
     void Remove();
     const std::string& Path() const { return path_; }
 
   private:
     void Flush();
+    // Writes `length` bytes at `data` to the file unless a write failed before.
+    void WriteOut(const char* data, std::size_t length);
     char* ReserveSlow(std::size_t n);
 
     std::string path_;
@@ -53,10 +55,14 @@ class OutputFile {
     std::size_t used_ = 0;
 };
 
-// Open and close with the console lines of failures: "Error : Can not create %s.\n" when the
-// file cannot be created, "Error : Can not write %s.\n" (and the partial file removed) when a
-// write or the close fails. Both record the failure for the exit status.
-bool OpenOutput(Converter& converter, OutputFile& file);
-bool CloseOutput(Converter& converter, OutputFile& file);
+// Open and close with the console lines of failures: "Error : Can not create <path>." when the
+// file cannot be created, "Error : Can not write <path>." (and the partial file removed) when a
+// write or the close fails. Both record the failure for the exit status; a caller that goes on
+// with the next file whatever happened need not look at CloseOutput's result.
+[[nodiscard]] Outcome OpenOutput(Console& console, OutputFile& file);
+Outcome CloseOutput(Console& console, OutputFile& file);
+// A file that cannot be completed: removed, "Error : Can not write <path>." printed and the
+// failure recorded.
+void FailOutput(Console& console, OutputFile& file);
 
 }  // namespace morvex

@@ -1,42 +1,42 @@
-// Texture export: every TEXI block of the file becomes one BMP file named after the texture.
-#include <string>
-#include <vector>
+#include "export/texture_export.h"
 
-#include "convert/converter.h"
+#include <new>
+#include <string>
+
 #include "decode/texture_block.h"
+#include "export/bitmap.h"
 #include "export/output_file.h"
 
 namespace morvex {
 
-// Walks the block list in file order, independent of objects and materials. Each texture is
-// converted first; only a complete image creates (or replaces) its file, so a texture that
-// cannot be converted leaves no file behind and never truncates an existing one.
-int Converter::ExportTextures(std::string_view destPath) {
+void ExportTextures(const Model& model, Console& console, std::string_view destPath) {
     TextureBlock texture;
-    std::vector<std::uint8_t> image;
-    for (std::size_t i = 0; i < blocks.size(); ++i) {
-        const Block& record = blocks[i];
+    for (const Block& record : model.blocks) {
         if (record.TagBits() != kTagTexi) continue;
         // Records of the block list lie inside the buffer; a failed bind cannot happen.
-        if (texture.ReadHeader(record.buffer, record.offset, record.index, record.baseName) < 0) {
-            continue;
-        }
+        if (texture.BindTo(record) < 0) continue;
         const std::string_view name = texture.Name();
-        if (ConvertToBitmap(image, texture.Header()) != kBitmapOk) {
-            Print("Warning : can not convert texture %s.\n", ConsoleName(name).c_str());
+        Picture picture;
+        if (DecodeTexture(texture.Header(), picture) != Outcome::Ok) {
+            console.Warning("can not convert texture %s.", ConsoleName(name).c_str());
             continue;
         }
         std::string path(destPath);
         path += SafeName(name);
         path += ".bmp";
         OutputFile file(std::move(path));
-        if (!OpenOutput(*this, file)) continue;
-        Print("-> %s\n", file.Path().c_str());
-        file.Append(Bytes(image));
-        CloseOutput(*this, file);
+        if (OpenOutput(console, file) != Outcome::Ok) continue;
+        console.Written(file.Path());
+        // The one place where writing a texture runs out of memory: its file is dropped.
+        try {
+            WriteBitmap(file, picture);
+        } catch (const std::bad_alloc&) {
+            FailOutput(console, file);
+            continue;
+        }
+        CloseOutput(console, file);
     }
     texture.Release();
-    return 0;
 }
 
 }  // namespace morvex

@@ -2,7 +2,7 @@
 //
 // An it3 file is a flat sequence of blocks laid end to end: a four-byte tag, a signed 32-bit
 // payload size, then the payload. A Block record points into the whole-file buffer owned by the
-// Converter; it never owns file data.
+// model (src/it3/model.h); it never owns file data.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +38,11 @@ class Block {
     // Returns size, or -1 (and an unbound object) when the 8-byte header is not inside buffer.
     std::int32_t ReadHeader(Bytes buffer, std::int32_t offset, std::int32_t index,
                             std::string_view baseName);
+    // Binds this object (a decoder) to the block of a block-list record: ReadHeader with the
+    // record's buffer, offset, index and baseName.
+    std::int32_t BindTo(const Block& record) {
+        return ReadHeader(record.buffer, record.offset, record.index, record.baseName);
+    }
 
     // The four tag bytes as a little-endian value.
     std::uint32_t TagBits() const { return TagValue(std::string_view(tag, 4)); }

@@ -1,5 +1,5 @@
-// Choice of an object's material and vertex decoders.
-#include "convert/converter.h"
+#include "decode/decoder_factory.h"
+
 #include "decode/material_block.h"
 #include "decode/vertex_block.h"
 
@@ -34,11 +34,11 @@ constexpr Candidate<VertexBlock> kVertexOrder[] = {
 };
 
 template <class Family, std::size_t N>
-int CreateDecoder(const Converter& converter, int infoPosition, const Candidate<Family> (&order)[N],
+int CreateDecoder(const Model& model, int infoPosition, const Candidate<Family> (&order)[N],
                   std::unique_ptr<Family>& slot) {
     slot.reset();
     for (const Candidate<Family>& candidate : order) {
-        int position = converter.FindInObject(infoPosition, candidate.tag);
+        int position = model.FindInObject(infoPosition, candidate.tag);
         if (position >= 0) {
             slot = candidate.make();
             return position;
@@ -49,12 +49,13 @@ int CreateDecoder(const Converter& converter, int infoPosition, const Candidate<
 
 }  // namespace
 
-int Converter::CreateMaterialDecoder(int infoPosition, std::unique_ptr<MaterialBlock>& slot) const {
-    return CreateDecoder(*this, infoPosition, kMaterialOrder, slot);
+int CreateMaterialDecoder(const Model& model, int infoPosition,
+                          std::unique_ptr<MaterialBlock>& slot) {
+    return CreateDecoder(model, infoPosition, kMaterialOrder, slot);
 }
 
-int Converter::CreateVertexDecoder(int infoPosition, std::unique_ptr<VertexBlock>& slot) const {
-    return CreateDecoder(*this, infoPosition, kVertexOrder, slot);
+int CreateVertexDecoder(const Model& model, int infoPosition, std::unique_ptr<VertexBlock>& slot) {
+    return CreateDecoder(model, infoPosition, kVertexOrder, slot);
 }
 
 }  // namespace morvex

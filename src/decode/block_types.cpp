@@ -1,4 +1,4 @@
-#include "it3/block_types.h"
+#include "decode/block_types.h"
 
 #include "decode/material_block.h"
 #include "decode/texture_block.h"

@@ -1,0 +1,71 @@
+// The binary glTF container: a 12-byte header ("glTF", version 2, total length), a JSON chunk
+// padded with blanks to a multiple of 4 bytes and, when there is binary data, one BIN chunk
+// padded with zeros. Every length is 32-bit, so a file cannot exceed 4 GiB.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "it3/byte_reader.h"
+#include "it3/result.h"
+
+namespace morvex {
+
+inline constexpr std::uint64_t kMaxGlbSize = UINT32_MAX;
+
+// The bytes of the BIN chunk, appended in blocks of a fixed size: growing never copies what is
+// held, and no more than one block is held beyond the bytes themselves.
+class BinaryChunk {
+  public:
+    static constexpr std::size_t kBlock = std::size_t{1} << 20;
+
+    void Append(const std::uint8_t* data, std::size_t length);
+    void AppendZeros(std::size_t length);
+    std::uint64_t Size() const { return size_; }
+    const std::vector<std::vector<std::uint8_t>>& Blocks() const { return blocks_; }
+
+  private:
+    std::vector<std::vector<std::uint8_t>> blocks_;
+    std::uint64_t size_ = 0;
+};
+
+// Little-endian values written into a BinaryChunk a few at a time through a small staging area,
+// so that no copy of a whole attribute array is held beside the chunk.
+class ViewWriter {
+  public:
+    explicit ViewWriter(BinaryChunk& chunk) : chunk_(chunk) {}
+    ~ViewWriter() { Flush(); }
+    ViewWriter(const ViewWriter&) = delete;
+    ViewWriter& operator=(const ViewWriter&) = delete;
+
+    void Float(float value);
+    void U16(std::uint32_t value);
+    void U32(std::uint32_t value);
+    void Raw(Bytes bytes);
+
+  private:
+    void Put(const std::uint8_t* bytes, std::size_t n) {
+        if (used_ + n > sizeof staging_) Flush();
+        std::memcpy(staging_ + used_, bytes, n);
+        used_ += n;
+    }
+    void Flush();
+
+    BinaryChunk& chunk_;
+    std::uint8_t staging_[4096];
+    std::size_t used_ = 0;
+};
+
+// What goes around a JSON text of `jsonSize` bytes and a BIN chunk of `binarySize` bytes (a
+// multiple of 4): `head` is the file header and the JSON chunk header, `tail` the JSON padding
+// and the BIN chunk header (no BIN chunk when binarySize is 0). TooLarge when the file would
+// exceed kMaxGlbSize.
+struct GlbFrame {
+    std::string head;
+    std::string tail;
+};
+[[nodiscard]] Outcome FrameGlb(std::uint64_t jsonSize, std::uint64_t binarySize, GlbFrame& frame);
+
+}  // namespace morvex

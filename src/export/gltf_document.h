@@ -1,0 +1,113 @@
+// The glTF document being built: the JSON arrays (nodes, meshes, materials, textures, images,
+// accessors, bufferViews) and the BIN chunk their views point into.
+//
+// Every bufferView starts at a multiple of 4 bytes of the BIN chunk. The document keeps track of
+// the least size its glb can have; once that passes the 4 GiB limit the document is Full() and
+// takes no more binary data, and the writer stops building it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "export/glb_container.h"
+#include "export/json_writer.h"
+
+namespace morvex {
+
+// The items of one top-level JSON array, comma-separated.
+struct JsonArray {
+    std::string items;
+    int count = 0;
+
+    // Starts a new item (after a comma when it is not the first); returns its index.
+    int Next() {
+        if (count > 0) items += ',';
+        return count++;
+    }
+};
+
+class GltfDocument {
+  public:
+    // Adds a bufferView of `length` bytes, which `write` appends to the BIN chunk through a
+    // ViewWriter; they are padded with zeros to a multiple of 4 bytes. `target` 0 writes no
+    // target. Returns the view's index, or -1 (nothing added) when the document is Full().
+    template <class Write>
+    int AddView(std::size_t length, int target, Write&& write) {
+        if (Full()) return -1;
+        const int view = bufferViews.Next();
+        JsonWriter json(bufferViews.items);
+        json.BeginObject()
+            .Key("buffer")
+            .Int(0)
+            .Key("byteOffset")
+            .Int(static_cast<std::int64_t>(binary.Size()));
+        json.Key("byteLength").Int(static_cast<std::int64_t>(length));
+        if (target != 0) json.Key("target").Int(target);
+        json.EndObject();
+        {
+            ViewWriter writer(binary);
+            write(writer);
+        }
+        binary.AppendZeros(((length + 3) & ~std::size_t{3}) - length);
+        return view;
+    }
+
+    // Adds an accessor over a whole bufferView; `bounds` holds min and max, 3 values each.
+    int AddAccessor(int view, int componentType, std::int64_t count, std::string_view type,
+                    const float* bounds = nullptr);
+
+    // True once the glb would exceed the 4 GiB limit: nothing more is worth building.
+    bool Full() const { return SizeAtLeast() > kMaxGlbSize; }
+
+    // Hands the JSON chunk text (not yet padded) to `put` piece by piece: the arrays are large
+    // for a model of many meshes, and are not copied into one text.
+    template <class Put>
+    void Json(Put&& put) const;
+
+    std::string sceneNodes;  // the node indices of the scene, comma-separated
+    JsonArray nodes, meshes, materials, textures, images, accessors, bufferViews;
+    BinaryChunk binary;
+
+  private:
+    // At least the size of the glb: the headers, the JSON arrays (without the text around
+    // them) and the BIN chunk.
+    std::uint64_t SizeAtLeast() const;
+};
+
+template <class Put>
+void GltfDocument::Json(Put&& put) const {
+    put(R"({"asset":{"version":"2.0","generator":"morvex"},"scene":0,"scenes":[{)");
+    if (!sceneNodes.empty()) {
+        put(R"("nodes":[)");
+        put(sceneNodes);
+        put("]");
+    }
+    put("}]");
+    auto array = [&put](std::string_view name, const JsonArray& a) {
+        if (a.count == 0) return;
+        put(",\"");
+        put(name);
+        put("\":[");
+        put(a.items);
+        put("]");
+    };
+    array("nodes", nodes);
+    array("meshes", meshes);
+    array("materials", materials);
+    array("textures", textures);
+    // Every texture repeats in both directions.
+    if (textures.count > 0) put(R"(,"samplers":[{"wrapS":10497,"wrapT":10497}])");
+    array("images", images);
+    array("accessors", accessors);
+    array("bufferViews", bufferViews);
+    if (binary.Size() > 0) {
+        std::string buffers = R"(,"buffers":[{"byteLength":)";
+        AppendJsonInt(buffers, static_cast<std::int64_t>(binary.Size()));
+        buffers += "}]";
+        put(buffers);
+    }
+    put("}");
+}
+
+}  // namespace morvex

@@ -1,0 +1,18 @@
+// Texture export: every TEXI block of the file becomes one BMP file,
+// "<dest_path><texture name>.bmp", the name made safe for a file name.
+#pragma once
+
+#include <string_view>
+
+#include "it3/console.h"
+#include "it3/model.h"
+
+namespace morvex {
+
+// Walks the block list in file order, independent of objects and materials. Each texture is
+// decoded first; only a complete picture creates (or replaces) its file, so a texture that
+// cannot be decoded ("Warning : can not convert texture <name>.") leaves no file behind and
+// never truncates an existing one.
+void ExportTextures(const Model& model, Console& console, std::string_view destPath);
+
+}  // namespace morvex

@@ -1,0 +1,145 @@
+#include "it3/model.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+namespace morvex {
+namespace {
+
+// A file descriptor closed on every path.
+class InputFile {
+  public:
+    explicit InputFile(const std::string& name) : fd_(::open(name.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    ~InputFile() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+    int fd() const { return fd_; }
+
+    // Reads exactly `length` bytes at `offset`; false on error or a short file.
+    bool ReadAt(std::uint8_t* out, std::size_t length, off_t offset) const {
+        while (length > 0) {
+            ssize_t n = ::pread(fd_, out, length, offset);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+            out += n;
+            length -= static_cast<std::size_t>(n);
+            offset += n;
+        }
+        return true;
+    }
+
+  private:
+    int fd_;
+};
+
+}  // namespace
+
+std::string BaseNameOf(std::string_view inputPath) {
+    std::size_t slash = inputPath.rfind('/');
+    std::string_view name =
+        slash == std::string_view::npos ? inputPath : inputPath.substr(slash + 1);
+    std::size_t dot = name.rfind('.');
+    if (dot != std::string_view::npos) name = name.substr(0, dot);
+    return std::string(name);
+}
+
+Outcome LoadFile(std::string_view path, std::vector<std::uint8_t>& buffer, Console& console) {
+    const std::string name(path);
+    buffer.clear();
+    InputFile file(name);
+    struct stat info;
+    if (file.fd() < 0 || ::fstat(file.fd(), &info) != 0 || S_ISDIR(info.st_mode)) {
+        console.Error("Can not open %s.", name.c_str());
+        return Outcome::CannotOpen;
+    }
+    std::uint8_t head[4];
+    if (info.st_size < 4 || !file.ReadAt(head, 4, 0) || std::memcmp(head, "INFO", 4) != 0) {
+        console.Error("This file is not it3 file.");
+        return Outcome::NotIt3;
+    }
+    // Block offsets are signed 32-bit: a larger file cannot be indexed.
+    if (info.st_size > INT32_MAX) {
+        console.Error("Can not load %s.", name.c_str());
+        return Outcome::CannotLoad;
+    }
+    try {
+        buffer.resize(static_cast<std::size_t>(info.st_size));
+    } catch (const std::bad_alloc&) {
+        console.Error("Can not load %s.", name.c_str());
+        return Outcome::CannotLoad;
+    }
+    if (!file.ReadAt(buffer.data(), buffer.size(), 0)) {
+        buffer.clear();
+        console.Error("Can not load %s.", name.c_str());
+        return Outcome::CannotLoad;
+    }
+    return Outcome::Ok;
+}
+
+void ScanBlocks(Model& model, Console& console) {
+    model.blocks.clear();
+    const Bytes file = model.Data();
+    const ByteReader reader(file);
+    const auto fileSize = static_cast<std::int64_t>(file.size());
+    Block scratch;
+    std::int64_t offset = 0;
+    std::int32_t number = 0;
+    while (offset < fileSize) {
+        std::int32_t payloadSize = -1;
+        if (!reader.I32(static_cast<std::uint64_t>(offset) + 4, payloadSize) || payloadSize < 0 ||
+            !reader.Has(static_cast<std::uint64_t>(offset) + 8,
+                        static_cast<std::uint64_t>(payloadSize))) {
+            console.Warning("broken block at offset %d.", static_cast<int>(offset));
+            break;
+        }
+        offset +=
+            scratch.ReadHeader(file, static_cast<std::int32_t>(offset), number, model.baseName);
+        AddBlock(model, scratch, console);
+        ++number;
+    }
+}
+
+int AddBlock(Model& model, const Block& block, Console& console) {
+    const std::uint32_t value = block.TagBits();
+    int found = -1;
+    for (std::size_t k = 0; k < model.registry.size(); ++k) {
+        if (model.registry[k]->typeTag == value) {
+            found = static_cast<int>(k);
+            break;
+        }
+    }
+    // Position 0 stands for unknown tags: a match there (the tag of four 0xFF bytes) is unknown.
+    const int registryIndex = found > 0 ? found : 0;
+    if (registryIndex == 0) {
+        const std::string text = ConsoleName(block.TagText());
+        console.Warning("unknown block : %s(0x%08X)", text.c_str(), value);
+    }
+    model.blocks.push_back(block);
+    model.blocks.back().registryIndex = registryIndex;
+    return registryIndex;
+}
+
+int Model::FindInObject(int infoPosition, std::uint32_t tagValue) const {
+    if (infoPosition < -1) return -1;
+    for (std::size_t k = static_cast<std::size_t>(infoPosition + 1); k < blocks.size(); ++k) {
+        const std::uint32_t value = blocks[k].TagBits();
+        if (value == kTagInfo) return -1;
+        if (value == tagValue) return static_cast<int>(k);
+    }
+    return -1;
+}
+
+std::string_view Model::ObjectName(int infoPosition) const {
+    if (infoPosition < 0 || static_cast<std::size_t>(infoPosition) >= blocks.size()) return {};
+    const Bytes payload = blocks[static_cast<std::size_t>(infoPosition)].Payload();
+    return ByteReader(payload).Text(0, payload.size());
+}
+
+}  // namespace morvex

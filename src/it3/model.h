@@ -1,0 +1,57 @@
+// A loaded model: the bytes of one it3 file, its block list, the block registry and the base
+// name of its outputs.
+//
+// LoadFile reads the file whole; ScanBlocks indexes it. From then on the model is read-only:
+// the writers, the decoder factories and the reports take it as `const Model&`, and every Block
+// record and decoder bound to it points into its bytes without owning them, so the model must
+// outlive them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "it3/block.h"
+#include "it3/console.h"
+#include "it3/result.h"
+
+namespace morvex {
+
+struct Model {
+    std::string path;      // the input path as given
+    std::string baseName;  // the input file name without its folder and its last extension
+    std::vector<std::uint8_t> buffer;              // the whole file
+    std::vector<Block> blocks;                     // the block list, in file order
+    std::vector<std::unique_ptr<Block>> registry;  // one prototype per known tag
+
+    Bytes Data() const { return buffer; }
+    // The position of the first block with tag value `tagValue` in the object whose INFO block
+    // is at `infoPosition`, or -1. The search stops at the next INFO block.
+    int FindInObject(int infoPosition, std::uint32_t tagValue) const;
+    // The object name: the NUL-terminated text at the start of an INFO payload.
+    std::string_view ObjectName(int infoPosition) const;
+};
+
+// The input file name without its directory (text after the last '/') and without its last
+// extension.
+std::string BaseNameOf(std::string_view inputPath);
+
+// Reads the file at `path` whole into `buffer`. Prints "Error : Can not open <path>." (also for
+// a folder), "Error : This file is not it3 file." (first four bytes not INFO) or "Error : Can
+// not load <path>." (no memory, a read error, or a file too large for 32-bit block offsets).
+[[nodiscard]] Outcome LoadFile(std::string_view path, std::vector<std::uint8_t>& buffer,
+                               Console& console);
+
+// Indexes every block of the model's bytes into its block list. A block whose header or payload
+// leaves the file, or whose payload size is negative, ends the scan with "Warning : broken block
+// at offset <n>."; the blocks before it stay indexed. Needs the registry filled.
+void ScanBlocks(Model& model, Console& console);
+
+// Recognises the block's tag against the registry, stores its registryIndex and appends a copy
+// to the block list. Tags outside the registry print "Warning : unknown block : <tag>(0x<value>)"
+// and get registryIndex 0. Returns the registryIndex.
+int AddBlock(Model& model, const Block& block, Console& console);
+
+}  // namespace morvex
