@@ -1,0 +1,276 @@
+"""File > Import > it3 (.it3): it3 models in Blender, with their materials and textures.
+
+Each chosen file is converted by the morvex program into one binary glTF file in a temporary
+folder, which Blender's own glTF importer then reads; the objects of each file are put into a
+collection named after the file. Everything about the model comes from morvex: this add-on only
+runs it, relays its messages and places what the glTF importer made.
+"""
+
+bl_info = {
+    "name": "it3 format (morvex)",
+    "author": "morvex developers",
+    "version": (1, 0, 0),
+    "blender": (3, 4, 0),
+    "location": "File > Import > it3 (.it3)",
+    "description": "Import it3 models with their materials and textures, converted by morvex",
+    "category": "Import-Export",
+}
+
+import os
+import shutil
+import stat
+import subprocess
+import tempfile
+
+import bpy
+from bpy.props import BoolProperty, CollectionProperty, FloatProperty, StringProperty
+from bpy.types import AddonPreferences, Operator, OperatorFileListElement
+from bpy_extras.io_utils import (
+    ImportHelper,
+    axis_conversion,
+    axis_conversion_ensure,
+    orientation_helper,
+)
+from mathutils import Matrix
+
+MORVEX_FILE_NAME = "morvex.exe" if os.name == "nt" else "morvex"
+# A morvex inside the add-on folder: the zip built with the binary puts it there.
+BUNDLED_MORVEX = os.path.join(os.path.dirname(os.path.abspath(__file__)), MORVEX_FILE_NAME)
+
+NOT_FOUND_HELP = (
+    "morvex was not found. Set the morvex program in Edit > Preferences > Add-ons > "
+    '"Import-Export: it3 format (morvex)", or install morvex on the PATH.'
+)
+GLTF_OFF_HELP = (
+    'Blender\'s glTF importer is off: enable "Import-Export: glTF 2.0 format" in '
+    "Edit > Preferences > Add-ons."
+)
+NUMPY_MISSING_HELP = (
+    "Blender's glTF importer needs numpy, which Blender's Python can not import "
+    "(on Debian and Ubuntu, install python3-numpy)."
+)
+
+
+class MorvexNotFound(Exception):
+    """No morvex program to run; the message says what the user can do."""
+
+
+def find_morvex(preferences):
+    """The morvex program to run: the one set in the preferences, else the one bundled in the
+    add-on folder, else the one on the PATH."""
+    if preferences.morvex_path:
+        path = bpy.path.abspath(preferences.morvex_path)
+        if not os.path.isfile(path):
+            raise MorvexNotFound(
+                f"The morvex program set in the add-on preferences does not exist: {path}"
+            )
+        return path
+    if os.path.isfile(BUNDLED_MORVEX):
+        return BUNDLED_MORVEX
+    on_path = shutil.which("morvex")
+    if on_path is None:
+        raise MorvexNotFound(NOT_FOUND_HELP)
+    return on_path
+
+
+def restore_bundled_permissions():
+    """Installing an add-on from a zip drops the file modes, so a bundled morvex arrives without
+    its execute permission; give it back."""
+    if os.name == "nt" or not os.path.isfile(BUNDLED_MORVEX):
+        return
+    mode = os.stat(BUNDLED_MORVEX).st_mode
+    executable = stat.S_IXUSR | stat.S_IXGRP | stat.S_IXOTH
+    if mode & executable != executable:
+        try:
+            os.chmod(BUNDLED_MORVEX, mode | executable)
+        except OSError:
+            pass  # A read-only install: running it reports the error with its path.
+
+
+def restore_numpy_bool():
+    """Blender 3.4's glTF importer uses numpy.bool, which numpy 1.24 removed (numpy 2 has it
+    again); give it back where it is missing. Looked up in the module's namespace, because
+    numpy 1.24 warns on every attribute lookup of the removed name."""
+    import numpy
+
+    if "bool" not in vars(numpy):
+        numpy.bool = bool
+
+
+class MorvexPreferences(AddonPreferences):
+    bl_idname = __package__
+
+    morvex_path: StringProperty(
+        name="morvex Program",
+        description="The morvex executable to convert with. Empty: the one bundled with the "
+        "add-on, else the one on the PATH",
+        subtype="FILE_PATH",
+    )
+
+    def draw(self, context):
+        layout = self.layout
+        layout.prop(self, "morvex_path")
+        try:
+            layout.label(text=f"Converting with {find_morvex(self)}", icon="CHECKMARK")
+        except MorvexNotFound as error:
+            layout.label(text=str(error), icon="ERROR")
+
+
+@orientation_helper(axis_forward="Y", axis_up="Z")
+class ImportIt3(Operator, ImportHelper):
+    """Import it3 model files with their materials and textures"""
+
+    bl_idname = "import_scene.it3"
+    bl_label = "Import it3"
+    bl_options = {"REGISTER", "UNDO"}
+
+    filename_ext = ".it3"
+    filter_glob: StringProperty(default="*.it3", options={"HIDDEN"})
+    files: CollectionProperty(type=OperatorFileListElement, options={"HIDDEN", "SKIP_SAVE"})
+    directory: StringProperty(subtype="DIR_PATH", options={"HIDDEN", "SKIP_SAVE"})
+
+    import_textures: BoolProperty(
+        name="Import Textures",
+        description="Give the materials the textures stored in the file",
+        default=True,
+    )
+    global_scale: FloatProperty(
+        name="Scale",
+        description="Scale the imported objects by this factor (1: as stored, 0.01 for a model "
+        "made in centimetres)",
+        min=0.001,
+        max=1000.0,
+        default=1.0,
+    )
+    # Forward and Up (from orientation_helper) name the model's axes as stored. The defaults,
+    # Y forward and Z up, keep its coordinates as they are: models stored z-up stand upright.
+    # Up Y with Forward -Z turns a model stored y-up upright instead.
+
+    def invoke(self, context, event):
+        # Say what is missing before the user picks files, not after.
+        try:
+            find_morvex(context.preferences.addons[__package__].preferences)
+        except MorvexNotFound as error:
+            self.report({"ERROR"}, str(error))
+            return {"CANCELLED"}
+        return ImportHelper.invoke(self, context, event)
+
+    def execute(self, context):
+        try:
+            morvex = find_morvex(context.preferences.addons[__package__].preferences)
+        except MorvexNotFound as error:
+            self.report({"ERROR"}, str(error))
+            return {"CANCELLED"}
+        if not hasattr(bpy.types, "IMPORT_SCENE_OT_gltf"):
+            self.report({"ERROR"}, GLTF_OFF_HELP)
+            return {"CANCELLED"}
+        try:
+            restore_numpy_bool()
+        except ImportError:
+            self.report({"ERROR"}, NUMPY_MISSING_HELP)
+            return {"CANCELLED"}
+
+        axis_conversion_ensure(self, "axis_forward", "axis_up")
+        placement = axis_conversion(from_forward=self.axis_forward, from_up=self.axis_up).to_4x4()
+        placement = placement @ Matrix.Scale(self.global_scale, 4)
+
+        paths = [os.path.join(self.directory, file.name) for file in self.files if file.name]
+        imported = [
+            self.import_file(context, morvex, path, placement) for path in paths or [self.filepath]
+        ]
+        return {"FINISHED"} if any(imported) else {"CANCELLED"}
+
+    def import_file(self, context, morvex, path, placement):
+        """Converts one file and imports the result into a new collection named after the file.
+        Returns whether it was imported; every problem is reported."""
+        label = os.path.basename(path)
+        objects_before = set(bpy.data.objects)
+        images_before = set(bpy.data.images)
+        materials_before = set(bpy.data.materials)
+        # The folder and the glTF file in it are removed on every path out of this block.
+        with tempfile.TemporaryDirectory(prefix="morvex-") as folder:
+            result = self.run_morvex(morvex, ["-g", path, folder], label)
+            if result is None:
+                return False
+            written = [
+                line[len("-> ") :] for line in result.stdout.splitlines() if line.startswith("-> ")
+            ]
+            for glb in written:
+                try:
+                    bpy.ops.import_scene.gltf(filepath=glb)
+                except RuntimeError as error:
+                    self.report({"ERROR"}, f"{label}: Blender's glTF importer failed: {error}")
+                    return False
+
+        objects = [obj for obj in bpy.data.objects if obj not in objects_before]
+        collection = bpy.data.collections.new(os.path.splitext(label)[0])
+        context.collection.children.link(collection)
+        for obj in objects:
+            for owner in obj.users_collection:
+                owner.objects.unlink(obj)
+            collection.objects.link(obj)
+            if obj.parent is None:
+                obj.matrix_world = placement @ obj.matrix_world
+        if not self.import_textures:
+            remove_textures(
+                [m for m in bpy.data.materials if m not in materials_before],
+                [i for i in bpy.data.images if i not in images_before],
+            )
+        return True
+
+    def run_morvex(self, morvex, arguments, label):
+        """Runs morvex with `arguments` (no shell) and reports its warnings and errors about the
+        file `label`. Returns the finished process, or None when morvex failed."""
+        try:
+            result = subprocess.run(
+                [morvex, *arguments], capture_output=True, encoding="utf-8", errors="replace"
+            )
+        except OSError as error:
+            self.report({"ERROR"}, f"Can not run morvex ({morvex}): {error}")
+            return None
+        reported_error = False
+        for line in result.stdout.splitlines():
+            if line.startswith("Warning : "):
+                self.report({"WARNING"}, f"{label}: {line[len('Warning : '):]}")
+            elif line.startswith("Error : "):
+                self.report({"ERROR"}, f"{label}: {line[len('Error : '):]}")
+                reported_error = True
+        if result.returncode != 0:
+            if not reported_error:
+                detail = result.stderr.strip().splitlines()[-1:] or [
+                    f"exit status {result.returncode}"
+                ]
+                self.report({"ERROR"}, f"{label}: morvex failed: {detail[0]}")
+            return None
+        return result
+
+
+def remove_textures(materials, images):
+    """Takes the image textures out of `materials` and removes `images`."""
+    for material in materials:
+        if material.node_tree is not None:
+            nodes = material.node_tree.nodes
+            for node in [node for node in nodes if node.type == "TEX_IMAGE"]:
+                nodes.remove(node)
+    for image in images:
+        bpy.data.images.remove(image)
+
+
+def menu_import(self, context):
+    self.layout.operator(ImportIt3.bl_idname, text="it3 (.it3)")
+
+
+CLASSES = (MorvexPreferences, ImportIt3)
+
+
+def register():
+    restore_bundled_permissions()
+    for cls in CLASSES:
+        bpy.utils.register_class(cls)
+    bpy.types.TOPBAR_MT_file_import.append(menu_import)
+
+
+def unregister():
+    bpy.types.TOPBAR_MT_file_import.remove(menu_import)
+    for cls in reversed(CLASSES):
+        bpy.utils.unregister_class(cls)
