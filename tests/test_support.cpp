@@ -1,9 +1,11 @@
 #include "test_support.h"
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -41,6 +43,11 @@ RunResult RunMorvex(const std::vector<std::string>& args, const fs::path& workDi
         close(pipeFds[1]);
         if (chdir(workDir.c_str()) != 0) _exit(127);
         if (limits.seconds > 0) alarm(limits.seconds);  // the timer survives execv
+        if (limits.fileSize > 0) {
+            signal(SIGXFSZ, SIG_IGN);  // an ignored signal stays ignored across execv
+            const rlimit size{limits.fileSize, limits.fileSize};
+            if (setrlimit(RLIMIT_FSIZE, &size) != 0) _exit(127);
+        }
         // A sanitizer finding must not pass for the tool's own failure status 1.
         setenv("ASAN_OPTIONS", "exitcode=86", 0);
         setenv("UBSAN_OPTIONS", "exitcode=86", 0);

@@ -43,6 +43,9 @@ struct RunResult {
 struct RunLimits {
     unsigned seconds = 0;  // 0: no limit
     std::size_t maxOutput = static_cast<std::size_t>(-1);
+    // When not 0: no file the run writes may grow beyond this many bytes (RLIMIT_FSIZE, with
+    // SIGXFSZ ignored, so that the write fails as on a full disk).
+    std::uint64_t fileSize = 0;
 };
 
 // Runs the built morvex with `args` in the folder `workDir`.

@@ -18,8 +18,17 @@ int Converter::Reset() {
 }
 
 int Converter::Convert(std::string_view inputPath, std::string_view destPath, OutputMode mode) {
+    ConvertOptions options;
+    options.mode = mode;
+    return Convert(inputPath, destPath, options);
+}
+
+int Converter::Convert(std::string_view inputPath, std::string_view destPath,
+                       const ConvertOptions& options) {
     Reset();
+    model_.limits = options.limits;
     console_.ClearOutputFailure();
+    console_.counters = WorkCounters{};
     // The registry is filled before the file is opened, so it is there even when loading fails.
     RegisterBlockTypes(model_.registry);
     model_.path.assign(inputPath);
@@ -30,7 +39,7 @@ int Converter::Convert(std::string_view inputPath, std::string_view destPath, Ou
     }
     ScanBlocks(model_, console_);
 
-    switch (static_cast<int>(mode) & 7) {
+    switch (static_cast<int>(options.mode) & 7) {
         case 0:
             ExportObj(destPath);
             ExportTextures(destPath);

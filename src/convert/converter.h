@@ -35,6 +35,9 @@ class Converter {
     // cannot be opened, is not an it3 file or cannot be loaded. OutputFailed() then tells
     // whether every output file could be written.
     int Convert(std::string_view inputPath, std::string_view destPath, OutputMode mode);
+    // The same with limits other than the defaults (src/it3/limits.h).
+    int Convert(std::string_view inputPath, std::string_view destPath,
+                const ConvertOptions& options);
     // Releases the file, the block list and the registry; a Converter can convert again.
     int Reset();
 

@@ -124,9 +124,8 @@ void ExportObj(const Model& model, Console& console, std::string_view destPath) 
             ++number;
             return true;
         }
-        // A failed file is reported and removed by CloseOutput; the other one stays complete.
-        CloseOutput(console, objFile);
-        CloseOutput(console, mtlFile);
+        // Both files appear, the MTL first, or neither: an OBJ is never seen without its MTL.
+        CloseOutputs(console, objFile, mtlFile);
         ++number;
         return true;
     });

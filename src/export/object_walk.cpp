@@ -1,5 +1,6 @@
 #include "export/object_walk.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -14,6 +15,7 @@ void WalkObjects(const Model& model, Console& console,
                  const std::function<bool(ModelObject&)>& write) {
     std::unique_ptr<MaterialBlock> materials;
     std::unique_ptr<VertexBlock> vertices;
+    std::int64_t written = 0;
     for (std::size_t b = 0; b < model.blocks.size(); ++b) {
         if (model.blocks[b].TagBits() != kTagInfo) continue;
         const int info = static_cast<int>(b);
@@ -28,7 +30,16 @@ void WalkObjects(const Model& model, Console& console,
                             ConsoleName(model.ObjectName(info)).c_str());
             continue;
         }
-        ModelObject object{info, model.ObjectName(info), *materials, *vertices};
+        if (written >= model.limits.objects) {
+            console.Warning("object %s and the objects behind it skipped: more than %lld objects.",
+                            ConsoleName(model.ObjectName(info)).c_str(),
+                            static_cast<long long>(model.limits.objects));
+            materials->Release();
+            return;
+        }
+        ModelObject object{info, model.ObjectName(info), *materials, *vertices,
+                           model.limits.meshes};
+        ++written;
         const bool more = write(object);
         materials->Release();
         if (!more) return;
@@ -94,12 +105,18 @@ void WalkMeshes(Console& console, ModelObject& object,
         return;
     }
     const std::int32_t located = vertices.LocatedMeshes();
-    for (std::int32_t i = 0; i < located; ++i) {
+    const auto allowed =
+        static_cast<std::int32_t>(std::clamp<std::int64_t>(object.meshLimit, 0, located));
+    for (std::int32_t i = 0; i < allowed; ++i) {
         std::int32_t m = 0;
         if (!DecodeMesh(console, object, i, m)) continue;
         const bool more = write(i, m);
         vertices.Release();
         if (!more) return;
+    }
+    if (allowed < located) {
+        console.Warning("object %s meshes %d to %d skipped: more than %lld meshes.", name.c_str(),
+                        allowed, located - 1, static_cast<long long>(object.meshLimit));
     }
     if (located == count) return;
     if (count - located == 1) {

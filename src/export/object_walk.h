@@ -21,12 +21,14 @@ struct ModelObject {
     std::string_view name;  // the object name as stored
     MaterialBlock& materials;
     VertexBlock& vertices;
+    std::int64_t meshLimit = Limits::kNone;  // the model's Limits::meshes
 };
 
 // Calls `write` for each object in file order, until it returns false. Objects without a
 // material or a vertex block are passed over; one whose material table does not decode is
 // skipped with "Warning : object <name> skipped: broken material block.". The material table is
-// released after `write` returns.
+// released after `write` returns. Once Limits::objects objects have been written, the walk ends
+// with "Warning : object <name> and the objects behind it skipped: more than <n> objects.".
 void WalkObjects(const Model& model, Console& console,
                  const std::function<bool(ModelObject&)>& write);
 
@@ -41,7 +43,8 @@ void WalkObjects(const Model& model, Console& console,
 // mesh that does not decode is skipped with DecodeMesh's warning. The meshes behind the last one
 // the vertex block locates are skipped with one warning for all of them ("meshes F to L"), and a
 // negative mesh count with one warning, so a count taken from the file never costs more than the
-// data holds.
+// data holds. Meshes from number Limits::meshes on are skipped with one warning as well ("object
+// <name> meshes F to L skipped: more than <n> meshes.").
 void WalkMeshes(Console& console, ModelObject& object,
                 const std::function<bool(std::int32_t mesh, std::int32_t materialIndex)>& write);
 

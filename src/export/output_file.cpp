@@ -1,18 +1,76 @@
 #include "export/output_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace morvex {
 namespace {
 
-constexpr std::size_t kBufferSize = 1 << 20;
+// The buffer starts at a size the allocator hands out again from freed memory (an object of two
+// small files costs no fresh pages) and doubles while a file keeps growing.
+constexpr std::size_t kFirstBufferSize = 64 << 10;
+constexpr std::size_t kLargestBufferSize = 1 << 20;
+// How much of the final name the temporary name repeats: enough to tell which file it is, short
+// enough that the temporary name never exceeds a file-name limit the final name does not.
+constexpr std::size_t kNameInTemporary = 96;
+constexpr int kCreateAttempts = 64;
+
+ssize_t SystemWrite(int fd, const void* data, std::size_t length) {
+    return ::write(fd, data, length);
+}
+int SystemClose(int fd) {
+    return ::close(fd);
+}
+int SystemRename(const char* from, const char* to) {
+    return ::rename(from, to);
+}
+constexpr OutputCalls kSystemCalls = {SystemWrite, SystemClose, SystemRename};
+std::atomic<const OutputCalls*> calls{&kSystemCalls};
+
+const OutputCalls& Calls() {
+    return *calls.load(std::memory_order_relaxed);
+}
+
+// Numbers the temporaries of this process, so that files written at the same time (by threads,
+// or by several runs into one folder, which differ in their process id) never share a name.
+std::atomic<std::uint64_t> temporaries{0};
+
+std::string TemporaryName(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    const std::string_view folder =
+        slash == std::string_view::npos ? "" : path.substr(0, slash + 1);
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    char tail[64];
+    std::snprintf(tail, sizeof tail, ".%ld-%llu", static_cast<long>(::getpid()),
+                  static_cast<unsigned long long>(temporaries.fetch_add(1) + 1));
+    std::string temporary(folder);
+    temporary += '.';
+    temporary += name.substr(0, kNameInTemporary);
+    temporary += tail;
+    temporary += kTemporarySuffix;
+    return temporary;
+}
+
+// Whether a file can be put in place under `path` later: not when a folder has that name, nor
+// when the name itself is refused (too long, a component that is not a folder, ...).
+bool FinalNameUsable(const std::string& path) {
+    struct stat info;
+    if (::lstat(path.c_str(), &info) == 0) return !S_ISDIR(info.st_mode);
+    return errno == ENOENT;
+}
 
 }  // namespace
+
+const OutputCalls* SetOutputCalls(const OutputCalls* replacement) {
+    return calls.exchange(replacement != nullptr ? replacement : &kSystemCalls);
+}
 
 std::string SafeName(std::string_view name) {
     std::string safe(name);
@@ -29,45 +87,64 @@ std::string SafeName(std::string_view name) {
 OutputFile::OutputFile(std::string path) : path_(std::move(path)) {}
 
 OutputFile::~OutputFile() {
-    if (fd_ >= 0) ::close(fd_);
+    if (!placed_) Remove();
+}
+
+void OutputFile::Allocate(std::size_t capacity) {
+    buffer_ = std::make_unique_for_overwrite<char[]>(capacity);
+    capacity_ = capacity;
 }
 
 Outcome OutputFile::Open() {
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (!FinalNameUsable(path_)) return Outcome::CannotCreate;
+    for (int attempt = 0; attempt < kCreateAttempts && fd_ < 0; ++attempt) {
+        std::string temporary = TemporaryName(path_);
+        fd_ = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd_ >= 0) {
+            temporary_ = std::move(temporary);
+        } else if (errno != EEXIST) {
+            break;  // only a leftover of an earlier process of the same id is worth a new name
+        }
+    }
     if (fd_ < 0) return Outcome::CannotCreate;
-    buffer_.resize(kBufferSize);
+    if (capacity_ != kFirstBufferSize) Allocate(kFirstBufferSize);
     used_ = 0;
     failed_ = false;
+    placed_ = false;
     return Outcome::Ok;
 }
 
 void OutputFile::WriteOut(const char* data, std::size_t length) {
     std::size_t done = 0;
+    const OutputCalls& system = Calls();
     while (done < length && !failed_) {
-        const ssize_t n = ::write(fd_, data + done, length - done);
+        const ssize_t n = system.write(fd_, data + done, length - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             failed_ = true;
         } else {
             done += static_cast<std::size_t>(n);
+            if (counter_ != nullptr) *counter_ += static_cast<std::uint64_t>(n);
         }
     }
 }
 
 void OutputFile::Flush() {
-    WriteOut(buffer_.data(), used_);
+    WriteOut(buffer_.get(), used_);
     used_ = 0;
 }
 
 char* OutputFile::ReserveSlow(std::size_t n) {
     Flush();
-    if (buffer_.size() < n) buffer_.resize(n);
-    return buffer_.data() + used_;
+    if (capacity_ < n || capacity_ < kLargestBufferSize) {
+        Allocate(std::max(n, std::min(2 * capacity_, kLargestBufferSize)));
+    }
+    return buffer_.get();
 }
 
 void OutputFile::Append(std::string_view text) {
     if (fd_ < 0 || text.empty()) return;
-    if (text.size() >= buffer_.size()) {  // large blocks go straight out
+    if (text.size() >= capacity_) {  // large blocks go straight out
         Flush();
         WriteOut(text.data(), text.size());
         return;
@@ -80,23 +157,44 @@ void OutputFile::Append(std::string_view text) {
 Outcome OutputFile::Close() {
     if (fd_ < 0) return Outcome::CannotWrite;
     Flush();
-    if (::close(fd_) != 0) failed_ = true;
+    // No fsync: the rename makes a file appear whole to every reader while the system runs,
+    // which is what a conversion promises. Surviving a power loss as well would cost a disk
+    // flush per file (thousands for a large model) for outputs that are made again from the
+    // input in a moment.
+    if (Calls().close(fd_) != 0) failed_ = true;
     fd_ = -1;
-    buffer_.clear();
-    buffer_.shrink_to_fit();
     return failed_ ? Outcome::CannotWrite : Outcome::Ok;
+}
+
+Outcome OutputFile::PutInPlace() {
+    if (fd_ >= 0 || failed_ || temporary_.empty()) return Outcome::CannotWrite;
+    if (Calls().rename(temporary_.c_str(), path_.c_str()) != 0) {
+        Remove();
+        return Outcome::CannotWrite;
+    }
+    temporary_.clear();
+    placed_ = true;
+    return Outcome::Ok;
 }
 
 void OutputFile::Remove() {
     if (fd_ >= 0) {
-        ::close(fd_);
+        Calls().close(fd_);
         fd_ = -1;
     }
-    ::unlink(path_.c_str());
+    if (!temporary_.empty()) {
+        ::unlink(temporary_.c_str());
+        temporary_.clear();
+    }
+    if (placed_) {
+        ::unlink(path_.c_str());
+        placed_ = false;
+    }
 }
 
 Outcome OpenOutput(Console& console, OutputFile& file) {
     const Outcome opened = file.Open();
+    file.CountInto(&console.counters.bytesWritten);
     if (opened == Outcome::Ok) return opened;
     console.Error("Can not create %s.", file.Path().c_str());
     console.RecordOutputFailure();
@@ -104,9 +202,22 @@ Outcome OpenOutput(Console& console, OutputFile& file) {
 }
 
 Outcome CloseOutput(Console& console, OutputFile& file) {
-    const Outcome closed = file.Close();
+    Outcome closed = file.Close();
+    if (closed == Outcome::Ok) closed = file.PutInPlace();
     if (closed != Outcome::Ok) FailOutput(console, file);
     return closed;
+}
+
+Outcome CloseOutputs(Console& console, OutputFile& main, OutputFile& companion) {
+    const Outcome mainClosed = main.Close();
+    const Outcome companionClosed = companion.Close();
+    if (mainClosed == Outcome::Ok && companionClosed == Outcome::Ok &&
+        companion.PutInPlace() == Outcome::Ok && main.PutInPlace() == Outcome::Ok) {
+        return Outcome::Ok;
+    }
+    FailOutput(console, main);
+    FailOutput(console, companion);
+    return Outcome::CannotWrite;
 }
 
 void FailOutput(Console& console, OutputFile& file) {

@@ -1,10 +1,23 @@
-// Output files: safe names, buffered writing with every write and the close checked, and the
-// console lines for files that cannot be created or written.
+// Output files: safe names, buffered writing with every write and the close checked, files that
+// appear under their final name only when complete, and the console lines for files that cannot
+// be created or written.
+//
+// A file is written under a temporary name in its destination folder,
+// ".<final name>.<process id>-<n>.morvex-tmp" (the final name cut to 96 bytes), created with
+// O_CREAT | O_EXCL | O_NOFOLLOW so that nothing already there is opened or followed. Only after
+// its last write and its close succeeded is it renamed onto the final name, which replaces a
+// file or a symbolic link of that name (a link is never written through). A file that fails, or
+// that is dropped without being put in place (a destructor during an exception included),
+// removes its temporary. So after a kill at any moment every file under a final name is
+// complete; what a killed run leaves besides are its temporaries.
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "it3/byte_reader.h"
 #include "it3/console.h"
@@ -17,15 +30,32 @@ namespace morvex {
 // one-line "-> path" message and the scripts that read file lists.
 std::string SafeName(std::string_view name);
 
-// A file written through a large buffer: one open, few writes, one close.
+// The fixed end of every temporary file name.
+inline constexpr std::string_view kTemporarySuffix = ".morvex-tmp";
+
+// The system calls through which output files write, close and rename; tests replace them to
+// make any one of them fail (see SetOutputCalls).
+struct OutputCalls {
+    ssize_t (*write)(int fd, const void* data, std::size_t length);
+    int (*close)(int fd);
+    int (*rename)(const char* from, const char* to);
+};
+// Makes every OutputFile of the process use `calls` from now on (nullptr: the system's own);
+// returns the table used before. Not for use while files are being written on other threads.
+const OutputCalls* SetOutputCalls(const OutputCalls* calls);
+
+// A file written through a buffer that starts small and grows up to 1 MiB: one open, few
+// writes, one close, one rename.
 class OutputFile {
   public:
     explicit OutputFile(std::string path);
+    // A file not put in place has its temporary removed.
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Creates or truncates the file: Ok or CannotCreate.
+    // Creates the temporary beside the final name: Ok, or CannotCreate when it cannot be created
+    // or when the final name cannot be one (a folder of that name, a name too long).
     [[nodiscard]] Outcome Open();
     void Append(std::string_view text);
     void Append(Bytes bytes) {
@@ -33,34 +63,50 @@ class OutputFile {
     }
     // Room for `n` more bytes at the end of the buffer; Commit(n) keeps what was written there.
     char* Reserve(std::size_t n) {
-        return buffer_.size() - used_ >= n ? buffer_.data() + used_ : ReserveSlow(n);
+        return capacity_ - used_ >= n ? buffer_.get() + used_ : ReserveSlow(n);
     }
     void Commit(std::size_t n) { used_ += n; }
-    // Flushes and closes: Ok, or CannotWrite when any write or the close failed.
+    // Flushes and closes the temporary: Ok, or CannotWrite when any write or the close failed.
+    // Nothing appears under the final name yet.
     [[nodiscard]] Outcome Close();
-    // Deletes the file (after a failure).
+    // Renames the closed temporary onto the final name: Ok, or CannotWrite (temporary removed).
+    [[nodiscard]] Outcome PutInPlace();
+    // Deletes what the file left: its temporary, or the final file once it was put in place.
     void Remove();
     const std::string& Path() const { return path_; }
+    const std::string& TemporaryPath() const { return temporary_; }
+    // Bytes handed to the system so far are also added to *counter (may be null).
+    void CountInto(std::uint64_t* counter) { counter_ = counter; }
 
   private:
     void Flush();
     // Writes `length` bytes at `data` to the file unless a write failed before.
     void WriteOut(const char* data, std::size_t length);
     char* ReserveSlow(std::size_t n);
+    void Allocate(std::size_t capacity);
 
     std::string path_;
+    std::string temporary_;  // empty when there is none
     int fd_ = -1;
     bool failed_ = false;
-    std::vector<char> buffer_;
+    bool placed_ = false;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t capacity_ = 0;
     std::size_t used_ = 0;
+    std::uint64_t* counter_ = nullptr;
 };
 
 // Open and close with the console lines of failures: "Error : Can not create <path>." when the
-// file cannot be created, "Error : Can not write <path>." (and the partial file removed) when a
-// write or the close fails. Both record the failure for the exit status; a caller that goes on
-// with the next file whatever happened need not look at CloseOutput's result.
+// file cannot be created, "Error : Can not write <path>." (and nothing left behind) when a write,
+// the close or the rename fails. Both record the failure for the exit status and count the bytes
+// written into the console's counters; a caller that goes on with the next file whatever happened
+// need not look at CloseOutput's result.
 [[nodiscard]] Outcome OpenOutput(Console& console, OutputFile& file);
 Outcome CloseOutput(Console& console, OutputFile& file);
+// Two files that belong together (an OBJ and the MTL it names): both are put in place or
+// neither. The companion is renamed first, so that a reader who sees the main file finds its
+// companion; when either cannot be completed both are removed and each is reported.
+Outcome CloseOutputs(Console& console, OutputFile& main, OutputFile& companion);
 // A file that cannot be completed: removed, "Error : Can not write <path>." printed and the
 // failure recorded.
 void FailOutput(Console& console, OutputFile& file);

@@ -8,11 +8,22 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
 
 namespace morvex {
+
+// What a conversion did, counted as it goes: tests and benchmarks assert the work and output
+// bounds through these instead of the clock.
+struct WorkCounters {
+    std::uint64_t bytesWritten = 0;      // bytes handed to output files (kept or dropped)
+    std::uint64_t texturesDecoded = 0;   // pictures decoded from TEXI blocks
+    std::uint64_t pictureBytes = 0;      // pixel-row bytes of those pictures
+    std::uint64_t imagesEncoded = 0;     // glTF images (PNG) encoded
+    std::uint64_t imagePixels = 0;       // pixels of those images
+};
 
 class Console {
   public:
@@ -34,6 +45,9 @@ class Console {
     void RecordOutputFailure() { outputFailed_ = true; }
     bool OutputFailed() const { return outputFailed_; }
     void ClearOutputFailure() { outputFailed_ = false; }
+
+    // The work of the conversion so far; Converter::Convert starts it at zero.
+    WorkCounters counters;
 
     // Everything printed so far by a capturing console (empty for a streaming one).
     const std::string& Captured() const { return captured_; }

@@ -15,6 +15,7 @@
 
 #include "it3/block.h"
 #include "it3/console.h"
+#include "it3/limits.h"
 #include "it3/result.h"
 
 namespace morvex {
@@ -25,6 +26,7 @@ struct Model {
     std::vector<std::uint8_t> buffer;              // the whole file
     std::vector<Block> blocks;                     // the block list, in file order
     std::vector<std::unique_ptr<Block>> registry;  // one prototype per known tag
+    Limits limits;                                 // what the writers may spend on this model
 
     Bytes Data() const { return buffer; }
     // The position of the first block with tag value `tagValue` in the object whose INFO block

@@ -1,0 +1,485 @@
+// Output files are complete or absent, and are never written through a link: symbolic links at
+// every output name, a failure at each write, close and rename of a conversion, files larger
+// than the process may write, and a conversion killed in the middle.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "convert/converter.h"
+#include "export/output_file.h"
+#include "gltf_reader.h"
+#include "test_support.h"
+#include "test_texture_bmp.h"
+#include "testdata/it3_writer.h"
+#include "testdata/texture_writer.h"
+
+namespace morvex {
+namespace {
+
+namespace fs = std::filesystem;
+using testdata::ByteVector;
+using testdata::It3Writer;
+using testdata::Mesh;
+
+// A square grid of n × n vertices and its triangles: an OBJ of about n² × 110 bytes.
+Mesh Grid(int n, std::int32_t material) {
+    Mesh mesh;
+    mesh.materialIndex = material;
+    for (int y = 0; y < n; ++y) {
+        for (int x = 0; x < n; ++x) {
+            const float u = static_cast<float>(x) / static_cast<float>(n - 1);
+            const float v = static_cast<float>(y) / static_cast<float>(n - 1);
+            mesh.vertices.push_back(test::V(u * 3.25f, v * 1.5f, u * v, u, v, {0, 0, 1}));
+        }
+    }
+    for (int y = 0; y + 1 < n; ++y) {
+        for (int x = 0; x + 1 < n; ++x) {
+            const auto k = static_cast<std::uint32_t>(y * n + x);
+            const auto row = static_cast<std::uint32_t>(n);
+            mesh.indices.insert(mesh.indices.end(),
+                                {k, k + 1, k + row, k + 1, k + row + 1, k + row});
+        }
+    }
+    return mesh;
+}
+
+// Two objects (a small one whose material has a texture and an alpha map, and one whose OBJ
+// takes several writes) and the two textures.
+ByteVector TwoObjectModel() {
+    It3Writer file;
+    file.Info("A")
+        .Block("MATE", testdata::MaterialPayload("MATE", {{"skin", "skin", "mask", 30.0f}}))
+        .Block("VPAC", testdata::VertexPayload("VPAC", {Grid(2, 0)}));
+    file.Info("B")
+        .Block("MAT2", testdata::MaterialPayload("MAT2", {{"metal", "", "", 5.0f}}))
+        .Block("VPA5", testdata::VertexPayload("VPA5", {Grid(45, 0)}));
+    file.Block("TEXI", testdata::TexiPayload(
+                           "skin", testdata::EncodeTexture1002(testdata::SkinTone(16, 8))));
+    file.Block("TEXI", testdata::TexiPayload(
+                           "mask", testdata::EncodeTexture1004(testdata::ClothPattern(32, 16))));
+    return file.Bytes();
+}
+
+struct Mode {
+    const char* label;
+    std::vector<std::string> option;
+    OutputMode mode;
+    std::vector<std::string> outputs;
+};
+
+const std::vector<Mode>& Modes() {
+    static const std::vector<Mode> modes = {
+        {"obj",
+         {},
+         OutputMode::Obj,
+         {"robo_00_A.obj", "robo_00_A.mtl", "robo_01_B.obj", "robo_01_B.mtl", "skin.bmp",
+          "mask.bmp"}},
+        {"mqo",
+         {"-m"},
+         OutputMode::Mqo,
+         {"robo_00_A.mqo", "robo_01_B.mqo", "skin.bmp", "mask.bmp"}},
+        {"gltf", {"-g"}, OutputMode::Gltf, {"robo.glb"}},
+    };
+    return modes;
+}
+
+std::map<std::string, std::vector<std::uint8_t>> ReadFolder(const fs::path& dir) {
+    std::map<std::string, std::vector<std::uint8_t>> files;
+    for (const std::string& name : test::ListFiles(dir)) files[name] = test::ReadBytes(dir / name);
+    return files;
+}
+
+// Every entry of a folder, links and folders included.
+std::vector<std::string> Entries(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool IsTemporary(const std::string& name) {
+    const std::string_view suffix = kTemporarySuffix;
+    return name.size() > suffix.size() + 1 && name[0] == '.' &&
+           name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(line);
+    return lines;
+}
+
+// The reference conversion of each mode, made once: console output and files.
+struct Reference {
+    std::string output;
+    std::map<std::string, std::vector<std::uint8_t>> files;
+};
+
+class OutputFiles : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        test::WriteBytes(dir / "robo.it3", TwoObjectModel());
+        for (const Mode& mode : Modes()) {
+            const fs::path out = dir / (std::string("reference_") + mode.label);
+            fs::create_directories(out);
+            test::ConvertResult r = test::ConvertInProcess(dir / "robo.it3", out.string() + "/",
+                                                           static_cast<int>(mode.mode));
+            ASSERT_FALSE(r.outputFailed) << r.output;
+            reference[mode.label] = {r.output, ReadFolder(out)};
+            std::vector<std::string> want = mode.outputs;
+            std::sort(want.begin(), want.end());
+            ASSERT_EQ(test::ListFiles(out), want);
+        }
+    }
+
+    test::TempDir dir;
+    std::map<std::string, Reference> reference;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Links at the output names
+
+TEST_F(OutputFiles, LinksAtEveryOutputNameAreReplacedNotFollowed) {
+    enum class Target { Outside, Dangling, DevFull };
+    const std::pair<const char*, Target> targets[] = {{"outside", Target::Outside},
+                                                      {"dangling", Target::Dangling},
+                                                      {"dev_full", Target::DevFull}};
+    for (const Mode& mode : Modes()) {
+        const Reference& ref = reference[mode.label];
+        for (const std::string& name : mode.outputs) {
+            for (const auto& [label, target] : targets) {
+                if (target == Target::DevFull && !fs::exists("/dev/full")) continue;
+                SCOPED_TRACE(std::string(mode.label) + " " + name + " -> " + label);
+                test::TempDir run;
+                fs::create_directories(run / "out");
+                fs::create_directories(run / "outside");
+                fs::copy_file(dir / "robo.it3", run / "robo.it3");
+                const fs::path victim = run / "outside" / "victim";
+                if (target == Target::Outside) test::WriteBytes(victim, {'k', 'e', 'e', 'p'});
+                const fs::path linkTarget =
+                    target == Target::DevFull ? fs::path("/dev/full") : victim;
+                fs::create_symlink(linkTarget, run / "out" / name);
+
+                std::vector<std::string> args = mode.option;
+                args.insert(args.end(), {"robo.it3", "out"});
+                const test::RunResult r = test::RunMorvex(args, run.Path());
+                EXPECT_EQ(r.status, 0) << r.output;
+                // The same lines as without the link, with the folder named as here.
+                std::string want = ref.output;
+                const std::string refFolder =
+                    (dir / (std::string("reference_") + mode.label)).string() + "/";
+                for (std::size_t at = want.find(refFolder); at != std::string::npos;
+                     at = want.find(refFolder, at)) {
+                    want.replace(at, refFolder.size(), "out/");
+                }
+                EXPECT_EQ(r.output, want);
+                EXPECT_FALSE(fs::is_symlink(run / "out" / name));
+                EXPECT_EQ(ReadFolder(run / "out"), ref.files);
+                EXPECT_EQ(Entries(run / "out").size(), ref.files.size());
+                if (target == Target::Outside) {
+                    EXPECT_EQ(test::ReadText(victim), "keep");
+                } else {
+                    EXPECT_FALSE(fs::exists(fs::symlink_status(victim)));
+                }
+                EXPECT_EQ(Entries(run / "outside"), target == Target::Outside
+                                                        ? std::vector<std::string>{"victim"}
+                                                        : std::vector<std::string>{});
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// A failure at each write, close and rename
+
+// An output layer that counts its calls and makes one chosen call fail. A failing write is
+// sent to /dev/full where there is one, so that its error is the system's own for a full disk.
+struct Faults {
+    enum Call { Write, Close, Rename, kCalls };
+    Call failing = Write;
+    int failAt = 0;  // 1 for the first call of that kind; 0: none fails
+    int count[kCalls] = {0, 0, 0};
+
+    bool Fails(Call call) { return ++count[call] == failAt && call == failing; }
+};
+Faults faults;
+
+ssize_t FaultyWrite(int fd, const void* data, std::size_t length) {
+    if (!faults.Fails(Faults::Write)) return ::write(fd, data, length);
+    const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    if (full < 0) {
+        errno = ENOSPC;
+        return -1;
+    }
+    const ssize_t n = ::write(full, data, length);
+    const int error = errno;
+    ::close(full);
+    errno = error;
+    return n;
+}
+int FaultyClose(int fd) {
+    const int closed = ::close(fd);
+    if (!faults.Fails(Faults::Close)) return closed;
+    errno = EIO;
+    return -1;
+}
+int FaultyRename(const char* from, const char* to) {
+    if (!faults.Fails(Faults::Rename)) return ::rename(from, to);
+    errno = EIO;
+    return -1;
+}
+const OutputCalls kFaultyCalls = {FaultyWrite, FaultyClose, FaultyRename};
+
+class FaultyOutputs {
+  public:
+    FaultyOutputs(Faults::Call call, int at) {
+        faults = Faults{call, at, {0, 0, 0}};
+        previous_ = SetOutputCalls(&kFaultyCalls);
+    }
+    ~FaultyOutputs() { SetOutputCalls(previous_); }
+    FaultyOutputs(const FaultyOutputs&) = delete;
+    FaultyOutputs& operator=(const FaultyOutputs&) = delete;
+
+  private:
+    const OutputCalls* previous_;
+};
+
+TEST_F(OutputFiles, AFailureAtAnyCallLeavesTheOtherFilesWholeAndNoTraceOfTheFailedOnes) {
+    const char* const callNames[] = {"write", "close", "rename"};
+    for (const Mode& mode : Modes()) {
+        const Reference& ref = reference[mode.label];
+        const std::string refFolder =
+            (dir / (std::string("reference_") + mode.label)).string() + "/";
+        // How many calls of each kind the conversion makes.
+        int calls[Faults::kCalls];
+        {
+            test::TempDir run;
+            FaultyOutputs counting(Faults::Write, 0);
+            test::ConvertResult r = test::ConvertInProcess(
+                dir / "robo.it3", run.Path().string() + "/", static_cast<int>(mode.mode));
+            ASSERT_FALSE(r.outputFailed);
+            std::copy(std::begin(faults.count), std::end(faults.count), calls);
+        }
+        // Files of several writes are among them: the OBJ of B and the glb take more than one.
+        EXPECT_GT(calls[Faults::Write], static_cast<int>(mode.outputs.size()));
+        EXPECT_EQ(calls[Faults::Close], static_cast<int>(mode.outputs.size()));
+        EXPECT_EQ(calls[Faults::Rename], static_cast<int>(mode.outputs.size()));
+
+        for (int call = 0; call < Faults::kCalls; ++call) {
+            for (int at = 1; at <= calls[call]; ++at) {
+                SCOPED_TRACE(std::string(mode.label) + ": " + callNames[call] + " " +
+                             std::to_string(at));
+                test::TempDir run;
+                const std::string folder = run.Path().string() + "/";
+                test::ConvertResult r;
+                {
+                    FaultyOutputs failing(static_cast<Faults::Call>(call), at);
+                    r = test::ConvertInProcess(dir / "robo.it3", folder,
+                                               static_cast<int>(mode.mode));
+                }
+                EXPECT_TRUE(r.outputFailed);
+                // The lines of the clean run, plus one error for each file that is missing.
+                std::vector<std::string> errors, others;
+                for (const std::string& line : Lines(r.output)) {
+                    (line.rfind("Error : Can not write ", 0) == 0 ? errors : others)
+                        .push_back(line);
+                }
+                std::vector<std::string> wantOthers = Lines(ref.output);
+                for (std::string& line : wantOthers) {
+                    if (line.rfind("-> " + refFolder, 0) == 0)
+                        line = "-> " + folder + line.substr(3 + refFolder.size());
+                }
+                EXPECT_EQ(others, wantOthers);
+                std::set<std::string> missing;
+                for (const auto& [name, bytes] : ref.files) {
+                    if (!fs::exists(fs::symlink_status(run / name))) missing.insert(name);
+                }
+                std::set<std::string> reported;
+                for (const std::string& e : errors) {
+                    const std::string prefix = "Error : Can not write " + folder;
+                    ASSERT_EQ(e.rfind(prefix, 0), 0u) << e;
+                    reported.insert(e.substr(prefix.size(), e.size() - prefix.size() - 1));
+                }
+                EXPECT_EQ(missing, reported);
+                // One file, or an object's OBJ and MTL together.
+                ASSERT_FALSE(missing.empty());
+                if (missing.size() == 2) {
+                    const std::string obj = *missing.rbegin();
+                    EXPECT_EQ(obj.substr(obj.size() - 4), ".obj");
+                    EXPECT_EQ(*missing.begin(), obj.substr(0, obj.size() - 4) + ".mtl");
+                } else {
+                    EXPECT_EQ(missing.size(), 1u);
+                }
+                // Everything else is there, whole; nothing else is (no temporary).
+                std::map<std::string, std::vector<std::uint8_t>> want = ref.files;
+                for (const std::string& name : missing) want.erase(name);
+                EXPECT_EQ(ReadFolder(run.Path()), want);
+                EXPECT_EQ(Entries(run.Path()).size(), want.size());
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The system refusing to grow a file (a full disk for large files)
+
+TEST_F(OutputFiles, FilesBeyondTheSizeTheSystemAllowsLeaveNothingAndTheirPartnersGoToo) {
+    // Object B's OBJ (about 220 KB) and the glb pass 64 KiB; everything else is below it.
+    constexpr rlim_t kLimit = 64 << 10;
+    for (const Mode& mode : Modes()) {
+        SCOPED_TRACE(mode.label);
+        const Reference& ref = reference[mode.label];
+        std::set<std::string> tooLarge;
+        for (const auto& [name, bytes] : ref.files) {
+            if (bytes.size() > kLimit) tooLarge.insert(name);
+        }
+        ASSERT_FALSE(tooLarge.empty());
+        test::TempDir run;
+        fs::create_directories(run / "out");
+        fs::copy_file(dir / "robo.it3", run / "robo.it3");
+        std::vector<std::string> args = mode.option;
+        args.insert(args.end(), {"robo.it3", "out"});
+        test::RunLimits limits;
+        limits.fileSize = kLimit;
+        const test::RunResult r = test::RunMorvex(args, run.Path(), limits);
+        EXPECT_EQ(r.status, 1) << r.output;
+        std::set<std::string> gone = tooLarge;
+        if (gone.count("robo_01_B.obj")) gone.insert("robo_01_B.mtl");
+        std::map<std::string, std::vector<std::uint8_t>> want = ref.files;
+        for (const std::string& name : gone) {
+            want.erase(name);
+            EXPECT_NE(r.output.find("Error : Can not write out/" + name + ".\n"), std::string::npos)
+                << r.output;
+        }
+        EXPECT_EQ(ReadFolder(run / "out"), want);
+        EXPECT_EQ(Entries(run / "out").size(), want.size());
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// A conversion killed in the middle
+
+// Objects with large OBJ files and a texture: a conversion of a few seconds in OBJ mode.
+ByteVector LargeModel(int objects, int grid) {
+    It3Writer file;
+    for (int k = 0; k < objects; ++k) {
+        file.Info("part" + std::to_string(k))
+            .Block("MAT2", testdata::MaterialPayload("MAT2", {{"m", "skin", "", 5.0f}}))
+            .Block("VPA5", testdata::VertexPayload("VPA5", {Grid(grid, 0)}));
+    }
+    file.Block("TEXI", testdata::TexiPayload(
+                           "skin", testdata::EncodeTexture1002(testdata::SkinTone(64, 64))));
+    return file.Bytes();
+}
+
+pid_t StartMorvex(const std::vector<std::string>& args, const fs::path& workDir) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        if (null >= 0) dup2(null, STDOUT_FILENO);
+        if (chdir(workDir.c_str()) != 0) _exit(127);
+        std::vector<std::string> copy = args;
+        std::string binary = MORVEX_BINARY;
+        std::vector<char*> argv{binary.data()};
+        for (std::string& a : copy) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(binary.c_str(), argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// Kills the conversion with SIGKILL as soon as a temporary of a file not among the first
+// `finalsBefore` files is being written; true when it was killed (not finished before).
+bool KillWhileWriting(pid_t pid, const fs::path& out, std::size_t finalsBefore) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::size_t finals = 0;
+        bool writing = false;
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(out, ec)) {
+            const std::string name = entry.path().filename().string();
+            if (IsTemporary(name)) {
+                writing = true;
+            } else {
+                ++finals;
+            }
+        }
+        if (writing && finals >= finalsBefore) {
+            kill(pid, SIGKILL);
+            break;
+        }
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+}
+
+TEST(KilledConversion, EveryFileUnderAFinalNameIsComplete) {
+    test::TempDir dir;
+    test::WriteBytes(dir / "big.it3", LargeModel(10, 180));
+    const std::pair<std::vector<std::string>, std::size_t> runs[] = {
+        {{}, 6},      // OBJ: three objects' files are there, a fourth is being written
+        {{"-g"}, 0},  // glTF: the one file, while it is written
+    };
+    for (const auto& [option, finalsBefore] : runs) {
+        const std::string label = option.empty() ? "obj" : option[0];
+        SCOPED_TRACE(label);
+        const fs::path ref = dir / ("reference" + label), out = dir / ("killed" + label);
+        fs::create_directories(ref);
+        fs::create_directories(out);
+        std::vector<std::string> args = option;
+        args.insert(args.end(), {"big.it3", ref.string()});
+        ASSERT_EQ(test::RunMorvex(args, dir.Path()).status, 0);
+        args.back() = out.string();
+
+        const pid_t pid = StartMorvex(args, dir.Path());
+        ASSERT_GT(pid, 0);
+        EXPECT_TRUE(KillWhileWriting(pid, out, finalsBefore)) << "the run ended before the kill";
+
+        std::size_t finals = 0, temporaries = 0;
+        for (const std::string& name : Entries(out)) {
+            if (IsTemporary(name)) {
+                ++temporaries;
+                continue;
+            }
+            ++finals;
+            SCOPED_TRACE(name);
+            ASSERT_TRUE(fs::is_regular_file(ref / name));
+            EXPECT_TRUE(test::ReadBytes(out / name) == test::ReadBytes(ref / name));
+            if (name.size() > 4 && name.substr(name.size() - 4) == ".obj") {
+                EXPECT_TRUE(fs::exists(out / (name.substr(0, name.size() - 4) + ".mtl")));
+            }
+            if (name.size() > 4 && name.substr(name.size() - 4) == ".glb") {
+                EXPECT_NO_THROW(test::ReadGlb(out / name));
+            }
+            if (name.size() > 4 && name.substr(name.size() - 4) == ".bmp") {
+                EXPECT_TRUE(test::ReadBitmap(test::ReadBytes(out / name)));
+            }
+        }
+        EXPECT_GE(finals, finalsBefore);
+        EXPECT_GE(temporaries, 1u);
+    }
+}
+
+}  // namespace
+}  // namespace morvex
