@@ -18,11 +18,11 @@ namespace morvex {
 // What a conversion did, counted as it goes: tests and benchmarks assert the work and output
 // bounds through these instead of the clock.
 struct WorkCounters {
-    std::uint64_t bytesWritten = 0;      // bytes handed to output files (kept or dropped)
-    std::uint64_t texturesDecoded = 0;   // pictures decoded from TEXI blocks
-    std::uint64_t pictureBytes = 0;      // pixel-row bytes of those pictures
-    std::uint64_t imagesEncoded = 0;     // glTF images (PNG) encoded
-    std::uint64_t imagePixels = 0;       // pixels of those images
+    std::uint64_t bytesWritten = 0;     // bytes handed to output files (kept or dropped)
+    std::uint64_t texturesDecoded = 0;  // pictures decoded from TEXI blocks
+    std::uint64_t pictureBytes = 0;     // pixel-row bytes of those pictures
+    std::uint64_t imagesEncoded = 0;    // glTF images (PNG) encoded
+    std::uint64_t imagePixels = 0;      // pixels of those images
 };
 
 class Console {
