@@ -779,10 +779,10 @@ TEST_F(GltfTest, TexturesBecomeEmbeddedPngImages) {
 
 // An independent importer (assimp's command line tool, Debian package assimp-utils) reads the
 // sample's glb: every triangle, and the extent after the axis change (z up becomes y up).
-// Textures of a few bytes can declare large pictures (the pixels their data does not deliver
-// are 0): the writer must not keep the picture of every texture alive. Six textures of 1024 by
-// 1024 pixels (4 MiB each as RGBA) used by six materials: at most a texture and an alpha map's
-// pictures are held at once, never all six.
+// Textures of a kilobyte can hold large pictures (a run of one colour compresses well): the
+// writer must not keep the picture of every texture alive. Six textures of 1024 by 1024 pixels
+// (4 MiB each as RGBA) used by six materials: at most a texture and an alpha map's pictures are
+// held at once, never all six.
 TEST_F(GltfTest, PicturesOfManyTexturesAreNotHeldTogether) {
     constexpr int kTextures = 6;
     constexpr std::int64_t kPicture = std::int64_t{1024} * 1024 * 4;
@@ -806,7 +806,7 @@ TEST_F(GltfTest, PicturesOfManyTexturesAreNotHeldTogether) {
         PayloadWriter texture;
         texture.U32(1002).I32(1024).I32(1024);
         texture.Chunk(ByteVector(8, static_cast<std::uint8_t>(40 * k)));
-        texture.Chunk(ByteVector(16, 1));
+        texture.Chunk(ByteVector(1024 * 1024, 1));
         file.Block("TEXI", testdata::TexiPayload("t" + std::to_string(k), texture.bytes));
     }
     test::ConvertResult r;

@@ -447,9 +447,13 @@ INSTANTIATE_TEST_SUITE_P(Textures, Refusal, ::testing::ValuesIn(RefusalCases()),
                          [](const auto& info) { return std::string(info.param.label); });
 
 TEST(Bitmap, LargestSideIsAccepted) {
+    std::vector<std::uint8_t> rows(2 * 16384, 0);
+    rows[0] = 9;
+    rows[1] = 8;
+    rows[2] = 7;
     PayloadWriter texture;
     texture.U32(1002).I32(16384).I32(2).Chunk(std::vector<std::uint8_t>{1, 2, 3, 4});
-    texture.Chunk(std::vector<std::uint8_t>{9, 8, 7});
+    texture.Chunk(rows);
     Converted c = Convert(texture.bytes);
     ASSERT_EQ(c.result, Outcome::Ok);
     std::optional<test::BitmapFile> bmp = test::ReadBitmap(c.image);
@@ -458,6 +462,135 @@ TEST(Bitmap, LargestSideIsAccepted) {
     EXPECT_EQ(bmp->At(0, 0), 9u);
     EXPECT_EQ(bmp->At(2, 0), 7u);
     EXPECT_EQ(bmp->At(3, 0), 0u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pictures their data cannot have produced
+
+// A texture of `format` whose pixel data is `pixelData` (compressed in a chunk, or stored raw for
+// 1006 with `raw`), with a one-entry palette.
+ByteVector WithPixelData(std::uint32_t format, std::int32_t width, std::int32_t height,
+                         const ByteVector& pixelData, int tileExponent = 1, bool raw = false) {
+    const ByteVector palette = {10, 20, 30, 0};
+    PayloadWriter w;
+    if (format == 1006) {
+        w.Raw(Header1006(static_cast<std::uint32_t>(16 + palette.size() + pixelData.size()), 1,
+                         static_cast<std::uint8_t>(tileExponent),
+                         static_cast<std::uint8_t>(tileExponent), static_cast<std::int16_t>(width),
+                         static_cast<std::int16_t>(height), !raw));
+        if (raw) {
+            w.Raw(palette).Raw(pixelData);
+        } else {
+            w.Chunk(Concat(palette, pixelData));
+        }
+        return w.bytes;
+    }
+    w.U32(format).I32(width).I32(height);
+    if (format == 1004 || format == 1005) w.U32(0);
+    if (format != 1001) w.Chunk(palette);
+    if (format == 1005) w.U32(0);
+    w.Chunk(pixelData);
+    return w.bytes;
+}
+
+struct DataBoundCase {
+    const char* label;
+    std::uint32_t format;
+    std::int32_t width, height;
+    int tileExponent;
+    bool raw;
+    std::size_t least;  // the least pixel data the layout holds
+};
+
+// Each layout with exactly its least data converts; one byte less is refused. The data is all
+// zeros, which the layouts read as codebooks of size 0, tile values 0 and index 0: pictures
+// whose data is as small as the layout allows.
+TEST(Bitmap, APictureLargerThan4096BytesNeedsTheLeastDataOfItsLayout) {
+    const DataBoundCase cases[] = {
+        // every row: 1024 pixels of 2 bytes, 8 rows
+        {"1001_rows", 1001, 1024, 8, 0, false, 16384},
+        {"1002_rows", 1002, 128, 64, 0, false, 8192},
+        // every tile row of 8 rows at the stride: 8 tile rows of 8 × 128 bytes
+        {"1004_tile_rows", 1004, 128, 64, 0, false, 8192},
+        // 64 × 128 tiles of 16 × 8: the tile map (4 bits a tile) and the check byte
+        {"1005_tile_map", 1005, 1024, 1024, 0, false, 64 * 128 / 2 + 1},
+        // 64 × 64 tiles of 2 × 2 (one block each): count and one reference each
+        {"1006_packed_small_tiles", 1006, 128, 128, 1, false, 64 * 64 * 2},
+        {"1006_raw_small_tiles", 1006, 128, 128, 1, true, 64 * 64 * 2},
+        // 4 × 2 tiles of 64 × 64 (1024 blocks): count and 8 bytes of references each
+        {"1006_packed_large_tiles", 1006, 256, 128, 6, false, 8 * (1 + 1024 / 128)},
+        {"1006_raw_large_tiles", 1006, 256, 128, 6, true, 8 * (1 + 1024 / 128)},
+    };
+    for (const DataBoundCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        Converted whole = Convert(WithPixelData(c.format, c.width, c.height, ByteVector(c.least, 0),
+                                                c.tileExponent, c.raw));
+        ASSERT_EQ(whole.result, Outcome::Ok);
+        std::optional<test::BitmapFile> bmp = test::ReadBitmap(whole.image);
+        ASSERT_TRUE(bmp);
+        EXPECT_EQ(bmp->width, c.width);
+        EXPECT_EQ(bmp->height, c.height);
+        Converted shorter = Convert(WithPixelData(
+            c.format, c.width, c.height, ByteVector(c.least - 1, 0), c.tileExponent, c.raw));
+        EXPECT_EQ(shorter.result, Outcome::Broken);
+        EXPECT_TRUE(shorter.image.empty());
+    }
+}
+
+TEST(Bitmap, LargePicturesWhoseLayoutPlacesNothingAreRefused) {
+    const ByteVector plenty(20000, 0);
+    // 1005 narrower than a 16-pixel tile, and lower than an 8-row one; 1006 with tiles larger
+    // than the picture, and one pixel wide.
+    EXPECT_EQ(Convert(WithPixelData(1005, 12, 1024, plenty)).result, Outcome::Broken);
+    EXPECT_EQ(Convert(WithPixelData(1005, 1024, 7, plenty)).result, Outcome::Broken);
+    EXPECT_EQ(Convert(WithPixelData(1006, 128, 128, plenty, 8)).result, Outcome::Broken);
+    EXPECT_EQ(Convert(WithPixelData(1006, 128, 128, plenty, 0)).result, Outcome::Broken);
+    // The same at 4096 pixel bytes and below convert, to index 0.
+    EXPECT_EQ(Convert(WithPixelData(1005, 12, 341, plenty)).result, Outcome::Ok);
+    EXPECT_EQ(Convert(WithPixelData(1006, 64, 64, plenty, 8)).result, Outcome::Ok);
+}
+
+// A stream that produces less than its chunk declares does not count for more than it produced:
+// 8192 bytes declared, 10 produced.
+TEST(Bitmap, OnlyWhatTheStreamProducesBacksAPicture) {
+    PayloadWriter texture;
+    texture.U32(1002).I32(128).I32(64).Chunk(ByteVector{1, 2, 3, 4});
+    texture.Raw(testdata::PackStream(testdata::Compress(ByteVector(10, 7)), 8192));
+    EXPECT_EQ(Convert(texture.bytes).result, Outcome::Broken);
+}
+
+// Textures our encoders make convert whatever their size and however well they compress: large
+// pictures of every kind, a black one and a one-colour one in the formats that store them in a
+// few bytes.
+TEST(Bitmap, LargeEncodedPicturesConvert) {
+    IndexedPicture test = testdata::TestPicture(512, 256, 9);
+    IndexedPicture wood = testdata::WoodPlanks(1024, 512);
+    IndexedPicture black = testdata::TestPicture(1024, 1024, 1);
+    std::fill(black.pixels.begin(), black.pixels.end(), 0);
+    IndexedPicture flat = black;
+    std::fill(flat.pixels.begin(), flat.pixels.end(), 3);
+    int converted = 0;
+    for (const IndexedPicture* p : {&test, &wood, &black, &flat}) {
+        for (const FormatCase& f : kIndexedFormats) {
+            const bool quad = f.format == Stored::k1006Packed || f.format == Stored::k1006Raw;
+            for (int exponent : {3, 5}) {
+                if (!quad && exponent != 3) continue;
+                SCOPED_TRACE(std::string(f.label) + " " + std::to_string(p->width) + "x" +
+                             std::to_string(p->height) + " tiles " + std::to_string(exponent));
+                FormatCase tiled = f;
+                tiled.tileWidthExponent = tiled.tileHeightExponent = exponent;
+                std::optional<ByteVector> texture = Encode(*p, tiled);
+                if (!texture) continue;  // more colours in a tile than the format holds
+                Converted c = Convert(*texture);
+                ASSERT_EQ(c.result, Outcome::Ok);
+                EXPECT_TRUE(HoldsPicture(c.image, Expected(*p, tiled)));
+                ++converted;
+            }
+        }
+    }
+    EXPECT_GE(converted, 20);
+    const testdata::Picture16 picture16 = testdata::TestPicture16(600, 300, 4);
+    EXPECT_EQ(Convert(testdata::EncodeTexture1001(picture16)).result, Outcome::Ok);
 }
 
 // ---------------------------------------------------------------------------------------------

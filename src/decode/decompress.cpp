@@ -441,9 +441,9 @@ bool ReadPackedChunk(Bytes payload, std::uint64_t offset, std::int64_t sizeAdjus
     return chunk.unpackedSize <= MaxExpansion(chunk.stream.size());
 }
 
-void UnpackChunk(const PackedChunk& chunk, std::vector<std::uint8_t>& out) {
+std::uint64_t UnpackChunk(const PackedChunk& chunk, std::vector<std::uint8_t>& out) {
     out.assign(chunk.unpackedSize, 0);
-    Decompress(out, chunk.stream, chunk.sourceSize);
+    return static_cast<std::uint64_t>(std::max(0, Decompress(out, chunk.stream, chunk.sourceSize)));
 }
 
 bool UnpackChunkAt(Bytes payload, std::uint64_t offset, std::int64_t sizeAdjust,

@@ -52,9 +52,10 @@ inline constexpr std::int64_t kTextureSizeAdjust = 12;
                                    PackedChunk& chunk);
 
 // Decodes a located chunk into `out` (resized to unpackedSize); a short or rejected stream leaves
-// zeros. Throws std::bad_alloc when memory for the result cannot be obtained: the decoders
-// handle that in one place per block or texture.
-void UnpackChunk(const PackedChunk& chunk, std::vector<std::uint8_t>& out);
+// zeros. Returns how many bytes the stream produced (0 for a rejected one). Throws
+// std::bad_alloc when memory for the result cannot be obtained: the decoders handle that in one
+// place per block or texture.
+std::uint64_t UnpackChunk(const PackedChunk& chunk, std::vector<std::uint8_t>& out);
 
 // ReadPackedChunk followed by UnpackChunk; false when the chunk cannot be located.
 [[nodiscard]] bool UnpackChunkAt(Bytes payload, std::uint64_t offset, std::int64_t sizeAdjust,

@@ -47,7 +47,7 @@ bool IsConverted(std::uint32_t format) {
            format == kFormatLookupTiles || format == kFormatQuadTiles;
 }
 
-Outcome ReadLayout(Bytes header, TextureLayout& layout) {
+Outcome ReadLayout(Bytes header, const Limits& limits, TextureLayout& layout) {
     ByteReader reader(header);
     if (!reader.U32(0, layout.format)) return Outcome::Broken;
     if (!IsConverted(layout.format)) return Outcome::Unsupported;
@@ -74,25 +74,48 @@ Outcome ReadLayout(Bytes header, TextureLayout& layout) {
         layout.height = height;
     }
     // A picture without pixels is refused as well: bitmap readers do not open one.
-    if (layout.width <= 0 || layout.height <= 0 || layout.width > kMaxPictureSide ||
-        layout.height > kMaxPictureSide) {
+    if (layout.width <= 0 || layout.height <= 0 || layout.width > limits.pictureSide ||
+        layout.height > limits.pictureSide) {
         return Outcome::Broken;
     }
     layout.stride = PictureStride(layout.bitsPerPixel, layout.width);
-    if (layout.stride * layout.height > kMaxPicturePixelBytes) return Outcome::Broken;
+    // Both factors are below 2^33 (16-bit or 32-bit sides): the product cannot overflow.
+    if (layout.stride * layout.height > limits.pictureBytes) return Outcome::Broken;
     return Outcome::Ok;
 }
 
-// Locates the packed chunk at `offset` of the header and unpacks at most `limit` of its bytes
-// (the rest could never be used; a shorter destination leaves the bytes before it unchanged).
-Outcome UnpackLimited(Bytes header, std::uint64_t offset, std::uint64_t limit, PackedChunk& chunk,
-                      std::vector<std::uint8_t>& out) {
-    if (!ReadPackedChunk(header, offset, kTextureSizeAdjust, chunk)) return Outcome::Broken;
+// Unpacks at most `limit` bytes of a located chunk (the rest could never be used; a shorter
+// destination leaves the bytes before it unchanged); returns how many of them the stream
+// produced.
+std::uint64_t UnpackLimited(const PackedChunk& chunk, std::uint64_t limit,
+                            std::vector<std::uint8_t>& out) {
     PackedChunk used = chunk;
     used.unpackedSize =
         static_cast<std::uint32_t>(std::min<std::uint64_t>(chunk.unpackedSize, limit));
-    UnpackChunk(used, out);
-    return Outcome::Ok;
+    return UnpackChunk(used, out);
+}
+
+// The least pixel data a texture of this layout holds when its data gives every pixel it
+// places: for 1001 and 1002 every row at the stride, for 1004 every tile row of 8 rows at the
+// stride (so at least stride × height as well), for 1005 and 1006 see tile_layouts.h.
+std::uint64_t LeastPixelData(const TextureLayout& t) {
+    switch (t.format) {
+        case kFormatLookupTiles:
+            return LeastLookupData(t.height, t.stride);
+        case kFormatQuadTiles:
+            return LeastQuadData(t.height, t.stride, t.tileWidth, t.tileHeight);
+        default:
+            return static_cast<std::uint64_t>(t.stride * t.height);
+    }
+}
+
+// Whether pixel data of `available` bytes can have produced the picture: a texture of at most
+// kUnbackedPictureBytes pixel bytes always can (short data reads as zeros); a larger one needs
+// the least data of its layout. Checked before the picture is allocated, so that the work of a
+// texture follows the data it holds, not the size its header declares.
+bool Backed(const TextureLayout& t, std::uint64_t available) {
+    if (t.stride * t.height <= kUnbackedPictureBytes) return true;
+    return LeastPixelData(t) <= available;
 }
 
 std::uint64_t PixelDataLimit(const TextureLayout& t) {
@@ -116,13 +139,16 @@ Outcome ReadChunkedData(Bytes header, const TextureLayout& t, TextureData& data)
     PackedChunk chunk;
     std::uint64_t next = start;
     if (t.format != kFormat16Bit) {
-        Outcome result = UnpackLimited(header, start, kMaxPalette, chunk, data.palette);
-        if (result != Outcome::Ok) return result;
+        if (!ReadPackedChunk(header, start, kTextureSizeAdjust, chunk)) return Outcome::Broken;
+        UnpackLimited(chunk, kMaxPalette, data.palette);
         next = chunk.end + (t.format == kFormatLookupTiles ? 4 : 0);
     }
-    Outcome result = UnpackLimited(header, next, PixelDataLimit(t), chunk, data.unpacked);
+    if (!ReadPackedChunk(header, next, kTextureSizeAdjust, chunk)) return Outcome::Broken;
+    // No stream of this length could produce the data: refused before anything is unpacked.
+    if (!Backed(t, MaxExpansion(chunk.stream.size()))) return Outcome::Broken;
+    const std::uint64_t produced = UnpackLimited(chunk, PixelDataLimit(t), data.unpacked);
     data.pixels = data.unpacked;
-    return result;
+    return Backed(t, produced) ? Outcome::Ok : Outcome::Broken;
 }
 
 // Format 1006: the palette (entry count × 4 bytes) and the pixel data, stored raw or in one
@@ -135,10 +161,13 @@ Outcome ReadQuadData(Bytes header, const TextureLayout& t, TextureData& data) {
         if (!ReadPackedChunk(header, kQuadHeaderSize, kTextureSizeAdjust, chunk)) {
             return Outcome::Broken;
         }
-        if (chunk.unpackedSize < static_cast<std::uint64_t>(paletteBytes)) return Outcome::Broken;
-        const std::uint64_t limit = static_cast<std::uint64_t>(paletteBytes) + PixelDataLimit(t);
-        Outcome result = UnpackLimited(header, kQuadHeaderSize, limit, chunk, data.unpacked);
-        if (result != Outcome::Ok) return result;
+        const auto palette = static_cast<std::uint64_t>(paletteBytes);
+        if (chunk.unpackedSize < palette) return Outcome::Broken;
+        const std::uint64_t most = MaxExpansion(chunk.stream.size());
+        if (!Backed(t, most > palette ? most - palette : 0)) return Outcome::Broken;
+        const std::uint64_t produced =
+            UnpackLimited(chunk, palette + PixelDataLimit(t), data.unpacked);
+        if (!Backed(t, produced > palette ? produced - palette : 0)) return Outcome::Broken;
         Bytes all = data.unpacked;
         data.palette.assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(kept));
         data.pixels = all.subspan(static_cast<std::size_t>(paletteBytes));
@@ -155,7 +184,7 @@ Outcome ReadQuadData(Bytes header, const TextureLayout& t, TextureData& data) {
     Bytes pixels = reader.Tail(kQuadHeaderSize + static_cast<std::uint64_t>(paletteBytes));
     data.pixels = pixels.first(static_cast<std::size_t>(
         std::min<std::uint64_t>(pixels.size(), static_cast<std::uint64_t>(pixelBytes))));
-    return Outcome::Ok;
+    return Backed(t, data.pixels.size()) ? Outcome::Ok : Outcome::Broken;
 }
 
 // Formats 1001 and 1002: the rows as stored, top row first, go to the bitmap bottom row first.
@@ -172,9 +201,9 @@ void CopyRows(std::uint8_t* rows, Bytes pixels, const TextureLayout& t) {
     }
 }
 
-Outcome Decode(Bytes header, Picture& picture) {
+Outcome Decode(Bytes header, const Limits& limits, Picture& picture) {
     TextureLayout t;
-    if (Outcome result = ReadLayout(header, t); result != Outcome::Ok) return result;
+    if (Outcome result = ReadLayout(header, limits, t); result != Outcome::Ok) return result;
 
     TextureData data;
     Outcome result = t.format == kFormatQuadTiles ? ReadQuadData(header, t, data)
@@ -217,12 +246,12 @@ Outcome Decode(Bytes header, Picture& picture) {
 
 }  // namespace
 
-Outcome DecodeTexture(Bytes header, Picture& picture) {
+Outcome DecodeTexture(Bytes header, Picture& picture, const Limits& limits) {
     picture = Picture{};
     Outcome result = Outcome::NoMemory;
     // The one place where a texture's allocations (unpacked data, palette, pixel rows) fail.
     try {
-        result = Decode(header, picture);
+        result = Decode(header, limits, picture);
     } catch (const std::bad_alloc&) {
         result = Outcome::NoMemory;
     }

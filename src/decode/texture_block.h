@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "it3/block.h"
+#include "it3/limits.h"
 #include "it3/result.h"
 
 namespace morvex {
@@ -45,12 +46,20 @@ class TextureBlock : public Block {
     Bytes Header() const { return ByteReader(Payload()).Tail(kTextureNameSize); }
 };
 
-// Limits of what is decoded. A picture wider or higher than kMaxPictureSide, or whose pixel
-// rows (stride × height) exceed kMaxPicturePixelBytes, is refused; so is a width or height of 0
+// Limits of what is decoded. A picture wider or higher than Limits::pictureSide, or whose pixel
+// rows (stride × height) exceed Limits::pictureBytes, is refused; so is a width or height of 0
 // or below. A palette longer than kMaxPalette bytes is cut to its first 256 entries (an 8-bit
 // index cannot reach the others).
-inline constexpr std::int64_t kMaxPictureSide = 16384;
-inline constexpr std::int64_t kMaxPicturePixelBytes = std::int64_t{256} << 20;
+//
+// A picture of more than kUnbackedPictureBytes pixel bytes is refused as well when its stored
+// data could not have produced it: when the pixel data the texture holds (the bytes its pixel
+// chunk's stream produces, or the raw 1006 bytes present) is less than the least data a
+// texture of that layout carries (every row for 1001 and 1002, every tile row for 1004, the
+// tile map for 1005, a codebook count and the densest references for every 1006 tile; see
+// tile_layouts.h), or when the layout places no tile at all. So the work a texture costs
+// follows the data it holds, not the size its header declares; a real texture always carries
+// data for its pixels. Smaller pictures keep reading missing data as zeros.
+inline constexpr std::int64_t kUnbackedPictureBytes = 4096;
 inline constexpr std::int64_t kMaxPalette = 1024;
 
 // The row stride of a picture: bitsPerPixel × width bits rounded up to whole 4-byte words.
@@ -88,10 +97,12 @@ struct Picture {
 // Returns Ok with the whole picture; otherwise `picture` is empty and the result is
 // Unsupported (a format code other than 1001, 1002, 1004, 1005, 1006), Broken (a header or
 // chunk header outside the payload, sizes outside the limits above, a negative 1006 palette
-// count, 1006 data shorter than its palette) or NoMemory. Short or damaged compressed data is
-// not a failure: whatever it does not deliver stays 0. A 1005 texture whose check byte is not 0
+// count, 1006 data shorter than its palette, a large picture its data cannot have produced) or
+// NoMemory. Otherwise short or damaged compressed data is not a failure: whatever it does not
+// deliver stays 0. A 1005 texture whose check byte is not 0
 // decodes to a picture of palette index 0.
-[[nodiscard]] Outcome DecodeTexture(Bytes header, Picture& picture);
+[[nodiscard]] Outcome DecodeTexture(Bytes header, Picture& picture,
+                                    const Limits& limits = Limits{});
 
 // Exchanges row i with row rows - 1 - i for every i < rows / 2.
 void FlipRows(std::uint8_t* pixels, std::size_t stride, std::int64_t rows);

@@ -14,6 +14,8 @@ constexpr std::int64_t kLookupIndexBytes = 64;  // 8 rows of 8 bytes, two codes 
 constexpr std::int64_t kMaxLookupList = 16;     // a 4-bit code addresses 16 list bytes
 constexpr std::uint32_t kQuadEscape = 255;
 constexpr std::int64_t kMaxCodebookBytes = 1 + 4 * 255;
+// The most blocks one byte of references stands for (an escape chain: 255 blocks a 255, N pair).
+constexpr std::uint64_t kBlocksPerReferenceByte = 128;
 // Where each pixel of a mirrored quad block (top left, top right, bottom left, bottom right)
 // comes from in its codebook entry: 0 as stored, 1 left and right exchanged, 2 top and bottom
 // exchanged, 3 both.
@@ -213,6 +215,24 @@ void DecodeQuadTiles(MutableBytes pixels, Bytes source, std::int64_t height, std
                 DecodeQuadTile(pixels.subspan(origin), stride, source, pos, tileWidth, tileHeight);
         }
     }
+}
+
+std::uint64_t LeastLookupData(std::int64_t height, std::int64_t stride) {
+    if (height <= 0 || stride <= 0) return kPlacesNothing;
+    const auto tiles =
+        static_cast<std::uint64_t>((stride / kLookupTileWidth) * (height / kLookupTileHeight));
+    if (tiles == 0) return kPlacesNothing;
+    return tiles / 2 + 1;
+}
+
+std::uint64_t LeastQuadData(std::int64_t height, std::int64_t stride, std::int64_t tileWidth,
+                            std::int64_t tileHeight) {
+    if (height <= 0 || stride <= 0 || tileWidth < 2 || tileHeight < 2) return kPlacesNothing;
+    const auto tiles = static_cast<std::uint64_t>((stride / tileWidth) * (height / tileHeight));
+    if (tiles == 0) return kPlacesNothing;
+    // Whole tiles lie inside the picture, so a tile holds at most 2^28 pixels: no overflow.
+    const auto blocks = static_cast<std::uint64_t>((tileWidth / 2) * (tileHeight / 2));
+    return tiles * (1 + (blocks + kBlocksPerReferenceByte - 1) / kBlocksPerReferenceByte);
 }
 
 std::uint64_t SwizzledDataLimit(std::int64_t height, std::int64_t stride) {

@@ -52,6 +52,26 @@ std::int64_t DecodeQuadTile(MutableBytes dest, std::int64_t pitch, Bytes source,
 void DecodeQuadTiles(MutableBytes pixels, Bytes source, std::int64_t height, std::int64_t stride,
                      std::int64_t tileWidth, std::int64_t tileHeight);
 
+// The least number of source bytes a texture of these sizes carries when its data gives every
+// tile placed (what our encoders and any faithful encoder write), or kPlacesNothing when the
+// placement places no tile at all (the picture stays 0 whatever the data):
+//
+//   1005: the tile map, 4 bits a tile, and the check byte behind it: tiles / 2 + 1. A tile
+//         with value 0 needs nothing more, so this is the least even for an all-zero picture.
+//   1006: every tile's codebook count byte and its references. A reference byte stands for one
+//         block; an escape r, 255, N for 1 + N blocks and every further 255, N behind it for N
+//         more, so no reference data covers more than 128 blocks a byte (255 blocks for two
+//         bytes): tiles × (1 + ceil(blocks a tile / 128)). A repeat to the end of the tile
+//         (N = 0) leaves the reading position on the escape, where the next tile would begin,
+//         so a texture uses it in its last tile only; the bound counts that tile like the others.
+//
+// The decoders read whatever data there is; DecodeTexture compares these with the data a
+// texture holds to refuse pictures that their data could not have produced.
+inline constexpr std::uint64_t kPlacesNothing = ~std::uint64_t{0};
+std::uint64_t LeastLookupData(std::int64_t height, std::int64_t stride);
+std::uint64_t LeastQuadData(std::int64_t height, std::int64_t stride, std::int64_t tileWidth,
+                            std::int64_t tileHeight);
+
 // The largest number of source bytes each placement can read for a picture of these sizes; data
 // beyond it is never used.
 std::uint64_t SwizzledDataLimit(std::int64_t height, std::int64_t stride);

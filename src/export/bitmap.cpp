@@ -34,10 +34,10 @@ void WriteBitmap(OutputFile& file, const Picture& picture) {
     file.Append(Bytes(picture.pixels));
 }
 
-Outcome ConvertToBitmap(std::vector<std::uint8_t>& image, Bytes header) {
+Outcome ConvertToBitmap(std::vector<std::uint8_t>& image, Bytes header, const Limits& limits) {
     image.clear();
     Picture picture;
-    const Outcome decoded = DecodeTexture(header, picture);
+    const Outcome decoded = DecodeTexture(header, picture, limits);
     if (decoded != Outcome::Ok) return decoded;
     try {
         image = BitmapHead(picture);

@@ -27,6 +27,7 @@ void WriteBitmap(OutputFile& file, const Picture& picture);
 
 // Decodes the texture whose header starts at header[0] (DecodeTexture) and builds its complete
 // BMP file image in `image`. Returns DecodeTexture's result; `image` is empty unless it is Ok.
-[[nodiscard]] Outcome ConvertToBitmap(std::vector<std::uint8_t>& image, Bytes header);
+[[nodiscard]] Outcome ConvertToBitmap(std::vector<std::uint8_t>& image, Bytes header,
+                                      const Limits& limits = Limits{});
 
 }  // namespace morvex

@@ -17,10 +17,12 @@ void ExportTextures(const Model& model, Console& console, std::string_view destP
         if (texture.BindTo(record) < 0) continue;
         const std::string_view name = texture.Name();
         Picture picture;
-        if (DecodeTexture(texture.Header(), picture) != Outcome::Ok) {
+        if (DecodeTexture(texture.Header(), picture, model.limits) != Outcome::Ok) {
             console.Warning("can not convert texture %s.", ConsoleName(name).c_str());
             continue;
         }
+        ++console.counters.texturesDecoded;
+        console.counters.pictureBytes += picture.pixels.size();
         std::string path(destPath);
         path += SafeName(name);
         path += ".bmp";
