@@ -1,19 +1,31 @@
 #include "export/gltf_textures.h"
 
+#include <algorithm>
+#include <memory>
 #include <new>
+#include <set>
 #include <vector>
 
+#include "decode/decoder_factory.h"
+#include "decode/material_block.h"
 #include "decode/texture_block.h"
+#include "decode/vertex_block.h"
 
 namespace morvex {
 
 TextureLibrary::TextureLibrary(const Model& model, Console& console)
-    : model_(model), console_(console) {
+    : model_(model),
+      console_(console),
+      imageBudget_(
+          static_cast<std::uint64_t>(std::max<std::int64_t>(model.limits.imagePixels, 0))) {
     for (std::size_t b = 0; b < model.blocks.size(); ++b) {
         const Block& record = model.blocks[b];
         if (record.TagBits() != kTagTexi) continue;
-        byName_.emplace(TextureName(record), Texture{b});  // the first block of a name wins
+        Texture texture;
+        texture.position = b;
+        byName_.emplace(TextureName(record), std::move(texture));  // the first block of a name wins
     }
+    CountPairs();
 }
 
 TextureLibrary::Texture* TextureLibrary::Find(std::string_view name) {
@@ -22,76 +34,158 @@ TextureLibrary::Texture* TextureLibrary::Find(std::string_view name) {
     return found == byName_.end() ? nullptr : &found->second;
 }
 
-bool TextureLibrary::Decode(Texture& texture, RgbaPicture& rgba) {
+void TextureLibrary::CountPairs() {
+    std::unique_ptr<MaterialBlock> materials;
+    std::unique_ptr<VertexBlock> vertices;
+    std::set<PairKey> pairs;
+    // The objects WalkObjects writes: those with a material and a vertex block.
+    for (std::size_t b = 0; b < model_.blocks.size(); ++b) {
+        if (model_.blocks[b].TagBits() != kTagInfo) continue;
+        const int info = static_cast<int>(b);
+        const int m = CreateMaterialDecoder(model_, info, materials);
+        if (m < 0 || !materials || CreateVertexDecoder(model_, info, vertices) < 0) continue;
+        materials->BindTo(model_.blocks[static_cast<std::size_t>(m)]);
+        if (materials->Decode() != 0) continue;
+        const auto records =
+            static_cast<std::int64_t>(materials->TableSize() / kMaterialRecordSize);
+        for (std::int32_t j = 0; j < records; ++j) {
+            const PairKey key =
+                KeyOf(Find(materials->TextureNameAt(j)), Find(materials->AlphaMapNameAt(j)));
+            if (key != PairKey{kNone, kNone}) pairs.insert(key);
+        }
+        materials->Release();
+    }
+    for (const PairKey& key : pairs) {
+        counted_.emplace(key, false);
+        const std::size_t members[] = {key.first, key.second == key.first ? kNone : key.second};
+        for (std::size_t position : members) {
+            if (position != kNone) ++byName_.at(TextureName(model_.blocks[position])).pendingPairs;
+        }
+    }
+}
+
+bool TextureLibrary::Decode(Texture& texture) {
+    if (texture.held) return true;
+    if (texture.state == Texture::State::Fails) return false;
     const Block& record = model_.blocks[texture.position];
     TextureBlock block;
     block.BindTo(record);
-    Picture picture;
-    bool decoded = DecodeTexture(block.Header(), picture) == Outcome::Ok;
-    if (decoded) {
-        try {
-            ToRgba(picture, rgba);
-        } catch (const std::bad_alloc&) {
-            rgba = RgbaPicture{};
-            decoded = false;
-        }
-    }
-    if (!decoded && texture.state == Texture::State::Untried) {
+    if (DecodeTexture(block.Header(), texture.picture, model_.limits) != Outcome::Ok) {
         console_.Warning("can not convert texture %s.", ConsoleName(block.Name()).c_str());
         texture.state = Texture::State::Fails;
-    } else if (decoded) {
-        texture.state = Texture::State::Decodes;
+        return false;
     }
-    return decoded;
+    texture.held = true;
+    ++console_.counters.texturesDecoded;
+    console_.counters.pictureBytes += texture.picture.pixels.size();
+    if (texture.state == Texture::State::Untried) {
+        const auto pixels = static_cast<std::uint64_t>(texture.picture.width) *
+                            static_cast<std::uint64_t>(texture.picture.height);
+        imageBudget_ += 2 * pixels;
+    }
+    texture.state = Texture::State::Decodes;
+    return true;
+}
+
+void TextureLibrary::PairDone(Texture* base, Texture* alpha) {
+    const auto counted = counted_.find(KeyOf(base, alpha));
+    if (counted == counted_.end() || counted->second) return;
+    counted->second = true;
+    for (Texture* texture : {base, alpha == base ? nullptr : alpha}) {
+        if (texture == nullptr || --texture->pendingPairs > 0) continue;
+        texture->picture = Picture{};
+        texture->held = false;
+    }
 }
 
 TextureLibrary::MaterialTexture TextureLibrary::ForMaterial(std::string_view textureName,
                                                             std::string_view alphaName,
                                                             GltfDocument& document) {
-    Texture* base = Find(textureName);
-    Texture* alpha = Find(alphaName);
+    Texture* const namedBase = Find(textureName);
+    Texture* const namedAlpha = Find(alphaName);
     // A texture used for the first time is decoded at once, to learn whether it converts (and
     // to warn in the order the material names them); its picture serves the image below.
-    RgbaPicture picture, alphaMap;
-    if (base != nullptr && base->state == Texture::State::Untried) Decode(*base, picture);
-    if (alpha != nullptr && alpha->state == Texture::State::Untried) Decode(*alpha, alphaMap);
+    if (namedBase != nullptr && namedBase->state == Texture::State::Untried) Decode(*namedBase);
+    if (namedAlpha != nullptr && namedAlpha->state == Texture::State::Untried) Decode(*namedAlpha);
+    Texture* base = namedBase;
+    Texture* alpha = namedAlpha;
     if (base != nullptr && base->state == Texture::State::Fails) base = nullptr;
     if (alpha != nullptr && alpha->state == Texture::State::Fails) alpha = nullptr;
-    if (base == nullptr && alpha == nullptr) return {};
-
-    const PairKey key{base != nullptr ? base->position : kNone,
-                      alpha != nullptr ? alpha->position : kNone};
-    if (const auto made = made_.find(key); made != made_.end()) return made->second;
-    const MaterialTexture result = AddImage(base, alpha, picture, alphaMap, document);
-    made_.emplace(key, result);
+    MaterialTexture result;
+    if (base != nullptr || alpha != nullptr) {
+        const PairKey key = KeyOf(base, alpha);
+        if (const auto made = made_.find(key); made != made_.end()) {
+            result = made->second;
+        } else {
+            const auto counted = counted_.find(KeyOf(namedBase, namedAlpha));
+            const bool lastPair = counted != counted_.end() && !counted->second;
+            result = AddImage(base, alpha, lastPair, document);
+            made_.emplace(key, result);
+        }
+    }
+    PairDone(namedBase, namedAlpha);
     return result;
 }
 
 TextureLibrary::MaterialTexture TextureLibrary::AddImage(Texture* base, Texture* alpha,
-                                                         RgbaPicture& picture,
-                                                         RgbaPicture& alphaMap,
-                                                         GltfDocument& document) {
+                                                         bool counted, GltfDocument& document) {
     MaterialTexture result;
+    if ((base != nullptr && !Decode(*base)) || (alpha != nullptr && !Decode(*alpha))) return {};
+    const Picture& size = base != nullptr ? base->picture : alpha->picture;
+    const auto pixels =
+        static_cast<std::uint64_t>(size.width) * static_cast<std::uint64_t>(size.height);
+    if (pixels > imageBudget_) {
+        const Block& b = model_.blocks[base != nullptr ? base->position : alpha->position];
+        const std::string_view none = "(none)";
+        console_.Warning(
+            "image of texture %s and alpha map %s skipped: more image pixels than its pictures "
+            "allow.",
+            ConsoleName(base != nullptr ? TextureName(b) : none).c_str(),
+            ConsoleName(alpha != nullptr ? TextureName(model_.blocks[alpha->position]) : none)
+                .c_str());
+        return {};
+    }
+    imageBudget_ -= pixels;
     std::vector<std::uint8_t> png;
     // The one place where making a pair's image runs out of memory: the material goes without.
     try {
-        if (base != nullptr && picture.pixels.empty() && !Decode(*base, picture)) return {};
+        RgbaPicture picture;
+        // A picture whose last pair this is goes as soon as its RGBA form is made.
+        auto converted = [counted](Texture& texture) {
+            if (!counted || texture.pendingPairs != 1) return;
+            texture.picture = Picture{};
+            texture.held = false;
+        };
+        if (base != nullptr && base != alpha) {
+            ToRgba(base->picture, picture);
+            converted(*base);
+        }
         if (alpha != nullptr) {
-            if (alphaMap.pixels.empty() && !Decode(*alpha, alphaMap)) return {};
-            if (base == nullptr) {
-                picture.width = alphaMap.width;
-                picture.height = alphaMap.height;
-                picture.pixels.assign(alphaMap.pixels.size(), 255);
+            if (alpha == base) {
+                ToRgba(base->picture, picture);
+                converted(*base);
+                // Each pixel's alpha from its own colour: reading the colour bytes of the pixel
+                // whose alpha byte is written is what a copy would give.
+                CombineAlpha(picture, picture);
+            } else {
+                RgbaPicture alphaMap;
+                ToRgba(alpha->picture, alphaMap);
+                converted(*alpha);
+                if (base == nullptr) {
+                    picture.width = alphaMap.width;
+                    picture.height = alphaMap.height;
+                    picture.pixels.assign(alphaMap.pixels.size(), 255);
+                }
+                CombineAlpha(picture, alphaMap);
             }
-            CombineAlpha(picture, alphaMap);
-            alphaMap = RgbaPicture{};
             result.alpha = ClassifyAlpha(picture);
         }
         if (EncodePng(picture, result.alpha != AlphaUse::Opaque, png) != Outcome::Ok) return {};
     } catch (const std::bad_alloc&) {
         return {};
     }
-    picture = RgbaPicture{};
+    ++console_.counters.imagesEncoded;
+    console_.counters.imagePixels += pixels;
 
     const int view = document.AddView(png.size(), 0, [&png](ViewWriter& out) { out.Raw(png); });
     png = {};

@@ -6,10 +6,17 @@
 // printed once, at its first use), counts as none. With an alpha map the image is RGBA: the
 // texture's colours (white without one) with the alpha map's luminance as alpha.
 //
-// A decoded picture takes 4 bytes a pixel here, and a texture of a few dozen bytes can declare
-// 16384 by 16384 pixels: keeping the pictures of every texture would let a file of n such
-// textures hold n GiB. So only whether a texture decodes is remembered; at most the two pictures
-// of one pair are alive at any time.
+// Work and memory follow the data:
+// - Every TEXI block is decoded at most once per document. Its picture is kept (1 or 2 bytes a
+//   pixel) only while a pair that uses it is still to be made: before the walk, the material
+//   tables are read once to count the pairs each texture belongs to, and a picture is dropped
+//   when the last of them is made. A picture's RGBA form (4 bytes a pixel) lives only while the
+//   image of one pair is made.
+// - The images together hold at most twice the pixels of the pictures decoded so far plus
+//   Limits::imagePixels: a file cannot combine a few large pictures into many large images (n
+//   textures and n² materials would otherwise cost n² pictures' work). A pair beyond that is
+//   left out with "Warning : image of texture <t> and alpha map <a> skipped: more image pixels
+//   than its pictures allow." ("(none)" for a missing one), and its material goes untextured.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +25,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "decode/texture_block.h"
 #include "export/gltf_document.h"
 #include "export/png_encode.h"
 #include "it3/console.h"
@@ -44,23 +52,38 @@ class TextureLibrary {
     struct Texture {
         std::size_t position = 0;  // in the block list
         enum class State { Untried, Decodes, Fails } state = State::Untried;
+        int pendingPairs = 0;  // pairs with this texture whose image is still to be made
+        bool held = false;     // `picture` holds the decoded picture
+        Picture picture;
     };
     using PairKey = std::pair<std::size_t, std::size_t>;  // block positions; kNone for none
     static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
     // The texture of that name, or null when the file holds none (or the name is empty).
     Texture* Find(std::string_view name);
-    // Decodes the texture into RGBA pixels; false when it does not decode. The first failure
+    static PairKey KeyOf(const Texture* base, const Texture* alpha) {
+        return {base != nullptr ? base->position : kNone,
+                alpha != nullptr ? alpha->position : kNone};
+    }
+    // Reads every object's material table and counts the distinct pairs each texture is in.
+    void CountPairs();
+    // Makes the texture's picture available; false when it does not decode. The first failure
     // prints the warning and marks the texture as failing.
-    bool Decode(Texture& texture, RgbaPicture& picture);
-    // Combines, encodes and adds the pair's image and texture; none when memory runs out.
-    MaterialTexture AddImage(Texture* base, Texture* alpha, RgbaPicture& picture,
-                             RgbaPicture& alphaMap, GltfDocument& document);
+    bool Decode(Texture& texture);
+    // One pair (as the material names it) has been dealt with: pictures no other pair needs
+    // are dropped.
+    void PairDone(Texture* base, Texture* alpha);
+    // Combines, encodes and adds the pair's image and texture; none when memory runs out or the
+    // image budget is spent. `counted`: the pair is one CountPairs found, not yet dealt with, so
+    // a picture with no other pending pair can go once it is converted to RGBA.
+    MaterialTexture AddImage(Texture* base, Texture* alpha, bool counted, GltfDocument& document);
 
     const Model& model_;
     Console& console_;
     std::unordered_map<std::string_view, Texture> byName_;
     std::map<PairKey, MaterialTexture> made_;
+    std::map<PairKey, bool> counted_;  // the pairs CountPairs found, true once dealt with
+    std::uint64_t imageBudget_ = 0;    // pixels the images may still hold
 };
 
 }  // namespace morvex
