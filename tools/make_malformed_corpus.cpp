@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "testdata/compress.h"
+#include "testdata/hostile_models.h"
 #include "testdata/it3_writer.h"
 #include "testdata/texture_writer.h"
 
@@ -784,6 +785,21 @@ void FlipCases(Corpus& corpus) {
     }
 }
 
+// Files made to cost as much as possible for their size (tools/testdata/hostile_models.h): their
+// large pictures are not backed by their data and are refused; the empty objects are written.
+void ResourceCases(Corpus& corpus) {
+    corpus.Add("large_texture_own_alpha_map.it3", LargeTextureAsItsOwnAlphaMap())
+        .expect.push_back({kWriters, TextureFailed("big")});
+    Case& pairs = corpus.Add("large_texture_pairs_4.it3", LargeTexturePairs(4));
+    for (int k = 0; k < 4; ++k)
+        pairs.expect.push_back({kWriters, TextureFailed("big" + std::to_string(k))});
+    // OBJ and MQO warn for every one of the blocks, glTF for the one a Material uses.
+    Case& blocks = corpus.Add("large_texture_blocks_100k.it3", ManyLargeTextureBlocks(100 << 10));
+    blocks.expect.push_back({kWriters, TextureFailed("big0")});
+    blocks.lenient = true;
+    corpus.Add("empty_objects_3000.it3", ManyEmptyObjects(3000));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -802,6 +818,7 @@ int main(int argc, char** argv) {
     TextureCases(corpus);
     TagCases(corpus);
     FlipCases(corpus);
+    ResourceCases(corpus);
     if (!corpus.Write(folder)) {
         std::fprintf(stderr, "make_malformed_corpus: can not write into %s\n", argv[1]);
         return 1;
