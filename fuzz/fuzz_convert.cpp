@@ -1,7 +1,9 @@
 // A whole conversion of any file: the first input byte picks the mode (OBJ, MQO, glTF, check),
 // the rest is the it3 file. Each run writes the file into a fresh temporary folder, converts it
 // into a folder inside that one, checks that nothing appeared beside the two, and removes
-// everything. Console lines go to /dev/null.
+// everything. Console lines go to /dev/null. The conversion runs with smaller Limits than the
+// command line (pictures of 256 KiB, 16 objects, 64 meshes an object, 256 Ki image pixels beyond
+// the pictures'): the same code paths, with the work of one run kept small.
 #include <stdlib.h>
 
 #include <cstdint>
@@ -45,8 +47,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     {
         Converter converter(console);
-        const auto mode = static_cast<OutputMode>(data[0] & 3);
-        const int result = converter.Convert(input.string(), (dir / "out").string() + "/", mode);
+        ConvertOptions options;
+        options.mode = static_cast<OutputMode>(data[0] & 3);
+        options.limits.pictureBytes = 256 << 10;
+        options.limits.objects = 16;
+        options.limits.meshes = 64;
+        options.limits.imagePixels = 256 << 10;
+        const int result = converter.Convert(input.string(), (dir / "out").string() + "/", options);
         fuzz::Require(result == 0 || result == -1);
     }
 

@@ -1,7 +1,9 @@
 // Texture conversion: the input is a texture header and its data (a TEXI payload from offset
 // 36 on). The first input byte picks the format code written over the first header word (1001,
 // 1002, 1004, 1005, 1006, or as it comes), so every format is reached from any data. Checks the
-// result: a complete bitmap file whose header matches its length, or nothing.
+// result: a complete bitmap file whose header matches its length, or nothing. Pictures are
+// limited to 256 KiB of pixel rows through the library's Limits: every path of the decoders is
+// reached with small pictures, and large ones would only spend the run's time on filling memory.
 #include <cstdint>
 #include <vector>
 
@@ -18,8 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t choice = data[0] % 6;
     if (choice < 5 && size - 1 >= 4) StoreU32(header.Data(), kFormats[choice]);
 
+    Limits limits;
+    limits.pictureBytes = 256 << 10;
     std::vector<std::uint8_t> image;
-    const Outcome result = ConvertToBitmap(image, header.View());
+    const Outcome result = ConvertToBitmap(image, header.View(), limits);
     if (result != Outcome::Ok) {
         fuzz::Require(image.empty());
         fuzz::Require(result == Outcome::Unsupported || result == Outcome::Broken ||
@@ -36,6 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::Require(width > 0 && height > 0 && (bits == 8 || bits == 16));
     const std::uint64_t rows =
         static_cast<std::uint64_t>(PictureStride(bits, width)) * static_cast<std::uint64_t>(height);
+    fuzz::Require(rows <= static_cast<std::uint64_t>(limits.pictureBytes));
     fuzz::Require(pixelOffset >= kBitmapHeaderSize && pixelOffset + rows == image.size());
     // Colours used: the whole 4-byte entries of the palette (a tail of 1 to 3 bytes is kept).
     fuzz::Require(LoadU32(image.data() + 46) == (pixelOffset - kBitmapHeaderSize) / 4);
