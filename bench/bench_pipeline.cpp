@@ -27,6 +27,7 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/vfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -622,6 +623,29 @@ BENCHMARK_CAPTURE(BM_Scale, mqo, Mode::Mqo)->Apply(ScaleArgs);
 BENCHMARK_CAPTURE(BM_Scale, gltf, Mode::Gltf)->Apply(ScaleArgs);
 BENCHMARK_CAPTURE(BM_Scale, check, Mode::Check)->Apply(ScaleArgs);
 
+// The file system of `dir`. `cp -r` asks for a reflink first: where the file system has them
+// (btrfs, XFS) the copy shares the extents and copies nothing, so the OBJ and MQO references
+// mean something only on file systems without them (ext4, tmpfs).
+std::string FileSystemOf(const fs::path& dir) {
+    struct statfs info {};
+    if (::statfs(dir.c_str(), &info) != 0) return "unknown";
+    switch (static_cast<unsigned long>(info.f_type)) {
+        case 0xEF53:
+            return "ext2/3/4";
+        case 0x01021994:
+            return "tmpfs";
+        case 0x9123683E:
+            return "btrfs (reflinks: the cp -r reference copies nothing)";
+        case 0x58465342:
+            return "xfs (reflinks: the cp -r reference copies nothing)";
+        default: {
+            char text[32];
+            std::snprintf(text, sizeof text, "type 0x%lx", static_cast<unsigned long>(info.f_type));
+            return text;
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // The summary after the report
 
@@ -693,6 +717,8 @@ int main(int argc, char** argv) {
         if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
         benchmark::AddCustomContext("morvex", Binary());
         benchmark::AddCustomContext("model_cache", CacheDir().string());
+        benchmark::AddCustomContext("work_dir",
+                                    WorkDir().string() + " on " + FileSystemOf(WorkDir()));
         const RunResult floor = TheLauncher().Run({{"true"}, ""});
         benchmark::AddCustomContext("launcher_floor_rss",
                                     std::to_string(static_cast<long>(floor.maxRssKiB)) + " KiB");
