@@ -649,7 +649,7 @@ std::string FileSystemOf(const fs::path& dir) {
 // ---------------------------------------------------------------------------------------------
 // The summary after the report
 
-// The console report, followed by one line per benchmark with the figures that the targets
+// The console report, followed by one line per benchmark with the figures that the speed goals
 // are judged by: the medians when there are repetitions (their other aggregates are left out),
 // the single run otherwise.
 class SummaryReporter : public benchmark::ConsoleReporter {
