@@ -148,7 +148,7 @@ Model IndexedModel(std::vector<std::uint8_t> bytes, std::string baseName, Consol
     Model model;
     RegisterBlockTypes(model.registry);
     model.baseName = std::move(baseName);
-    model.buffer = std::move(bytes);
+    model.buffer = ByteBuffer::CopyOf(bytes);
     ScanBlocks(model, console);
     return model;
 }

@@ -10,8 +10,7 @@
 namespace morvex {
 
 int Converter::Reset() {
-    model_.buffer.clear();
-    model_.buffer.shrink_to_fit();
+    model_.buffer.Clear();
     model_.blocks.clear();
     model_.registry.clear();
     return 0;

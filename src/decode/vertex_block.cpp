@@ -43,8 +43,8 @@ void VertexBlock::OnBind() {
     prepared_ = false;
     broken_ = false;
     meshes_.clear();
-    vertexStore_.clear();
-    indexStore_.clear();
+    vertexStore_.Resize(0);
+    indexStore_.Resize(0);
     vertexData_ = {};
     indexData_ = {};
 }
@@ -60,8 +60,8 @@ void VertexBlock::SetCurrent(Bytes vertices, Bytes indices) {
 
 int VertexBlock::Release() {
     SetCurrent({}, {});
-    meshVertexStore_.clear();
-    meshIndexStore_.clear();
+    meshVertexStore_.Resize(0);
+    meshIndexStore_.Resize(0);
     return 0;
 }
 
@@ -103,7 +103,7 @@ bool VertexBlock::MakeCurrent(const MeshSlice& slice) {
                        meshIndexStore_)) {
         return false;
     }
-    SetCurrent(meshVertexStore_, meshIndexStore_);
+    SetCurrent(Bytes(meshVertexStore_), Bytes(meshIndexStore_));
     return true;
 }
 
@@ -118,8 +118,8 @@ void VertexBlock::EnsurePrepared() {
     }
     if (broken_) {
         meshes_.clear();
-        vertexStore_.clear();
-        indexStore_.clear();
+        vertexStore_.Resize(0);
+        indexStore_.Resize(0);
     }
 }
 
@@ -215,8 +215,8 @@ bool VertexBlock::PrepareWhole(Bytes payload, std::int32_t n) {
                        kGeometrySizeAdjust, indexStore_)) {
         return false;
     }
-    vertexData_ = vertexStore_;
-    indexData_ = indexStore_;
+    vertexData_ = Bytes(vertexStore_);
+    indexData_ = Bytes(indexStore_);
     SliceMeshes(records, kMeshRecordSize, counts, 4, 0, n);
     return true;
 }
@@ -249,17 +249,20 @@ bool VertexBlock::PrepareChained(Bytes payload, std::int32_t n) {
         return false;
     }
     UnpackChunk(chunk, table);
-    vertexStore_.assign(static_cast<std::size_t>(vertexBytes), 0);
+    // Not zero-filled: every link's decoding writes all of its bytes.
+    vertexStore_.Resize(static_cast<std::size_t>(vertexBytes));
     std::size_t at = 0;
     for (const PackedChunk& link : chain) {
-        Decompress(MutableBytes(vertexStore_).subspan(at, link.unpackedSize), link.stream,
-                   link.sourceSize);
+        const MutableBytes part = MutableBytes(vertexStore_).subspan(at, link.unpackedSize);
+        if (Decompress(part, link.stream, link.sourceSize) < 0) {
+            std::fill(part.begin(), part.end(), std::uint8_t{0});  // a rejected stream
+        }
         at += link.unpackedSize;
     }
     UnpackChunk(countChunk, counts);
     UnpackChunk(indexChunk, indexStore_);
-    vertexData_ = vertexStore_;
-    indexData_ = indexStore_;
+    vertexData_ = Bytes(vertexStore_);
+    indexData_ = Bytes(indexStore_);
     SliceMeshes(table, kMeshRecordSize, counts, 12, 4, n);
     return true;
 }

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "it3/block.h"
+#include "it3/byte_buffer.h"
 
 namespace morvex {
 
@@ -121,10 +122,10 @@ class VertexBlock : public Block {
     bool prepared_ = false;
     bool broken_ = false;
     std::vector<MeshSlice> meshes_;
-    std::vector<std::uint8_t> vertexStore_, indexStore_;  // decoded whole-block data
-    Bytes vertexData_, indexData_;                        // whole-block data (store or payload)
-    std::vector<std::uint8_t> meshVertexStore_, meshIndexStore_;  // VPA2's per-mesh chunks
-    Bytes vertices_, indices_;                                    // the current mesh
+    ByteBuffer vertexStore_, indexStore_;          // decoded whole-block data
+    Bytes vertexData_, indexData_;                 // whole-block data (store or payload)
+    ByteBuffer meshVertexStore_, meshIndexStore_;  // VPA2's per-mesh chunks
+    Bytes vertices_, indices_;                     // the current mesh
     std::int32_t vertexCount_ = 0, faceCount_ = 0;
 };
 
