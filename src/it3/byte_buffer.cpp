@@ -2,9 +2,12 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <vector>
 
 namespace morvex {
 namespace {
@@ -45,6 +48,69 @@ std::uint8_t* MapAligned(std::size_t size) {
     return start;
 }
 
+// Released mappings kept for the next buffers. A conversion decodes one object after another
+// into buffers of similar sizes; a kept mapping's pages are in place already, so reusing it
+// costs neither page faults nor the kernel's clearing of fresh pages. A request that no kept
+// mapping fits gives all of them back first, so that keeping never adds to the peak.
+class MappingCache {
+public:
+    struct Mapping {
+        std::uint8_t* data = nullptr;
+        std::size_t capacity = 0;
+    };
+
+    // A kept mapping of at least `size` bytes (and not wastefully larger), or none.
+    Mapping Take(std::size_t size) {
+        std::vector<Mapping> dropped;
+        Mapping found;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            auto best = kept_.end();
+            for (auto it = kept_.begin(); it != kept_.end(); ++it) {
+                if (it->capacity >= size && it->capacity <= 2 * size + kHugePage &&
+                    (best == kept_.end() || it->capacity < best->capacity)) {
+                    best = it;
+                }
+            }
+            if (best != kept_.end()) {
+                found = *best;
+                keptBytes_ -= best->capacity;
+                kept_.erase(best);
+            } else {
+                dropped.swap(kept_);
+                keptBytes_ = 0;
+            }
+        }
+        for (const Mapping& m : dropped) ::munmap(m.data, m.capacity);
+        return found;
+    }
+
+    void Put(Mapping mapping) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (kept_.size() < kMaxKept && keptBytes_ + mapping.capacity <= kMaxKeptBytes) {
+                kept_.push_back(mapping);
+                keptBytes_ += mapping.capacity;
+                return;
+            }
+        }
+        ::munmap(mapping.data, mapping.capacity);
+    }
+
+private:
+    static constexpr std::size_t kMaxKept = 8;
+    static constexpr std::size_t kMaxKeptBytes = std::size_t{512} << 20;
+
+    std::mutex mutex_;
+    std::vector<Mapping> kept_;
+    std::size_t keptBytes_ = 0;
+};
+
+MappingCache& Cache() {
+    static MappingCache* cache = new MappingCache;  // lives as long as the process
+    return *cache;
+}
+
 }  // namespace
 
 void SetBufferObserver(BufferObserver observe) {
@@ -53,7 +119,7 @@ void SetBufferObserver(BufferObserver observe) {
 
 ByteBuffer ByteBuffer::Zeroed(std::size_t size) {
     ByteBuffer buffer(size);
-    if (!buffer.mapped_ && size > 0) std::memset(buffer.data_, 0, size);
+    if (!buffer.fresh_ && size > 0) std::memset(buffer.data_, 0, size);
     return buffer;
 }
 
@@ -65,22 +131,26 @@ ByteBuffer ByteBuffer::CopyOf(std::span<const std::uint8_t> bytes) {
 
 void ByteBuffer::Allocate(std::size_t size) {
     if (size == 0) return;
-    if (size >= kMappedFrom) {
-        const std::size_t capacity = RoundUp(size, kPage);
-        Observe(static_cast<std::int64_t>(capacity));
-        try {
-            data_ = MapAligned(capacity);
-        } catch (const std::bad_alloc&) {
-            Observe(-static_cast<std::int64_t>(capacity));
-            throw;
-        }
-        capacity_ = capacity;
-        mapped_ = true;
-    } else {
+    if (size < kMappedFrom) {
         data_ = new std::uint8_t[size];  // default-initialised: left as it is
         capacity_ = size;
-        mapped_ = false;
+        size_ = size;
+        return;
     }
+    // The observer is told of the bytes asked for, whatever mapping serves them.
+    const std::size_t accounted = RoundUp(size, kPage);
+    Observe(static_cast<std::int64_t>(accounted));
+    try {
+        const MappingCache::Mapping kept = Cache().Take(accounted);
+        fresh_ = kept.data == nullptr;
+        data_ = fresh_ ? MapAligned(accounted) : kept.data;
+        capacity_ = fresh_ ? accounted : kept.capacity;
+    } catch (const std::bad_alloc&) {
+        Observe(-static_cast<std::int64_t>(accounted));
+        throw;
+    }
+    accounted_ = accounted;
+    mapped_ = true;
     size_ = size;
 }
 
@@ -96,8 +166,8 @@ void ByteBuffer::Resize(std::size_t size) {
 void ByteBuffer::Release() noexcept {
     if (data_ != nullptr) {
         if (mapped_) {
-            ::munmap(data_, capacity_);
-            Observe(-static_cast<std::int64_t>(capacity_));
+            Cache().Put({data_, capacity_});
+            Observe(-static_cast<std::int64_t>(accounted_));
         } else {
             delete[] data_;
         }
@@ -105,18 +175,24 @@ void ByteBuffer::Release() noexcept {
     data_ = nullptr;
     size_ = 0;
     capacity_ = 0;
+    accounted_ = 0;
     mapped_ = false;
+    fresh_ = false;
 }
 
 void ByteBuffer::Take(ByteBuffer& other) noexcept {
     data_ = other.data_;
     size_ = other.size_;
     capacity_ = other.capacity_;
+    accounted_ = other.accounted_;
     mapped_ = other.mapped_;
+    fresh_ = other.fresh_;
     other.data_ = nullptr;
     other.size_ = 0;
     other.capacity_ = 0;
+    other.accounted_ = 0;
     other.mapped_ = false;
+    other.fresh_ = false;
 }
 
 }  // namespace morvex

@@ -4,8 +4,9 @@
 // a conversion (the whole file, decoded vertex and index data, pictures) that first write costs
 // more than the work itself: every fresh 4 KiB page takes a page fault, and the data is written
 // again by the read or the decoder right after. A ByteBuffer leaves its bytes as they are; large
-// ones come straight from the system as whole 2 MiB-aligned mappings with transparent huge pages
-// asked for, so that a 256 MiB buffer costs about 128 faults instead of 65,536.
+// ones are 2 MiB-aligned mappings with transparent huge pages asked for, so that a 256 MiB buffer
+// costs about 128 faults instead of 65,536, and a released one is kept for the next buffer of a
+// similar size, whose pages are then in place already.
 #pragma once
 
 #include <cstddef>
@@ -25,7 +26,7 @@ class ByteBuffer {
     ByteBuffer() = default;
     // `size` bytes whose contents are unspecified; throws std::bad_alloc when there is no memory.
     explicit ByteBuffer(std::size_t size) { Allocate(size); }
-    // `size` bytes of 0 (a fresh mapping is zero already; only small buffers are cleared).
+    // `size` bytes of 0 (a mapping new from the system is zero already and is not cleared).
     static ByteBuffer Zeroed(std::size_t size);
     // A copy of `bytes`.
     static ByteBuffer CopyOf(std::span<const std::uint8_t> bytes);
@@ -67,7 +68,9 @@ class ByteBuffer {
     std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;
-    bool mapped_ = false;  // a whole mapping of capacity_ bytes, else from operator new
+    std::size_t accounted_ = 0;  // the bytes the observer was told of
+    bool mapped_ = false;        // a whole mapping of capacity_ bytes, else from operator new
+    bool fresh_ = false;         // a mapping new from the system: all zeros until written
 };
 
 }  // namespace morvex
