@@ -1,7 +1,7 @@
 // The folder mode against the shell recipe it replaces, side by side in one run:
 //
 //   BM_Folder/small   200 small models (the bundled sample: 2 objects, 3 textures of 64 x 64)
-//   BM_Folder/large   20 large models (5 objects of 50 meshes, 250,000 vertices, and two
+//   BM_Folder/large   20 large models (5 objects of 10 meshes, 250,000 vertices, and two
 //                     textures of 512 x 512: about 36 MiB of OBJ output each)
 //
 // Each iteration converts the folder twice: `morvex models out` (the folder mode, one model per
