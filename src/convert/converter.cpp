@@ -1,11 +1,14 @@
 #include "convert/converter.h"
 
+#include <tbb/task_arena.h>
+
 #include "decode/block_types.h"
 #include "decode/decoder_factory.h"
 #include "export/gltf_writer.h"
 #include "export/mqo_writer.h"
 #include "export/obj_writer.h"
 #include "export/texture_export.h"
+#include "it3/parallel.h"
 
 namespace morvex {
 
@@ -14,6 +17,20 @@ int Converter::Reset() {
     model_.blocks.clear();
     model_.registry.clear();
     return 0;
+}
+
+int Converter::Convert(std::string_view inputPath, std::string_view destPath, OutputMode mode,
+                       const ConvertOptions& options) {
+    if (options.jobs == 1) {
+        SerialScope serial;
+        return Convert(inputPath, destPath, mode);
+    }
+    // A caller's arena of that size (a folder run) is used as it is.
+    if (options.jobs > 1 && tbb::this_task_arena::max_concurrency() != options.jobs) {
+        tbb::task_arena arena(options.jobs);
+        return arena.execute([&] { return Convert(inputPath, destPath, mode); });
+    }
+    return Convert(inputPath, destPath, mode);
 }
 
 int Converter::Convert(std::string_view inputPath, std::string_view destPath, OutputMode mode) {

@@ -35,6 +35,11 @@ class Converter {
     // cannot be opened, is not an it3 file or cannot be loaded. OutputFailed() then tells
     // whether every output file could be written.
     int Convert(std::string_view inputPath, std::string_view destPath, OutputMode mode);
+    // The same with the threads `options.jobs` allows: 0 all cores (or those of the oneTBB arena
+    // the caller runs in), 1 strictly the calling thread, N at most N threads. The output does
+    // not depend on it.
+    int Convert(std::string_view inputPath, std::string_view destPath, OutputMode mode,
+                const ConvertOptions& options);
     // Releases the file, the block list and the registry; a Converter can convert again.
     int Reset();
 

@@ -8,8 +8,8 @@
 // At most `inFlight` pieces exist at once. An exception from any of them ends the run and passes
 // to the caller.
 //
-// The number of threads is the current oneTBB arena's (the driver sets it from --jobs). With one
-// thread the three run in a plain loop on the calling thread, and no other thread is started.
+// The number of threads is AvailableThreads() (the driver sets it from --jobs). With one thread
+// the three run in a plain loop on the calling thread, and no other thread is started.
 #pragma once
 
 #include <tbb/parallel_for.h>
@@ -24,6 +24,34 @@
 
 namespace morvex {
 
+namespace detail {
+inline thread_local bool serialOnly = false;
+}  // namespace detail
+
+// While one lives, the work this thread starts runs strictly on this thread: no scheduler, no
+// other thread (--jobs=1).
+class SerialScope {
+  public:
+    SerialScope() : previous_(detail::serialOnly) { detail::serialOnly = true; }
+    ~SerialScope() { detail::serialOnly = previous_; }
+    SerialScope(const SerialScope&) = delete;
+    SerialScope& operator=(const SerialScope&) = delete;
+
+  private:
+    bool previous_;
+};
+
+// The threads the work started here may use: 1 inside a SerialScope, else the current oneTBB
+// arena's.
+inline int AvailableThreads() {
+    return detail::serialOnly ? 1 : tbb::this_task_arena::max_concurrency();
+}
+
+// True when work may run on more than one thread.
+inline bool ParallelWorkAllowed() {
+    return AvailableThreads() > 1;
+}
+
 // Pieces in flight per thread: one being made, one being worked on, one waiting to be written.
 // `produce` receives a piece that may have served before: it must set every part it uses
 // (FormatPiece leaves a piece's segments empty, and `used` says how much of its text counts).
@@ -35,7 +63,7 @@ inline constexpr std::size_t kPiecesPerThread = 3;
 template <class Piece, class Produce, class Work, class Consume>
 void RunInOrder(Produce&& produce, Work&& work, Consume&& consume,
                 std::size_t perThread = kPiecesPerThread) {
-    const int threads = tbb::this_task_arena::max_concurrency();
+    const int threads = AvailableThreads();
     if (threads <= 1) {
         Piece piece;
         while (produce(piece)) {
@@ -83,11 +111,6 @@ void RunInOrder(Produce&& produce, Work&& work, Consume&& consume,
                 consume(*piece);
                 give(piece);
             }));
-}
-
-// True when the current oneTBB arena has more than one thread.
-inline bool ParallelWorkAllowed() {
-    return tbb::this_task_arena::max_concurrency() > 1;
 }
 
 // Runs `a` and `b`, at the same time when the arena allows; both have run when it returns.
