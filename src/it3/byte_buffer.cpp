@@ -53,7 +53,7 @@ std::uint8_t* MapAligned(std::size_t size) {
 // costs neither page faults nor the kernel's clearing of fresh pages. A request that no kept
 // mapping fits gives all of them back first, so that keeping never adds to the peak.
 class MappingCache {
-public:
+  public:
     struct Mapping {
         std::uint8_t* data = nullptr;
         std::size_t capacity = 0;
@@ -97,7 +97,7 @@ public:
         ::munmap(mapping.data, mapping.capacity);
     }
 
-private:
+  private:
     static constexpr std::size_t kMaxKept = 8;
     static constexpr std::size_t kMaxKeptBytes = std::size_t{512} << 20;
 
