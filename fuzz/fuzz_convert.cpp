@@ -48,12 +48,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         Converter converter(console);
         ConvertOptions options;
-        options.mode = static_cast<OutputMode>(data[0] & 3);
         options.limits.pictureBytes = 256 << 10;
         options.limits.objects = 16;
         options.limits.meshes = 64;
         options.limits.imagePixels = 256 << 10;
-        const int result = converter.Convert(input.string(), (dir / "out").string() + "/", options);
+        const int result = converter.Convert(input.string(), (dir / "out").string() + "/",
+                                             static_cast<OutputMode>(data[0] & 3), options);
         fuzz::Require(result == 0 || result == -1);
     }
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "it3/byte_buffer.h"
 #include "testdata/it3_writer.h"
 
 namespace {
@@ -28,6 +29,26 @@ void Track(void* p, std::int64_t sign) {
     while (live > peak && !peakBytes.compare_exchange_weak(peak, live)) {
     }
 }
+
+// Large ByteBuffers are mappings: counted and limited like operator new allocations.
+void ObserveBuffer(std::int64_t bytes) {
+    const std::size_t limit = allocationLimit.load(std::memory_order_relaxed);
+    if (bytes > 0 && limit != 0 && static_cast<std::size_t>(bytes) > limit) {
+        std::size_t seen = largestRefused.load(std::memory_order_relaxed);
+        while (static_cast<std::size_t>(bytes) > seen &&
+               !largestRefused.compare_exchange_weak(seen, static_cast<std::size_t>(bytes))) {
+        }
+        throw std::bad_alloc();
+    }
+    if (!tracking.load(std::memory_order_relaxed)) return;
+    const std::int64_t live = liveBytes.fetch_add(bytes) + bytes;
+    std::int64_t peak = peakBytes.load(std::memory_order_relaxed);
+    while (live > peak && !peakBytes.compare_exchange_weak(peak, live)) {
+    }
+}
+
+// Installed before main: every test sees the mappings.
+const bool observing = (morvex::SetBufferObserver(ObserveBuffer), true);
 
 }  // namespace
 

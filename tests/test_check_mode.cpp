@@ -18,7 +18,27 @@ TEST(Executable, PrintsUsageWithStatus255) {
          {std::vector<std::string>{}, {"-m"}, {"/?"}, {"/?", "a.it3"}, {"-x", "a.it3"}}) {
         test::RunResult r = test::RunMorvex(args, dir.Path());
         EXPECT_EQ(r.status, 255);
-        EXPECT_EQ(r.output, std::string(kUsageText));
+        EXPECT_EQ(r.output, std::string(kUsageText) + std::string(kUsageHelpLine));
+    }
+    EXPECT_TRUE(test::ListTree(dir.Path()).empty());
+}
+
+TEST(Executable, PrintsHelpAndVersionWithStatus0) {
+    test::TempDir dir;
+    for (const char* option : {"-h", "--help"}) {
+        test::RunResult r = test::RunMorvex({option}, dir.Path());
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.output, HelpText());
+        EXPECT_EQ(r.output.rfind("morvex " MORVEX_VERSION " - converts it3 model files", 0), 0u);
+    }
+    test::RunResult r = test::RunMorvex({"--version"}, dir.Path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.output, "morvex " MORVEX_VERSION "\n");
+    // The other options of other tools still print the usage text.
+    for (const char* option : {"-v", "-?", "--bogus"}) {
+        r = test::RunMorvex({option}, dir.Path());
+        EXPECT_EQ(r.status, 255) << option;
+        EXPECT_EQ(r.output, std::string(kUsageText) + std::string(kUsageHelpLine)) << option;
     }
     EXPECT_TRUE(test::ListTree(dir.Path()).empty());
 }
@@ -38,9 +58,10 @@ TEST(Executable, ReportsInputsThatCannotBeConverted) {
         EXPECT_EQ(r.output, "Error : This file is not it3 file.\n") << name;
         EXPECT_EQ(r.status, 1) << name;
     }
+    // A folder is no file: its models are converted (here none).
     r = test::RunMorvex({"folder.it3"}, dir.Path());
-    EXPECT_EQ(r.output, "Error : Can not open folder.it3.\n");
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.output, "");
+    EXPECT_EQ(r.status, 0);
 }
 
 TEST(Executable, CheckModeIndexesAndWritesNothing) {

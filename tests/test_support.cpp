@@ -36,8 +36,13 @@ RunResult RunMorvex(const std::vector<std::string>& args, const fs::path& workDi
     RunResult result;
     int pipeFds[2];
     if (pipe(pipeFds) != 0) return result;
+    // Standard error goes to a file (an unlinked one): reading it only after the run cannot
+    // block the child the way a second pipe could.
+    std::FILE* errors = std::tmpfile();
+    if (errors == nullptr) return result;
     pid_t pid = fork();
     if (pid == 0) {
+        dup2(fileno(errors), STDERR_FILENO);
         dup2(pipeFds[1], STDOUT_FILENO);
         close(pipeFds[0]);
         close(pipeFds[1]);
@@ -75,6 +80,14 @@ RunResult RunMorvex(const std::vector<std::string>& args, const fs::path& workDi
     waitpid(pid, &status, 0);
     if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    std::rewind(errors);
+    char buffer[4096];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, errors)) > 0)
+        result.errors.append(buffer, got);
+    std::fclose(errors);
+    // A sanitizer report or a crash stays visible in the test log.
+    if (result.status == 86 || result.signal != 0) std::fputs(result.errors.c_str(), stderr);
     return result;
 }
 
@@ -155,7 +168,7 @@ Model IndexedModel(std::vector<std::uint8_t> bytes, std::string baseName, Consol
     Model model;
     RegisterBlockTypes(model.registry);
     model.baseName = std::move(baseName);
-    model.buffer = std::move(bytes);
+    model.buffer = ByteBuffer::CopyOf(bytes);
     ScanBlocks(model, console);
     return model;
 }

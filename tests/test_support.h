@@ -35,6 +35,7 @@ struct RunResult {
     int signal = 0;          // the signal that ended it, if any
     std::string output;      // everything written to standard output (up to the limit)
     bool outputCut = false;  // more than RunLimits::maxOutput bytes were written
+    std::string errors;      // everything written to standard error
 };
 
 // Guards for runs on hostile input: a run still going after `seconds` is ended by SIGALRM (a

@@ -135,20 +135,24 @@ TEST(TextureExport, NoTexturesWriteNothing) {
     EXPECT_TRUE(test::ListFiles(dir / "out").empty());
 }
 
-TEST(TextureExport, MissingDestinationFolderReportsEachFileAndFailsTheRun) {
+TEST(TextureExport, EachFileThatCannotBeCreatedIsReportedAndFailsTheRun) {
     test::TempDir dir;
     const ByteVector t = testdata::EncodeTexture1004(testdata::TestPicture(16, 8, 1));
-    WriteModel(dir.Path(),
-               {TexiPayload("t1", t), TexiPayload("bad", Unsupported()), TexiPayload("t2", t)});
-    test::RunResult r = test::RunMorvex({"model.it3", "missing"}, dir.Path());
-    EXPECT_EQ(r.output,
-              "Error : Can not create missing/t1.bmp.\n"
-              "Warning : can not convert texture bad.\n"
-              "Error : Can not create missing/t2.bmp.\n");
-    EXPECT_EQ(r.status, 1);
+    const fs::path model =
+        WriteModel(dir.Path(),
+                   {TexiPayload("t1", t), TexiPayload("bad", Unsupported()), TexiPayload("t2", t)});
+    // The command line creates a missing destination first; the writer reports each file.
+    const std::string missing = (dir / "missing").string() + "/";
+    const test::ConvertResult converted = test::ConvertInProcess(model, missing, 0);
+    EXPECT_EQ(converted.output, "Error : Can not create " + missing +
+                                    "t1.bmp.\n"
+                                    "Warning : can not convert texture bad.\n"
+                                    "Error : Can not create " +
+                                    missing + "t2.bmp.\n");
+    EXPECT_TRUE(converted.outputFailed);
 
     fs::create_directory(dir / "present");
-    r = test::RunMorvex({"-m", "model.it3", "present"}, dir.Path());
+    test::RunResult r = test::RunMorvex({"-m", "model.it3", "present"}, dir.Path());
     EXPECT_EQ(r.output,
               "-> present/t1.bmp\n"
               "Warning : can not convert texture bad.\n"

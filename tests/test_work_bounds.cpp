@@ -38,14 +38,13 @@ class WorkBounds : public ::testing::Test {
         test::WriteBytes(dir / "model.it3", file);
         Conversion run;
         ConvertOptions options;
-        options.mode = mode;
         options.limits = limits;
         {
             Converter converter(Console::Capturing());
             {
                 test::PeakLiveBytes tracker;
                 EXPECT_EQ(converter.Convert((dir / "model.it3").string(),
-                                            (dir / "out").string() + "/", options),
+                                            (dir / "out").string() + "/", mode, options),
                           0);
                 run.peak = tracker.Peak();
             }

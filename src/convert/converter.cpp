@@ -1,32 +1,46 @@
 #include "convert/converter.h"
 
+#include <tbb/task_arena.h>
+
 #include "decode/block_types.h"
 #include "decode/decoder_factory.h"
 #include "export/gltf_writer.h"
 #include "export/mqo_writer.h"
 #include "export/obj_writer.h"
 #include "export/texture_export.h"
+#include "it3/parallel.h"
 
 namespace morvex {
 
 int Converter::Reset() {
-    model_.buffer.clear();
-    model_.buffer.shrink_to_fit();
+    model_.buffer.Clear();
     model_.blocks.clear();
     model_.registry.clear();
     return 0;
 }
 
 int Converter::Convert(std::string_view inputPath, std::string_view destPath, OutputMode mode) {
-    ConvertOptions options;
-    options.mode = mode;
-    return Convert(inputPath, destPath, options);
+    return Convert(inputPath, destPath, mode, ConvertOptions{});
 }
 
-int Converter::Convert(std::string_view inputPath, std::string_view destPath,
+int Converter::Convert(std::string_view inputPath, std::string_view destPath, OutputMode mode,
                        const ConvertOptions& options) {
+    if (options.jobs == 1) {
+        SerialScope serial;
+        return Run(inputPath, destPath, mode, options.limits);
+    }
+    // A caller's arena of that size (a folder run) is used as it is.
+    if (options.jobs > 1 && tbb::this_task_arena::max_concurrency() != options.jobs) {
+        tbb::task_arena arena(options.jobs);
+        return arena.execute([&] { return Run(inputPath, destPath, mode, options.limits); });
+    }
+    return Run(inputPath, destPath, mode, options.limits);
+}
+
+int Converter::Run(std::string_view inputPath, std::string_view destPath, OutputMode mode,
+                   const Limits& limits) {
     Reset();
-    model_.limits = options.limits;
+    model_.limits = limits;
     console_.ClearOutputFailure();
     console_.counters = WorkCounters{};
     // The registry is filled before the file is opened, so it is there even when loading fails.
@@ -39,7 +53,7 @@ int Converter::Convert(std::string_view inputPath, std::string_view destPath,
     }
     ScanBlocks(model_, console_);
 
-    switch (static_cast<int>(options.mode) & 7) {
+    switch (static_cast<int>(mode) & 7) {
         case 0:
             ExportObj(destPath);
             ExportTextures(destPath);

@@ -35,8 +35,10 @@ class Converter {
     // cannot be opened, is not an it3 file or cannot be loaded. OutputFailed() then tells
     // whether every output file could be written.
     int Convert(std::string_view inputPath, std::string_view destPath, OutputMode mode);
-    // The same with limits other than the defaults (src/it3/limits.h).
-    int Convert(std::string_view inputPath, std::string_view destPath,
+    // The same with the threads `options.jobs` allows (0 all cores, or those of the oneTBB arena
+    // the caller runs in; 1 strictly the calling thread; N at most N threads) and the refusal
+    // thresholds of `options.limits` (src/it3/limits.h). The output does not depend on jobs.
+    int Convert(std::string_view inputPath, std::string_view destPath, OutputMode mode,
                 const ConvertOptions& options);
     // Releases the file, the block list and the registry; a Converter can convert again.
     int Reset();
@@ -62,6 +64,9 @@ class Converter {
     bool OutputFailed() const { return console_.OutputFailed(); }
 
   private:
+    int Run(std::string_view inputPath, std::string_view destPath, OutputMode mode,
+            const Limits& limits);
+
     Model model_;
     Console console_;
 };

@@ -8,9 +8,12 @@ namespace morvex {
 // The output mode; the driver looks at its low three bits.
 enum class OutputMode : int { Obj = 0, Mqo = 1, Gltf = 2, Check = 3 };
 
-// Everything a conversion is given besides its input and destination.
+// Everything a conversion is given besides its input, destination and mode. A plain struct:
+// each stage reads the fields it needs.
 struct ConvertOptions {
-    OutputMode mode = OutputMode::Obj;
+    // Threads for the work of a run (--jobs): 0 uses every core, 1 runs strictly in the calling
+    // thread without a scheduler. Models of a folder are converted this many at a time.
+    int jobs = 0;
     Limits limits;  // the command line keeps the defaults
 };
 

@@ -446,13 +446,36 @@ std::uint64_t UnpackChunk(const PackedChunk& chunk, std::vector<std::uint8_t>& o
     return static_cast<std::uint64_t>(std::max(0, Decompress(out, chunk.stream, chunk.sourceSize)));
 }
 
-bool UnpackChunkAt(Bytes payload, std::uint64_t offset, std::int64_t sizeAdjust,
-                   std::vector<std::uint8_t>& out, PackedChunk* located) {
+void UnpackChunk(const PackedChunk& chunk, ByteBuffer& out) {
+    out.Resize(chunk.unpackedSize);
+    // A rejected stream writes nothing: its data reads as zeros, as from a fresh vector.
+    if (Decompress({out.data(), out.size()}, chunk.stream, chunk.sourceSize) < 0) {
+        std::fill(out.begin(), out.end(), std::uint8_t{0});
+    }
+}
+
+namespace {
+
+template <class Out>
+bool LocateAndUnpack(Bytes payload, std::uint64_t offset, std::int64_t sizeAdjust, Out& out,
+                     PackedChunk* located) {
     PackedChunk chunk;
     if (!ReadPackedChunk(payload, offset, sizeAdjust, chunk)) return false;
     if (located) *located = chunk;
     UnpackChunk(chunk, out);
     return true;
+}
+
+}  // namespace
+
+bool UnpackChunkAt(Bytes payload, std::uint64_t offset, std::int64_t sizeAdjust,
+                   std::vector<std::uint8_t>& out, PackedChunk* located) {
+    return LocateAndUnpack(payload, offset, sizeAdjust, out, located);
+}
+
+bool UnpackChunkAt(Bytes payload, std::uint64_t offset, std::int64_t sizeAdjust, ByteBuffer& out,
+                   PackedChunk* located) {
+    return LocateAndUnpack(payload, offset, sizeAdjust, out, located);
 }
 
 }  // namespace morvex

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "it3/byte_buffer.h"
 #include "it3/byte_reader.h"
 
 namespace morvex {
@@ -56,9 +57,14 @@ inline constexpr std::int64_t kTextureSizeAdjust = 12;
 // std::bad_alloc when memory for the result cannot be obtained: the decoders handle that in one
 // place per block or texture.
 std::uint64_t UnpackChunk(const PackedChunk& chunk, std::vector<std::uint8_t>& out);
+// The same into a buffer whose storage is reused when it is large enough and never zero-filled
+// beforehand: the decoder writes every byte (the ones the stream does not produce as 0).
+void UnpackChunk(const PackedChunk& chunk, ByteBuffer& out);
 
 // ReadPackedChunk followed by UnpackChunk; false when the chunk cannot be located.
 [[nodiscard]] bool UnpackChunkAt(Bytes payload, std::uint64_t offset, std::int64_t sizeAdjust,
                                  std::vector<std::uint8_t>& out, PackedChunk* located = nullptr);
+[[nodiscard]] bool UnpackChunkAt(Bytes payload, std::uint64_t offset, std::int64_t sizeAdjust,
+                                 ByteBuffer& out, PackedChunk* located = nullptr);
 
 }  // namespace morvex

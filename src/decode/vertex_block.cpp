@@ -4,6 +4,7 @@
 #include <new>
 
 #include "decode/decompress.h"
+#include "it3/parallel.h"
 
 namespace morvex {
 namespace {
@@ -43,25 +44,37 @@ void VertexBlock::OnBind() {
     prepared_ = false;
     broken_ = false;
     meshes_.clear();
-    vertexStore_.clear();
-    indexStore_.clear();
+    vertexStore_.Resize(0);
+    indexStore_.Resize(0);
     vertexData_ = {};
     indexData_ = {};
 }
 
 void VertexBlock::SetCurrent(Bytes vertices, Bytes indices) {
-    vertices_ = vertices;
-    indices_ = indices;
-    vertexCount_ = static_cast<std::int32_t>(
+    current_.vertices = vertices;
+    current_.indices = indices;
+    current_.stride = layout_.stride;
+    current_.indexSize = layout_.indexSize;
+    current_.vertexCount = static_cast<std::int32_t>(
         std::min<std::size_t>(vertices.size() / layout_.stride, INT32_MAX));
-    faceCount_ = static_cast<std::int32_t>(
+    current_.faceCount = static_cast<std::int32_t>(
         std::min<std::size_t>(indices.size() / (3 * layout_.indexSize), INT32_MAX));
+}
+
+std::shared_ptr<const void> VertexBlock::HoldCurrent() {
+    if (layout_.storage != Storage::PerMeshChunks) return nullptr;
+    // Moving a ByteBuffer keeps its bytes where they are: the view stays valid.
+    struct Stores {
+        ByteBuffer vertices, indices;
+    };
+    return std::make_shared<const Stores>(
+        Stores{std::move(meshVertexStore_), std::move(meshIndexStore_)});
 }
 
 int VertexBlock::Release() {
     SetCurrent({}, {});
-    meshVertexStore_.clear();
-    meshIndexStore_.clear();
+    meshVertexStore_.Resize(0);
+    meshIndexStore_.Resize(0);
     return 0;
 }
 
@@ -103,7 +116,7 @@ bool VertexBlock::MakeCurrent(const MeshSlice& slice) {
                        meshIndexStore_)) {
         return false;
     }
-    SetCurrent(meshVertexStore_, meshIndexStore_);
+    SetCurrent(Bytes(meshVertexStore_), Bytes(meshIndexStore_));
     return true;
 }
 
@@ -118,8 +131,8 @@ void VertexBlock::EnsurePrepared() {
     }
     if (broken_) {
         meshes_.clear();
-        vertexStore_.clear();
-        indexStore_.clear();
+        vertexStore_.Resize(0);
+        indexStore_.Resize(0);
     }
 }
 
@@ -207,16 +220,19 @@ bool VertexBlock::PrepareWhole(Bytes payload, std::int32_t n) {
     ByteReader reader(payload);
     std::uint64_t recordBytes = static_cast<std::uint64_t>(n) * kMeshRecordSize;
     Bytes records, counts;
-    PackedChunk vertexChunk;
+    PackedChunk vertexChunk, indexChunk;
     if (!reader.Sub(8, recordBytes, records) ||
-        !UnpackChunkAt(payload, 8 + recordBytes, kGeometrySizeAdjust, vertexStore_, &vertexChunk) ||
+        !ReadPackedChunk(payload, 8 + recordBytes, kGeometrySizeAdjust, vertexChunk) ||
         !reader.Sub(vertexChunk.end + 4, static_cast<std::uint64_t>(n) * 4, counts) ||
-        !UnpackChunkAt(payload, vertexChunk.end + 4 + static_cast<std::uint64_t>(n) * 4,
-                       kGeometrySizeAdjust, indexStore_)) {
+        !ReadPackedChunk(payload, vertexChunk.end + 4 + static_cast<std::uint64_t>(n) * 4,
+                         kGeometrySizeAdjust, indexChunk)) {
         return false;
     }
-    vertexData_ = vertexStore_;
-    indexData_ = indexStore_;
+    // The two streams are independent: both are unpacked at once.
+    RunBoth([&] { UnpackChunk(vertexChunk, vertexStore_); },
+            [&] { UnpackChunk(indexChunk, indexStore_); });
+    vertexData_ = Bytes(vertexStore_);
+    indexData_ = Bytes(indexStore_);
     SliceMeshes(records, kMeshRecordSize, counts, 4, 0, n);
     return true;
 }
@@ -248,18 +264,31 @@ bool VertexBlock::PrepareChained(Bytes payload, std::int32_t n) {
         !ReadPackedChunk(payload, countChunk.end, kGeometrySizeAdjust, indexChunk)) {
         return false;
     }
-    UnpackChunk(chunk, table);
-    vertexStore_.assign(static_cast<std::size_t>(vertexBytes), 0);
-    std::size_t at = 0;
-    for (const PackedChunk& link : chain) {
-        Decompress(MutableBytes(vertexStore_).subspan(at, link.unpackedSize), link.stream,
-                   link.sourceSize);
-        at += link.unpackedSize;
+    // Not zero-filled: every link's decoding writes all of its bytes. The streams (the tables,
+    // each link, the indices) are independent and unpacked several at a time.
+    vertexStore_.Resize(static_cast<std::size_t>(vertexBytes));
+    std::vector<std::size_t> starts(chain.size());
+    for (std::size_t k = 1; k < chain.size(); ++k) {
+        starts[k] = starts[k - 1] + chain[k - 1].unpackedSize;
     }
-    UnpackChunk(countChunk, counts);
-    UnpackChunk(indexChunk, indexStore_);
-    vertexData_ = vertexStore_;
-    indexData_ = indexStore_;
+    const std::size_t links = chain.size();
+    ForEachIndex(links + 3, [&](std::size_t k) {
+        if (k == links) {
+            UnpackChunk(chunk, table);
+        } else if (k == links + 1) {
+            UnpackChunk(countChunk, counts);
+        } else if (k == links + 2) {
+            UnpackChunk(indexChunk, indexStore_);
+        } else {
+            const MutableBytes part =
+                MutableBytes(vertexStore_).subspan(starts[k], chain[k].unpackedSize);
+            if (Decompress(part, chain[k].stream, chain[k].sourceSize) < 0) {
+                std::fill(part.begin(), part.end(), std::uint8_t{0});  // a rejected stream
+            }
+        }
+    });
+    vertexData_ = Bytes(vertexStore_);
+    indexData_ = Bytes(indexStore_);
     SliceMeshes(table, kMeshRecordSize, counts, 12, 4, n);
     return true;
 }

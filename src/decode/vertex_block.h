@@ -16,9 +16,11 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "it3/block.h"
+#include "it3/byte_buffer.h"
 
 namespace morvex {
 
@@ -34,6 +36,42 @@ struct VertexLayout {
 };
 
 inline constexpr std::size_t kMeshRecordSize = 116;
+
+// One decoded mesh: `vertexCount` vertices of `stride` bytes (the position at 0, with normals the
+// normal at 16 and the texture coordinates at 48, without them the texture coordinates at 12;
+// floats) and `faceCount` triangles of three `indexSize`-byte indices. A view: it owns nothing.
+struct MeshData {
+    Bytes vertices, indices;
+    std::uint32_t stride = 40;
+    std::uint32_t indexSize = 2;
+    std::int32_t vertexCount = 0, faceCount = 0;
+
+    bool HasNormals() const { return stride == 112; }
+    // An index outside the mesh reads as zeros.
+    std::array<float, 3> PositionAt(std::int32_t i) const {
+        if (i < 0 || i >= vertexCount) return {};
+        const std::uint8_t* v = vertices.data() + static_cast<std::size_t>(i) * stride;
+        return {LoadF32(v), LoadF32(v + 4), LoadF32(v + 8)};
+    }
+    // Zeros without normals.
+    std::array<float, 3> NormalAt(std::int32_t i) const {
+        if (!HasNormals() || i < 0 || i >= vertexCount) return {};
+        const std::uint8_t* v = vertices.data() + static_cast<std::size_t>(i) * stride + 16;
+        return {LoadF32(v), LoadF32(v + 4), LoadF32(v + 8)};
+    }
+    std::array<float, 2> TexCoordAt(std::int32_t i) const {
+        if (i < 0 || i >= vertexCount) return {};
+        const std::uint8_t* v =
+            vertices.data() + static_cast<std::size_t>(i) * stride + (HasNormals() ? 48 : 12);
+        return {LoadF32(v), LoadF32(v + 4)};
+    }
+    std::array<std::uint32_t, 3> FaceAt(std::int32_t t) const {
+        if (t < 0 || t >= faceCount) return {};
+        const std::uint8_t* p = indices.data() + static_cast<std::size_t>(t) * 3 * indexSize;
+        if (indexSize == 4) return {LoadU32(p), LoadU32(p + 4), LoadU32(p + 8)};
+        return {LoadU16(p), LoadU16(p + 2), LoadU16(p + 4)};
+    }
+};
 inline constexpr std::uint32_t kChainedVertexChunk = 262144;
 
 class VertexBlock : public Block {
@@ -56,39 +94,28 @@ class VertexBlock : public Block {
     std::int32_t LocatedMeshes();
 
     bool HasNormals() const { return layout_.stride == 112; }
-    std::int32_t VertexCount() const { return vertexCount_; }
-    std::int32_t FaceCount() const { return faceCount_; }
+    std::int32_t VertexCount() const { return current_.vertexCount; }
+    std::int32_t FaceCount() const { return current_.faceCount; }
     // Vertex and triangle accessors of the current mesh; an index outside it reads as zeros.
-    std::array<float, 3> PositionAt(std::int32_t i) const {
-        if (i < 0 || i >= vertexCount_) return {};
-        const std::uint8_t* v = vertices_.data() + static_cast<std::size_t>(i) * layout_.stride;
-        return {LoadF32(v), LoadF32(v + 4), LoadF32(v + 8)};
-    }
+    std::array<float, 3> PositionAt(std::int32_t i) const { return current_.PositionAt(i); }
     // Zeros when HasNormals() is false.
-    std::array<float, 3> NormalAt(std::int32_t i) const {
-        if (!HasNormals() || i < 0 || i >= vertexCount_) return {};
-        const std::uint8_t* v =
-            vertices_.data() + static_cast<std::size_t>(i) * layout_.stride + 16;
-        return {LoadF32(v), LoadF32(v + 4), LoadF32(v + 8)};
-    }
-    std::array<float, 2> TexCoordAt(std::int32_t i) const {
-        if (i < 0 || i >= vertexCount_) return {};
-        const std::uint8_t* v = vertices_.data() + static_cast<std::size_t>(i) * layout_.stride +
-                                (HasNormals() ? 48 : 12);
-        return {LoadF32(v), LoadF32(v + 4)};
-    }
-    std::array<std::uint32_t, 3> FaceAt(std::int32_t t) const {
-        if (t < 0 || t >= faceCount_) return {};
-        const std::uint8_t* p =
-            indices_.data() + static_cast<std::size_t>(t) * 3 * layout_.indexSize;
-        if (layout_.indexSize == 4) return {LoadU32(p), LoadU32(p + 4), LoadU32(p + 8)};
-        return {LoadU16(p), LoadU16(p + 2), LoadU16(p + 4)};
-    }
+    std::array<float, 3> NormalAt(std::int32_t i) const { return current_.NormalAt(i); }
+    std::array<float, 2> TexCoordAt(std::int32_t i) const { return current_.TexCoordAt(i); }
+    std::array<std::uint32_t, 3> FaceAt(std::int32_t t) const { return current_.FaceAt(t); }
+
+    // The current mesh as a view. Its bytes stay valid until the block is bound to another
+    // block, or destroyed, and for VPA2 (whose meshes are unpacked one at a time) only until the
+    // next Decode or Release unless HoldCurrent keeps them.
+    const MeshData& Current() const { return current_; }
+    // Keeps the bytes of the current mesh's view alive for as long as the result lives, whatever
+    // this block decodes next: for VPA2 it takes over their storage; for the other tags they are
+    // the whole block's and nothing needs holding (null).
+    std::shared_ptr<const void> HoldCurrent();
 
     const VertexLayout& Layout() const { return layout_; }
     // The current mesh's raw vertex and index bytes.
-    Bytes VertexData() const { return vertices_; }
-    Bytes IndexData() const { return indices_; }
+    Bytes VertexData() const { return current_.vertices; }
+    Bytes IndexData() const { return current_.indices; }
 
   protected:
     void OnBind() override;
@@ -121,11 +148,10 @@ class VertexBlock : public Block {
     bool prepared_ = false;
     bool broken_ = false;
     std::vector<MeshSlice> meshes_;
-    std::vector<std::uint8_t> vertexStore_, indexStore_;  // decoded whole-block data
-    Bytes vertexData_, indexData_;                        // whole-block data (store or payload)
-    std::vector<std::uint8_t> meshVertexStore_, meshIndexStore_;  // VPA2's per-mesh chunks
-    Bytes vertices_, indices_;                                    // the current mesh
-    std::int32_t vertexCount_ = 0, faceCount_ = 0;
+    ByteBuffer vertexStore_, indexStore_;          // decoded whole-block data
+    Bytes vertexData_, indexData_;                 // whole-block data (store or payload)
+    ByteBuffer meshVertexStore_, meshIndexStore_;  // VPA2's per-mesh chunks
+    MeshData current_;                             // the current mesh
 };
 
 class Vpa2Block : public VertexBlock {

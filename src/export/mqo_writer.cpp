@@ -7,45 +7,57 @@
 
 #include "export/object_walk.h"
 #include "export/output_file.h"
+#include "export/text_pieces.h"
+#include "it3/parallel.h"
 
 namespace morvex {
 
-void WriteMqoMesh(TextWriter& doc, const VertexBlock& vertices, std::int32_t materialIndex) {
-    std::int32_t nv = vertices.VertexCount();
-    doc.Str("\tvertex ").Int(nv).Str(" {\r\n");
-    for (std::int32_t k = 0; k < nv; ++k) {
-        const std::array<float, 3> p = Upright(vertices.PositionAt(k));
+void WriteMqoVertices(LineWriter& doc, const MeshData& mesh, std::int32_t begin, std::int32_t end) {
+    for (std::int32_t k = begin; k < end; ++k) {
+        const std::array<float, 3> p = Upright(mesh.PositionAt(k));
         doc.Str("\t\t").Fixed(p[0], 4).Char(' ').Fixed(p[1], 4).Char(' ').Fixed(p[2], 4).EndLine();
     }
-    doc.Str("\t}\r\n");
-    std::int32_t nf = vertices.FaceCount();
-    doc.Str("\tface ").Int(nf).Str(" {\r\n");
-    for (std::int32_t t = 0; t < nf; ++t) {
-        auto f = vertices.FaceAt(t);
-        doc.Str("\t\t3 V(")
-            .Int(f[0])
-            .Char(' ')
-            .Int(f[1])
-            .Char(' ')
-            .Int(f[2])
-            .Str(") M(")
-            .Int(materialIndex)
-            .Str(") UV(");
-        for (int c = 0; c < 3; ++c) {
-            auto uv =
-                vertices.TexCoordAt(static_cast<std::int32_t>(f[static_cast<std::size_t>(c)]));
+}
+
+void WriteMqoFaces(LineWriter& doc, const MeshData& mesh, std::int32_t materialIndex,
+                   std::int32_t begin, std::int32_t end) {
+    for (std::int32_t t = begin; t < end; ++t) {
+        const auto f = mesh.FaceAt(t);
+        doc.Str("\t\t3 V(").Int(f[0]).Char(' ').Int(f[1]).Char(' ').Int(f[2]);
+        doc.Str(") M(").Int(materialIndex).Str(") UV(");
+        for (std::size_t c = 0; c < 3; ++c) {
+            const auto uv = mesh.TexCoordAt(static_cast<std::int32_t>(f[c]));
             if (c > 0) doc.Char(' ');
             doc.Fixed(uv[0], 5).Char(' ').Fixed(uv[1], 5);
         }
         doc.Str(")\r\n");
     }
-    doc.Str("\t}\r\n");
-    doc.Str("}\r\n");
 }
 
 namespace {
 
-// The document of one object, opened: writes it whole.
+enum Kind : int { kVertices, kFaces, kNoLines };
+
+std::size_t MaxLine(int kind) {
+    return kind == kFaces ? kMaxMqoFaceLine : kMaxMqoVertexLine;
+}
+
+void FormatLines(LineWriter& doc, const LineSegment& segment) {
+    if (segment.kind == kVertices) {
+        WriteMqoVertices(doc, segment.mesh, segment.begin, segment.end);
+    } else if (segment.kind == kFaces) {
+        WriteMqoFaces(doc, segment.mesh, segment.material, segment.begin, segment.end);
+    }
+}
+
+std::string Decimal(std::int64_t value, int width = 0) {
+    char digits[kMaxIntText];
+    return std::string(digits, FormatInt(digits, value, width));
+}
+
+// The document of one object, opened: writes it whole. The material list and the meshes'
+// decoding go in order; the meshes' lines are formatted in pieces, in parallel, and written in
+// order.
 void WriteDocument(Console& console, ModelObject& object, OutputFile& file) {
     TextWriter doc(file);
     doc.Str("Metasequoia Document\r\nFormat Text Ver 1.0\r\n\r\n");
@@ -72,12 +84,32 @@ void WriteDocument(Console& console, ModelObject& object, OutputFile& file) {
     }
     doc.Str("}\r\n");
 
-    WalkMeshes(console, object, [&](std::int32_t i, std::int32_t m) {
-        doc.Str("Object \"").Int(i, 2).Char('_').Str(materials.MaterialAt(m)).Str("\" {\r\n");
-        doc.Str("\tvisible 15\r\n\tshading 1\r\n\tcolor 1.000 1.000 1.000\r\n\tcolor_type 0\r\n");
-        WriteMqoMesh(doc, object.vertices, m);
+    MeshCursor cursor(console, object);
+    auto next = [&](MeshPlan& plan) {
+        std::int32_t i = 0, m = 0;
+        if (!cursor.Next(i, m)) return false;
+        const MeshData& mesh = object.vertices.Current();
+        std::string head = "Object \"" + Decimal(i, 2) + '_';
+        head += materials.MaterialAt(m);
+        head +=
+            "\" {\r\n\tvisible 15\r\n\tshading 1\r\n\tcolor 1.000 1.000 1.000\r\n\tcolor_type "
+            "0\r\n";
+        head += "\tvertex " + Decimal(mesh.vertexCount) + " {\r\n";
+        plan.stages.clear();
+        plan.stages.push_back({std::move(head), kVertices, mesh.vertexCount});
+        plan.stages.push_back(
+            {"\t}\r\n\tface " + Decimal(mesh.faceCount) + " {\r\n", kFaces, mesh.faceCount});
+        plan.stages.push_back({"\t}\r\n}\r\n", kNoLines, 0});
+        plan.mesh = mesh;
+        plan.hold = object.vertices.HoldCurrent();
+        plan.material = m;
         return true;
-    });
+    };
+    TextPieces<decltype(next)> pieces("", next);
+    RunInOrder<TextPiece>(
+        [&](TextPiece& piece) { return pieces.Fill(piece); },
+        [](TextPiece& piece) { FormatPiece(piece, MaxLine, FormatLines); },
+        [&file](TextPiece& piece) { file.Append(Bytes(piece.bytes.get(), piece.used)); });
 }
 
 }  // namespace

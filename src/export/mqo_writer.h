@@ -1,7 +1,9 @@
 // The Metasequoia writer: one text document per object,
 // "<dest_path><baseName>_<NN>_<object name>.mqo", with all Materials of the object in one
 // Material chunk and one Object chunk per mesh. Coordinates are written as (x, z, -y); texture
-// coordinates and corner order as decoded. Every line ends with CR LF.
+// coordinates and corner order as decoded. Every line ends with CR LF. The lines of large meshes
+// are formatted in parallel and written in order: the files do not depend on the number of
+// threads.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +19,17 @@ namespace morvex {
 // Writes every object of the model that has a material and a vertex block.
 void ExportMqo(const Model& model, Console& console, std::string_view destPath);
 
-// Writes the vertex chunk, the face chunk and the line closing the current mesh's Object chunk.
-void WriteMqoMesh(TextWriter& doc, const VertexBlock& vertices, std::int32_t materialIndex);
+// The longest lines the two functions below write, CR LF included.
+inline constexpr std::size_t kMaxMqoVertexLine = 2 + 3 * kMaxFloatFixed + 2 + 2;
+inline constexpr std::size_t kMaxMqoFaceLine =
+    6 + 3 * kMaxIntText + 2 + 4 + kMaxIntText + 5 + 6 * kMaxFloatFixed + 5 + 3;
+
+// Writes the lines of vertices [begin, end) of an Object chunk's vertex chunk; room for
+// kMaxMqoVertexLine bytes a line.
+void WriteMqoVertices(LineWriter& doc, const MeshData& mesh, std::int32_t begin, std::int32_t end);
+// Writes the lines of triangles [begin, end) of its face chunk, each with `materialIndex` and
+// the texture coordinates of its corners; room for kMaxMqoFaceLine bytes a line.
+void WriteMqoFaces(LineWriter& doc, const MeshData& mesh, std::int32_t materialIndex,
+                   std::int32_t begin, std::int32_t end);
 
 }  // namespace morvex

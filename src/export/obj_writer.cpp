@@ -6,23 +6,30 @@
 
 #include "export/object_walk.h"
 #include "export/output_file.h"
+#include "export/text_pieces.h"
+#include "it3/parallel.h"
 
 namespace morvex {
 namespace {
 
 constexpr std::string_view kHeader = "# exported with morvex\r\n";
 
+// The kinds of lines of the OBJ file's pieces.
+enum Kind : int { kPositions, kTexCoords, kNormals, kFaces };
+
 // The material name of mesh i: "NN_<name of its Material>".
-void MeshName(TextWriter& out, std::int32_t mesh, const MaterialBlock& materials, std::int32_t m) {
-    out.Int(mesh, 2).Char('_').Str(materials.MaterialAt(m));
+std::string MeshName(std::int32_t mesh, const MaterialBlock& materials, std::int32_t m) {
+    char digits[kMaxIntText + 2];
+    std::string name(digits, FormatInt(digits, mesh, 2));
+    name += '_';
+    name += materials.MaterialAt(m);
+    return name;
 }
 
-void WriteMtlEntry(TextWriter& mtl, std::int32_t mesh, const MaterialBlock& materials,
+void WriteMtlEntry(TextWriter& mtl, const std::string& name, const MaterialBlock& materials,
                    std::int32_t m) {
     mtl.EndLine();
-    mtl.Str("newmtl ");
-    MeshName(mtl, mesh, materials, m);
-    mtl.EndLine();
+    mtl.Str("newmtl ").Str(name).EndLine();
     mtl.Str("Ka 1.000000 1.000000 1.000000\r\n");
     mtl.Str("Kd 1.000000 1.000000 1.000000\r\n");
     mtl.Str("Ks 0.000000 0.000000 0.000000\r\n");
@@ -37,69 +44,118 @@ void WriteMtlEntry(TextWriter& mtl, std::int32_t mesh, const MaterialBlock& mate
 }
 
 // A "v" or "vn" line: the vector after the axis change, 6 decimals each.
-void WriteVectorLine(TextWriter& obj, std::string_view keyword, const std::array<float, 3>& v) {
+void WriteVectorLine(LineWriter& obj, std::string_view keyword, const std::array<float, 3>& v) {
     const std::array<float, 3> u = Upright(v);
     obj.Str(keyword).Fixed(u[0], 6).Char(' ').Fixed(u[1], 6).Char(' ').Fixed(u[2], 6).EndLine();
 }
 
-// The OBJ and MTL files of one object, opened: writes them whole.
+std::size_t MaxLine(int kind) {
+    return kind == kFaces ? kMaxObjFaceLine : kMaxObjVertexLine;
+}
+
+void FormatLines(LineWriter& obj, const LineSegment& segment) {
+    switch (segment.kind) {
+        case kPositions:
+            WriteObjVertices(obj, segment.mesh, ObjVertexLines::Positions, segment.begin,
+                             segment.end);
+            break;
+        case kTexCoords:
+            WriteObjVertices(obj, segment.mesh, ObjVertexLines::TexCoords, segment.begin,
+                             segment.end);
+            break;
+        case kNormals:
+            WriteObjVertices(obj, segment.mesh, ObjVertexLines::Normals, segment.begin,
+                             segment.end);
+            break;
+        default:
+            WriteObjFaces(obj, segment.mesh, segment.base, segment.begin, segment.end);
+            break;
+    }
+}
+
+// The OBJ and MTL files of one object, opened: writes them whole. The meshes are decoded, and
+// their MTL entries written, in order; their OBJ lines are formatted in pieces, in parallel, and
+// written in order.
 void WriteObject(const Model& model, Console& console, ModelObject& object, int number,
                  OutputFile& objFile, OutputFile& mtlFile) {
-    TextWriter obj(objFile), mtl(mtlFile);
-    obj.Str(kHeader);
+    TextWriter mtl(mtlFile);
     mtl.Str(kHeader);
-    const std::string mtlName = ObjectFileStem("", model.baseName, number, object.name) + ".mtl";
-    obj.EndLine().Str("mtllib ").Str(mtlName).EndLine();
-    obj.EndLine().Str("o ").Str(model.baseName).EndLine();
+    std::string head(kHeader);
+    head += "\r\nmtllib ";
+    head += ObjectFileStem("", model.baseName, number, object.name);
+    head += ".mtl\r\n\r\no ";
+    head += model.baseName;
+    head += "\r\n";
 
+    MeshCursor cursor(console, object);
     std::int64_t vertexBase = 0;
-    WalkMeshes(console, object, [&](std::int32_t i, std::int32_t m) {
-        WriteMtlEntry(mtl, i, object.materials, m);
-        obj.EndLine().Str("g ");
-        MeshName(obj, i, object.materials, m);
-        obj.EndLine().Str("usemtl ");
-        MeshName(obj, i, object.materials, m);
-        obj.EndLine();
-        const int n = WriteObjVertices(obj, object.vertices);
-        WriteObjFaces(obj, object.vertices, vertexBase);
-        vertexBase += n;
+    auto next = [&](MeshPlan& plan) {
+        std::int32_t i = 0, m = 0;
+        if (!cursor.Next(i, m)) return false;
+        const std::string name = MeshName(i, object.materials, m);
+        WriteMtlEntry(mtl, name, object.materials, m);
+        const MeshData& mesh = object.vertices.Current();
+        plan.stages.clear();
+        plan.stages.push_back(
+            {"\r\ng " + name + "\r\nusemtl " + name + "\r\n", kPositions, mesh.vertexCount});
+        plan.stages.push_back({"", kTexCoords, mesh.vertexCount});
+        if (mesh.HasNormals()) plan.stages.push_back({"", kNormals, mesh.vertexCount});
+        plan.stages.push_back({"", kFaces, mesh.faceCount});
+        plan.mesh = mesh;
+        plan.hold = object.vertices.HoldCurrent();
+        plan.base = vertexBase;
+        vertexBase += mesh.vertexCount;
         return true;
-    });
+    };
+    TextPieces<decltype(next)> pieces(std::move(head), next);
+    RunInOrder<TextPiece>(
+        [&](TextPiece& piece) { return pieces.Fill(piece); },
+        [](TextPiece& piece) { FormatPiece(piece, MaxLine, FormatLines); },
+        [&objFile](TextPiece& piece) { objFile.Append(Bytes(piece.bytes.get(), piece.used)); });
 }
 
 }  // namespace
 
-int WriteObjVertices(TextWriter& obj, const VertexBlock& vertices) {
-    const std::int32_t n = vertices.VertexCount();
-    for (std::int32_t k = 0; k < n; ++k) WriteVectorLine(obj, "v ", vertices.PositionAt(k));
-    for (std::int32_t k = 0; k < n; ++k) {
-        const auto t = vertices.TexCoordAt(k);
-        obj.Str("vt ").Fixed(t[0], 6).Char(' ').Fixed(1.0 - static_cast<double>(t[1]), 6).EndLine();
+void WriteObjVertices(LineWriter& obj, const MeshData& mesh, ObjVertexLines lines,
+                      std::int32_t begin, std::int32_t end) {
+    switch (lines) {
+        case ObjVertexLines::Positions:
+            for (std::int32_t k = begin; k < end; ++k) {
+                WriteVectorLine(obj, "v ", mesh.PositionAt(k));
+            }
+            break;
+        case ObjVertexLines::TexCoords:
+            for (std::int32_t k = begin; k < end; ++k) {
+                const auto t = mesh.TexCoordAt(k);
+                obj.Str("vt ").Fixed(t[0], 6).Char(' ');
+                obj.Fixed(1.0 - static_cast<double>(t[1]), 6).EndLine();
+            }
+            break;
+        case ObjVertexLines::Normals:
+            for (std::int32_t k = begin; k < end; ++k) {
+                WriteVectorLine(obj, "vn ", mesh.NormalAt(k));
+            }
+            break;
     }
-    if (vertices.HasNormals()) {
-        for (std::int32_t k = 0; k < n; ++k) WriteVectorLine(obj, "vn ", vertices.NormalAt(k));
-    }
-    return n;
 }
 
-int WriteObjFaces(TextWriter& obj, const VertexBlock& vertices, std::int64_t vertexBase) {
-    const std::int32_t faces = vertices.FaceCount();
-    const bool normals = vertices.HasNormals();
-    for (std::int32_t t = 0; t < faces; ++t) {
-        const auto f = vertices.FaceAt(t);
+void WriteObjFaces(LineWriter& obj, const MeshData& mesh, std::int64_t vertexBase,
+                   std::int32_t begin, std::int32_t end) {
+    const bool normals = mesh.HasNormals();
+    for (std::int32_t t = begin; t < end; ++t) {
+        const auto f = mesh.FaceAt(t);
         const std::int64_t corners[3] = {f[0] + vertexBase + 1, f[2] + vertexBase + 1,
                                          f[1] + vertexBase + 1};
-        obj.Str("f");
+        obj.Char('f');
         // One index serves for position, texture coordinate and normal: format it once.
         for (std::int64_t c : corners) {
-            char digits[32];
-            const std::string_view number(digits, FormatInt(digits, c));
-            obj.Char(' ').Str(number).Char('/').Str(number);
-            if (normals) obj.Char('/').Str(number);
+            char digits[kMaxIntText] = {};
+            const std::size_t length = FormatInt(digits, c);
+            obj.Char(' ').Digits(digits, length).Char('/').Digits(digits, length);
+            if (normals) obj.Char('/').Digits(digits, length);
         }
         obj.EndLine();
     }
-    return faces;
 }
 
 void ExportObj(const Model& model, Console& console, std::string_view destPath) {

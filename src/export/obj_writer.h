@@ -4,7 +4,8 @@
 // An object is written as "<dest_path><baseName>_<NN>_<object name>.obj" and ".mtl", NN
 // counting the objects written so far. Coordinates are written as (x, z, -y), texture
 // coordinates as (u, 1 - v), and the corners of every triangle in the order first, third,
-// second. Every line ends with CR LF.
+// second. Every line ends with CR LF. The lines of large meshes are formatted in parallel and
+// written in order: the files do not depend on the number of threads.
 #pragma once
 
 #include <cstdint>
@@ -20,10 +21,20 @@ namespace morvex {
 // Writes every object of the model that has a material and a vertex block.
 void ExportObj(const Model& model, Console& console, std::string_view destPath);
 
-// Writes the v, vt and (with normals) vn lines of the current mesh; returns its vertex count.
-int WriteObjVertices(TextWriter& obj, const VertexBlock& vertices);
-// Writes the f lines of the current mesh, numbering vertices from vertexBase + 1; returns its
-// face count.
-int WriteObjFaces(TextWriter& obj, const VertexBlock& vertices, std::int64_t vertexBase);
+// The vertex lines of an OBJ file: "v x y z", "vt u v" and "vn x y z".
+enum class ObjVertexLines { Positions, TexCoords, Normals };
+
+// The longest lines the two functions below write, CR LF included.
+inline constexpr std::size_t kMaxObjVertexLine = 3 + 3 * kMaxFloatFixed + 2 + 2;
+inline constexpr std::size_t kMaxObjFaceLine = 1 + 3 * (1 + 3 * kMaxIntText + 2) + 2;
+
+// Writes the `lines` lines of vertices [begin, end) of `mesh`; room for kMaxObjVertexLine bytes
+// a line.
+void WriteObjVertices(LineWriter& obj, const MeshData& mesh, ObjVertexLines lines,
+                      std::int32_t begin, std::int32_t end);
+// Writes the "f" lines of triangles [begin, end) of `mesh`, numbering its vertices from
+// vertexBase + 1; room for kMaxObjFaceLine bytes a line.
+void WriteObjFaces(LineWriter& obj, const MeshData& mesh, std::int64_t vertexBase,
+                   std::int32_t begin, std::int32_t end);
 
 }  // namespace morvex

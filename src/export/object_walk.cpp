@@ -95,35 +95,53 @@ bool DecodeMesh(Console& console, ModelObject& object, std::int32_t i,
     return false;
 }
 
-void WalkMeshes(Console& console, ModelObject& object,
-                const std::function<bool(std::int32_t mesh, std::int32_t materialIndex)>& write) {
-    VertexBlock& vertices = object.vertices;
-    const std::int32_t count = vertices.Count();
-    const std::string name = ConsoleName(object.name);
-    if (count < 0) {
-        console.Warning("object %s meshes skipped: negative mesh count.", name.c_str());
+MeshCursor::MeshCursor(Console& console, ModelObject& object)
+    : console_(console), object_(object), count_(object.vertices.Count()) {
+    if (count_ < 0) {
+        console_.Warning("object %s meshes skipped: negative mesh count.",
+                         ConsoleName(object_.name).c_str());
+        done_ = true;
         return;
     }
-    const std::int32_t located = vertices.LocatedMeshes();
-    const auto allowed =
-        static_cast<std::int32_t>(std::clamp<std::int64_t>(object.meshLimit, 0, located));
-    for (std::int32_t i = 0; i < allowed; ++i) {
-        std::int32_t m = 0;
-        if (!DecodeMesh(console, object, i, m)) continue;
-        const bool more = write(i, m);
-        vertices.Release();
-        if (!more) return;
+    located_ = object_.vertices.LocatedMeshes();
+    allowed_ = static_cast<std::int32_t>(std::clamp<std::int64_t>(object_.meshLimit, 0, located_));
+}
+
+bool MeshCursor::Next(std::int32_t& mesh, std::int32_t& materialIndex) {
+    object_.vertices.Release();
+    if (done_) return false;
+    while (next_ < allowed_) {
+        const std::int32_t i = next_++;
+        if (DecodeMesh(console_, object_, i, materialIndex)) {
+            mesh = i;
+            return true;
+        }
     }
-    if (allowed < located) {
-        console.Warning("object %s meshes %d to %d skipped: more than %lld meshes.", name.c_str(),
-                        allowed, located - 1, static_cast<long long>(object.meshLimit));
+    done_ = true;
+    const std::string name = ConsoleName(object_.name);
+    if (allowed_ < located_) {
+        console_.Warning("object %s meshes %d to %d skipped: more than %lld meshes.", name.c_str(),
+                         allowed_, located_ - 1, static_cast<long long>(object_.meshLimit));
     }
-    if (located == count) return;
-    if (count - located == 1) {
-        console.Warning("object %s mesh %d skipped: broken vertex data.", name.c_str(), located);
+    if (located_ == count_) return false;
+    if (count_ - located_ == 1) {
+        console_.Warning("object %s mesh %d skipped: broken vertex data.", name.c_str(), located_);
     } else {
-        console.Warning("object %s meshes %d to %d skipped: broken vertex data.", name.c_str(),
-                        located, count - 1);
+        console_.Warning("object %s meshes %d to %d skipped: broken vertex data.", name.c_str(),
+                         located_, count_ - 1);
+    }
+    return false;
+}
+
+void WalkMeshes(Console& console, ModelObject& object,
+                const std::function<bool(std::int32_t mesh, std::int32_t materialIndex)>& write) {
+    MeshCursor cursor(console, object);
+    std::int32_t mesh = 0, materialIndex = 0;
+    while (cursor.Next(mesh, materialIndex)) {
+        if (!write(mesh, materialIndex)) {
+            object.vertices.Release();
+            return;
+        }
     }
 }
 

@@ -38,6 +38,29 @@ void WalkObjects(const Model& model, Console& console,
 [[nodiscard]] bool DecodeMesh(Console& console, ModelObject& object, std::int32_t i,
                               std::int32_t& materialIndex);
 
+// The meshes of an object that decode, one after another, each made current in the object's vertex
+// block. A mesh that does not decode is skipped with DecodeMesh's warning. The meshes behind the
+// last one the vertex block locates are skipped with one warning for all of them ("meshes F to
+// L", printed when Next reaches them), as are those beyond the object's mesh limit, and a negative
+// mesh count with one warning (printed at construction), so a count taken from the file never
+// costs more than the data holds.
+class MeshCursor {
+  public:
+    MeshCursor(Console& console, ModelObject& object);
+    // Makes the next mesh that decodes current and gives its number and Material index; false
+    // when there is none left.
+    [[nodiscard]] bool Next(std::int32_t& mesh, std::int32_t& materialIndex);
+
+  private:
+    Console& console_;
+    ModelObject& object_;
+    std::int32_t count_ = 0;    // the mesh count of the block
+    std::int32_t located_ = 0;  // the meshes its tables locate
+    std::int32_t allowed_ = 0;  // of those, the ones the mesh limit lets through
+    std::int32_t next_ = 0;
+    bool done_ = false;
+};
+
 // Calls `write` for each mesh of the object that decodes, in order, until it returns false, with
 // the mesh current in object.vertices (released after `write` returns) and its Material index. A
 // mesh that does not decode is skipped with DecodeMesh's warning. The meshes behind the last one

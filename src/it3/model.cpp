@@ -50,9 +50,9 @@ std::string BaseNameOf(std::string_view inputPath) {
     return std::string(name);
 }
 
-Outcome LoadFile(std::string_view path, std::vector<std::uint8_t>& buffer, Console& console) {
+Outcome LoadFile(std::string_view path, ByteBuffer& buffer, Console& console) {
     const std::string name(path);
-    buffer.clear();
+    buffer.Clear();
     InputFile file(name);
     struct stat info;
     if (file.fd() < 0 || ::fstat(file.fd(), &info) != 0 || S_ISDIR(info.st_mode)) {
@@ -70,13 +70,14 @@ Outcome LoadFile(std::string_view path, std::vector<std::uint8_t>& buffer, Conso
         return Outcome::CannotLoad;
     }
     try {
-        buffer.resize(static_cast<std::size_t>(info.st_size));
+        // Not zero-filled: the read below writes every byte.
+        buffer.Resize(static_cast<std::size_t>(info.st_size));
     } catch (const std::bad_alloc&) {
         console.Error("Can not load %s.", name.c_str());
         return Outcome::CannotLoad;
     }
     if (!file.ReadAt(buffer.data(), buffer.size(), 0)) {
-        buffer.clear();
+        buffer.Clear();
         console.Error("Can not load %s.", name.c_str());
         return Outcome::CannotLoad;
     }

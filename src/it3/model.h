@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "it3/block.h"
+#include "it3/byte_buffer.h"
 #include "it3/console.h"
 #include "it3/limits.h"
 #include "it3/result.h"
@@ -21,14 +22,14 @@
 namespace morvex {
 
 struct Model {
-    std::string path;      // the input path as given
-    std::string baseName;  // the input file name without its folder and its last extension
-    std::vector<std::uint8_t> buffer;              // the whole file
-    std::vector<Block> blocks;                     // the block list, in file order
+    std::string path;           // the input path as given
+    std::string baseName;       // the input file name without its folder and its last extension
+    ByteBuffer buffer;          // the whole file
+    std::vector<Block> blocks;  // the block list, in file order
     std::vector<std::unique_ptr<Block>> registry;  // one prototype per known tag
     Limits limits;                                 // what the writers may spend on this model
 
-    Bytes Data() const { return buffer; }
+    Bytes Data() const { return {buffer.data(), buffer.size()}; }
     // The position of the first block with tag value `tagValue` in the object whose INFO block
     // is at `infoPosition`, or -1. The search stops at the next INFO block.
     int FindInObject(int infoPosition, std::uint32_t tagValue) const;
@@ -43,8 +44,7 @@ std::string BaseNameOf(std::string_view inputPath);
 // Reads the file at `path` whole into `buffer`. Prints "Error : Can not open <path>." (also for
 // a folder), "Error : This file is not it3 file." (first four bytes not INFO) or "Error : Can
 // not load <path>." (no memory, a read error, or a file too large for 32-bit block offsets).
-[[nodiscard]] Outcome LoadFile(std::string_view path, std::vector<std::uint8_t>& buffer,
-                               Console& console);
+[[nodiscard]] Outcome LoadFile(std::string_view path, ByteBuffer& buffer, Console& console);
 
 // Indexes every block of the model's bytes into its block list. A block whose header or payload
 // leaves the file, or whose payload size is negative, ends the scan with "Warning : broken block

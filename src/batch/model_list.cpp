@@ -1,0 +1,175 @@
+#include "batch/model_list.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <utility>
+
+#include "export/gltf_writer.h"
+#include "it3/model.h"
+
+namespace morvex {
+namespace {
+
+namespace fs = std::filesystem;
+
+using FolderId = std::pair<dev_t, ino_t>;
+
+std::string Joined(const std::string& folder, const std::string& name) {
+    if (folder.empty()) return name;
+    return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+class Search {
+  public:
+    Search(std::string_view destPath, OutputMode mode, ModelList& list)
+        : destPath_(destPath), mode_(mode), list_(list) {}
+
+    // A model at `path`; `relativeFolder` is where it goes below the destination ("" or
+    // ending in '/').
+    void AddModel(const std::string& path, const std::string& relativeFolder) {
+        PlannedModel model;
+        model.path = path;
+        std::string name =
+            path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+        std::string stem = BaseNameOf(name);
+        if (stem.empty()) stem = name;
+        std::string key;
+        if (mode_ == OutputMode::Check) {
+            model.destPath = destPath_ + relativeFolder;
+        } else if (mode_ == OutputMode::Gltf) {
+            model.destPath = destPath_ + relativeFolder;
+            model.folder = model.destPath;
+            key = GltfFileName(model.destPath, BaseNameOf(path));
+        } else {
+            model.destPath = destPath_ + relativeFolder + stem + "/";
+            model.folder = model.destPath;
+            key = model.destPath;
+        }
+        if (!key.empty()) {
+            auto [at, fresh] = owners_.emplace(key, path);
+            if (!fresh) model.conflict = at->second;
+        }
+        list_.models.push_back(std::move(model));
+    }
+
+    // Searches the folder at `path` (already known to be one, with identity `id`).
+    void Folder(const std::string& path, const std::string& relativeFolder, FolderId id) {
+        if (!visited_.insert(id).second) {
+            const bool loop = std::find(above_.begin(), above_.end(), id) != above_.end();
+            list_.messages.push_back("Warning : " + path +
+                                     (loop ? " leads back to a folder above it, not followed."
+                                           : " leads to a folder already searched, not followed."));
+            return;
+        }
+        std::vector<std::string> names;
+        if (!ReadNames(path, names)) return;
+        above_.push_back(id);
+        for (const std::string& name : names) {
+            const std::string entry = Joined(path, name);
+            struct stat info;
+            if (::stat(entry.c_str(), &info) != 0) {
+                Unreadable(entry, errno);
+                continue;
+            }
+            if (S_ISDIR(info.st_mode)) {
+                Folder(entry, relativeFolder + name + "/", {info.st_dev, info.st_ino});
+            } else if (HasIt3Extension(name)) {
+                if (S_ISREG(info.st_mode)) {
+                    AddModel(entry, relativeFolder);
+                } else {
+                    list_.messages.push_back("Warning : " + entry +
+                                             " is not a regular file, skipped.");
+                }
+            }
+        }
+        above_.pop_back();
+    }
+
+    void Unreadable(const std::string& path, int error) {
+        list_.messages.push_back("Error : Can not read " + path + ": " + std::strerror(error) +
+                                 ".");
+        list_.unreadable.push_back(path);
+    }
+
+  private:
+    bool ReadNames(const std::string& path, std::vector<std::string>& names) {
+        DIR* dir = ::opendir(path.c_str());
+        if (dir == nullptr) {
+            Unreadable(path, errno);
+            return false;
+        }
+        errno = 0;
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string_view name = entry->d_name;
+            if (name != "." && name != "..") names.emplace_back(name);
+            errno = 0;
+        }
+        const int error = errno;
+        ::closedir(dir);
+        if (error != 0) {
+            Unreadable(path, error);
+            return false;
+        }
+        std::sort(names.begin(), names.end());
+        return true;
+    }
+
+    std::string destPath_;
+    OutputMode mode_;
+    ModelList& list_;
+    std::set<FolderId> visited_;
+    std::vector<FolderId> above_;
+    std::map<std::string, std::string> owners_;  // output key -> the model that has it
+};
+
+// The name a folder input is placed under with --out: its last path component, for "." and
+// the like the name of the folder it is; empty for the root.
+std::string FolderName(std::string input) {
+    while (input.size() > 1 && input.back() == '/') input.pop_back();
+    fs::path path = fs::path(input).lexically_normal();
+    std::string name = path.filename().string();
+    if (name.empty() || name == "." || name == "..") {
+        std::error_code error;
+        const fs::path absolute = fs::weakly_canonical(fs::absolute(path, error), error);
+        name = absolute.filename().string();
+    }
+    return name == "." || name == ".." ? std::string() : name;
+}
+
+}  // namespace
+
+bool HasIt3Extension(std::string_view name) {
+    if (name.size() < 4) return false;
+    const std::string_view tail = name.substr(name.size() - 4);
+    return tail[0] == '.' && (tail[1] | 0x20) == 'i' && (tail[2] | 0x20) == 't' && tail[3] == '3';
+}
+
+ModelList ListModels(const std::vector<std::string>& inputs, std::string_view destPath, bool byName,
+                     OutputMode mode) {
+    ModelList list;
+    Search search(destPath, mode, list);
+    for (const std::string& input : inputs) {
+        struct stat info;
+        if (::stat(input.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+            std::string relative;
+            if (byName) {
+                relative = FolderName(input);
+                if (!relative.empty()) relative += '/';
+            }
+            search.Folder(input, relative, {info.st_dev, info.st_ino});
+        } else {
+            // A file, or a path that does not open: the conversion reports it.
+            search.AddModel(input, "");
+        }
+    }
+    return list;
+}
+
+}  // namespace morvex

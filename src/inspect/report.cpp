@@ -1,0 +1,252 @@
+#include "inspect/report.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <set>
+#include <string_view>
+
+#include "decode/decoder_factory.h"
+#include "decode/material_block.h"
+#include "decode/texture_block.h"
+#include "decode/vertex_block.h"
+#include "export/gltf_writer.h"
+#include "export/object_walk.h"
+#include "export/output_file.h"
+
+namespace morvex {
+namespace {
+
+std::string TagOf(const Model& model, int position) {
+    if (position < 0) return {};
+    return std::string(model.blocks[static_cast<std::size_t>(position)].TagText());
+}
+
+// The objects in file order, each with the material and vertex block its decoders would read.
+void ListObjects(const Model& model, ModelReport& report) {
+    std::unique_ptr<MaterialBlock> materials;
+    std::unique_ptr<VertexBlock> vertices;
+    for (std::size_t b = 0; b < model.blocks.size(); ++b) {
+        if (model.blocks[b].TagBits() != kTagInfo) continue;
+        const int info = static_cast<int>(b);
+        ObjectReport object;
+        object.index = static_cast<std::int32_t>(report.objects.size());
+        object.block = info;
+        object.name.assign(model.ObjectName(info));
+        object.materialTag = TagOf(model, CreateMaterialDecoder(model, info, materials));
+        object.vertexTag = TagOf(model, CreateVertexDecoder(model, info, vertices));
+        if (object.materialTag.empty()) {
+            object.skipped = "no material block";
+        } else if (object.vertexTag.empty()) {
+            object.skipped = "no vertex block";
+        } else {
+            object.skipped = "broken material block";  // cleared when the walk reaches it
+        }
+        report.objects.push_back(std::move(object));
+    }
+}
+
+void AddToBounds(ModelReport& report, const std::array<float, 3>& p) {
+    if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2])) return;
+    if (!report.boundsMin) {
+        report.boundsMin = p;
+        report.boundsMax = p;
+        return;
+    }
+    for (std::size_t k = 0; k < 3; ++k) {
+        (*report.boundsMin)[k] = std::min((*report.boundsMin)[k], p[k]);
+        (*report.boundsMax)[k] = std::max((*report.boundsMax)[k], p[k]);
+    }
+}
+
+void ReportMaterials(const MaterialBlock& table, const std::set<std::string_view>& textures,
+                     ObjectReport& object, ModelReport& report) {
+    // Only records that lie in the decoded table are listed, as the MQO writer does.
+    const auto records = static_cast<std::int64_t>(table.TableSize() / kMaterialRecordSize);
+    const auto count =
+        static_cast<std::int32_t>(std::clamp<std::int64_t>(table.Count(), 0, records));
+    for (std::int32_t j = 0; j < count; ++j) {
+        MaterialReport material;
+        material.index = j;
+        material.name.assign(table.MaterialAt(j));
+        material.texture.assign(table.TextureNameAt(j));
+        material.alphaMap.assign(table.AlphaMapNameAt(j));
+        material.power = table.PowerAt(j);
+        material.textureFound = textures.count(material.texture) > 0;
+        material.alphaMapFound = textures.count(material.alphaMap) > 0;
+        if (!material.texture.empty() && !material.textureFound) {
+            report.missingTextures.push_back({object.name, material.name, false, material.texture});
+        }
+        if (!material.alphaMap.empty() && !material.alphaMapFound) {
+            report.missingTextures.push_back({object.name, material.name, true, material.alphaMap});
+        }
+        object.materials.push_back(std::move(material));
+    }
+}
+
+void ReportMeshes(ModelObject& walked, Console& console, ObjectReport& object,
+                  ModelReport& report) {
+    VertexBlock& vertices = walked.vertices;
+    object.meshCount = vertices.Count();
+    std::vector<MeshReport> written;
+    WalkMeshes(console, walked, [&](std::int32_t i, std::int32_t m) {
+        MeshReport mesh;
+        mesh.index = i;
+        mesh.written = true;
+        mesh.vertices = vertices.VertexCount();
+        mesh.triangles = vertices.FaceCount();
+        mesh.material = m;
+        mesh.materialName.assign(walked.materials.MaterialAt(m));
+        for (std::int32_t k = 0; k < mesh.vertices; ++k)
+            AddToBounds(report, vertices.PositionAt(k));
+        written.push_back(std::move(mesh));
+        return true;
+    });
+    // The meshes the tables locate but the walk skipped are listed as skipped; the ones beyond
+    // them only counted (a count taken from the file can be any number).
+    const std::int32_t located = object.meshCount < 0 ? 0 : vertices.LocatedMeshes();
+    std::size_t next = 0;
+    for (std::int32_t i = 0; i < located; ++i) {
+        if (next < written.size() && written[next].index == i) {
+            object.meshes.push_back(std::move(written[next++]));
+        } else {
+            MeshReport mesh;
+            mesh.index = i;
+            object.meshes.push_back(std::move(mesh));
+        }
+    }
+}
+
+void ReportTextures(const Model& model, ModelReport& report) {
+    TextureBlock texture;
+    for (std::size_t b = 0; b < model.blocks.size(); ++b) {
+        const Block& record = model.blocks[b];
+        if (record.TagBits() != kTagTexi || texture.BindTo(record) < 0) continue;
+        TextureReport entry;
+        entry.block = static_cast<std::int32_t>(b);
+        entry.name.assign(texture.Name());
+        entry.file = SafeName(entry.name) + ".bmp";
+        const Bytes header = texture.Header();
+        const ByteReader reader(header);
+        std::int32_t code = 0;
+        if (reader.I32(0, code)) {
+            entry.format = code;
+            std::int32_t width = 0, height = 0;
+            std::int16_t width16 = 0, height16 = 0;
+            if (code == 1006 && reader.I16(18, width16) && reader.I16(20, height16)) {
+                width = width16, height = height16;
+            } else if (code >= 1001 && code <= 1005 && reader.I32(4, width) &&
+                       reader.I32(8, height)) {
+            } else {
+                width = height = 0;
+            }
+            entry.width = width;
+            entry.height = height;
+        }
+        Picture picture;
+        const Outcome decoded = DecodeTexture(header, picture);
+        entry.converts = decoded == Outcome::Ok;
+        if (!entry.converts) entry.problem = std::string(OutcomeName(decoded));
+        report.textures.push_back(std::move(entry));
+    }
+    texture.Release();
+}
+
+void Split(const std::string& lines, std::vector<std::string>& warnings) {
+    constexpr std::string_view kPrefix = "Warning : ";
+    std::size_t start = 0;
+    while (start < lines.size()) {
+        std::size_t end = lines.find('\n', start);
+        if (end == std::string::npos) end = lines.size();
+        std::string_view line(lines.data() + start, end - start);
+        if (line.substr(0, kPrefix.size()) == kPrefix) line.remove_prefix(kPrefix.size());
+        warnings.emplace_back(line);
+        start = end + 1;
+    }
+}
+
+}  // namespace
+
+ModelReport BuildReport(const Model& model) {
+    ModelReport report;
+    report.path = model.path;
+    report.size = static_cast<std::int64_t>(model.buffer.size());
+    report.blocks = static_cast<std::int64_t>(model.blocks.size());
+
+    std::int64_t end = 0;
+    for (const Block& block : model.blocks) {
+        if (block.registryIndex == 0) {
+            report.unknownBlocks.push_back(
+                {std::string(block.TagText()), block.TagBits(), block.offset});
+        }
+        end = static_cast<std::int64_t>(block.offset) + block.size;
+    }
+    if (end < report.size) report.brokenBlock = end;
+
+    std::set<std::string_view> textureNames;
+    for (const Block& block : model.blocks) {
+        if (block.TagBits() == kTagTexi) textureNames.insert(TextureName(block));
+    }
+
+    ListObjects(model, report);
+    Console console = Console::Capturing();
+    int number = 0;
+    WalkObjects(model, console, [&](ModelObject& walked) {
+        auto found =
+            std::find_if(report.objects.begin(), report.objects.end(),
+                         [&](const ObjectReport& o) { return o.block == walked.infoPosition; });
+        if (found == report.objects.end()) return true;
+        ObjectReport& object = *found;
+        object.written = true;
+        object.skipped.clear();
+        const std::string stem = ObjectFileStem("", model.baseName, number++, walked.name);
+        object.files = {stem + ".obj", stem + ".mtl"};
+        object.mqoFile = stem + ".mqo";
+        ReportMaterials(walked.materials, textureNames, object, report);
+        ReportMeshes(walked, console, object, report);
+        return true;
+    });
+    Split(console.Captured(), report.warnings);
+
+    ReportTextures(model, report);
+
+    ReportTotals& totals = report.totals;
+    for (const ObjectReport& object : report.objects) {
+        ++totals.objects;
+        if (!object.written) continue;
+        ++totals.objectsWritten;
+        totals.materials += static_cast<std::int64_t>(object.materials.size());
+        totals.meshes += static_cast<std::int64_t>(object.meshes.size());
+        for (const MeshReport& mesh : object.meshes) {
+            if (!mesh.written) continue;
+            ++totals.meshesWritten;
+            totals.vertices += mesh.vertices;
+            totals.triangles += mesh.triangles;
+        }
+        report.objFiles.insert(report.objFiles.end(), object.files.begin(), object.files.end());
+        report.mqoFiles.push_back(object.mqoFile);
+    }
+    std::set<std::string> bitmaps;
+    for (const TextureReport& texture : report.textures) {
+        ++totals.textures;
+        if (!texture.converts) continue;
+        ++totals.texturesConverting;
+        // A second texture of the same name replaces the first one's file.
+        if (!bitmaps.insert(texture.file).second) continue;
+        report.objFiles.push_back(texture.file);
+        report.mqoFiles.push_back(texture.file);
+    }
+    totals.missingTextures = static_cast<std::int64_t>(report.missingTextures.size());
+    totals.unknownBlocks = static_cast<std::int64_t>(report.unknownBlocks.size());
+    report.gltfFile = GltfFileName("", model.baseName);
+    return report;
+}
+
+ModelReport FailedReport(std::string path, std::string error) {
+    ModelReport report;
+    report.path = std::move(path);
+    report.error = std::move(error);
+    return report;
+}
+
+}  // namespace morvex

@@ -1,0 +1,309 @@
+// The text and JSON forms of the inspect report.
+#include <charconv>
+#include <cinttypes>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+
+#include "inspect/report.h"
+#include "it3/console.h"
+
+namespace morvex {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+class Text {
+  public:
+    Text& operator()(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+        std::va_list args;
+        va_start(args, format);
+        char small[512];
+        std::va_list again;
+        va_copy(again, args);
+        const int length = std::vsnprintf(small, sizeof small, format, args);
+        if (length > 0 && static_cast<std::size_t>(length) < sizeof small) {
+            out_.append(small, static_cast<std::size_t>(length));
+        } else if (length > 0) {
+            const std::size_t at = out_.size();
+            out_.resize(at + static_cast<std::size_t>(length) + 1);
+            std::vsnprintf(out_.data() + at, static_cast<std::size_t>(length) + 1, format, again);
+            out_.pop_back();
+        }
+        va_end(again);
+        va_end(args);
+        return *this;
+    }
+    std::string Take() { return std::move(out_); }
+
+  private:
+    std::string out_;
+};
+
+// A name as messages show it, quoted so that empty names and blanks stay visible.
+std::string Shown(const std::string& name) {
+    std::string shown = "\"";
+    shown += ConsoleName(name);
+    shown += '"';
+    return shown;
+}
+
+const char* Plural(std::int64_t n, const char* one, const char* many) {
+    return n == 1 ? one : many;
+}
+
+void TextMaterials(Text& text, const ObjectReport& object) {
+    text("    materials: %zu\n", object.materials.size());
+    for (const MaterialReport& m : object.materials) {
+        text("      %d %s", static_cast<int>(m.index), Shown(m.name).c_str());
+        if (!m.texture.empty()) {
+            text(", texture %s%s", Shown(m.texture).c_str(), m.textureFound ? "" : " (missing)");
+        }
+        if (!m.alphaMap.empty()) {
+            text(", alpha map %s%s", Shown(m.alphaMap).c_str(),
+                 m.alphaMapFound ? "" : " (missing)");
+        }
+        text(", power %g\n", static_cast<double>(m.power));
+    }
+}
+
+void TextMeshes(Text& text, const ObjectReport& object) {
+    text("    meshes: %d stored, %zu located\n", static_cast<int>(object.meshCount),
+         object.meshes.size());
+    for (const MeshReport& mesh : object.meshes) {
+        if (!mesh.written) {
+            text("      %d skipped\n", static_cast<int>(mesh.index));
+            continue;
+        }
+        text("      %d: %d %s, %d %s, material %d %s\n", static_cast<int>(mesh.index),
+             static_cast<int>(mesh.vertices), Plural(mesh.vertices, "vertex", "vertices"),
+             static_cast<int>(mesh.triangles), Plural(mesh.triangles, "triangle", "triangles"),
+             static_cast<int>(mesh.material), Shown(mesh.materialName).c_str());
+    }
+}
+
+void TextFiles(Text& text, const char* label, const std::vector<std::string>& files) {
+    text("  %s:", label);
+    for (const std::string& file : files) text(" %s", ConsoleName(file).c_str());
+    text("\n");
+}
+
+}  // namespace
+
+std::string ReportText(const ModelReport& report) {
+    Text text;
+    text("Model : %s\n", ConsoleName(report.path).c_str());
+    if (!report.error.empty()) {
+        text("Error : %s\n", ConsoleName(report.error).c_str());
+        return text.Take();
+    }
+    text("File: %" PRId64 " bytes, %" PRId64 " blocks\n", report.size, report.blocks);
+    text("Objects: %zu\n", report.objects.size());
+    for (const ObjectReport& object : report.objects) {
+        text("  %d %s: ", static_cast<int>(object.index), Shown(object.name).c_str());
+        if (object.written) {
+            text("written");
+        } else {
+            text("not written (%s)", object.skipped.c_str());
+        }
+        text(", material block %s, vertex block %s\n",
+             object.materialTag.empty() ? "none" : ConsoleName(object.materialTag).c_str(),
+             object.vertexTag.empty() ? "none" : ConsoleName(object.vertexTag).c_str());
+        if (!object.written) continue;
+        TextMaterials(text, object);
+        TextMeshes(text, object);
+    }
+    text("Textures: %zu\n", report.textures.size());
+    for (const TextureReport& t : report.textures) {
+        text("  %s: ", Shown(t.name).c_str());
+        if (t.format) {
+            text("format %d", static_cast<int>(*t.format));
+        } else {
+            text("no format code");
+        }
+        if (t.width != 0 || t.height != 0) {
+            text(", %d x %d", static_cast<int>(t.width), static_cast<int>(t.height));
+        }
+        if (t.converts) {
+            text(", converts to %s\n", ConsoleName(t.file).c_str());
+        } else {
+            text(", does not convert (%s)\n", t.problem.c_str());
+        }
+    }
+    text("Missing textures: %zu\n", report.missingTextures.size());
+    for (const MissingTexture& m : report.missingTextures) {
+        text("  %s %s of material %s in object %s: no texture of that name\n",
+             m.alphaMap ? "alpha map" : "texture", Shown(m.name).c_str(), Shown(m.material).c_str(),
+             Shown(m.object).c_str());
+    }
+    text("Unknown blocks: %zu\n", report.unknownBlocks.size());
+    for (const UnknownBlock& u : report.unknownBlocks) {
+        text("  %s (0x%08X) at offset %" PRId64 "\n", ConsoleName(u.tag).c_str(), u.value,
+             u.offset);
+    }
+    if (report.brokenBlock) {
+        text("Broken block: at offset %" PRId64 " (the blocks behind it are not read)\n",
+             *report.brokenBlock);
+    }
+    if (!report.warnings.empty()) {
+        text("Warnings: %zu\n", report.warnings.size());
+        for (const std::string& w : report.warnings) text("  %s\n", ConsoleName(w).c_str());
+    }
+    if (report.boundsMin) {
+        const auto& lo = *report.boundsMin;
+        const auto& hi = *report.boundsMax;
+        text("Bounding box (as stored, z up): (%g, %g, %g) to (%g, %g, %g)\n",
+             static_cast<double>(lo[0]), static_cast<double>(lo[1]), static_cast<double>(lo[2]),
+             static_cast<double>(hi[0]), static_cast<double>(hi[1]), static_cast<double>(hi[2]));
+    } else {
+        text("Bounding box: none (no vertices)\n");
+    }
+    text("Files a conversion writes:\n");
+    TextFiles(text, "OBJ (default)", report.objFiles);
+    TextFiles(text, "-m", report.mqoFiles);
+    text("  -g: %s\n", ConsoleName(report.gltfFile).c_str());
+    const ReportTotals& t = report.totals;
+    text("Totals: %" PRId64 " objects (%" PRId64 " written), %" PRId64 " meshes (%" PRId64
+         " written), %" PRId64 " vertices, %" PRId64 " triangles, %" PRId64 " materials, %" PRId64
+         " textures (%" PRId64 " convert), %" PRId64 " missing textures, %" PRId64
+         " unknown blocks%s\n",
+         t.objects, t.objectsWritten, t.meshes, t.meshesWritten, t.vertices, t.triangles,
+         t.materials, t.textures, t.texturesConverting, t.missingTextures, t.unknownBlocks,
+         report.brokenBlock ? ", 1 broken block" : "");
+    return text.Take();
+}
+
+namespace {
+
+// A name or null for none.
+Json NameOrNull(const std::string& name) {
+    return name.empty() ? Json(nullptr) : Json(name);
+}
+
+// Non-finite floats have no JSON form: null. A float is written as its shortest decimal form
+// (30.7, not the 30.700000762939453 of its double value).
+Json Number(float value) {
+    if (!std::isfinite(value)) return Json(nullptr);
+    char text[32];
+    const auto [end, error] = std::to_chars(text, text + sizeof text, value);
+    if (error != std::errc()) return Json(static_cast<double>(value));
+    *end = '\0';
+    return Json(std::strtod(text, nullptr));
+}
+
+Json ObjectJson(const ObjectReport& object) {
+    Json o;
+    o["index"] = object.index;
+    o["block"] = object.block;
+    o["name"] = object.name;
+    o["written"] = object.written;
+    o["skipped"] = NameOrNull(object.skipped);
+    o["materialTag"] = NameOrNull(object.materialTag);
+    o["vertexTag"] = NameOrNull(object.vertexTag);
+    o["meshCount"] = object.meshCount;
+    Json materials = Json::array();
+    for (const MaterialReport& m : object.materials) {
+        Json j;
+        j["index"] = m.index;
+        j["name"] = m.name;
+        j["texture"] = NameOrNull(m.texture);
+        j["textureFound"] = m.texture.empty() ? Json(nullptr) : Json(m.textureFound);
+        j["alphaMap"] = NameOrNull(m.alphaMap);
+        j["alphaMapFound"] = m.alphaMap.empty() ? Json(nullptr) : Json(m.alphaMapFound);
+        j["power"] = Number(m.power);
+        materials.push_back(std::move(j));
+    }
+    o["materials"] = std::move(materials);
+    Json meshes = Json::array();
+    for (const MeshReport& mesh : object.meshes) {
+        Json j;
+        j["index"] = mesh.index;
+        j["written"] = mesh.written;
+        if (mesh.written) {
+            j["vertices"] = mesh.vertices;
+            j["triangles"] = mesh.triangles;
+            j["material"] = mesh.material;
+            j["materialName"] = mesh.materialName;
+        }
+        meshes.push_back(std::move(j));
+    }
+    o["meshes"] = std::move(meshes);
+    o["files"] = object.files;
+    o["mqoFile"] = NameOrNull(object.mqoFile);
+    return o;
+}
+
+}  // namespace
+
+std::string ReportJson(const ModelReport& report) {
+    Json j;
+    j["file"] = report.path;
+    if (!report.error.empty()) {
+        j["error"] = report.error;
+        return j.dump(2, ' ', false, Json::error_handler_t::replace);
+    }
+    j["size"] = report.size;
+    j["blocks"] = report.blocks;
+    Json objects = Json::array();
+    for (const ObjectReport& object : report.objects) objects.push_back(ObjectJson(object));
+    j["objects"] = std::move(objects);
+    Json textures = Json::array();
+    for (const TextureReport& t : report.textures) {
+        Json e;
+        e["block"] = t.block;
+        e["name"] = t.name;
+        e["format"] = t.format ? Json(*t.format) : Json(nullptr);
+        e["width"] = t.width;
+        e["height"] = t.height;
+        e["converts"] = t.converts;
+        e["problem"] = NameOrNull(t.problem);
+        e["file"] = t.file;
+        textures.push_back(std::move(e));
+    }
+    j["textures"] = std::move(textures);
+    Json missing = Json::array();
+    for (const MissingTexture& m : report.missingTextures) {
+        missing.push_back({{"object", m.object},
+                           {"material", m.material},
+                           {"kind", m.alphaMap ? "alphaMap" : "texture"},
+                           {"name", m.name}});
+    }
+    j["missingTextures"] = std::move(missing);
+    Json unknown = Json::array();
+    for (const UnknownBlock& u : report.unknownBlocks) {
+        char value[16];
+        std::snprintf(value, sizeof value, "0x%08X", u.value);
+        unknown.push_back({{"tag", u.tag}, {"value", value}, {"offset", u.offset}});
+    }
+    j["unknownBlocks"] = std::move(unknown);
+    j["brokenBlockOffset"] = report.brokenBlock ? Json(*report.brokenBlock) : Json(nullptr);
+    j["warnings"] = report.warnings;
+    if (report.boundsMin) {
+        Json lo = Json::array(), hi = Json::array();
+        for (std::size_t k = 0; k < 3; ++k) {
+            lo.push_back(Number((*report.boundsMin)[k]));
+            hi.push_back(Number((*report.boundsMax)[k]));
+        }
+        j["boundingBox"] = {{"min", lo}, {"max", hi}};
+    } else {
+        j["boundingBox"] = nullptr;
+    }
+    j["outputs"] = {{"obj", report.objFiles}, {"mqo", report.mqoFiles}, {"gltf", report.gltfFile}};
+    const ReportTotals& t = report.totals;
+    j["totals"] = {{"objects", t.objects},
+                   {"objectsWritten", t.objectsWritten},
+                   {"meshes", t.meshes},
+                   {"meshesWritten", t.meshesWritten},
+                   {"vertices", t.vertices},
+                   {"triangles", t.triangles},
+                   {"materials", t.materials},
+                   {"textures", t.textures},
+                   {"texturesConverting", t.texturesConverting},
+                   {"missingTextures", t.missingTextures},
+                   {"unknownBlocks", t.unknownBlocks}};
+    return j.dump(2, ' ', false, Json::error_handler_t::replace);
+}
+
+}  // namespace morvex

@@ -1,0 +1,198 @@
+#include "it3/byte_buffer.h"
+
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <vector>
+
+namespace morvex {
+namespace {
+
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+constexpr std::size_t kPage = 4096;
+// Buffers from this size on are mappings of their own; smaller ones come from the heap, which
+// reuses freed memory without new faults.
+constexpr std::size_t kMappedFrom = std::size_t{1} << 20;
+
+std::atomic<BufferObserver> observer{nullptr};
+
+void Observe(std::int64_t bytes) {
+    if (BufferObserver observe = observer.load(std::memory_order_relaxed)) observe(bytes);
+}
+
+std::size_t RoundUp(std::size_t n, std::size_t step) {
+    return (n + step - 1) / step * step;
+}
+
+// A mapping of `size` bytes (a multiple of kPage) starting at a kHugePage boundary, so that the
+// kernel can back every whole 2 MiB of it with a huge page; the rest takes ordinary pages.
+std::uint8_t* MapAligned(std::size_t size) {
+    if (size > SIZE_MAX - kHugePage) throw std::bad_alloc();
+    const std::size_t span = size + kHugePage;
+    void* raw = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) throw std::bad_alloc();
+    auto* base = static_cast<std::uint8_t*>(raw);
+    const auto address = reinterpret_cast<std::uintptr_t>(base);
+    std::uint8_t* start = base + (RoundUp(address, kHugePage) - address);
+    // Give back the parts before and after the aligned region.
+    if (start > base) ::munmap(base, static_cast<std::size_t>(start - base));
+    std::uint8_t* end = start + size;
+    if (base + span > end) ::munmap(end, static_cast<std::size_t>(base + span - end));
+#ifdef MADV_HUGEPAGE
+    ::madvise(start, size, MADV_HUGEPAGE);  // advice only: without huge pages it still works
+#endif
+    return start;
+}
+
+// Released mappings kept for the next buffers. A conversion decodes one object after another
+// into buffers of similar sizes; a kept mapping's pages are in place already, so reusing it
+// costs neither page faults nor the kernel's clearing of fresh pages. A request that no kept
+// mapping fits gives all of them back first, so that keeping never adds to the peak.
+class MappingCache {
+  public:
+    struct Mapping {
+        std::uint8_t* data = nullptr;
+        std::size_t capacity = 0;
+    };
+
+    // A kept mapping of at least `size` bytes (and not wastefully larger), or none.
+    Mapping Take(std::size_t size) {
+        std::vector<Mapping> dropped;
+        Mapping found;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            auto best = kept_.end();
+            for (auto it = kept_.begin(); it != kept_.end(); ++it) {
+                if (it->capacity >= size && it->capacity <= 2 * size + kHugePage &&
+                    (best == kept_.end() || it->capacity < best->capacity)) {
+                    best = it;
+                }
+            }
+            if (best != kept_.end()) {
+                found = *best;
+                keptBytes_ -= best->capacity;
+                kept_.erase(best);
+            } else {
+                dropped.swap(kept_);
+                keptBytes_ = 0;
+            }
+        }
+        for (const Mapping& m : dropped) ::munmap(m.data, m.capacity);
+        return found;
+    }
+
+    void Put(Mapping mapping) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (kept_.size() < kMaxKept && keptBytes_ + mapping.capacity <= kMaxKeptBytes) {
+                kept_.push_back(mapping);
+                keptBytes_ += mapping.capacity;
+                return;
+            }
+        }
+        ::munmap(mapping.data, mapping.capacity);
+    }
+
+  private:
+    static constexpr std::size_t kMaxKept = 8;
+    static constexpr std::size_t kMaxKeptBytes = std::size_t{512} << 20;
+
+    std::mutex mutex_;
+    std::vector<Mapping> kept_;
+    std::size_t keptBytes_ = 0;
+};
+
+MappingCache& Cache() {
+    static MappingCache* cache = new MappingCache;  // lives as long as the process
+    return *cache;
+}
+
+}  // namespace
+
+void SetBufferObserver(BufferObserver observe) {
+    observer.store(observe);
+}
+
+ByteBuffer ByteBuffer::Zeroed(std::size_t size) {
+    ByteBuffer buffer(size);
+    if (!buffer.fresh_ && size > 0) std::memset(buffer.data_, 0, size);
+    return buffer;
+}
+
+ByteBuffer ByteBuffer::CopyOf(std::span<const std::uint8_t> bytes) {
+    ByteBuffer buffer(bytes.size());
+    if (!bytes.empty()) std::memcpy(buffer.data_, bytes.data(), bytes.size());
+    return buffer;
+}
+
+void ByteBuffer::Allocate(std::size_t size) {
+    if (size == 0) return;
+    if (size < kMappedFrom) {
+        data_ = new std::uint8_t[size];  // default-initialised: left as it is
+        capacity_ = size;
+        size_ = size;
+        return;
+    }
+    // The observer is told of the bytes asked for, whatever mapping serves them.
+    const std::size_t accounted = RoundUp(size, kPage);
+    Observe(static_cast<std::int64_t>(accounted));
+    try {
+        const MappingCache::Mapping kept = Cache().Take(accounted);
+        fresh_ = kept.data == nullptr;
+        data_ = fresh_ ? MapAligned(accounted) : kept.data;
+        capacity_ = fresh_ ? accounted : kept.capacity;
+    } catch (const std::bad_alloc&) {
+        Observe(-static_cast<std::int64_t>(accounted));
+        throw;
+    }
+    accounted_ = accounted;
+    mapped_ = true;
+    size_ = size;
+}
+
+void ByteBuffer::Resize(std::size_t size) {
+    if (size <= capacity_) {
+        size_ = size;
+        return;
+    }
+    Release();
+    Allocate(size);
+}
+
+void ByteBuffer::Release() noexcept {
+    if (data_ != nullptr) {
+        if (mapped_) {
+            Cache().Put({data_, capacity_});
+            Observe(-static_cast<std::int64_t>(accounted_));
+        } else {
+            delete[] data_;
+        }
+    }
+    data_ = nullptr;
+    size_ = 0;
+    capacity_ = 0;
+    accounted_ = 0;
+    mapped_ = false;
+    fresh_ = false;
+}
+
+void ByteBuffer::Take(ByteBuffer& other) noexcept {
+    data_ = other.data_;
+    size_ = other.size_;
+    capacity_ = other.capacity_;
+    accounted_ = other.accounted_;
+    mapped_ = other.mapped_;
+    fresh_ = other.fresh_;
+    other.data_ = nullptr;
+    other.size_ = 0;
+    other.capacity_ = 0;
+    other.accounted_ = 0;
+    other.mapped_ = false;
+    other.fresh_ = false;
+}
+
+}  // namespace morvex

@@ -1,0 +1,76 @@
+// Owned bytes whose allocation does not touch them.
+//
+// A std::vector<std::uint8_t> of n bytes writes every byte when it is made. For the buffers of
+// a conversion (the whole file, decoded vertex and index data, pictures) that first write costs
+// more than the work itself: every fresh 4 KiB page takes a page fault, and the data is written
+// again by the read or the decoder right after. A ByteBuffer leaves its bytes as they are; large
+// ones are 2 MiB-aligned mappings with transparent huge pages asked for, so that a 256 MiB buffer
+// costs about 128 faults instead of 65,536, and a released one is kept for the next buffer of a
+// similar size, whose pages are then in place already.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace morvex {
+
+// Large buffers are mappings of their own, which the heap's accounting does not see. An observer
+// set here (tests, memory limits) is told of each: with +bytes before the mapping is made (it may
+// refuse it by throwing std::bad_alloc) and with -bytes after it is released. nullptr: none.
+using BufferObserver = void (*)(std::int64_t bytes);
+void SetBufferObserver(BufferObserver observer);
+
+class ByteBuffer {
+  public:
+    ByteBuffer() = default;
+    // `size` bytes whose contents are unspecified; throws std::bad_alloc when there is no memory.
+    explicit ByteBuffer(std::size_t size) { Allocate(size); }
+    // `size` bytes of 0 (a mapping new from the system is zero already and is not cleared).
+    static ByteBuffer Zeroed(std::size_t size);
+    // A copy of `bytes`.
+    static ByteBuffer CopyOf(std::span<const std::uint8_t> bytes);
+
+    ~ByteBuffer() { Release(); }
+    ByteBuffer(ByteBuffer&& other) noexcept { Take(other); }
+    ByteBuffer& operator=(ByteBuffer&& other) noexcept {
+        if (this != &other) {
+            Release();
+            Take(other);
+        }
+        return *this;
+    }
+    ByteBuffer(const ByteBuffer&) = delete;
+    ByteBuffer& operator=(const ByteBuffer&) = delete;
+
+    std::uint8_t* data() { return data_; }
+    const std::uint8_t* data() const { return data_; }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    std::uint8_t* begin() { return data_; }
+    std::uint8_t* end() { return data_ + size_; }
+    const std::uint8_t* begin() const { return data_; }
+    const std::uint8_t* end() const { return data_ + size_; }
+    std::uint8_t& operator[](std::size_t i) { return data_[i]; }
+    std::uint8_t operator[](std::size_t i) const { return data_[i]; }
+
+    // Makes the buffer `size` bytes long, its contents unspecified: the storage is kept when it
+    // is large enough, replaced otherwise.
+    void Resize(std::size_t size);
+    // Frees the storage.
+    void Clear() { Release(); }
+
+  private:
+    void Allocate(std::size_t size);
+    void Release() noexcept;
+    void Take(ByteBuffer& other) noexcept;
+
+    std::uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+    std::size_t accounted_ = 0;  // the bytes the observer was told of
+    bool mapped_ = false;        // a whole mapping of capacity_ bytes, else from operator new
+    bool fresh_ = false;         // a mapping new from the system: all zeros until written
+};
+
+}  // namespace morvex

@@ -1,0 +1,137 @@
+// Parallel work whose results do not depend on the number of threads.
+//
+// RunInOrder: pieces of output made in order, worked on in parallel and handed on in order.
+// `produce(piece)` fills the next piece and returns false when there is none; it runs on one
+// thread at a time, in order, so it may print and walk decoders. `work(piece)` may run on any
+// thread, several pieces at once, and must touch nothing but its piece and data no one changes
+// meanwhile. `consume(piece)` receives the pieces one at a time in the order produce made them.
+// At most `inFlight` pieces exist at once. An exception from any of them ends the run and passes
+// to the caller.
+//
+// The number of threads is AvailableThreads() (the driver sets it from --jobs). With one thread
+// the three run in a plain loop on the calling thread, and no other thread is started.
+#pragma once
+
+#include <tbb/parallel_for.h>
+#include <tbb/parallel_invoke.h>
+#include <tbb/parallel_pipeline.h>
+#include <tbb/task_arena.h>
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace morvex {
+
+namespace detail {
+inline thread_local bool serialOnly = false;
+}  // namespace detail
+
+// While one lives, the work this thread starts runs strictly on this thread: no scheduler, no
+// other thread (--jobs=1).
+class SerialScope {
+  public:
+    SerialScope() : previous_(detail::serialOnly) { detail::serialOnly = true; }
+    ~SerialScope() { detail::serialOnly = previous_; }
+    SerialScope(const SerialScope&) = delete;
+    SerialScope& operator=(const SerialScope&) = delete;
+
+  private:
+    bool previous_;
+};
+
+// The threads the work started here may use: 1 inside a SerialScope, else the current oneTBB
+// arena's.
+inline int AvailableThreads() {
+    return detail::serialOnly ? 1 : tbb::this_task_arena::max_concurrency();
+}
+
+// True when work may run on more than one thread.
+inline bool ParallelWorkAllowed() {
+    return AvailableThreads() > 1;
+}
+
+// Pieces in flight per thread: one being made, one being worked on, one waiting to be written.
+// `produce` receives a piece that may have served before: it must set every part it uses
+// (FormatPiece leaves a piece's segments empty, and `used` says how much of its text counts).
+inline constexpr std::size_t kPiecesPerThread = 3;
+
+// Pieces are kept and reused from one to the next (their buffers keep their memory), so a run
+// `perThread` sets how many pieces may exist per thread (kPiecesPerThread unless pieces are
+// large, as pictures are).
+template <class Piece, class Produce, class Work, class Consume>
+void RunInOrder(Produce&& produce, Work&& work, Consume&& consume,
+                std::size_t perThread = kPiecesPerThread) {
+    const int threads = AvailableThreads();
+    if (threads <= 1) {
+        Piece piece;
+        while (produce(piece)) {
+            work(piece);
+            consume(piece);
+        }
+        return;
+    }
+    // The pieces, owned here; the pipeline passes them by address.
+    std::vector<std::unique_ptr<Piece>> owned;
+    std::vector<Piece*> idle;
+    std::mutex idleMutex;
+    auto take = [&]() -> Piece* {
+        std::lock_guard<std::mutex> lock(idleMutex);
+        if (idle.empty()) {
+            owned.push_back(std::make_unique<Piece>());
+            return owned.back().get();
+        }
+        Piece* piece = idle.back();
+        idle.pop_back();
+        return piece;
+    };
+    auto give = [&](Piece* piece) {
+        std::lock_guard<std::mutex> lock(idleMutex);
+        idle.push_back(piece);
+    };
+    tbb::parallel_pipeline(
+        static_cast<std::size_t>(threads) * perThread,
+        tbb::make_filter<void, Piece*>(tbb::filter_mode::serial_in_order,
+                                       [&](tbb::flow_control& control) -> Piece* {
+                                           Piece* piece = take();
+                                           if (!produce(*piece)) {
+                                               give(piece);
+                                               control.stop();
+                                               return nullptr;
+                                           }
+                                           return piece;
+                                       }) &
+            tbb::make_filter<Piece*, Piece*>(tbb::filter_mode::parallel,
+                                             [&](Piece* piece) {
+                                                 work(*piece);
+                                                 return piece;
+                                             }) &
+            tbb::make_filter<Piece*, void>(tbb::filter_mode::serial_in_order, [&](Piece* piece) {
+                consume(*piece);
+                give(piece);
+            }));
+}
+
+// Runs `a` and `b`, at the same time when the arena allows; both have run when it returns.
+template <class A, class B>
+void RunBoth(A&& a, B&& b) {
+    if (ParallelWorkAllowed()) {
+        tbb::parallel_invoke(a, b);
+    } else {
+        a();
+        b();
+    }
+}
+
+// Calls `each(k)` for k = 0 to count - 1, several at a time when the arena allows.
+template <class Each>
+void ForEachIndex(std::size_t count, Each&& each) {
+    if (ParallelWorkAllowed() && count > 1) {
+        tbb::parallel_for(std::size_t{0}, count, [&each](std::size_t k) { each(k); });
+    } else {
+        for (std::size_t k = 0; k < count; ++k) each(k);
+    }
+}
+
+}  // namespace morvex

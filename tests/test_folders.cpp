@@ -1,0 +1,316 @@
+// Runs of many models through the built executable: folders and several inputs, the mirrored
+// destinations, the console groups, the summary, the progress line and the destination folder.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "batch/progress.h"
+#include "test_support.h"
+#include "testdata/it3_writer.h"
+#include "testdata/texture_writer.h"
+
+namespace morvex {
+namespace {
+
+namespace fs = std::filesystem;
+using testdata::ByteVector;
+using testdata::It3Writer;
+
+// One object (a triangle) whose material names `texture`, a TEXI block of that name with a
+// picture of its own, and `unknown` blocks of an unknown tag (one warning line each).
+ByteVector SmallModel(const std::string& object, const std::string& texture, std::uint32_t seed,
+                      int unknown = 0) {
+    It3Writer file;
+    testdata::Mesh mesh;
+    mesh.vertices = {test::V(0, 0, 0), test::V(1, 0, 0), test::V(0, 1, 0)};
+    mesh.indices = {0, 1, 2};
+    file.Info(object).Block("MATE",
+                            testdata::MaterialPayload("MATE", {{"skin", texture, "", 4.0f}}));
+    file.Block("VPAC", testdata::VertexPayload("VPAC", {mesh}));
+    for (int k = 0; k < unknown; ++k)
+        file.Block(std::string("ZZZ") += static_cast<char>('0' + k % 10), ByteVector(4, 0));
+    file.Block("TEXI", testdata::TexiPayload(texture, testdata::EncodeTexture1004(
+                                                          testdata::TestPicture(16, 8, seed))));
+    return file.Bytes();
+}
+
+void Write(const fs::path& file, const ByteVector& bytes) {
+    fs::create_directories(file.parent_path());
+    test::WriteBytes(file, bytes);
+}
+
+// What running each model alone in the one-file form prints, grouped as a run of many prints
+// it: the folder mode must give exactly this, and the same files.
+std::string OneByOne(const fs::path& work,
+                     const std::vector<std::pair<std::string, std::string>>& modelsAndDests,
+                     const std::vector<std::string>& mode = {}) {
+    std::string expected;
+    for (const auto& [model, dest] : modelsAndDests) {
+        fs::create_directories(work / dest);
+        std::vector<std::string> args = mode;
+        args.push_back(model);
+        args.push_back(dest);
+        expected += "Model : " + model + "\n" + test::RunMorvex(args, work).output;
+    }
+    return expected;
+}
+
+TEST(Folders, ConvertTheTreeIntoMirroredFoldersLikeOneFileRuns) {
+    test::TempDir dir;
+    const fs::path models = dir / "models";
+    Write(models / "a.it3", SmallModel("body", "wing2", 1, 1));
+    Write(models / "nested" / "deeper" / "b.It3", SmallModel("cap", "cap", 2));
+    Write(models / "nested" / "readme.txt", ByteVector{'h', 'i'});
+    Write(models / "broken.it3", ByteVector{'N', 'O', 'P', 'E'});
+    Write(models / "x" / "wing.it3", SmallModel("left", "wing2", 3));
+    Write(models / "y" / "wing.it3", SmallModel("right", "wing2", 4));
+    fs::create_directories(models / "empty");
+    fs::create_directory_symlink("..", models / "nested" / "loop");
+
+    test::RunResult run = test::RunMorvex({"models", "out"}, dir.Path());
+    EXPECT_EQ(run.status, 1);  // broken.it3 failed
+    const auto tree = test::SnapshotTree(dir / "out");
+
+    // The same models one by one, into the same folders.
+    fs::remove_all(dir / "out");
+    const std::string expected =
+        "Warning : models/nested/loop leads back to a folder above it, not followed.\n" +
+        OneByOne(dir.Path(), {{"models/a.it3", "out/a"},
+                              {"models/broken.it3", "out/broken"},
+                              {"models/nested/deeper/b.It3", "out/nested/deeper/b"},
+                              {"models/x/wing.it3", "out/x/wing"},
+                              {"models/y/wing.it3", "out/y/wing"}});
+    fs::remove(dir / "out" / "broken");  // the folder mode leaves no empty folder behind
+    EXPECT_EQ(run.output, expected);
+    EXPECT_EQ(tree, test::SnapshotTree(dir / "out"));
+    // Two models with a texture of the same name: both files kept, each its own picture.
+    EXPECT_TRUE(fs::exists(dir / "out" / "a" / "wing2.bmp"));
+    EXPECT_NE(test::ReadBytes(dir / "out" / "x" / "wing" / "wing2.bmp"),
+              test::ReadBytes(dir / "out" / "y" / "wing" / "wing2.bmp"));
+    EXPECT_EQ(test::ReadText(dir / "out" / "x" / "wing" / "wing_00_left.mtl").find("wing2.bmp") !=
+                  std::string::npos,
+              true);
+    EXPECT_FALSE(fs::exists(dir / "out" / "empty"));
+    EXPECT_FALSE(fs::exists(dir / "out" / "nested" / "readme"));
+
+    // The summary and the failed models on standard error.
+    EXPECT_NE(run.errors.find("morvex: 4 models converted, 1 failed; 4 objects, 4 textures; 12 "
+                              "files, "),
+              std::string::npos)
+        << run.errors;
+    EXPECT_NE(run.errors.find("failed:\n  models/broken.it3\n"), std::string::npos) << run.errors;
+    // Not a terminal: no progress line.
+    EXPECT_EQ(run.errors.find('\r'), std::string::npos);
+    EXPECT_EQ(run.errors.find('\033'), std::string::npos);
+}
+
+TEST(Folders, GroupsStayWholeAndInOrderWhateverTheJobs) {
+    test::TempDir dir;
+    std::vector<std::pair<std::string, std::string>> expectedModels;
+    for (int k = 0; k < 40; ++k) {
+        char name[32];
+        std::snprintf(name, sizeof name, "m%02d", k);
+        // Models of different sizes and warnings finish out of order under many jobs.
+        const std::string stem = name;
+        Write(dir / "models" / (stem + ".it3"),
+              SmallModel(stem, "t", static_cast<std::uint32_t>(k), k % 7));
+        expectedModels.push_back({"models/" + stem + ".it3", "out/" + stem});
+    }
+    const std::string oneByOne = OneByOne(dir.Path(), expectedModels);
+    for (const char* jobs : {"--jobs=1", "--jobs=2", "--jobs=8", "--jobs=0"}) {
+        fs::remove_all(dir / "out");
+        test::RunResult run = test::RunMorvex({jobs, "models", "out"}, dir.Path());
+        EXPECT_EQ(run.status, 0) << jobs;
+        EXPECT_EQ(run.output, oneByOne) << jobs;
+    }
+}
+
+TEST(Folders, GltfWritesOneGlbPerModelAtTheMirroredPath) {
+    test::TempDir dir;
+    Write(dir / "models" / "a.it3", SmallModel("body", "t", 1));
+    Write(dir / "models" / "sub" / "b.it3", SmallModel("cap", "t", 2));
+    // Two names that differ only in the case of the extension would give the same .glb.
+    Write(dir / "models" / "sub" / "c.IT3", SmallModel("c1", "t", 3));
+    Write(dir / "models" / "sub" / "c.it3", SmallModel("c2", "t", 4));
+    test::RunResult run = test::RunMorvex({"-g", "models", "glb"}, dir.Path());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.output,
+              "Model : models/a.it3\n-> glb/a.glb\n"
+              "Model : models/sub/b.it3\n-> glb/sub/b.glb\n"
+              "Model : models/sub/c.IT3\n-> glb/sub/c.glb\n"
+              "Model : models/sub/c.it3\nError : Can not convert models/sub/c.it3: its outputs "
+              "would replace those of models/sub/c.IT3.\n");
+    EXPECT_EQ(test::ListTree(dir / "glb"),
+              (std::vector<std::string>{"a.glb", "sub/b.glb", "sub/c.glb"}));
+}
+
+TEST(Folders, OutPlacesEveryInputUnderItsName) {
+    test::TempDir dir;
+    Write(dir / "a.it3", SmallModel("body", "t", 1));
+    Write(dir / "models" / "b.it3", SmallModel("cap", "t", 2));
+    Write(dir / "other" / "a.it3", SmallModel("body", "t", 3));
+    test::RunResult run = test::RunMorvex(
+        {"-m", "--out", "dest/deep", "a.it3", "models/", "other/a.it3"}, dir.Path());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.output,
+              "Model : a.it3\n-> dest/deep/a/a_00_body.mqo\n-> dest/deep/a/t.bmp\n"
+              "Model : models/b.it3\n-> dest/deep/models/b/b_00_cap.mqo\n"
+              "-> dest/deep/models/b/t.bmp\n"
+              "Model : other/a.it3\nError : Can not convert other/a.it3: its outputs would "
+              "replace those of a.it3.\n");
+    EXPECT_NE(run.errors.find("failed:\n  other/a.it3\n"), std::string::npos) << run.errors;
+}
+
+TEST(Folders, EmptyFolderAndCheckMode) {
+    test::TempDir dir;
+    fs::create_directories(dir / "models");
+    test::RunResult run = test::RunMorvex({"models", "out"}, dir.Path());
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.output, "");
+    EXPECT_NE(run.errors.find("morvex: 0 models converted, 0 failed"), std::string::npos)
+        << run.errors;
+
+    // -c lists every model with its warnings and writes nothing, not even folders.
+    fs::remove_all(dir / "out");
+    Write(dir / "models" / "a.it3", SmallModel("body", "t", 1, 2));
+    run = test::RunMorvex({"-c", "models", "out"}, dir.Path());
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.output,
+              "Model : models/a.it3\nWarning : unknown block : ZZZ0(0x305A5A5A)\n"
+              "Warning : unknown block : ZZZ1(0x315A5A5A)\n");
+    EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+TEST(Folders, UnreadableEntriesAreReportedAndFailTheRun) {
+    test::TempDir dir;
+    Write(dir / "models" / "a.it3", SmallModel("body", "t", 1));
+    fs::create_symlink("nowhere", dir / "models" / "dangling");
+    test::RunResult run = test::RunMorvex({"-c", "models"}, dir.Path());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.output,
+              "Error : Can not read models/dangling: No such file or directory.\n"
+              "Model : models/a.it3\n");
+    EXPECT_NE(run.errors.find("failed:\n  models/dangling\n"), std::string::npos) << run.errors;
+}
+
+TEST(Destination, MissingFolderIsCreatedWithItsParents) {
+    test::TempDir dir;
+    Write(dir / "a.it3", SmallModel("body", "t", 1));
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"a.it3", "new/deeper"},
+                                                 {"-g", "a.it3", "g/h/"},
+                                                 {"--jobs=1", "-m", "a.it3", "m/n"}}) {
+        test::RunResult run = test::RunMorvex(args, dir.Path());
+        EXPECT_EQ(run.status, 0) << args[0];
+        EXPECT_NE(run.output.find("-> "), std::string::npos) << run.output;
+    }
+    EXPECT_TRUE(fs::exists(dir / "new" / "deeper" / "a_00_body.obj"));
+    EXPECT_TRUE(fs::exists(dir / "g" / "h" / "a.glb"));
+    EXPECT_TRUE(fs::exists(dir / "m" / "n" / "a_00_body.mqo"));
+    // Check mode writes nothing and creates nothing, as before.
+    test::RunResult run = test::RunMorvex({"-c", "a.it3", "unused"}, dir.Path());
+    EXPECT_EQ(run.status, 0);
+    EXPECT_FALSE(fs::exists(dir / "unused"));
+}
+
+TEST(Destination, FolderThatCannotBeCreatedGivesOneMessageAndNothingElse) {
+    test::TempDir dir;
+    Write(dir / "models" / "a.it3", SmallModel("body", "t", 1));
+    Write(dir / "file.txt", ByteVector{'x'});
+    const auto before = test::SnapshotTree(dir.Path());
+    // A regular file where a folder should be: even root cannot create below it.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"models/a.it3", "file.txt/out"},
+          {"-g", "models/a.it3", "file.txt/out"},
+          {"-m", "models", "file.txt/out"},
+          {"--out", "file.txt/out", "models/a.it3"}}) {
+        test::RunResult run = test::RunMorvex(args, dir.Path());
+        EXPECT_EQ(run.status, 1) << args[0];
+        EXPECT_EQ(run.output, "Error : Can not create folder file.txt/out: Not a directory.\n")
+            << args[0];
+    }
+    test::RunResult run = test::RunMorvex({"models", "file.txt"}, dir.Path());
+    EXPECT_EQ(run.output, "Error : Can not create folder file.txt: Not a directory.\n");
+    EXPECT_EQ(test::SnapshotTree(dir.Path()), before);
+}
+
+// Runs morvex with standard error on a pseudo-terminal (standard output to a file) and returns
+// what the terminal received.
+std::string RunOnTerminal(const std::vector<std::string>& args, const fs::path& workDir,
+                          int& status) {
+    int master = -1;
+    winsize size{};
+    size.ws_col = 100;
+    size.ws_row = 24;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
+    if (pid == 0) {
+        if (chdir(workDir.c_str()) != 0) _exit(127);
+        const int out = open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out < 0 || dup2(out, STDOUT_FILENO) < 0) _exit(127);
+        std::vector<std::string> copy = args;
+        std::string binary = MORVEX_BINARY;
+        std::vector<char*> argv{binary.data()};
+        for (std::string& a : copy) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(binary.c_str(), argv.data());
+        _exit(127);
+    }
+    std::string terminal;
+    char chunk[4096];
+    for (;;) {
+        const ssize_t n = read(master, chunk, sizeof chunk);
+        if (n > 0) {
+            terminal.append(chunk, static_cast<std::size_t>(n));
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;  // EIO once the child closed the terminal
+        }
+    }
+    close(master);
+    int wait = 0;
+    waitpid(pid, &wait, 0);
+    status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
+    return terminal;
+}
+
+TEST(Progress, DrawnOnATerminalAndErasedAtTheEnd) {
+    test::TempDir dir;
+    for (int k = 0; k < 12; ++k) {
+        const std::string number = std::to_string(k);
+        Write(dir / "models" / ("m" + number + ".it3"), SmallModel("o", "t", 1));
+    }
+    int status = -1;
+    const std::string terminal = RunOnTerminal({"--jobs=2", "models", "out"}, dir.Path(), status);
+    EXPECT_EQ(status, 0);
+    // The last drawing shows every model done, then the line is erased and the summary follows.
+    EXPECT_NE(terminal.find("\r\033[K[12/12 100%] "), std::string::npos) << terminal;
+    EXPECT_NE(terminal.find(" elapsed"), std::string::npos) << terminal;
+    const std::size_t summary = terminal.find("morvex: 12 models converted, 0 failed");
+    ASSERT_NE(summary, std::string::npos) << terminal;
+    EXPECT_EQ(terminal.substr(summary - 4, 4), "\r\033[K");
+    // The summary stands alone: nothing is drawn after it (the terminal ends lines in CR LF).
+    EXPECT_EQ(terminal.find('\033', summary), std::string::npos);
+    EXPECT_EQ(terminal.substr(terminal.size() - 2), "\r\n");
+    // Standard output got the groups, free of terminal sequences.
+    const std::string out = test::ReadText(dir / "stdout.txt");
+    EXPECT_EQ(out.find('\033'), std::string::npos);
+    EXPECT_EQ(out.rfind("Model : models/m0.it3\n", 0), 0u) << out;
+}
+
+TEST(Progress, LineFitsTheTerminalAndShowsTheRemainingTime) {
+    // Progress::Line is in the library; the executable's line is tested above.
+    const std::string line = Progress::Line(5, 20, "models/a/very/long/path/to/car.it3", 10.0, 60);
+    EXPECT_LE(line.size(), 60u);
+    EXPECT_EQ(line.rfind("[5/20 25%] ...", 0), 0u) << line;
+    EXPECT_NE(line.find("car.it3 0:10 elapsed, 0:30 left"), std::string::npos) << line;
+    EXPECT_EQ(Progress::Line(0, 3, "a.it3", 0.4, 80), "[0/3 0%] a.it3 0:00 elapsed");
+}
+
+}  // namespace
+}  // namespace morvex
