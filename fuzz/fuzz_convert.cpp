@@ -2,8 +2,9 @@
 // the rest is the it3 file. Each run writes the file into a fresh temporary folder, converts it
 // into a folder inside that one, checks that nothing appeared beside the two, and removes
 // everything. Console lines go to /dev/null. The conversion runs with smaller Limits than the
-// command line (pictures of 256 KiB, 16 objects, 64 meshes an object, 256 Ki image pixels beyond
-// the pictures'): the same code paths, with the work of one run kept small.
+// command line (pictures of 256 KiB, 16 objects, 64 meshes an object of at most 4096 vertices
+// and triangles, 256 Ki image pixels beyond the pictures'), on the calling thread alone: the
+// same code paths, with the work of one run kept small and its coverage deterministic.
 #include <stdlib.h>
 
 #include <cstdint>
@@ -51,7 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         options.limits.pictureBytes = 256 << 10;
         options.limits.objects = 16;
         options.limits.meshes = 64;
+        options.limits.meshSize = 4096;
         options.limits.imagePixels = 256 << 10;
+        options.jobs = 1;
         const int result = converter.Convert(input.string(), (dir / "out").string() + "/",
                                              static_cast<OutputMode>(data[0] & 3), options);
         fuzz::Require(result == 0 || result == -1);

@@ -301,6 +301,18 @@ TEST_F(WorkBounds, LimitsRefuseWhatGoesBeyondThemWithOneWarning) {
     EXPECT_NE(Convert(file.Bytes(), OutputMode::Gltf, small)
                   .output.find("Warning : can not convert texture tex.\n"),
               std::string::npos);
+    small = Limits{};
+    small.meshSize = 2;  // every mesh here has 3 vertices
+    const Conversion sized = Convert(file.Bytes(), OutputMode::Obj, small);
+    EXPECT_EQ(Count(sized.output,
+                    "Warning : object o3 mesh 2 skipped: more than 2 vertices or "
+                    "triangles.\n"),
+              1u);
+    EXPECT_EQ(Count(sized.output, "skipped: more than 2 vertices or triangles.\n"), 12u);
+    EXPECT_EQ(test::ReadText(dir / "out/model_00_o0.obj").find("\nv "), std::string::npos);
+    small.meshSize = 3;
+    EXPECT_EQ(Convert(file.Bytes(), OutputMode::Obj, small).output.find("Warning"),
+              std::string::npos);
     EXPECT_EQ(Convert(file.Bytes(), OutputMode::Obj).output.find("Warning"), std::string::npos);
 }
 

@@ -37,8 +37,8 @@ void WalkObjects(const Model& model, Console& console,
             materials->Release();
             return;
         }
-        ModelObject object{info, model.ObjectName(info), *materials, *vertices,
-                           model.limits.meshes};
+        ModelObject object{info,      model.ObjectName(info), *materials,
+                           *vertices, model.limits.meshes,    model.limits.meshSize};
         ++written;
         const bool more = write(object);
         materials->Release();
@@ -86,6 +86,13 @@ bool DecodeMesh(Console& console, ModelObject& object, std::int32_t i,
     const char* problem = nullptr;
     if (object.vertices.Decode(i, materialIndex) != 0) {
         problem = "broken vertex data";
+    } else if (object.vertices.VertexCount() > object.meshSizeLimit ||
+               object.vertices.FaceCount() > object.meshSizeLimit) {
+        console.Warning("object %s mesh %d skipped: more than %lld vertices or triangles.",
+                        ConsoleName(object.name).c_str(), i,
+                        static_cast<long long>(object.meshSizeLimit));
+        object.vertices.Release();
+        return false;
     } else if (!FacesInRange(object.vertices)) {
         problem = "vertex index out of range";
         object.vertices.Release();

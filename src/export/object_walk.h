@@ -21,7 +21,8 @@ struct ModelObject {
     std::string_view name;  // the object name as stored
     MaterialBlock& materials;
     VertexBlock& vertices;
-    std::int64_t meshLimit = Limits::kNone;  // the model's Limits::meshes
+    std::int64_t meshLimit = Limits::kNone;      // the model's Limits::meshes
+    std::int64_t meshSizeLimit = Limits::kNone;  // and its Limits::meshSize
 };
 
 // Calls `write` for each object in file order, until it returns false. Objects without a
@@ -33,8 +34,9 @@ void WalkObjects(const Model& model, Console& console,
                  const std::function<bool(ModelObject&)>& write);
 
 // Makes mesh i of the object current for writing and stores its Material index in
-// `materialIndex`. A mesh that does not decode, or whose faces name vertices it does not have, is
-// skipped with a warning naming the object and the mesh; the result is then false.
+// `materialIndex`. A mesh that does not decode, whose faces name vertices it does not have, or
+// that holds more vertices or triangles than the object's mesh size limit, is skipped with a
+// warning naming the object and the mesh; the result is then false.
 [[nodiscard]] bool DecodeMesh(Console& console, ModelObject& object, std::int32_t i,
                               std::int32_t& materialIndex);
 

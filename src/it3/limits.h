@@ -23,6 +23,8 @@ struct Limits {
     std::int64_t objects = kNone;
     // Meshes written per object: meshes from number `meshes` on are skipped with one warning.
     std::int64_t meshes = kNone;
+    // A mesh of more vertices or more triangles than this is skipped with a warning.
+    std::int64_t meshSize = kNone;
     // glTF: the pixels the images of one file may hold beyond twice the pixels of the pictures
     // they are made from (src/export/gltf_textures.h).
     std::int64_t imagePixels = std::int64_t{1} << 24;
