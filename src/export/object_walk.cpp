@@ -8,6 +8,7 @@
 #include "decode/decoder_factory.h"
 #include "export/number_format.h"
 #include "export/output_file.h"
+#include "it3/byte_buffer.h"
 
 namespace morvex {
 
@@ -35,15 +36,18 @@ void WalkObjects(const Model& model, Console& console,
                             ConsoleName(model.ObjectName(info)).c_str(),
                             static_cast<long long>(model.limits.objects));
             materials->Release();
-            return;
+            break;
         }
         ModelObject object{info,      model.ObjectName(info), *materials,
                            *vertices, model.limits.meshes,    model.limits.meshSize};
         ++written;
         const bool more = write(object);
         materials->Release();
-        if (!more) return;
+        if (!more) break;
     }
+    // The decoded data of the last object is not reused after the walk.
+    vertices.reset();
+    ReleaseKeptBuffers();
 }
 
 std::string ObjectFileStem(std::string_view destPath, std::string_view baseName, int number,

@@ -59,7 +59,8 @@ class MappingCache {
         std::size_t capacity = 0;
     };
 
-    // A kept mapping of at least `size` bytes (and not wastefully larger), or none.
+    // A kept mapping of at least `size` bytes and at most a sixteenth and a huge page more (all of
+    // a kept mapping's pages are resident: a much larger one would add to the peak), or none.
     Mapping Take(std::size_t size) {
         std::vector<Mapping> dropped;
         Mapping found;
@@ -67,7 +68,7 @@ class MappingCache {
             std::lock_guard<std::mutex> lock(mutex_);
             auto best = kept_.end();
             for (auto it = kept_.begin(); it != kept_.end(); ++it) {
-                if (it->capacity >= size && it->capacity <= 2 * size + kHugePage &&
+                if (it->capacity >= size && it->capacity <= size + size / 16 + kHugePage &&
                     (best == kept_.end() || it->capacity < best->capacity)) {
                     best = it;
                 }
@@ -97,6 +98,16 @@ class MappingCache {
         ::munmap(mapping.data, mapping.capacity);
     }
 
+    void Clear() {
+        std::vector<Mapping> dropped;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            dropped.swap(kept_);
+            keptBytes_ = 0;
+        }
+        for (const Mapping& m : dropped) ::munmap(m.data, m.capacity);
+    }
+
   private:
     static constexpr std::size_t kMaxKept = 8;
     static constexpr std::size_t kMaxKeptBytes = std::size_t{512} << 20;
@@ -112,6 +123,10 @@ MappingCache& Cache() {
 }
 
 }  // namespace
+
+void ReleaseKeptBuffers() {
+    Cache().Clear();
+}
 
 void SetBufferObserver(BufferObserver observe) {
     observer.store(observe);

@@ -21,6 +21,10 @@ namespace morvex {
 using BufferObserver = void (*)(std::int64_t bytes);
 void SetBufferObserver(BufferObserver observer);
 
+// Gives the mappings kept for reuse back to the system: for the end of a stage after which no
+// buffer of those sizes will be asked for, so that they do not add to the memory of the next.
+void ReleaseKeptBuffers();
+
 class ByteBuffer {
   public:
     ByteBuffer() = default;
