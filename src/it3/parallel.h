@@ -90,10 +90,23 @@ void RunInOrder(Produce&& produce, Work&& work, Consume&& consume,
         std::lock_guard<std::mutex> lock(idleMutex);
         idle.push_back(piece);
     };
+    // A run of one piece (an empty object, a small mesh) is not worth waking another thread:
+    // the first two pieces are made here, and with only one the run ends on this thread.
+    Piece* first = take();
+    if (!produce(*first)) return;
+    Piece* second = take();
+    if (!produce(*second)) {
+        work(*first);
+        consume(*first);
+        return;
+    }
+    Piece* ready[2] = {first, second};
+    std::size_t handed = 0;
     tbb::parallel_pipeline(
         static_cast<std::size_t>(threads) * perThread,
         tbb::make_filter<void, Piece*>(tbb::filter_mode::serial_in_order,
                                        [&](tbb::flow_control& control) -> Piece* {
+                                           if (handed < 2) return ready[handed++];
                                            Piece* piece = take();
                                            if (!produce(*piece)) {
                                                give(piece);
