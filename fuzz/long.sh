@@ -8,7 +8,8 @@
 # (default ~/.cache/morvex-fuzz; outside the source tree, never committed) keeps one folder per
 # target: each run starts from it, the seeds and fuzz/regressions/<target>/, and at the end the
 # run's new inputs are merged into it (libFuzzer -merge=1 keeps the inputs that add coverage).
-# The time is shared equally: each target runs HOURS × 3600 × JOBS / 5 seconds. Findings go to
+# The time is shared equally: the five targets run in rounds of JOBS (default 2), each round
+# HOURS × 3600 / rounds seconds. Findings go to
 # CORPUS_DIR/findings; copy each into fuzz/regressions/<target>/ so that ctest replays it.
 # Prints executions, executions per second, edges, corpus size and findings per target, and
 # exits non-zero when any target found something.
@@ -27,7 +28,9 @@ RSS_LIMIT_MB=${RSS_LIMIT_MB:-4096}
 TIMEOUT=${TIMEOUT:-30}
 JOBS=${FUZZ_JOBS:-2}
 TARGETS=(texture_block convert vertex_block decompress material_block)
-SECONDS_EACH=$(awk -v h="$1" -v j="$JOBS" -v n=${#TARGETS[@]} 'BEGIN { printf "%d", h * 3600 * j / n }')
+# The targets run in ceil(5 / JOBS) rounds of equal length.
+SECONDS_EACH=$(awk -v h="$1" -v j="$JOBS" -v n=${#TARGETS[@]} \
+    'BEGIN { r = int((n + j - 1) / j); printf "%d", h * 3600 / r }')
 [ "$SECONDS_EACH" -ge 1 ] || SECONDS_EACH=1
 
 if ! grep -q '^MORVEX_FUZZ:BOOL=ON' "$BUILD/CMakeCache.txt" 2> /dev/null; then
