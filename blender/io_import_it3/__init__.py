@@ -3,7 +3,8 @@
 Each chosen file is converted by the morvex program into one binary glTF file in a temporary
 folder, which Blender's own glTF importer then reads; the objects of each file are put into a
 collection named after the file. Everything about the model comes from morvex: this add-on only
-runs it, relays its messages and places what the glTF importer made.
+runs it, relays its messages and its report of what the file holds, and places what the glTF
+importer made.
 """
 
 bl_info = {
@@ -16,6 +17,7 @@ bl_info = {
     "category": "Import-Export",
 }
 
+import json
 import os
 import shutil
 import stat
@@ -216,7 +218,39 @@ class ImportIt3(Operator, ImportHelper):
                 [m for m in bpy.data.materials if m not in materials_before],
                 [i for i in bpy.data.images if i not in images_before],
             )
+        self.report_contents(morvex, path, label, collection)
         return True
+
+    def report_contents(self, morvex, path, label, collection):
+        """Reports what the file holds, from morvex's report (`morvex -i --json`): one line of
+        totals, and a warning for each texture that a material names and the file does not hold.
+        The report itself is kept on the collection, as JSON text in its "morvex_report"
+        property, for scripts. A report that cannot be made costs the import nothing."""
+        try:
+            result = subprocess.run(
+                [morvex, "-i", "--json", path],
+                capture_output=True,
+                encoding="utf-8",
+                errors="replace",
+            )
+            report = json.loads(result.stdout) if result.returncode == 0 else None
+            totals = report["totals"]
+        except (OSError, ValueError, KeyError, TypeError):
+            return
+        collection["morvex_report"] = result.stdout
+        self.report(
+            {"INFO"},
+            f"{label}: {totals['objectsWritten']} objects, {totals['meshesWritten']} meshes, "
+            f"{totals['vertices']} vertices, {totals['triangles']} triangles, "
+            f"{totals['materials']} materials, {totals['texturesConverting']} textures",
+        )
+        for missing in report.get("missingTextures", []):
+            kind = "alpha map" if missing["kind"] == "alphaMap" else "texture"
+            self.report(
+                {"WARNING"},
+                f"{label}: material \"{missing['material']}\" of object \"{missing['object']}\" "
+                f"names the {kind} \"{missing['name']}\", which the file does not hold",
+            )
 
     def run_morvex(self, morvex, arguments, label):
         """Runs morvex with `arguments` (no shell) and reports its warnings and errors about the

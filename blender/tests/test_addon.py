@@ -42,6 +42,7 @@ class Context:
         self.inputs = os.path.join(self.work, "inputs")
         # The add-on's temporary folders go here, so that a test sees any it leaves behind.
         self.temp = os.path.join(self.work, "tmp")
+        self.infos = []  # the info reports of the last import
         for folder in (self.inputs, self.temp):
             os.makedirs(folder)
         tempfile.tempdir = self.temp
@@ -155,6 +156,24 @@ def morvex_reports(model, label):
     return reports
 
 
+def missing_texture_reports(ctx, path, label):
+    """The warnings the add-on must add for the textures that `morvex -i --json` finds missing."""
+    report = json.loads(
+        subprocess.run(
+            [ctx.morvex, "-i", "--json", path], capture_output=True, text=True, check=True
+        ).stdout
+    )
+    kinds = {"texture": "texture", "alphaMap": "alpha map"}
+    return [
+        (
+            "Warning",
+            f'{label}: material "{m["material"]}" of object "{m["object"]}" names the '
+            f'{kinds[m["kind"]]} "{m["name"]}", which the file does not hold',
+        )
+        for m in report["missingTextures"]
+    ]
+
+
 # What Blender holds after an import.
 
 
@@ -238,6 +257,7 @@ def run_import(ctx, operator=None, **options):
     """
     operator = operator or bpy.ops.import_scene.it3
     inputs_before = sorted(os.listdir(ctx.inputs))
+    ctx.infos = []
     lines = []
     result, error = None, None
     with captured_stdout(lines, ctx.work):
@@ -253,6 +273,8 @@ def run_import(ctx, operator=None, **options):
         match = re.match(r"(Warning|Error): (.*)", line)
         if match:
             reports.append(match.groups())
+        elif line.startswith("Info: "):
+            ctx.infos.append(line[len("Info: ") :])
     return result, error, reports
 
 
@@ -306,8 +328,18 @@ def case_install_and_sample(ctx):
     result, error, reports = run_import(ctx, filepath=path)
     print(f"sample imported in {time.perf_counter() - start:.2f} s")
     check_equal((result, error, reports), ({"FINISHED"}, None, []), "import of the sample")
+    check_equal(
+        ctx.infos,
+        ["sample.it3: 2 objects, 5 meshes, 213 vertices, 216 triangles, 4 materials, 3 textures"],
+        "the summary of the sample's contents",
+    )
 
     collection = new_collection("sample", collections_before)
+    report = json.loads(collection["morvex_report"])
+    expected_report = subprocess.run(
+        [ctx.morvex, "-i", "--json", path], capture_output=True, text=True, check=True
+    ).stdout
+    check_equal(report, json.loads(expected_report), "the report kept on the collection")
     check(collection.name in active.children, "the collection is not in the active collection")
     check_import(model, collection, "sample")
     new_images = [image for image in bpy.data.images if image not in images_before]
@@ -367,6 +399,8 @@ def case_two_files(ctx):
     models = [expected_model(ctx, path) for path in paths]
     expected_reports = morvex_reports(models[1], names[1])
     check(expected_reports, "the cut file gives morvex no warning")
+    # The cut loses the textures, so the crate's material names a missing one.
+    expected_reports += missing_texture_reports(ctx, paths[1], names[1])
 
     collections_before = set(bpy.data.collections)
     result, error, reports = run_import(
@@ -430,6 +464,48 @@ def case_damaged_files(ctx):
     check(error is not None and expected_reports[0][1] in error, f"error raised: {error}")
     check_import(
         model, new_collection("sample", collections_before), "sample beside a damaged file"
+    )
+
+
+def case_missing_textures(ctx):
+    install_addon(ctx)
+    preferences().morvex_path = ctx.morvex
+    with open(ctx.sample, "rb") as file:
+        sample = file.read()
+    # The TEXI block of "crate_wood" renamed: the crate's material names a texture the file
+    # does not hold. The conversion itself has nothing to say about that; the report does.
+    check_equal(sample.count(b"crate_wood"), 1, "stored copies of the name crate_wood")
+    name = "renamed.it3"
+    path = ctx.input_file(name, sample.replace(b"crate_wood", b"crate_WOOD"))
+    model = expected_model(ctx, path)
+    check_equal(morvex_reports(model, name), [], "morvex's warnings for the renamed texture")
+    collections_before = set(bpy.data.collections)
+    result, error, reports = run_import(ctx, filepath=path)
+    check_equal(
+        (result, error, reports),
+        (
+            {"FINISHED"},
+            None,
+            [
+                (
+                    "Warning",
+                    f'{name}: material "wood" of object "crate" names the texture "crate_wood", '
+                    "which the file does not hold",
+                )
+            ],
+        ),
+        "import of a model naming a missing texture",
+    )
+    check_equal(
+        ctx.infos,
+        [f"{name}: 2 objects, 5 meshes, 213 vertices, 216 triangles, 4 materials, 3 textures"],
+        "the summary of the model's contents",
+    )
+    report = json.loads(new_collection("renamed", collections_before)["morvex_report"])
+    check_equal(
+        report["missingTextures"],
+        [{"object": "crate", "material": "wood", "kind": "texture", "name": "crate_wood"}],
+        "missing textures in the kept report",
     )
 
 
