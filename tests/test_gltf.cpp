@@ -410,6 +410,66 @@ TEST(GltfPicture, PngRoundTrip) {
     EXPECT_TRUE(png.empty());
 }
 
+// A palette PNG shows the pixels of the RGB PNG of the same picture, at either effort: indices
+// past the palette are black, the rows come out top first past their padding.
+TEST(GltfPicture, PalettePngShowsTheColoursOfItsRgbForm) {
+    struct Case {
+        const char* label;
+        std::int32_t width, height;
+        std::size_t paletteEntries;
+        std::size_t paletteTail;  // bytes of a last, partial entry
+    };
+    const Case cases[] = {
+        {"odd width, short palette", 5, 3, 3, 0},
+        {"full palette", 16, 16, 256, 0},
+        {"one pixel, partial entry", 1, 1, 1, 2},
+        {"larger than the palette cap", 7, 2, 300, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        Picture picture;
+        picture.width = c.width;
+        picture.height = c.height;
+        picture.bitsPerPixel = 8;
+        for (std::size_t k = 0; k < 4 * c.paletteEntries + c.paletteTail; ++k) {
+            picture.palette.push_back(static_cast<std::uint8_t>(k * 37 + 11));
+        }
+        picture.pixels.resize(static_cast<std::size_t>(picture.Stride() * c.height));
+        for (std::size_t k = 0; k < picture.pixels.size(); ++k) {
+            picture.pixels[k] = static_cast<std::uint8_t>(k * 29 + 3);  // indices past it too
+        }
+        RgbaPicture rgba;
+        ToRgba(picture, rgba);
+        for (PngEffort effort : {PngEffort::Default, PngEffort::Fast}) {
+            std::vector<std::uint8_t> rgbPng, palettePng;
+            ASSERT_EQ(EncodePng(rgba, false, rgbPng, effort), Outcome::Ok);
+            ASSERT_EQ(EncodePalettePng(picture, palettePng, effort), Outcome::Ok);
+            RgbaPicture fromRgb, fromPalette;
+            bool alphaRgb = true, alphaPalette = true;
+            ASSERT_TRUE(DecodePng(rgbPng, fromRgb, alphaRgb));
+            ASSERT_TRUE(DecodePng(palettePng, fromPalette, alphaPalette));
+            EXPECT_FALSE(alphaPalette);
+            EXPECT_EQ(palettePng[25], 3) << "colour type";
+            EXPECT_EQ(fromPalette.width, rgba.width);
+            EXPECT_EQ(fromPalette.height, rgba.height);
+            EXPECT_EQ(fromPalette.pixels, rgba.pixels);
+            EXPECT_EQ(fromRgb.pixels, rgba.pixels);
+        }
+    }
+    std::vector<std::uint8_t> png;
+    Picture sixteen;
+    sixteen.width = sixteen.height = 2;
+    sixteen.bitsPerPixel = 16;
+    sixteen.pixels.resize(8);
+    EXPECT_EQ(EncodePalettePng(sixteen, png), Outcome::Broken);
+    Picture shortRows;
+    shortRows.width = shortRows.height = 4;
+    shortRows.bitsPerPixel = 8;
+    shortRows.pixels.resize(15);
+    EXPECT_EQ(EncodePalettePng(shortRows, png), Outcome::Broken);
+    EXPECT_TRUE(png.empty());
+}
+
 // ---------------------------------------------------------------------------------------------
 // Whole files.
 

@@ -4,7 +4,8 @@
 // A material's texture is the first TEXI block whose name equals the texture name it stores. A
 // texture that is missing, or cannot be decoded ("Warning : can not convert texture <name>.",
 // printed once, at its first use), counts as none. With an alpha map the image is RGBA: the
-// texture's colours (white without one) with the alpha map's luminance as alpha.
+// texture's colours (white without one) with the alpha map's luminance as alpha. Without one, an
+// 8-bit texture is a palette PNG of its indices and palette, a 16-bit one RGB.
 //
 // Work and memory follow the data:
 // - Every TEXI block is decoded at most once per document. Its picture is kept (1 or 2 bytes a

@@ -71,7 +71,32 @@ AlphaUse ClassifyAlpha(const RgbaPicture& picture) {
     return use;
 }
 
-Outcome EncodePng(const RgbaPicture& picture, bool withAlpha, std::vector<std::uint8_t>& png) {
+namespace {
+
+// Runs libpng's writer on `image` into `png`, from rows `rowStride` components apart (negative:
+// the last row in memory is the top one).
+Outcome WritePng(png_image& image, const void* rows, png_int_32 rowStride, const void* colormap,
+                 PngEffort effort, std::vector<std::uint8_t>& png) {
+    if (effort == PngEffort::Fast) image.flags |= PNG_IMAGE_FLAG_FAST;
+    // The worst case of the encoder: the whole picture stored uncompressed, plus its chunks.
+    png_alloc_size_t size = PNG_IMAGE_PNG_SIZE_MAX(image);
+    png.resize(size);
+    const int ok =
+        png_image_write_to_memory(&image, png.data(), &size, 0, rows, rowStride, colormap);
+    png_image_free(&image);
+    if (!ok) {
+        png.clear();
+        return Outcome::NoMemory;
+    }
+    png.resize(size);
+    png.shrink_to_fit();
+    return Outcome::Ok;
+}
+
+}  // namespace
+
+Outcome EncodePng(const RgbaPicture& picture, bool withAlpha, std::vector<std::uint8_t>& png,
+                  PngEffort effort) {
     png.clear();
     const std::uint64_t pixels = std::uint64_t{picture.width} * picture.height;
     if (pixels == 0 || pixels > kMaxPngPixels || picture.pixels.size() < pixels * 4) {
@@ -93,18 +118,33 @@ Outcome EncodePng(const RgbaPicture& picture, bool withAlpha, std::vector<std::u
     image.width = picture.width;
     image.height = picture.height;
     image.format = withAlpha ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB;
-    // The worst case of the encoder: the whole picture stored uncompressed, plus its chunks.
-    png_alloc_size_t size = PNG_IMAGE_PNG_SIZE_MAX(image);
-    png.resize(size);
-    const int ok = png_image_write_to_memory(&image, png.data(), &size, 0, source, 0, nullptr);
-    png_image_free(&image);
-    if (!ok) {
-        png.clear();
-        return Outcome::NoMemory;
+    return WritePng(image, source, 0, nullptr, effort, png);
+}
+
+Outcome EncodePalettePng(const Picture& picture, std::vector<std::uint8_t>& png, PngEffort effort) {
+    png.clear();
+    const auto w = static_cast<std::uint64_t>(picture.width);
+    const auto h = static_cast<std::uint64_t>(picture.height);
+    const auto stride = static_cast<std::uint64_t>(picture.Stride());
+    if (picture.bitsPerPixel != 8 || w == 0 || h == 0 || w * h > kMaxPngPixels || stride < w ||
+        stride > INT32_MAX || picture.pixels.size() < stride * h) {
+        return Outcome::Broken;
     }
-    png.resize(size);
-    png.shrink_to_fit();
-    return Outcome::Ok;
+    // The colours of every index, as ToRgba reads them; entries past the palette stay black.
+    std::array<std::uint8_t, 3 * 256> colormap{};
+    const std::size_t entries = std::min<std::size_t>(picture.PaletteEntries(), 256);
+    for (std::size_t k = 0; k < entries; ++k) {
+        std::copy_n(picture.palette.data() + 4 * k, 3, colormap.data() + 3 * k);
+    }
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(w);
+    image.height = static_cast<png_uint_32>(h);
+    image.format = PNG_FORMAT_RGB_COLORMAP;
+    image.colormap_entries = 256;
+    // The rows are stored bottom row first: a negative stride makes libpng start at the top.
+    return WritePng(image, picture.pixels.data(), -static_cast<png_int_32>(stride), colormap.data(),
+                    effort, png);
 }
 
 }  // namespace morvex

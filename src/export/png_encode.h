@@ -40,10 +40,23 @@ AlphaUse ClassifyAlpha(const RgbaPicture& picture);
 // The largest picture that is encoded: every picture a texture decodes to fits.
 inline constexpr std::uint64_t kMaxPngPixels = std::uint64_t{1} << 28;
 
+// How hard the PNG encoder works: Default is libpng's choice of a filter per row and zlib level
+// 6; Fast writes rows unfiltered at zlib level 3 (larger files, made faster).
+enum class PngEffort { Default, Fast };
+
 // Encodes the picture as a PNG file image: 8-bit RGB (the alpha channel dropped) or RGBA.
 // Returns Ok, Broken (an empty or oversized picture) or NoMemory (libpng failed), `png` then
 // empty. std::bad_alloc passes through to the caller.
 [[nodiscard]] Outcome EncodePng(const RgbaPicture& picture, bool withAlpha,
-                                std::vector<std::uint8_t>& png);
+                                std::vector<std::uint8_t>& png,
+                                PngEffort effort = PngEffort::Default);
+
+// Encodes an 8-bit palette picture as a palette PNG (colour type 3): its indices as they are and
+// a PLTE of 256 entries holding the colours ToRgba gives each index (red, green and blue of the
+// whole entries, black past them). A reader sees the same pixels as EncodePng of its RGBA form
+// without alpha, from a quarter of the bytes to compress. Broken for a picture that is not
+// 8-bit, empty or oversized; otherwise as EncodePng.
+[[nodiscard]] Outcome EncodePalettePng(const Picture& picture, std::vector<std::uint8_t>& png,
+                                       PngEffort effort = PngEffort::Default);
 
 }  // namespace morvex

@@ -422,13 +422,17 @@ GeneratedModel BuildBenchmarkScene(int scale) {
         AddObject(model, "trees", "MATE",
                   {{"bark", "props_wood", "", 5.0f}, {"leaves", "sky", "", 15.0f}}, "VPA4", meshes);
     }
-    AddTexture(model, "terrain_ground", QuadTiles(GroundPicture(1024, 1024), 3));
-    AddTexture(model, "building_brick", EncodeTexture1004(BrickPicture(1024, 512)));
-    AddTexture(model, "rock_stone", EncodeTexture1002(StonePicture(512, 512)));
-    AddTexture(model, "figure_cloth", *EncodeTexture1005(ClothPattern(512, 512)));
-    AddTexture(model, "props_wood", QuadTiles(WoodPlanks(1024, 1024), 4));
-    AddTexture(model, "sky", EncodeTexture1001(SkyPicture(512, 512)));
+    for (const auto& [name, texture] : BenchmarkSceneTextures()) AddTexture(model, name, texture);
     return model;
+}
+
+std::vector<std::pair<std::string, ByteVector>> BenchmarkSceneTextures() {
+    return {{"terrain_ground", QuadTiles(GroundPicture(1024, 1024), 3)},
+            {"building_brick", EncodeTexture1004(BrickPicture(1024, 512))},
+            {"rock_stone", EncodeTexture1002(StonePicture(512, 512))},
+            {"figure_cloth", *EncodeTexture1005(ClothPattern(512, 512))},
+            {"props_wood", QuadTiles(WoodPlanks(1024, 1024), 4)},
+            {"sky", EncodeTexture1001(SkyPicture(512, 512))}};
 }
 
 GeneratedModel BuildMeshCountModel(int meshesPerObject, int columns, int rows) {

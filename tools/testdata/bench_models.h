@@ -5,6 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "testdata/it3_writer.h"
 
@@ -34,6 +37,10 @@ struct GeneratedModel {
 // `scale` (1 or more) multiplies the meshes of every object: scale k holds k times the vertices
 // and triangles, each extra mesh a distinct one with its own noise, and the same six textures.
 GeneratedModel BuildBenchmarkScene(int scale = 1);
+
+// The scene's six textures (name and texture header with its data, as a TEXI block holds them),
+// in the order the scene stores them.
+std::vector<std::pair<std::string, ByteVector>> BenchmarkSceneTextures();
 
 // One object per vertex layout (VPA2, VPA4, VPA5, VPA8, VPAC), `meshesPerObject` noisy grid
 // meshes in each, every mesh of `columns` x `rows` vertices, four materials used in turn, no
