@@ -17,6 +17,8 @@ namespace {
 // small files costs no fresh pages) and doubles while a file keeps growing.
 constexpr std::size_t kFirstBufferSize = 64 << 10;
 constexpr std::size_t kLargestBufferSize = 1 << 20;
+// Appends of at least this many bytes are written from the caller's memory, not copied first.
+constexpr std::size_t kDirectWriteSize = 64 << 10;
 // How much of the final name the temporary name repeats: enough to tell which file it is, short
 // enough that the temporary name never exceeds a file-name limit the final name does not.
 constexpr std::size_t kNameInTemporary = 96;
@@ -144,7 +146,7 @@ char* OutputFile::ReserveSlow(std::size_t n) {
 
 void OutputFile::Append(std::string_view text) {
     if (fd_ < 0 || text.empty()) return;
-    if (text.size() >= capacity_) {  // large blocks go straight out
+    if (text.size() >= std::min(capacity_, kDirectWriteSize)) {  // large blocks go straight out
         Flush();
         WriteOut(text.data(), text.size());
         return;

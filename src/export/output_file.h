@@ -44,8 +44,9 @@ struct OutputCalls {
 // returns the table used before. Not for use while files are being written on other threads.
 const OutputCalls* SetOutputCalls(const OutputCalls* calls);
 
-// A file written through a buffer that starts small and grows up to 1 MiB: one open, few
-// writes, one close, one rename.
+// A file written through a buffer that starts small and grows up to 1 MiB (appends of 64 KiB or
+// more are written from the caller's memory, without a copy): one open, few writes, one close,
+// one rename.
 class OutputFile {
   public:
     explicit OutputFile(std::string path);
