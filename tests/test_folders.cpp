@@ -252,13 +252,7 @@ std::string RunOnTerminal(const std::vector<std::string>& args, const fs::path& 
         if (chdir(workDir.c_str()) != 0) _exit(127);
         const int out = open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out < 0 || dup2(out, STDOUT_FILENO) < 0) _exit(127);
-        std::vector<std::string> copy = args;
-        std::string binary = MORVEX_BINARY;
-        std::vector<char*> argv{binary.data()};
-        for (std::string& a : copy) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(binary.c_str(), argv.data());
-        _exit(127);
+        test::ExecMorvex(args);
     }
     std::string terminal;
     char chunk[4096];

@@ -66,14 +66,6 @@ const std::vector<CorpusEntry>& Manifest() {
     return entries;
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) lines.push_back(line);
-    return lines;
-}
-
 bool StartsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
@@ -114,7 +106,7 @@ void CheckRun(const fs::path& input, char mode, const CorpusEntry& entry) {
     // Console lines: one of the three kinds, every one complete.
     EXPECT_TRUE(run.output.empty() || run.output.back() == '\n') << run.output;
     std::vector<std::string> messages, written;
-    for (const std::string& line : Lines(run.output)) {
+    for (const std::string& line : test::SplitLines(run.output)) {
         if (StartsWith(line, "-> ")) {
             written.push_back(line.substr(3));
         } else if (StartsWith(line, "Warning : ") || StartsWith(line, "Error : ")) {
@@ -254,7 +246,7 @@ TEST(MeshCountFromTheFile, MeshesBeyondTheDataAreReportedInOneLine) {
         for (int mode : {0, 1, 2}) {
             ConvertResult r = ConvertInProcess(dir / "model.it3", (dir.Path() / "").string(), mode);
             std::vector<std::string> warnings;
-            for (const std::string& line : Lines(r.output)) {
+            for (const std::string& line : test::SplitLines(r.output)) {
                 if (StartsWith(line, "Warning : ")) warnings.push_back(line);
             }
             EXPECT_EQ(warnings, c.warnings) << "mode " << mode;

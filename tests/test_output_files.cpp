@@ -117,14 +117,6 @@ bool IsTemporary(const std::string& name) {
            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) lines.push_back(line);
-    return lines;
-}
-
 // The reference conversion of each mode, made once: console output and files.
 struct Reference {
     std::string output;
@@ -296,11 +288,11 @@ TEST_F(OutputFiles, AFailureAtAnyCallLeavesTheOtherFilesWholeAndNoTraceOfTheFail
                 EXPECT_TRUE(r.outputFailed);
                 // The lines of the clean run, plus one error for each file that is missing.
                 std::vector<std::string> errors, others;
-                for (const std::string& line : Lines(r.output)) {
+                for (const std::string& line : test::SplitLines(r.output)) {
                     (line.rfind("Error : Can not write ", 0) == 0 ? errors : others)
                         .push_back(line);
                 }
-                std::vector<std::string> wantOthers = Lines(ref.output);
+                std::vector<std::string> wantOthers = test::SplitLines(ref.output);
                 for (std::string& line : wantOthers) {
                     if (line.rfind("-> " + refFolder, 0) == 0)
                         line = "-> " + folder + line.substr(3 + refFolder.size());
@@ -394,13 +386,7 @@ pid_t StartMorvex(const std::vector<std::string>& args, const fs::path& workDir)
         const int null = ::open("/dev/null", O_WRONLY);
         if (null >= 0) dup2(null, STDOUT_FILENO);
         if (chdir(workDir.c_str()) != 0) _exit(127);
-        std::vector<std::string> copy = args;
-        std::string binary = MORVEX_BINARY;
-        std::vector<char*> argv{binary.data()};
-        for (std::string& a : copy) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(binary.c_str(), argv.data());
-        _exit(127);
+        test::ExecMorvex(args);
     }
     return pid;
 }

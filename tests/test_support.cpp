@@ -31,6 +31,24 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
+void ExecMorvex(const std::vector<std::string>& args) {
+    std::string binary = MORVEX_BINARY;
+    std::vector<std::string> copy = args;
+    std::vector<char*> argv{binary.data()};
+    for (std::string& a : copy) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(binary.c_str(), argv.data());
+    _exit(127);
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(line);
+    return lines;
+}
+
 RunResult RunMorvex(const std::vector<std::string>& args, const fs::path& workDir,
                     const RunLimits& limits) {
     RunResult result;
@@ -56,14 +74,7 @@ RunResult RunMorvex(const std::vector<std::string>& args, const fs::path& workDi
         // A sanitizer finding must not pass for the tool's own failure status 1.
         setenv("ASAN_OPTIONS", "exitcode=86", 0);
         setenv("UBSAN_OPTIONS", "exitcode=86", 0);
-        std::vector<char*> argv;
-        std::string binary = MORVEX_BINARY;
-        argv.push_back(binary.data());
-        std::vector<std::string> copy = args;
-        for (std::string& a : copy) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(binary.c_str(), argv.data());
-        _exit(127);
+        ExecMorvex(args);
     }
     close(pipeFds[1]);
     char chunk[4096];

@@ -49,6 +49,13 @@ struct RunLimits {
     std::uint64_t fileSize = 0;
 };
 
+// In a child process after fork: replaces it with the built morvex and `args` (exit status 127
+// when that fails).
+[[noreturn]] void ExecMorvex(const std::vector<std::string>& args);
+
+// The lines of `text`, without their line ends.
+std::vector<std::string> SplitLines(const std::string& text);
+
 // Runs the built morvex with `args` in the folder `workDir`.
 RunResult RunMorvex(const std::vector<std::string>& args, const fs::path& workDir,
                     const RunLimits& limits = {});
