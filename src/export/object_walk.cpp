@@ -26,6 +26,9 @@ void WalkObjects(const Model& model, Console& console,
         if (v < 0 || !vertices) continue;
         materials->BindTo(model.blocks[static_cast<std::size_t>(m)]);
         vertices->BindTo(model.blocks[static_cast<std::size_t>(v)]);
+        // Buffers the previous object's decoders gave back are not of this object's sizes; kept,
+        // they would only add to the memory held while this object is written.
+        ReleaseKeptBuffers();
         if (materials->Decode() != 0) {
             console.Warning("object %s skipped: broken material block.",
                             ConsoleName(model.ObjectName(info)).c_str());
