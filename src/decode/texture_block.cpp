@@ -131,6 +131,17 @@ std::uint64_t PixelDataLimit(const TextureLayout& t) {
     }
 }
 
+// Unpacks a pixel chunk whose first `skip` bytes are not pixel data (1006's palette) when the
+// picture can be backed by it: refused before anything is unpacked when no stream of its length
+// could hold the least pixel data of the layout, and after, when the stream produced less.
+Outcome UnpackBacked(const PackedChunk& chunk, std::uint64_t skip, const TextureLayout& t,
+                     std::vector<std::uint8_t>& out) {
+    auto pixelPart = [skip](std::uint64_t bytes) { return bytes > skip ? bytes - skip : 0; };
+    if (!Backed(t, pixelPart(MaxExpansion(chunk.stream.size())))) return Outcome::Broken;
+    const std::uint64_t produced = UnpackLimited(chunk, skip + PixelDataLimit(t), out);
+    return Backed(t, pixelPart(produced)) ? Outcome::Ok : Outcome::Broken;
+}
+
 // Formats 1001 (a pixel chunk at header offset 12), 1002 (a palette chunk at 12), 1004 and 1005
 // (a palette chunk at 16): the pixel chunk follows the palette chunk, for 1005 behind 4 unread
 // bytes.
@@ -144,11 +155,9 @@ Outcome ReadChunkedData(Bytes header, const TextureLayout& t, TextureData& data)
         next = chunk.end + (t.format == kFormatLookupTiles ? 4 : 0);
     }
     if (!ReadPackedChunk(header, next, kTextureSizeAdjust, chunk)) return Outcome::Broken;
-    // No stream of this length could produce the data: refused before anything is unpacked.
-    if (!Backed(t, MaxExpansion(chunk.stream.size()))) return Outcome::Broken;
-    const std::uint64_t produced = UnpackLimited(chunk, PixelDataLimit(t), data.unpacked);
+    const Outcome result = UnpackBacked(chunk, 0, t, data.unpacked);
     data.pixels = data.unpacked;
-    return Backed(t, produced) ? Outcome::Ok : Outcome::Broken;
+    return result;
 }
 
 // Format 1006: the palette (entry count × 4 bytes) and the pixel data, stored raw or in one
@@ -163,11 +172,7 @@ Outcome ReadQuadData(Bytes header, const TextureLayout& t, TextureData& data) {
         }
         const auto palette = static_cast<std::uint64_t>(paletteBytes);
         if (chunk.unpackedSize < palette) return Outcome::Broken;
-        const std::uint64_t most = MaxExpansion(chunk.stream.size());
-        if (!Backed(t, most > palette ? most - palette : 0)) return Outcome::Broken;
-        const std::uint64_t produced =
-            UnpackLimited(chunk, palette + PixelDataLimit(t), data.unpacked);
-        if (!Backed(t, produced > palette ? produced - palette : 0)) return Outcome::Broken;
+        if (UnpackBacked(chunk, palette, t, data.unpacked) != Outcome::Ok) return Outcome::Broken;
         Bytes all = data.unpacked;
         data.palette.assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(kept));
         data.pixels = all.subspan(static_cast<std::size_t>(paletteBytes));

@@ -8,7 +8,6 @@
 #include "export/object_walk.h"
 #include "export/output_file.h"
 #include "export/text_pieces.h"
-#include "it3/parallel.h"
 
 namespace morvex {
 
@@ -50,11 +49,6 @@ void FormatLines(LineWriter& doc, const LineSegment& segment) {
     }
 }
 
-std::string Decimal(std::int64_t value, int width = 0) {
-    char digits[kMaxIntText];
-    return std::string(digits, FormatInt(digits, value, width));
-}
-
 // The document of one object, opened: writes it whole. The material list and the meshes'
 // decoding go in order; the meshes' lines are formatted in pieces, in parallel, and written in
 // order.
@@ -89,27 +83,23 @@ void WriteDocument(Console& console, ModelObject& object, OutputFile& file) {
         std::int32_t i = 0, m = 0;
         if (!cursor.Next(i, m)) return false;
         const MeshData& mesh = object.vertices.Current();
-        std::string head = "Object \"" + Decimal(i, 2) + '_';
+        std::string head = "Object \"" + IntText(i, 2) + '_';
         head += materials.MaterialAt(m);
         head +=
             "\" {\r\n\tvisible 15\r\n\tshading 1\r\n\tcolor 1.000 1.000 1.000\r\n\tcolor_type "
             "0\r\n";
-        head += "\tvertex " + Decimal(mesh.vertexCount) + " {\r\n";
+        head += "\tvertex " + IntText(mesh.vertexCount) + " {\r\n";
         plan.stages.clear();
         plan.stages.push_back({std::move(head), kVertices, mesh.vertexCount});
         plan.stages.push_back(
-            {"\t}\r\n\tface " + Decimal(mesh.faceCount) + " {\r\n", kFaces, mesh.faceCount});
+            {"\t}\r\n\tface " + IntText(mesh.faceCount) + " {\r\n", kFaces, mesh.faceCount});
         plan.stages.push_back({"\t}\r\n}\r\n", kNoLines, 0});
         plan.mesh = mesh;
         plan.hold = object.vertices.HoldCurrent();
         plan.material = m;
         return true;
     };
-    TextPieces<decltype(next)> pieces("", next);
-    RunInOrder<TextPiece>(
-        [&](TextPiece& piece) { return pieces.Fill(piece); },
-        [](TextPiece& piece) { FormatPiece(piece, MaxLine, FormatLines); },
-        [&file](TextPiece& piece) { file.Append(Bytes(piece.bytes.get(), piece.used)); });
+    WriteInPieces(file, "", next, MaxLine, FormatLines);
 }
 
 }  // namespace

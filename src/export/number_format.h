@@ -43,4 +43,10 @@ void AppendFixed(std::string& out, double value, int precision);
 // written; returns the number of bytes written.
 std::size_t FormatInt(char* out, std::int64_t value, int width = 0);
 
+// The same as a string.
+inline std::string IntText(std::int64_t value, int width = 0) {
+    char digits[kMaxFixedLength > 20 ? kMaxFixedLength : 20];
+    return std::string(digits, FormatInt(digits, value, width));
+}
+
 }  // namespace morvex

@@ -7,20 +7,21 @@
 #include "export/object_walk.h"
 #include "export/output_file.h"
 #include "export/text_pieces.h"
-#include "it3/parallel.h"
 
 namespace morvex {
 namespace {
 
 constexpr std::string_view kHeader = "# exported with morvex\r\n";
 
-// The kinds of lines of the OBJ file's pieces.
-enum Kind : int { kPositions, kTexCoords, kNormals, kFaces };
+// The kinds of lines of the OBJ file's pieces: the three ObjVertexLines, then faces.
+constexpr int kPositions = static_cast<int>(ObjVertexLines::Positions);
+constexpr int kTexCoords = static_cast<int>(ObjVertexLines::TexCoords);
+constexpr int kNormals = static_cast<int>(ObjVertexLines::Normals);
+constexpr int kFaces = kNormals + 1;
 
 // The material name of mesh i: "NN_<name of its Material>".
 std::string MeshName(std::int32_t mesh, const MaterialBlock& materials, std::int32_t m) {
-    char digits[kMaxIntText + 2];
-    std::string name(digits, FormatInt(digits, mesh, 2));
+    std::string name = IntText(mesh, 2);
     name += '_';
     name += materials.MaterialAt(m);
     return name;
@@ -54,22 +55,11 @@ std::size_t MaxLine(int kind) {
 }
 
 void FormatLines(LineWriter& obj, const LineSegment& segment) {
-    switch (segment.kind) {
-        case kPositions:
-            WriteObjVertices(obj, segment.mesh, ObjVertexLines::Positions, segment.begin,
-                             segment.end);
-            break;
-        case kTexCoords:
-            WriteObjVertices(obj, segment.mesh, ObjVertexLines::TexCoords, segment.begin,
-                             segment.end);
-            break;
-        case kNormals:
-            WriteObjVertices(obj, segment.mesh, ObjVertexLines::Normals, segment.begin,
-                             segment.end);
-            break;
-        default:
-            WriteObjFaces(obj, segment.mesh, segment.base, segment.begin, segment.end);
-            break;
+    if (segment.kind == kFaces) {
+        WriteObjFaces(obj, segment.mesh, segment.base, segment.begin, segment.end);
+    } else {
+        WriteObjVertices(obj, segment.mesh, static_cast<ObjVertexLines>(segment.kind),
+                         segment.begin, segment.end);
     }
 }
 
@@ -107,11 +97,7 @@ void WriteObject(const Model& model, Console& console, ModelObject& object, int 
         vertexBase += mesh.vertexCount;
         return true;
     };
-    TextPieces<decltype(next)> pieces(std::move(head), next);
-    RunInOrder<TextPiece>(
-        [&](TextPiece& piece) { return pieces.Fill(piece); },
-        [](TextPiece& piece) { FormatPiece(piece, MaxLine, FormatLines); },
-        [&objFile](TextPiece& piece) { objFile.Append(Bytes(piece.bytes.get(), piece.used)); });
+    WriteInPieces(objFile, std::move(head), next, MaxLine, FormatLines);
 }
 
 }  // namespace

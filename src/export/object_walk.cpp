@@ -58,8 +58,7 @@ std::string ObjectFileStem(std::string_view destPath, std::string_view baseName,
     std::string stem(destPath);
     stem += SafeName(baseName);
     stem += '_';
-    char digits[32];
-    stem.append(digits, FormatInt(digits, number, 2));
+    stem += IntText(number, 2);
     stem += '_';
     stem += SafeName(objectName);
     return stem;

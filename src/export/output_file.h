@@ -75,7 +75,6 @@ class OutputFile {
     // Deletes what the file left: its temporary, or the final file once it was put in place.
     void Remove();
     const std::string& Path() const { return path_; }
-    const std::string& TemporaryPath() const { return temporary_; }
     // Bytes handed to the system so far are also added to *counter (may be null).
     void CountInto(std::uint64_t* counter) { counter_ = counter; }
 

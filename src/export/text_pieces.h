@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "decode/vertex_block.h"
+#include "export/output_file.h"
 #include "export/text_writer.h"
+#include "it3/parallel.h"
 
 namespace morvex {
 
@@ -139,6 +141,18 @@ void FormatPiece(TextPiece& piece, MaxLine&& maxLine, Format&& format) {
     }
     piece.used = writer.Written();
     piece.segments.clear();  // the views and holds are done with
+}
+
+// Writes a document of `head` and the meshes that `next` plans into `file`: its pieces are made
+// in order, formatted in parallel (FormatPiece with `maxLine` and `format`) and appended in order.
+template <class NextMesh, class MaxLine, class Format>
+void WriteInPieces(OutputFile& file, std::string head, NextMesh next, MaxLine maxLine,
+                   Format format) {
+    TextPieces<NextMesh> pieces(std::move(head), std::move(next));
+    RunInOrder<TextPiece>(
+        [&](TextPiece& piece) { return pieces.Fill(piece); },
+        [&](TextPiece& piece) { FormatPiece(piece, maxLine, format); },
+        [&file](TextPiece& piece) { file.Append(Bytes(piece.bytes.get(), piece.used)); });
 }
 
 }  // namespace morvex

@@ -132,12 +132,6 @@ void SetBufferObserver(BufferObserver observe) {
     observer.store(observe);
 }
 
-ByteBuffer ByteBuffer::Zeroed(std::size_t size) {
-    ByteBuffer buffer(size);
-    if (!buffer.fresh_ && size > 0) std::memset(buffer.data_, 0, size);
-    return buffer;
-}
-
 ByteBuffer ByteBuffer::CopyOf(std::span<const std::uint8_t> bytes) {
     ByteBuffer buffer(bytes.size());
     if (!bytes.empty()) std::memcpy(buffer.data_, bytes.data(), bytes.size());
@@ -157,9 +151,9 @@ void ByteBuffer::Allocate(std::size_t size) {
     Observe(static_cast<std::int64_t>(accounted));
     try {
         const MappingCache::Mapping kept = Cache().Take(accounted);
-        fresh_ = kept.data == nullptr;
-        data_ = fresh_ ? MapAligned(accounted) : kept.data;
-        capacity_ = fresh_ ? accounted : kept.capacity;
+        const bool fresh = kept.data == nullptr;
+        data_ = fresh ? MapAligned(accounted) : kept.data;
+        capacity_ = fresh ? accounted : kept.capacity;
     } catch (const std::bad_alloc&) {
         Observe(-static_cast<std::int64_t>(accounted));
         throw;
@@ -192,7 +186,6 @@ void ByteBuffer::Release() noexcept {
     capacity_ = 0;
     accounted_ = 0;
     mapped_ = false;
-    fresh_ = false;
 }
 
 void ByteBuffer::Take(ByteBuffer& other) noexcept {
@@ -201,13 +194,11 @@ void ByteBuffer::Take(ByteBuffer& other) noexcept {
     capacity_ = other.capacity_;
     accounted_ = other.accounted_;
     mapped_ = other.mapped_;
-    fresh_ = other.fresh_;
     other.data_ = nullptr;
     other.size_ = 0;
     other.capacity_ = 0;
     other.accounted_ = 0;
     other.mapped_ = false;
-    other.fresh_ = false;
 }
 
 }  // namespace morvex

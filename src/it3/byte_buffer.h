@@ -30,8 +30,6 @@ class ByteBuffer {
     ByteBuffer() = default;
     // `size` bytes whose contents are unspecified; throws std::bad_alloc when there is no memory.
     explicit ByteBuffer(std::size_t size) { Allocate(size); }
-    // `size` bytes of 0 (a mapping new from the system is zero already and is not cleared).
-    static ByteBuffer Zeroed(std::size_t size);
     // A copy of `bytes`.
     static ByteBuffer CopyOf(std::span<const std::uint8_t> bytes);
 
@@ -74,7 +72,6 @@ class ByteBuffer {
     std::size_t capacity_ = 0;
     std::size_t accounted_ = 0;  // the bytes the observer was told of
     bool mapped_ = false;        // a whole mapping of capacity_ bytes, else from operator new
-    bool fresh_ = false;         // a mapping new from the system: all zeros until written
 };
 
 }  // namespace morvex
