@@ -3,7 +3,9 @@
 // than the process may write, and a conversion killed in the middle.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -391,33 +393,56 @@ pid_t StartMorvex(const std::vector<std::string>& args, const fs::path& workDir)
     return pid;
 }
 
-// Kills the conversion with SIGKILL as soon as a temporary of a file not among the first
-// `finalsBefore` files is being written; true when it was killed (not finished before).
-bool KillWhileWriting(pid_t pid, const fs::path& out, std::size_t finalsBefore) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (std::chrono::steady_clock::now() < deadline) {
-        std::size_t finals = 0;
-        bool writing = false;
-        std::error_code ec;
-        for (const auto& entry : fs::directory_iterator(out, ec)) {
-            const std::string name = entry.path().filename().string();
-            if (IsTemporary(name)) {
-                writing = true;
-            } else {
-                ++finals;
+// Runs morvex with `args` and kills it with SIGKILL while a temporary is open in `out`, once at
+// least `finalsBefore` files have been put in place there; true when it was killed (not finished
+// before). The folder is watched with inotify from before the start, so no temporary is missed
+// however short its life.
+bool KillWhileWriting(const std::vector<std::string>& args, const fs::path& workDir,
+                      const fs::path& out, std::size_t finalsBefore) {
+    const int watch = inotify_init1(IN_CLOEXEC);
+    if (watch < 0) return false;
+    if (inotify_add_watch(watch, out.c_str(), IN_CREATE | IN_MOVED_FROM | IN_MOVED_TO) < 0) {
+        close(watch);
+        return false;
+    }
+    const pid_t pid = StartMorvex(args, workDir);
+    std::set<std::string> open;  // temporaries created and not yet renamed
+    std::size_t finals = 0;
+    bool killed = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (pid > 0 && !killed && std::chrono::steady_clock::now() < deadline) {
+        pollfd ready{watch, POLLIN, 0};
+        if (poll(&ready, 1, 10) > 0) {
+            alignas(inotify_event) char events[64 * 1024];
+            const ssize_t n = read(watch, events, sizeof events);
+            for (ssize_t at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+                const std::string name = event->len > 0 ? event->name : "";
+                if (IsTemporary(name)) {
+                    if (event->mask & IN_CREATE) open.insert(name);
+                    if (event->mask & IN_MOVED_FROM) open.erase(name);
+                } else if (event->mask & IN_MOVED_TO) {
+                    ++finals;
+                }
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+            if (!open.empty() && finals >= finalsBefore) {
+                kill(pid, SIGKILL);
+                killed = true;
             }
         }
-        if (writing && finals >= finalsBefore) {
-            kill(pid, SIGKILL);
-            break;
-        }
         int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid) return false;
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        if (!killed && waitpid(pid, &status, WNOHANG) == pid) {
+            close(watch);
+            return false;
+        }
     }
+    close(watch);
+    if (pid <= 0) return false;
+    if (!killed) kill(pid, SIGKILL);
     int status = 0;
     waitpid(pid, &status, 0);
-    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    return killed && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
 }
 
 TEST(KilledConversion, EveryFileUnderAFinalNameIsComplete) {
@@ -438,9 +463,8 @@ TEST(KilledConversion, EveryFileUnderAFinalNameIsComplete) {
         ASSERT_EQ(test::RunMorvex(args, dir.Path()).status, 0);
         args.back() = out.string();
 
-        const pid_t pid = StartMorvex(args, dir.Path());
-        ASSERT_GT(pid, 0);
-        EXPECT_TRUE(KillWhileWriting(pid, out, finalsBefore)) << "the run ended before the kill";
+        EXPECT_TRUE(KillWhileWriting(args, dir.Path(), out, finalsBefore))
+            << "the run ended before the kill";
 
         std::size_t finals = 0, temporaries = 0;
         for (const std::string& name : Entries(out)) {
