@@ -152,8 +152,9 @@ void ByteBuffer::Allocate(std::size_t size) {
     try {
         const MappingCache::Mapping kept = Cache().Take(accounted);
         const bool fresh = kept.data == nullptr;
-        data_ = fresh ? MapAligned(accounted) : kept.data;
-        capacity_ = fresh ? accounted : kept.capacity;
+        const std::size_t whole = RoundUp(accounted, kHugePage);
+        data_ = fresh ? MapAligned(whole) : kept.data;
+        capacity_ = fresh ? whole : kept.capacity;
     } catch (const std::bad_alloc&) {
         Observe(-static_cast<std::int64_t>(accounted));
         throw;
