@@ -202,7 +202,43 @@ ByteVector Text(const std::string& s) {
     return ByteVector(s.begin(), s.end());
 }
 
-// Decodes with both decoders and expects identical results and bytes.
+// Reads the output of `stream` through a StreamReader front to back in pieces of random sizes
+// (from a few bytes to more than the reader's window), now and then reading an earlier stretch
+// again, and expects every piece to equal `expected` (the whole output of `size` bytes), with
+// zeros behind it.
+void ExpectReaderGives(const ByteVector& stream, std::int64_t sourceSize,
+                       const ByteVector& expected, std::uint32_t seed, const std::string& what) {
+    std::mt19937 rng(seed);
+    const std::size_t size = expected.size();
+    StreamReader reader(stream, static_cast<std::int32_t>(sourceSize), size);
+    const std::size_t pieceSizes[] = {7, 300, 20000, 700000};
+    std::size_t at = 0;
+    while (at < size) {
+        const std::size_t most = pieceSizes[rng() % 4];
+        const std::size_t n = std::min(size - at, 1 + rng() % most);
+        ByteVector piece(n, 0xCC);
+        reader.Read(at, piece);
+        ASSERT_TRUE(std::equal(piece.begin(), piece.end(), expected.begin() + at))
+            << what << ": " << n << " bytes at " << at;
+        at += n;
+        if (rng() % 12 == 0) {
+            // Back within the last few KiB (still held) or anywhere before (decoded again).
+            const std::size_t back =
+                rng() % 2 == 0 ? std::min<std::size_t>(at, rng() % 9000) : rng() % (at + 1);
+            const std::size_t from = at - back;
+            ByteVector again(std::min<std::size_t>(size - from, 1 + rng() % 5000), 0xCC);
+            reader.Read(from, again);
+            ASSERT_TRUE(std::equal(again.begin(), again.end(), expected.begin() + from))
+                << what << ": again " << again.size() << " bytes at " << from;
+        }
+    }
+    ByteVector behind(16, 0xCC);
+    reader.Read(size, behind);
+    EXPECT_EQ(behind, ByteVector(16, 0)) << what;
+}
+
+// Decodes with both decoders and expects identical results and bytes; and the same bytes read in
+// pieces (a rejected stream reads as zeros there).
 void ExpectSameAsReference(const ByteVector& stream, std::size_t destSize, std::int64_t sourceSize,
                            const std::string& what) {
     ByteVector expected(destSize, 0xCC);
@@ -210,6 +246,9 @@ void ExpectSameAsReference(const ByteVector& stream, std::size_t destSize, std::
     Decoded got = Decode(stream, destSize, sourceSize);
     ASSERT_EQ(got.result, expectedResult) << what;
     ASSERT_TRUE(got.bytes == expected) << what;
+    if (expectedResult < 0) expected.assign(destSize, 0);
+    ExpectReaderGives(stream, sourceSize, expected,
+                      static_cast<std::uint32_t>(destSize * 31 + stream.size()), what + ", pieces");
 }
 
 // ---- Known streams ----
@@ -927,6 +966,50 @@ TEST(DecompressDifferential, GarbageMatchesTheReference) {
         std::size_t destSize = rng() % 4 == 0 ? rng() % 100 : rng() % 100000;
         std::int64_t sourceSize = static_cast<std::int64_t>(rng() % (stream.size() + 40)) - 20;
         ExpectSameAsReference(stream, destSize, sourceSize, "round " + std::to_string(round));
+    }
+}
+
+TEST(DecompressDifferential, LongOutputsReadInPiecesMatchTheReference) {
+    // Outputs of several times the reader's window, so that far matches and long runs straddle
+    // the points where it moves on; whole, cut and mutated.
+    std::mt19937 rng(515);
+    for (int round = 0; round < 6; ++round) {
+        ByteVector data = MixedBytes(1'500'000 + rng() % 1'500'000, 900 + round);
+        ByteVector stream = Compress(data);
+        const auto size = static_cast<std::int64_t>(stream.size());
+        const std::string what = "round " + std::to_string(round);
+        ExpectReaderGives(stream, size, data, static_cast<std::uint32_t>(rng()), what);
+        if (round % 2 == 0) {
+            ByteVector cut(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(size / 2));
+            ExpectSameAsReference(cut, data.size(), size, what + ", cut");
+        } else {
+            for (int k = 0; k < 4; ++k) {
+                stream[4 + rng() % (stream.size() - 4)] ^=
+                    static_cast<std::uint8_t>(1 + rng() % 255);
+            }
+            ExpectSameAsReference(stream, data.size() + 5000, size, what + ", mutated");
+        }
+    }
+}
+
+TEST(DecompressDifferential, TokenStreamsReadInPiecesMatchTheReference) {
+    // Long random token streams: runs, matches of every distance, segment ends at random places.
+    std::mt19937 rng(616);
+    for (int round = 0; round < 4; ++round) {
+        ByteVector stream = RandomTokenStream(rng, 40000);
+        ExpectSameAsReference(stream, 6'000'000, static_cast<std::int64_t>(stream.size()),
+                              "round " + std::to_string(round));
+    }
+}
+
+TEST(StreamReader, RejectedAndTooShortStreamsReadAsZeros) {
+    ByteVector rejected = Compress(MixedBytes(5000, 3));
+    rejected[2] = 1;
+    for (const ByteVector& stream : {rejected, ByteVector{0x05, 0x00, 0x00}, ByteVector{}}) {
+        StreamReader reader(stream, static_cast<std::int32_t>(stream.size()), 5000);
+        ByteVector out(5000, 0xCC);
+        reader.Read(0, out);
+        EXPECT_EQ(out, ByteVector(5000, 0)) << stream.size() << " bytes";
     }
 }
 

@@ -48,6 +48,8 @@ inline void Copy16(std::uint8_t* to, const std::uint8_t* from) {
     std::memcpy(to, chunk, 16);
 }
 
+}  // namespace
+
 // One decoding run.
 //
 // Invariant shared by both paths: the bytes of the destination at and beyond the output position
@@ -60,12 +62,19 @@ inline void Copy16(std::uint8_t* to, const std::uint8_t* from) {
 // whose every read and write was proven in bounds once at the token start.
 class StreamDecoder {
   public:
+    // Decodes into `dest`, which holds the whole output.
     StreamDecoder(MutableBytes dest, Bytes source, std::int32_t sourceSize)
-        : out_(dest.data()),
-          outSize_(static_cast<std::int64_t>(dest.size())),
+        : StreamDecoder(dest.data(), static_cast<std::int64_t>(dest.size()), source, sourceSize) {}
+
+    // Decodes an output of `size` bytes through `window`, of which only the positions below the
+    // stop of each Step are produced (see StreamReader).
+    StreamDecoder(std::uint8_t* window, std::int64_t size, Bytes source, std::int32_t sourceSize)
+        : out_(window),
+          outSize_(size),
           src_(source.data()),
           limit_(static_cast<std::int64_t>(source.size())),
-          sourceSize_(sourceSize) {
+          sourceSize_(sourceSize),
+          stop_(size) {
         // Positions below fastSourceEnd_ leave room for a whole token before both the source
         // size (so no check of j against it can fire inside the token) and the source limit.
         std::int64_t end = std::min(limit_, sourceSize_ + 1);
@@ -79,35 +88,62 @@ class StreamDecoder {
         return static_cast<std::int32_t>(i_);
     }
 
+    // Decodes until the output position reaches `stop` (tokens are whole: it may end up to
+    // kLongestRun bytes beyond) or the stream ends; false when it has ended.
+    bool Step(std::int64_t stop) {
+        stop_ = stop;
+        return DecodeSegments();
+    }
+    // The output position: the bytes below it are produced.
+    std::int64_t Position() const { return i_; }
+    const std::uint8_t* Output() const { return out_; }
+    // Moves the last `keep` bytes below the output position to the start of the window; the
+    // positions that follow move with them.
+    void Shift(std::int64_t keep) {
+        const std::int64_t by = i_ - keep;
+        if (by <= 0) return;
+        std::memmove(out_, out_ + by, static_cast<std::size_t>(keep));
+        i_ -= by;
+        outSize_ -= by;
+        fastOutputEnd_ -= by;
+    }
+
   private:
-    void DecodeSegments() {
-        std::int32_t segment = 0;
-        std::uint32_t previous = 0;
+    // Runs segments until the stream ends (false) or the output position reaches stop_ (true).
+    // Between two tokens the whole state is in members, so a later call goes on from there.
+    bool DecodeSegments() {
         for (;;) {
-            if (i_ >= outSize_ || j_ > sourceSize_) return;
-            if (limit_ - j_ < 4) return;
-            std::int64_t length = LoadU16(src_ + j_);
-            std::uint8_t flag = src_[j_ + 2];
-            bits_ = src_[j_ + 3];
-            count_ = 8;
-            j_ += 4;
-            if (flag != 0) return;
-            // Every stream byte taken after the header counts towards the body, control words
-            // included, so the body is used up exactly when j reaches the segment start + L.
-            std::int64_t bodyEnd = j_ + length - 4;
-            while (j_ < bodyEnd) {
-                FastTokens(bodyEnd);
-                if (j_ >= bodyEnd) break;
-                if (i_ >= outSize_ || j_ > sourceSize_) return;
-                if (!Token(bodyEnd)) return;
+            if (!inBody_) {
+                if (i_ >= outSize_ || j_ > sourceSize_) return false;
+                if (limit_ - j_ < 4) return false;
+                std::int64_t length = LoadU16(src_ + j_);
+                std::uint8_t flag = src_[j_ + 2];
+                bits_ = src_[j_ + 3];
+                count_ = 8;
+                j_ += 4;
+                if (flag != 0) return false;
+                // Every stream byte taken after the header counts towards the body, control
+                // words included, so the body is used up exactly when j reaches the segment
+                // start + L.
+                bodyEnd_ = j_ + length - 4;
+                inBody_ = true;
             }
-            if (j_ >= limit_) return;
+            while (j_ < bodyEnd_) {
+                if (i_ >= stop_) return true;
+                FastTokens(bodyEnd_);
+                if (j_ >= bodyEnd_) break;
+                if (i_ >= stop_) return true;
+                if (i_ >= outSize_ || j_ > sourceSize_) return false;
+                if (!Token(bodyEnd_)) return false;
+            }
+            inBody_ = false;
+            if (j_ >= limit_) return false;
             std::uint32_t t = src_[j_++];
-            if (segment >= 2 && t > previous) t = 0;
-            if (segment == 0 && t == 0) t = 255;
-            previous = t;
-            ++segment;
-            if (t == 0) return;
+            if (segment_ >= 2 && t > previous_) t = 0;
+            if (segment_ == 0 && t == 0) t = 255;
+            previous_ = t;
+            ++segment_;
+            if (t == 0) return false;
         }
     }
 
@@ -231,7 +267,7 @@ class StreamDecoder {
         std::uint8_t* const out = out_;
         const std::uint8_t* const src = src_;
         const std::int64_t jStop = std::min(bodyEnd, fastSourceEnd_);
-        const std::int64_t iStop = fastOutputEnd_;
+        const std::int64_t iStop = std::min(fastOutputEnd_, stop_ - 1);
         std::int64_t i = i_;
         std::int64_t j = j_;
         std::uint32_t bits = bits_;
@@ -399,15 +435,19 @@ class StreamDecoder {
     const std::uint8_t* src_;
     std::int64_t limit_;
     std::int64_t sourceSize_;
+    std::int64_t stop_;
     std::int64_t fastSourceEnd_ = 0;
     std::int64_t fastOutputEnd_ = 0;
     std::int64_t i_ = 0;
     std::int64_t j_ = 0;
     std::uint32_t bits_ = 0;
     std::uint32_t count_ = 0;
+    // The segment being decoded: its number, the previous terminator, where its body ends.
+    bool inBody_ = false;
+    std::int32_t segment_ = 0;
+    std::uint32_t previous_ = 0;
+    std::int64_t bodyEnd_ = 0;
 };
-
-}  // namespace
 
 std::int32_t Decompress(MutableBytes dest, Bytes source, std::int32_t sourceSize) {
     if (source.size() < 4) {
@@ -416,6 +456,77 @@ std::int32_t Decompress(MutableBytes dest, Bytes source, std::int32_t sourceSize
     }
     if (source[2] != 0) return -1;
     return StreamDecoder(dest, source, sourceSize).Run();
+}
+
+namespace {
+
+// Back references reach at most this far: the window keeps as many bytes behind its position.
+constexpr std::int64_t kHistory = 8192;
+// The bytes one Step produces, at least, before the reader copies them out.
+constexpr std::int64_t kStep = 256 * 1024;
+constexpr std::int64_t kWindow = kHistory + kStep + kFastOutputMargin;
+
+}  // namespace
+
+StreamReader::StreamReader() = default;
+
+StreamReader::StreamReader(Bytes source, std::int32_t sourceSize, std::uint64_t size)
+    : source_(source), sourceSize_(sourceSize), size_(size) {}
+
+StreamReader::StreamReader(const PackedChunk& chunk)
+    : StreamReader(chunk.stream, chunk.sourceSize, chunk.unpackedSize) {}
+
+StreamReader::~StreamReader() = default;
+StreamReader::StreamReader(StreamReader&&) noexcept = default;
+StreamReader& StreamReader::operator=(StreamReader&&) noexcept = default;
+
+void StreamReader::Restart() {
+    base_ = 0;
+    decoder_.reset();
+    // A stream without a segment header, or whose first flag byte rejects it, produces nothing:
+    // its output reads as zeros.
+    ended_ = source_.size() < 4 || source_[2] != 0 || size_ == 0;
+    if (ended_) return;
+    if (window_.size() < static_cast<std::size_t>(kWindow)) {
+        window_.Resize(static_cast<std::size_t>(kWindow));
+    }
+    decoder_ = std::make_unique<StreamDecoder>(window_.data(), static_cast<std::int64_t>(size_),
+                                               source_, sourceSize_);
+}
+
+void StreamReader::Read(std::uint64_t offset, MutableBytes dest) {
+    if (dest.empty()) return;
+    if (!started_ || offset < base_) {
+        started_ = true;
+        Restart();
+    }
+    std::uint8_t* to = dest.data();
+    std::uint64_t at = offset;
+    std::size_t left = dest.size();
+    while (left > 0) {
+        const std::uint64_t held =
+            decoder_ ? base_ + static_cast<std::uint64_t>(decoder_->Position()) : 0;
+        if (at < held) {
+            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(left, held - at));
+            std::memcpy(to, decoder_->Output() + (at - base_), n);
+            to += n;
+            at += n;
+            left -= n;
+            continue;
+        }
+        if (ended_) {
+            std::memset(to, 0, left);  // what the stream does not produce reads as 0
+            return;
+        }
+        // Everything below the position is copied out or passed over: keep only what back
+        // references can reach, so that the next Step has its whole room.
+        const std::int64_t position = decoder_->Position();
+        if (position > kHistory) {
+            decoder_->Shift(kHistory);
+            base_ += static_cast<std::uint64_t>(position - kHistory);
+        }
+        ended_ = !decoder_->Step(decoder_->Position() + kStep);
+    }
 }
 
 std::uint64_t MaxExpansion(std::uint64_t streamBytes) {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "it3/byte_buffer.h"
@@ -60,6 +61,42 @@ std::uint64_t UnpackChunk(const PackedChunk& chunk, std::vector<std::uint8_t>& o
 // The same into a buffer whose storage is reused when it is large enough and never zero-filled
 // beforehand: the decoder writes every byte (the ones the stream does not produce as 0).
 void UnpackChunk(const PackedChunk& chunk, ByteBuffer& out);
+
+class StreamDecoder;
+
+// The output of one stream, read in pieces without holding all of it: what Decompress into a
+// destination of `size` bytes would write (the bytes the stream does not produce, and those of a
+// rejected stream, read as 0). The reader decodes into a window of about 270 KiB that keeps the
+// last 8 KiB behind its position (the farthest a back reference reaches), so reading the output
+// front to back costs one decoding of the stream and no more memory than the window. A read that
+// starts before the bytes the window still holds decodes again from the start.
+//
+// The source bytes must outlive the reader.
+class StreamReader {
+  public:
+    StreamReader();  // an empty output
+    StreamReader(Bytes source, std::int32_t sourceSize, std::uint64_t size);
+    explicit StreamReader(const PackedChunk& chunk);
+    ~StreamReader();
+    StreamReader(StreamReader&&) noexcept;
+    StreamReader& operator=(StreamReader&&) noexcept;
+
+    // Copies output bytes [offset, offset + dest.size()) into dest; positions at or beyond the
+    // size read as 0. Throws std::bad_alloc when the window cannot be had.
+    void Read(std::uint64_t offset, MutableBytes dest);
+
+  private:
+    void Restart();
+
+    Bytes source_;
+    std::int32_t sourceSize_ = 0;
+    std::uint64_t size_ = 0;
+    ByteBuffer window_;
+    std::unique_ptr<StreamDecoder> decoder_;
+    std::uint64_t base_ = 0;  // the output position of the window's first byte
+    bool started_ = false;
+    bool ended_ = false;
+};
 
 // ReadPackedChunk followed by UnpackChunk; false when the chunk cannot be located.
 [[nodiscard]] bool UnpackChunkAt(Bytes payload, std::uint64_t offset, std::int64_t sizeAdjust,

@@ -1,9 +1,9 @@
 #include "decode/vertex_block.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
-#include "decode/decompress.h"
 #include "it3/parallel.h"
 
 namespace morvex {
@@ -23,6 +23,9 @@ constexpr std::uint64_t kChunkSizeField = 4;
 constexpr std::uint64_t kVpa2ChunkGap = 8;
 constexpr std::uint64_t kVpa2EntryFixed = kMeshRecordSize + 2 * kChunkSizeField + kVpa2ChunkGap;
 static_assert(kVpa2EntryFixed == 132);
+
+// A mesh with at least this many bytes of data unpacks its vertex and index streams at once.
+constexpr std::uint64_t kBothAtOnceFrom = 64 * 1024;
 
 constexpr VertexLayout kVpac{TagValue("VPAC"), Storage::Plain, 112, 4, 0, 24};
 
@@ -44,10 +47,15 @@ void VertexBlock::OnBind() {
     prepared_ = false;
     broken_ = false;
     meshes_.clear();
-    vertexStore_.Resize(0);
-    indexStore_.Resize(0);
+    vertexBytes_ = indexBytes_ = 0;
     vertexData_ = {};
     indexData_ = {};
+    vertexReader_ = StreamReader();
+    indexReader_ = StreamReader();
+    chain_.clear();
+    chainStarts_.clear();
+    linkStore_.Clear();
+    linkInStore_ = SIZE_MAX;
 }
 
 void VertexBlock::SetCurrent(Bytes vertices, Bytes indices) {
@@ -61,14 +69,67 @@ void VertexBlock::SetCurrent(Bytes vertices, Bytes indices) {
         std::min<std::size_t>(indices.size() / (3 * layout_.indexSize), INT32_MAX));
 }
 
+// A few stores, taken back from holders on any thread.
+struct VertexBlock::StorePool {
+    static constexpr std::size_t kMostKept = 6;
+
+    std::mutex mutex;
+    std::vector<ByteBuffer> kept;
+
+    void Put(ByteBuffer store) {
+        if (store.capacity() == 0) return;
+        std::lock_guard<std::mutex> lock(mutex);
+        if (kept.size() < kMostKept) {
+            kept.push_back(std::move(store));
+            return;
+        }
+        // Full: the smallest goes.
+        auto smallest = std::min_element(
+            kept.begin(), kept.end(), [](auto& a, auto& b) { return a.capacity() < b.capacity(); });
+        if (smallest->capacity() < store.capacity()) *smallest = std::move(store);
+    }
+
+    // The smallest store that holds `size` bytes, or an empty one.
+    ByteBuffer Take(std::size_t size) {
+        std::lock_guard<std::mutex> lock(mutex);
+        auto best = kept.end();
+        for (auto it = kept.begin(); it != kept.end(); ++it) {
+            if (it->capacity() >= size &&
+                (best == kept.end() || it->capacity() < best->capacity())) {
+                best = it;
+            }
+        }
+        if (best == kept.end()) return {};
+        ByteBuffer store = std::move(*best);
+        kept.erase(best);
+        return store;
+    }
+};
+
+ByteBuffer VertexBlock::TakeStore(std::size_t size) {
+    if (!pool_) return {};
+    return pool_->Take(size);
+}
+
 std::shared_ptr<const void> VertexBlock::HoldCurrent() {
-    if (layout_.storage != Storage::PerMeshChunks) return nullptr;
-    // Moving a ByteBuffer keeps its bytes where they are: the view stays valid.
+    if (layout_.storage == Storage::Plain) return nullptr;
+    if (!pool_) pool_ = std::make_shared<StorePool>();
+    // Moving a ByteBuffer keeps its bytes where they are: the view stays valid. The stores go
+    // back to the pool when the last holder lets go.
     struct Stores {
+        Stores(ByteBuffer v, ByteBuffer i, std::shared_ptr<StorePool> p)
+            : vertices(std::move(v)), indices(std::move(i)), pool(std::move(p)) {}
+        Stores(const Stores&) = delete;
+        Stores& operator=(const Stores&) = delete;
+        ~Stores() {
+            pool->Put(std::move(vertices));
+            pool->Put(std::move(indices));
+        }
         ByteBuffer vertices, indices;
+        std::shared_ptr<StorePool> pool;
     };
-    return std::make_shared<const Stores>(
-        Stores{std::move(meshVertexStore_), std::move(meshIndexStore_)});
+    return std::make_shared<const Stores>(std::move(meshVertexStore_), std::move(meshIndexStore_),
+                                          pool_);
 }
 
 int VertexBlock::Release() {
@@ -85,7 +146,7 @@ int VertexBlock::Decode(std::int32_t m, std::int32_t& materialIndex) {
     if (broken_ || static_cast<std::size_t>(m) >= meshes_.size()) return -1;
     const MeshSlice& slice = meshes_[static_cast<std::size_t>(m)];
     bool current = false;
-    // The one place where a mesh's own allocations (VPA2's per-mesh chunks) fail.
+    // The one place where a mesh's own allocations (its unpacked data) fail.
     try {
         current = slice.valid && MakeCurrent(slice);
     } catch (const std::bad_alloc&) {
@@ -100,9 +161,33 @@ int VertexBlock::Decode(std::int32_t m, std::int32_t& materialIndex) {
 }
 
 bool VertexBlock::MakeCurrent(const MeshSlice& slice) {
-    if (layout_.storage != Storage::PerMeshChunks) {
+    if (layout_.storage == Storage::Plain) {
         SetCurrent(vertexData_.subspan(slice.vertexOffset, slice.vertexBytes),
                    indexData_.subspan(slice.indexOffset, slice.indexBytes));
+        return true;
+    }
+    // Stores given away by HoldCurrent are replaced from the pool.
+    if (meshVertexStore_.capacity() == 0) meshVertexStore_ = TakeStore(slice.vertexBytes);
+    if (meshIndexStore_.capacity() == 0) meshIndexStore_ = TakeStore(slice.indexBytes);
+    if (layout_.storage != Storage::PerMeshChunks) {
+        meshVertexStore_.Resize(static_cast<std::size_t>(slice.vertexBytes));
+        meshIndexStore_.Resize(static_cast<std::size_t>(slice.indexBytes));
+        auto vertices = [&] {
+            if (layout_.storage == Storage::ChainedChunks) {
+                ReadChained(slice.vertexOffset, MutableBytes(meshVertexStore_));
+            } else {
+                vertexReader_.Read(slice.vertexOffset, MutableBytes(meshVertexStore_));
+            }
+        };
+        auto indices = [&] { indexReader_.Read(slice.indexOffset, MutableBytes(meshIndexStore_)); };
+        // The two streams are independent: a mesh of some size unpacks both at once.
+        if (slice.vertexBytes + slice.indexBytes >= kBothAtOnceFrom) {
+            RunBoth(vertices, indices);
+        } else {
+            vertices();
+            indices();
+        }
+        SetCurrent(Bytes(meshVertexStore_), Bytes(meshIndexStore_));
         return true;
     }
     const Bytes payload = Payload();
@@ -120,6 +205,43 @@ bool VertexBlock::MakeCurrent(const MeshSlice& slice) {
     return true;
 }
 
+void VertexBlock::ReadChained(std::uint64_t offset, MutableBytes dest) {
+    if (dest.empty()) return;
+    const std::uint64_t end = offset + dest.size();
+    // The chunks wholly inside the range unpack straight into it, several at a time; the one or
+    // two it holds in part go through linkStore_, where the next mesh usually finds the first of
+    // its own.
+    std::vector<std::size_t> whole;
+    auto k = static_cast<std::size_t>(
+        std::upper_bound(chainStarts_.begin(), chainStarts_.end(), offset) - chainStarts_.begin());
+    for (k = k == 0 ? 0 : k - 1; k < chain_.size() && chainStarts_[k] < end; ++k) {
+        const std::uint64_t start = chainStarts_[k];
+        const std::uint64_t stop = start + chain_[k].unpackedSize;
+        const std::uint64_t from = std::max(offset, start);
+        const std::uint64_t to = std::min(end, stop);
+        if (from >= to) continue;
+        if (from == start && to == stop) {
+            whole.push_back(k);
+            continue;
+        }
+        if (linkInStore_ != k) {
+            linkInStore_ = SIZE_MAX;
+            UnpackChunk(chain_[k], linkStore_);
+            linkInStore_ = k;
+        }
+        std::memcpy(dest.data() + (from - offset), linkStore_.data() + (from - start),
+                    static_cast<std::size_t>(to - from));
+    }
+    ForEachIndex(whole.size(), [&](std::size_t w) {
+        const PackedChunk& link = chain_[whole[w]];
+        const MutableBytes part = dest.subspan(
+            static_cast<std::size_t>(chainStarts_[whole[w]] - offset), link.unpackedSize);
+        if (Decompress(part, link.stream, link.sourceSize) < 0) {
+            std::fill(part.begin(), part.end(), std::uint8_t{0});  // a rejected stream
+        }
+    });
+}
+
 void VertexBlock::EnsurePrepared() {
     if (prepared_) return;
     prepared_ = true;
@@ -129,11 +251,7 @@ void VertexBlock::EnsurePrepared() {
     } catch (const std::bad_alloc&) {
         broken_ = true;
     }
-    if (broken_) {
-        meshes_.clear();
-        vertexStore_.Resize(0);
-        indexStore_.Resize(0);
-    }
+    if (broken_) meshes_.clear();
 }
 
 std::int32_t VertexBlock::LocatedMeshes() {
@@ -185,6 +303,8 @@ bool VertexBlock::PreparePlain(Bytes payload, std::int32_t n) {
         return false;
     }
     indexData_ = reader.Tail(vertexStart + vertexBytes + 4 + static_cast<std::uint64_t>(n) * 4);
+    vertexBytes_ = vertexData_.size();
+    indexBytes_ = indexData_.size();
     SliceMeshes(records, kMeshRecordSize, counts, 4, 0, n);
     return true;
 }
@@ -228,11 +348,10 @@ bool VertexBlock::PrepareWhole(Bytes payload, std::int32_t n) {
                          kGeometrySizeAdjust, indexChunk)) {
         return false;
     }
-    // The two streams are independent: both are unpacked at once.
-    RunBoth([&] { UnpackChunk(vertexChunk, vertexStore_); },
-            [&] { UnpackChunk(indexChunk, indexStore_); });
-    vertexData_ = Bytes(vertexStore_);
-    indexData_ = Bytes(indexStore_);
+    vertexReader_ = StreamReader(vertexChunk);
+    indexReader_ = StreamReader(indexChunk);
+    vertexBytes_ = vertexChunk.unpackedSize;
+    indexBytes_ = indexChunk.unpackedSize;
     SliceMeshes(records, kMeshRecordSize, counts, 4, 0, n);
     return true;
 }
@@ -241,20 +360,19 @@ bool VertexBlock::PrepareWhole(Bytes payload, std::int32_t n) {
 // exactly 262144 bytes, the packed index-count table (12-byte entries, the count at offset 4)
 // and the index chunk.
 //
-// The chain is walked through its chunk headers first: a chain that runs off the payload fails
-// before anything is allocated, and the vertex data is allocated once at its final size (growing
-// it chunk by chunk held up to three times the data while the vector moved).
+// The chain is walked through its chunk headers: a chain that runs off the payload fails before
+// anything is unpacked. Each chunk is a stream of its own, unpacked when a mesh needs its bytes.
 bool VertexBlock::PrepareChained(Bytes payload, std::int32_t n) {
     std::vector<std::uint8_t> table, counts;
     PackedChunk chunk;
     if (!ReadPackedChunk(payload, 12, kGeometrySizeAdjust, chunk)) return false;
-    std::vector<PackedChunk> chain;
     std::uint64_t vertexBytes = 0;
     std::uint64_t next = chunk.end;
     for (;;) {
         PackedChunk link;
         if (!ReadPackedChunk(payload, next, kGeometrySizeAdjust, link)) return false;
-        chain.push_back(link);
+        chain_.push_back(link);
+        chainStarts_.push_back(vertexBytes);
         vertexBytes += link.unpackedSize;
         next = link.end;
         if (link.unpackedSize != kChainedVertexChunk) break;
@@ -264,31 +382,11 @@ bool VertexBlock::PrepareChained(Bytes payload, std::int32_t n) {
         !ReadPackedChunk(payload, countChunk.end, kGeometrySizeAdjust, indexChunk)) {
         return false;
     }
-    // Not zero-filled: every link's decoding writes all of its bytes. The streams (the tables,
-    // each link, the indices) are independent and unpacked several at a time.
-    vertexStore_.Resize(static_cast<std::size_t>(vertexBytes));
-    std::vector<std::size_t> starts(chain.size());
-    for (std::size_t k = 1; k < chain.size(); ++k) {
-        starts[k] = starts[k - 1] + chain[k - 1].unpackedSize;
-    }
-    const std::size_t links = chain.size();
-    ForEachIndex(links + 3, [&](std::size_t k) {
-        if (k == links) {
-            UnpackChunk(chunk, table);
-        } else if (k == links + 1) {
-            UnpackChunk(countChunk, counts);
-        } else if (k == links + 2) {
-            UnpackChunk(indexChunk, indexStore_);
-        } else {
-            const MutableBytes part =
-                MutableBytes(vertexStore_).subspan(starts[k], chain[k].unpackedSize);
-            if (Decompress(part, chain[k].stream, chain[k].sourceSize) < 0) {
-                std::fill(part.begin(), part.end(), std::uint8_t{0});  // a rejected stream
-            }
-        }
-    });
-    vertexData_ = Bytes(vertexStore_);
-    indexData_ = Bytes(indexStore_);
+    // The two tables are independent streams: both are unpacked at once.
+    RunBoth([&] { UnpackChunk(chunk, table); }, [&] { UnpackChunk(countChunk, counts); });
+    indexReader_ = StreamReader(indexChunk);
+    vertexBytes_ = vertexBytes;
+    indexBytes_ = indexChunk.unpackedSize;
     SliceMeshes(table, kMeshRecordSize, counts, 12, 4, n);
     return true;
 }
@@ -319,8 +417,8 @@ void VertexBlock::SliceMeshes(Bytes records, std::size_t recordStride, Bytes cou
         slice.vertexBytes = static_cast<std::uint64_t>(vertexCount) * layout_.stride;
         slice.indexOffset = indexOffset;
         slice.indexBytes = static_cast<std::uint64_t>(indexCount) * layout_.indexSize;
-        slice.valid = InBounds(vertexData_.size(), slice.vertexOffset, slice.vertexBytes) &&
-                      InBounds(indexData_.size(), slice.indexOffset, slice.indexBytes);
+        slice.valid = InBounds(vertexBytes_, slice.vertexOffset, slice.vertexBytes) &&
+                      InBounds(indexBytes_, slice.indexOffset, slice.indexBytes);
         meshes_.push_back(slice);
         vertexOffset += slice.vertexBytes;
         indexOffset += slice.indexBytes;

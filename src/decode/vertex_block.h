@@ -6,9 +6,10 @@
 // and VPA7 two chunks for the whole block; VPA8 a packed mesh table, chained vertex chunks of
 // 262144 bytes, a packed index-count table and an index chunk.
 //
-// The whole-block data is decoded once, on the first Decode after ReadHeader, and every later
-// Decode(m) only exposes mesh m's slice of it; the results equal those of decoding the block
-// from scratch for every mesh.
+// The block's tables are read once, on the first Decode after binding. The packed vertex and
+// index data is then unpacked one mesh at a time, front to back through the streams (a mesh
+// before the last one decoded starts its stream again), so that only the current mesh's data is
+// held; the results equal those of decoding the block from scratch for every mesh.
 //
 // Safe for untrusted input: tables, chunks and mesh slices are checked against the payload and
 // the decoded data; a mesh that breaks them fails to decode, never reads outside a buffer.
@@ -17,8 +18,10 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
+#include "decode/decompress.h"
 #include "it3/block.h"
 #include "it3/byte_buffer.h"
 
@@ -103,13 +106,13 @@ class VertexBlock : public Block {
     std::array<float, 2> TexCoordAt(std::int32_t i) const { return current_.TexCoordAt(i); }
     std::array<std::uint32_t, 3> FaceAt(std::int32_t t) const { return current_.FaceAt(t); }
 
-    // The current mesh as a view. Its bytes stay valid until the block is bound to another
-    // block, or destroyed, and for VPA2 (whose meshes are unpacked one at a time) only until the
-    // next Decode or Release unless HoldCurrent keeps them.
+    // The current mesh as a view. Its bytes stay valid until the next Decode or Release unless
+    // HoldCurrent keeps them (VPAC's, which are the payload's own, until the block is bound to
+    // another block or destroyed).
     const MeshData& Current() const { return current_; }
     // Keeps the bytes of the current mesh's view alive for as long as the result lives, whatever
-    // this block decodes next: for VPA2 it takes over their storage; for the other tags they are
-    // the whole block's and nothing needs holding (null).
+    // this block decodes next: it takes over their storage; for VPAC they are the payload's and
+    // nothing needs holding (null).
     std::shared_ptr<const void> HoldCurrent();
 
     const VertexLayout& Layout() const { return layout_; }
@@ -130,10 +133,12 @@ class VertexBlock : public Block {
     };
 
     void SetCurrent(Bytes vertices, Bytes indices);
-    // Exposes the mesh of a valid slice (VPA2: unpacks its two chunks); false when they cannot
-    // be located. May throw std::bad_alloc.
+    // Exposes the mesh of a valid slice, unpacking its data; false when VPA2's chunks cannot be
+    // located. May throw std::bad_alloc.
     bool MakeCurrent(const MeshSlice& slice);
-    // Decodes the whole-block data and locates the meshes, once per binding.
+    // Unpacks bytes [offset, offset + dest.size()) of VPA8's chained vertex data.
+    void ReadChained(std::uint64_t offset, MutableBytes dest);
+    // Reads the tables and locates the meshes, once per binding.
     void EnsurePrepared();
     bool Prepare();
     bool PreparePlain(Bytes payload, std::int32_t n);
@@ -148,10 +153,20 @@ class VertexBlock : public Block {
     bool prepared_ = false;
     bool broken_ = false;
     std::vector<MeshSlice> meshes_;
-    ByteBuffer vertexStore_, indexStore_;          // decoded whole-block data
-    Bytes vertexData_, indexData_;                 // whole-block data (store or payload)
-    ByteBuffer meshVertexStore_, meshIndexStore_;  // VPA2's per-mesh chunks
-    MeshData current_;                             // the current mesh
+    std::uint64_t vertexBytes_ = 0, indexBytes_ = 0;  // the whole-block data's sizes
+    Bytes vertexData_, indexData_;                    // VPAC: the whole-block data
+    StreamReader vertexReader_, indexReader_;         // VPA4, VPA5, VPA7; VPA8's indices
+    std::vector<PackedChunk> chain_;                  // VPA8's vertex chunks
+    std::vector<std::uint64_t> chainStarts_;          // where each one's bytes start
+    ByteBuffer linkStore_;                            // the last vertex chunk read in part
+    std::size_t linkInStore_ = SIZE_MAX;              // its number
+    ByteBuffer meshVertexStore_, meshIndexStore_;     // the current mesh's data
+    MeshData current_;                                // the current mesh
+    // Stores that HoldCurrent gave away come back here when their holder is done with them, so
+    // that the next meshes decode into memory whose pages are in place already.
+    struct StorePool;
+    std::shared_ptr<StorePool> pool_;
+    ByteBuffer TakeStore(std::size_t size);
 };
 
 class Vpa2Block : public VertexBlock {

@@ -48,6 +48,8 @@ class ByteBuffer {
     std::uint8_t* data() { return data_; }
     const std::uint8_t* data() const { return data_; }
     std::size_t size() const { return size_; }
+    // The bytes the storage holds: Resize up to this keeps it.
+    std::size_t capacity() const { return capacity_; }
     bool empty() const { return size_ == 0; }
     std::uint8_t* begin() { return data_; }
     std::uint8_t* end() { return data_ + size_; }
