@@ -552,8 +552,7 @@ TEST(Vpa8Chain, WriterClosesVertexDataOfWholeChunksWithAnEmptyChunk) {
     ExpectMeshes(*b.decoder, {mesh});
 }
 
-// The chained vertex data is allocated once at its final size: five chunks of 262144 bytes
-// once grew a vector chunk by chunk, which held up to three times the data while it moved.
+// A mesh's vertex data is allocated once at its size, however many chunks it spans.
 TEST(Vpa8Chain, VertexDataIsAllocatedOnceAtItsSize) {
     Mesh mesh = MakeMesh(1, 32768, {0, 32767, 16384}, 1);
     ByteVector p = testdata::VertexPayload("VPA8", {mesh});
@@ -609,6 +608,43 @@ TEST(Vpa4, MeshOneStartsBehindMeshZerosVerticesAndIndices) {
 }
 
 // Malformed payloads.
+
+TEST_P(PackedVertexTags, ManyLargeMeshesDecodeInAnyOrderHoldingOnlyTheCurrentOne) {
+    // Twelve meshes whose data is several times what the stream reader's window holds, so that
+    // meshes start and end at every point of it; VPA8's meshes straddle its chunks.
+    std::vector<Mesh> meshes;
+    for (int k = 0; k < 12; ++k) {
+        const int vertices = 2500 + 397 * k;
+        std::vector<std::uint32_t> indices;
+        for (int i = 0; i < 600; ++i) {
+            indices.push_back(static_cast<std::uint32_t>((i * 7919 + k) % vertices));
+        }
+        meshes.push_back(MakeMesh(k + 1, vertices, std::move(indices), k % 4));
+    }
+    Bound b = Bind(GetParam(), testdata::VertexPayload(GetParam(), meshes));
+    ExpectMeshes(*b.decoder, meshes);
+    for (std::int32_t m : {11, 3, 4, 0, 7, 7, 10, 1}) {
+        std::int32_t material = 0;
+        ASSERT_EQ(b.decoder->Decode(m, material), 0) << m;
+        EXPECT_EQ(Mismatch(*b.decoder, meshes[static_cast<std::size_t>(m)]), "") << m;
+    }
+
+    // Decoding the last two meshes of a freshly bound block holds about two meshes' data (and
+    // the stream reader's window), not the block's.
+    std::size_t blockBytes = 0;
+    for (const Mesh& mesh : meshes) blockBytes += mesh.vertices.size() * tag().stride;
+    Bound fresh = Bind(GetParam(), testdata::VertexPayload(GetParam(), meshes));
+    std::int64_t peak = 0;
+    {
+        test::PeakLiveBytes tracker;
+        std::int32_t material = 0;
+        ASSERT_EQ(fresh.decoder->Decode(10, material), 0);
+        ASSERT_EQ(fresh.decoder->Decode(11, material), 0);
+        peak = tracker.Peak();
+    }
+    EXPECT_EQ(Mismatch(*fresh.decoder, meshes[11]), "");
+    EXPECT_LT(peak, static_cast<std::int64_t>(blockBytes / 2)) << blockBytes;
+}
 
 TEST_P(PackedVertexTags, LastChunkRunningPastThePayloadIsReadAsFarAsItGoes) {
     ByteVector p = testdata::VertexPayload(GetParam(), Model());
