@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "convert/converter.h"
 #include "convert/options.h"
+#include "it3/parallel.h"
 #include "test_support.h"
 #include "testdata/bench_models.h"
 #include "testdata/sample_model.h"
@@ -82,6 +85,54 @@ INSTANTIATE_TEST_SUITE_P(Models, ThreadCountTest,
                                             ::testing::Values(OutputMode::Obj, OutputMode::Mqo,
                                                               OutputMode::Gltf)),
                          CaseName);
+
+// Pieces kept between runs: the next run starts with them, in whatever state the last one left
+// them, and still hands on its own results in order.
+struct Number {
+    std::vector<int> parts;  // what a piece carries; produce appends to it
+    int square = 0;
+};
+
+std::vector<int> SquaresInOrder(int count, std::vector<std::unique_ptr<Number>>& keep,
+                                int throwAt = -1) {
+    int next = 0;
+    std::vector<int> out;
+    RunInOrder<Number>(
+        [&](Number& piece) {
+            if (next == count) return false;
+            piece.parts.clear();  // as TextPieces::Fill does: a kept piece may carry old parts
+            piece.parts.push_back(next++);
+            return true;
+        },
+        [&](Number& piece) {
+            if (piece.parts.front() == throwAt) throw std::runtime_error("stop");
+            piece.square = piece.parts.front() * piece.parts.front();
+        },
+        [&](Number& piece) { out.push_back(piece.square); }, kPiecesPerThread, &keep);
+    return out;
+}
+
+TEST(RunInOrderKeep, PiecesServeTheNextRunAndOutputStaysInOrder) {
+    std::vector<int> expected;
+    for (int k = 0; k < 200; ++k) expected.push_back(k * k);
+    std::vector<std::unique_ptr<Number>> keep;
+    EXPECT_EQ(SquaresInOrder(200, keep), expected);
+    ASSERT_FALSE(keep.empty());
+    const Number* first = keep.front().get();
+    const std::size_t kept = keep.size();
+    // A run that ends by an exception leaves its pieces (some half done) in keep.
+    EXPECT_THROW(SquaresInOrder(200, keep, 57), std::runtime_error);
+    EXPECT_GE(keep.size(), kept);
+    // The next run reuses them and gives exactly its own results.
+    EXPECT_EQ(SquaresInOrder(200, keep), expected);
+    bool reused = false;
+    for (const auto& piece : keep) reused = reused || piece.get() == first;
+    EXPECT_TRUE(reused);
+    {
+        SerialScope serial;
+        EXPECT_EQ(SquaresInOrder(5, keep), std::vector<int>({0, 1, 4, 9, 16}));
+    }
+}
 
 }  // namespace
 }  // namespace morvex

@@ -2,10 +2,6 @@
 // models (src/batch) for folders, several inputs and the inspect report.
 #include <unistd.h>
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
-
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -22,23 +18,9 @@ void Print(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
-// A conversion formats and frees buffers of similar sizes over and over (text pieces, small
-// meshes, pictures). The C library hands freed memory back to the system early and serves
-// buffers from 128 KiB up with mappings of their own; memory fresh from the system costs a page
-// fault and a clearing for every 4 KiB touched, often more than the work done in it. Keeping up
-// to 64 MiB of freed memory, and serving buffers up to 4 MiB from the heap, reuses those pages.
-// (Buffers from 1 MiB up that the decoders need are mappings of their own: see ByteBuffer.)
-void KeepFreedMemory() {
-#if defined(__GLIBC__)
-    mallopt(M_TRIM_THRESHOLD, 64 << 20);
-    mallopt(M_MMAP_THRESHOLD, 4 << 20);
-#endif
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    KeepFreedMemory();
     std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     morvex::CommandLine line = morvex::ParseCommandLine(args);
     if (line.showUsage) {

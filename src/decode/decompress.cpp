@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 namespace morvex {
@@ -466,6 +467,37 @@ constexpr std::int64_t kHistory = 8192;
 constexpr std::int64_t kStep = 256 * 1024;
 constexpr std::int64_t kWindow = kHistory + kStep + kFastOutputMargin;
 
+// Windows of readers that are done, for the next ones: a fresh window costs a page fault for
+// each of its 4 KiB pages, and a conversion makes two readers for every object.
+class WindowPool {
+  public:
+    ByteBuffer Take() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!kept_.empty()) {
+                ByteBuffer window = std::move(kept_.back());
+                kept_.pop_back();
+                return window;
+            }
+        }
+        return ByteBuffer(static_cast<std::size_t>(kWindow));
+    }
+    void Put(ByteBuffer window) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (kept_.size() < kMostKept) kept_.push_back(std::move(window));
+    }
+
+  private:
+    static constexpr std::size_t kMostKept = 8;
+    std::mutex mutex_;
+    std::vector<ByteBuffer> kept_;
+};
+
+WindowPool& Windows() {
+    static WindowPool* pool = new WindowPool;  // lives as long as the process
+    return *pool;
+}
+
 }  // namespace
 
 StreamReader::StreamReader() = default;
@@ -476,9 +508,36 @@ StreamReader::StreamReader(Bytes source, std::int32_t sourceSize, std::uint64_t 
 StreamReader::StreamReader(const PackedChunk& chunk)
     : StreamReader(chunk.stream, chunk.sourceSize, chunk.unpackedSize) {}
 
-StreamReader::~StreamReader() = default;
+StreamReader::~StreamReader() {
+    GiveBackWindow();
+}
+
 StreamReader::StreamReader(StreamReader&&) noexcept = default;
-StreamReader& StreamReader::operator=(StreamReader&&) noexcept = default;
+
+StreamReader& StreamReader::operator=(StreamReader&& other) noexcept {
+    if (this != &other) {
+        GiveBackWindow();
+        source_ = other.source_;
+        sourceSize_ = other.sourceSize_;
+        size_ = other.size_;
+        window_ = std::move(other.window_);
+        decoder_ = std::move(other.decoder_);
+        base_ = other.base_;
+        started_ = other.started_;
+        ended_ = other.ended_;
+    }
+    return *this;
+}
+
+void StreamReader::GiveBackWindow() noexcept {
+    decoder_.reset();
+    if (window_.capacity() == 0) return;
+    try {
+        Windows().Put(std::move(window_));
+    } catch (...) {
+        window_.Clear();  // no room to keep it: it is freed
+    }
+}
 
 void StreamReader::Restart() {
     base_ = 0;
@@ -487,9 +546,7 @@ void StreamReader::Restart() {
     // its output reads as zeros.
     ended_ = source_.size() < 4 || source_[2] != 0 || size_ == 0;
     if (ended_) return;
-    if (window_.size() < static_cast<std::size_t>(kWindow)) {
-        window_.Resize(static_cast<std::size_t>(kWindow));
-    }
+    if (window_.size() < static_cast<std::size_t>(kWindow)) window_ = Windows().Take();
     decoder_ = std::make_unique<StreamDecoder>(window_.data(), static_cast<std::int64_t>(size_),
                                                source_, sourceSize_);
 }

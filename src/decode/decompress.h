@@ -87,6 +87,7 @@ class StreamReader {
 
   private:
     void Restart();
+    void GiveBackWindow() noexcept;
 
     Bytes source_;
     std::int32_t sourceSize_ = 0;

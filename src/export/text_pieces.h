@@ -69,6 +69,8 @@ class TextPieces {
     TextPieces(std::string head, NextMesh next) : head_(std::move(head)), next_(std::move(next)) {}
 
     bool Fill(TextPiece& piece) {
+        // A piece left over from a run that ended early may still list segments.
+        piece.segments.clear();
         std::int32_t lines = 0;
         if (!head_.empty()) {
             LineSegment segment;
@@ -149,10 +151,14 @@ template <class NextMesh, class MaxLine, class Format>
 void WriteInPieces(OutputFile& file, std::string head, NextMesh next, MaxLine maxLine,
                    Format format) {
     TextPieces<NextMesh> pieces(std::move(head), std::move(next));
+    // The pieces and their buffers serve every document this thread writes: a fresh buffer's
+    // pages would fault again for every object.
+    thread_local std::vector<std::unique_ptr<TextPiece>> kept;
     RunInOrder<TextPiece>(
         [&](TextPiece& piece) { return pieces.Fill(piece); },
         [&](TextPiece& piece) { FormatPiece(piece, maxLine, format); },
-        [&file](TextPiece& piece) { file.Append(Bytes(piece.bytes.get(), piece.used)); });
+        [&file](TextPiece& piece) { file.Append(Bytes(piece.bytes.get(), piece.used)); },
+        kPiecesPerThread, &kept);
 }
 
 }  // namespace morvex

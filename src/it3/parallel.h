@@ -59,22 +59,34 @@ inline constexpr std::size_t kPiecesPerThread = 3;
 
 // Pieces are kept and reused from one to the next (their buffers keep their memory), so a run
 // `perThread` sets how many pieces may exist per thread (kPiecesPerThread unless pieces are
-// large, as pictures are).
+// large, as pictures are). With `keep`, the run starts with the pieces it holds and leaves all
+// of its pieces there, so that runs one after another reuse them too.
 template <class Piece, class Produce, class Work, class Consume>
 void RunInOrder(Produce&& produce, Work&& work, Consume&& consume,
-                std::size_t perThread = kPiecesPerThread) {
+                std::size_t perThread = kPiecesPerThread,
+                std::vector<std::unique_ptr<Piece>>* keep = nullptr) {
+    // The pieces, owned here; the pipeline passes them by address.
+    std::vector<std::unique_ptr<Piece>> owned;
+    if (keep != nullptr) owned.swap(*keep);
+    struct GiveBack {
+        std::vector<std::unique_ptr<Piece>>& owned;
+        std::vector<std::unique_ptr<Piece>>* keep;
+        ~GiveBack() {
+            if (keep != nullptr) keep->swap(owned);
+        }
+    } giveBack{owned, keep};
     const int threads = AvailableThreads();
     if (threads <= 1) {
-        Piece piece;
+        if (owned.empty()) owned.push_back(std::make_unique<Piece>());
+        Piece& piece = *owned.front();
         while (produce(piece)) {
             work(piece);
             consume(piece);
         }
         return;
     }
-    // The pieces, owned here; the pipeline passes them by address.
-    std::vector<std::unique_ptr<Piece>> owned;
     std::vector<Piece*> idle;
+    for (auto& piece : owned) idle.push_back(piece.get());
     std::mutex idleMutex;
     auto take = [&]() -> Piece* {
         std::lock_guard<std::mutex> lock(idleMutex);
