@@ -4,12 +4,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <new>
 
+#include "it3/parallel.h"
+
 namespace morvex {
 namespace {
+
+// The parts a large file is read in, a whole number of huge pages each.
+constexpr std::size_t kReadPart = std::size_t{8} << 20;
 
 // A file descriptor closed on every path.
 class InputFile {
@@ -76,7 +83,18 @@ Outcome LoadFile(std::string_view path, ByteBuffer& buffer, Console& console) {
         console.Error("Can not load %s.", name.c_str());
         return Outcome::CannotLoad;
     }
-    if (!file.ReadAt(buffer.data(), buffer.size(), 0)) {
+    // A large file is read in parts at the same time: most of a read's time goes into the
+    // kernel clearing and filling fresh pages, which one thread does at a time.
+    const std::size_t parts = (buffer.size() + kReadPart - 1) / kReadPart;
+    std::atomic<bool> failed{false};
+    ForEachIndex(parts, [&](std::size_t k) {
+        const std::size_t start = k * kReadPart;
+        const std::size_t length = std::min(kReadPart, buffer.size() - start);
+        if (!file.ReadAt(buffer.data() + start, length, static_cast<off_t>(start))) {
+            failed.store(true, std::memory_order_relaxed);
+        }
+    });
+    if (failed.load()) {
         buffer.Clear();
         console.Error("Can not load %s.", name.c_str());
         return Outcome::CannotLoad;
