@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 
 namespace morvex {
 namespace {
@@ -22,15 +23,15 @@ void AppendU32(std::string& out, std::uint32_t value) {
 }  // namespace
 
 void BinaryChunk::Append(const std::uint8_t* data, std::size_t length) {
-    size_ += length;
     while (length > 0) {
-        if (blocks_.empty() || blocks_.back().size() == kBlock) {
-            blocks_.emplace_back();
-            blocks_.back().reserve(kBlock);
+        if (blocks_.empty() || lastUsed_ == kBlock) {
+            blocks_.emplace_back(kBlock);
+            lastUsed_ = 0;
         }
-        std::vector<std::uint8_t>& block = blocks_.back();
-        const std::size_t n = std::min(length, kBlock - block.size());
-        block.insert(block.end(), data, data + n);
+        const std::size_t n = std::min(length, kBlock - lastUsed_);
+        std::memcpy(blocks_.back().data() + lastUsed_, data, n);
+        lastUsed_ += n;
+        size_ += n;
         data += n;
         length -= n;
     }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "it3/byte_buffer.h"
 #include "it3/byte_reader.h"
 #include "it3/result.h"
 
@@ -16,18 +17,26 @@ namespace morvex {
 inline constexpr std::uint64_t kMaxGlbSize = UINT32_MAX;
 
 // The bytes of the BIN chunk, appended in blocks of a fixed size: growing never copies what is
-// held, and no more than one block is held beyond the bytes themselves.
+// held, and no more than one block is held beyond the bytes themselves. A block is one huge page
+// (ByteBuffer): filling it costs one page fault instead of 512.
 class BinaryChunk {
   public:
-    static constexpr std::size_t kBlock = std::size_t{1} << 20;
+    static constexpr std::size_t kBlock = std::size_t{2} << 20;
 
     void Append(const std::uint8_t* data, std::size_t length);
     void AppendZeros(std::size_t length);
     std::uint64_t Size() const { return size_; }
-    const std::vector<std::vector<std::uint8_t>>& Blocks() const { return blocks_; }
+    // The blocks' bytes in order.
+    template <class Each>
+    void ForEachBlock(Each&& each) const {
+        for (std::size_t k = 0; k < blocks_.size(); ++k) {
+            each(Bytes(blocks_[k].data(), k + 1 < blocks_.size() ? kBlock : lastUsed_));
+        }
+    }
 
   private:
-    std::vector<std::vector<std::uint8_t>> blocks_;
+    std::vector<ByteBuffer> blocks_;
+    std::size_t lastUsed_ = 0;  // the bytes of the last block in use
     std::uint64_t size_ = 0;
 };
 

@@ -241,9 +241,7 @@ void ExportGltf(const Model& model, Console& console, std::string_view destPath)
     file.Append(frame.head);
     document->Json([&file](std::string_view piece) { file.Append(piece); });
     file.Append(frame.tail);
-    for (const std::vector<std::uint8_t>& block : document->binary.Blocks()) {
-        file.Append(Bytes(block));
-    }
+    document->binary.ForEachBlock([&file](Bytes block) { file.Append(block); });
     CloseOutput(console, file);
 }
 
