@@ -17,6 +17,7 @@
 #include "decode/texture_block.h"
 #include "decoder_test_support.h"
 #include "export/bitmap.h"
+#include "export/gltf_document.h"
 #include "export/gltf_writer.h"
 #include "export/json_writer.h"
 #include "export/png_encode.h"
@@ -221,6 +222,30 @@ TEST_P(JsonNames, EscapeAndRepair) {
     std::string json = out.substr(1);
     EXPECT_TRUE(test::IsUtf8(json));
     EXPECT_NO_THROW(test::ParseJson(json));
+}
+
+TEST(GltfJsonArray, ItemsOverManyPiecesComeBackInOrder) {
+    // Enough items for several pieces, among them one item larger than a piece.
+    JsonArray array;
+    std::string expected;
+    for (int k = 0; k < 300000; ++k) {
+        const int index = array.Next();
+        ASSERT_EQ(index, k);
+        if (k > 0) expected += ',';
+        std::string item = "{\"n\":" + std::to_string(k) + "}";
+        if (k == 151000) item = "\"" + std::string(3 * JsonArray::kPiece, 'x') + "\"";
+        array.items += item;
+        expected += item;
+    }
+    std::string joined;
+    int pieces = 0;
+    array.ForEachPiece([&](std::string_view piece) {
+        joined += piece;
+        ++pieces;
+    });
+    EXPECT_GT(pieces, 3);
+    EXPECT_EQ(array.Size(), expected.size());
+    EXPECT_TRUE(joined == expected);
 }
 
 TEST(JsonWriter, PlacesCommasBetweenValuesAndMembersAtEveryDepth) {

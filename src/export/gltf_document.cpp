@@ -23,7 +23,7 @@ std::uint64_t GltfDocument::SizeAtLeast() const {
     std::uint64_t size = 28 + sceneNodes.size() + binary.Size();
     for (const JsonArray* a :
          {&nodes, &meshes, &materials, &textures, &images, &accessors, &bufferViews}) {
-        size += a->items.size();
+        size += a->Size();
     }
     return size;
 }

@@ -9,22 +9,44 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "export/glb_container.h"
 #include "export/json_writer.h"
 
 namespace morvex {
 
-// The items of one top-level JSON array, comma-separated.
+// The items of one top-level JSON array, comma-separated. A model of many meshes has megabytes
+// of them: they are kept as pieces of about 1 MiB, so that growing never copies what is held
+// (a single string would copy it all, into fresh pages, each time its capacity doubled).
 struct JsonArray {
-    std::string items;
+    static constexpr std::size_t kPiece = std::size_t{1} << 20;
+
+    std::string items;  // the text written since the last full piece: the item being written
     int count = 0;
 
     // Starts a new item (after a comma when it is not the first); returns its index.
     int Next() {
+        if (items.size() >= kPiece) {
+            fullBytes_ += items.size();
+            full_.push_back(std::move(items));
+            items = std::string();
+            items.reserve(kPiece + kPiece / 8);
+        }
         if (count > 0) items += ',';
         return count++;
     }
+    std::uint64_t Size() const { return fullBytes_ + items.size(); }
+    // Hands the text to `put` piece by piece, in order.
+    template <class Put>
+    void ForEachPiece(Put&& put) const {
+        for (const std::string& piece : full_) put(std::string_view(piece));
+        put(std::string_view(items));
+    }
+
+  private:
+    std::vector<std::string> full_;
+    std::uint64_t fullBytes_ = 0;
 };
 
 class GltfDocument {
@@ -89,7 +111,7 @@ void GltfDocument::Json(Put&& put) const {
         put(",\"");
         put(name);
         put("\":[");
-        put(a.items);
+        a.ForEachPiece(put);
         put("]");
     };
     array("nodes", nodes);

@@ -189,7 +189,7 @@ void AddObject(GltfDocument& document, TextureLibrary& textures, Console& consol
         std::string& meshes = document.meshes.items;
         JsonWriter(meshes).BeginObject().Key("name").String(object.name).Key("primitives");
         meshes += '[';
-        meshes += primitives.items;
+        primitives.ForEachPiece([&meshes](std::string_view piece) { meshes += piece; });
         meshes += "]}";
         json.Key("mesh").Int(mesh);
     }
