@@ -25,7 +25,8 @@ int Converter::Convert(std::string_view inputPath, std::string_view destPath, Ou
 
 int Converter::Convert(std::string_view inputPath, std::string_view destPath, OutputMode mode,
                        const ConvertOptions& options) {
-    if (options.jobs == 1) {
+    // Checking reads the file and its block headers: not worth starting a thread for.
+    if (options.jobs == 1 || mode == OutputMode::Check) {
         SerialScope serial;
         return Run(inputPath, destPath, mode, options.limits);
     }

@@ -24,13 +24,15 @@ void AppendU32(std::string& out, std::uint32_t value) {
 
 void BinaryChunk::Append(const std::uint8_t* data, std::size_t length) {
     while (length > 0) {
-        if (blocks_.empty() || lastUsed_ == kBlock) {
-            blocks_.emplace_back(kBlock);
-            lastUsed_ = 0;
+        if (blocks_.empty() || blocks_.back().used == blocks_.back().bytes.size()) {
+            // 64 KiB from the heap first, then whole huge pages.
+            const std::size_t size = blocks_.empty() ? kFirstBlock : kLargeBlock;
+            blocks_.push_back(Block{ByteBuffer(size), 0});
         }
-        const std::size_t n = std::min(length, kBlock - lastUsed_);
-        std::memcpy(blocks_.back().data() + lastUsed_, data, n);
-        lastUsed_ += n;
+        Block& block = blocks_.back();
+        const std::size_t n = std::min(length, block.bytes.size() - block.used);
+        std::memcpy(block.bytes.data() + block.used, data, n);
+        block.used += n;
         size_ += n;
         data += n;
         length -= n;

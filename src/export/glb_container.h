@@ -16,12 +16,13 @@ namespace morvex {
 
 inline constexpr std::uint64_t kMaxGlbSize = UINT32_MAX;
 
-// The bytes of the BIN chunk, appended in blocks of a fixed size: growing never copies what is
-// held, and no more than one block is held beyond the bytes themselves. A block is one huge page
-// (ByteBuffer): filling it costs one page fault instead of 512.
+// The bytes of the BIN chunk, appended in blocks: growing never copies what is held. The first
+// block is 64 KiB, so a small model's chunk holds little more than its bytes; every later one is
+// one huge page (ByteBuffer), which costs one page fault to fill instead of 512.
 class BinaryChunk {
   public:
-    static constexpr std::size_t kBlock = std::size_t{2} << 20;
+    static constexpr std::size_t kFirstBlock = std::size_t{64} << 10;
+    static constexpr std::size_t kLargeBlock = std::size_t{2} << 20;
 
     void Append(const std::uint8_t* data, std::size_t length);
     void AppendZeros(std::size_t length);
@@ -29,14 +30,15 @@ class BinaryChunk {
     // The blocks' bytes in order.
     template <class Each>
     void ForEachBlock(Each&& each) const {
-        for (std::size_t k = 0; k < blocks_.size(); ++k) {
-            each(Bytes(blocks_[k].data(), k + 1 < blocks_.size() ? kBlock : lastUsed_));
-        }
+        for (const Block& block : blocks_) each(Bytes(block.bytes.data(), block.used));
     }
 
   private:
-    std::vector<ByteBuffer> blocks_;
-    std::size_t lastUsed_ = 0;  // the bytes of the last block in use
+    struct Block {
+        ByteBuffer bytes;
+        std::size_t used = 0;
+    };
+    std::vector<Block> blocks_;
     std::uint64_t size_ = 0;
 };
 

@@ -138,7 +138,7 @@ ByteBuffer ByteBuffer::CopyOf(std::span<const std::uint8_t> bytes) {
     return buffer;
 }
 
-void ByteBuffer::Allocate(std::size_t size) {
+void ByteBuffer::Allocate(std::size_t size, bool wholeHugePages) {
     if (size == 0) return;
     if (size < kMappedFrom) {
         data_ = new std::uint8_t[size];  // default-initialised: left as it is
@@ -152,7 +152,9 @@ void ByteBuffer::Allocate(std::size_t size) {
     try {
         const MappingCache::Mapping kept = Cache().Take(accounted);
         const bool fresh = kept.data == nullptr;
-        const std::size_t whole = RoundUp(accounted, kHugePage);
+        // A mapping of whole huge pages: one fault fills its last part too, where small pages
+        // would take one fault each.
+        const std::size_t whole = wholeHugePages ? RoundUp(accounted, kHugePage) : accounted;
         data_ = fresh ? MapAligned(whole) : kept.data;
         capacity_ = fresh ? whole : kept.capacity;
     } catch (const std::bad_alloc&) {
@@ -171,6 +173,15 @@ void ByteBuffer::Resize(std::size_t size) {
     }
     Release();
     Allocate(size);
+}
+
+void ByteBuffer::ResizeToFit(std::size_t size) {
+    if (size <= capacity_) {
+        size_ = size;
+        return;
+    }
+    Release();
+    Allocate(size, false);
 }
 
 void ByteBuffer::Release() noexcept {

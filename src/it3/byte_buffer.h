@@ -61,11 +61,15 @@ class ByteBuffer {
     // Makes the buffer `size` bytes long, its contents unspecified: the storage is kept when it
     // is large enough, replaced otherwise.
     void Resize(std::size_t size);
+    // The same, but a new mapping ends at the 4 KiB page that holds the last byte rather than at
+    // a whole huge page: for a buffer written once and kept (the loaded file), which should hold
+    // no more memory than its size. Its last part then takes small pages.
+    void ResizeToFit(std::size_t size);
     // Frees the storage.
     void Clear() { Release(); }
 
   private:
-    void Allocate(std::size_t size);
+    void Allocate(std::size_t size, bool wholeHugePages = true);
     void Release() noexcept;
     void Take(ByteBuffer& other) noexcept;
 

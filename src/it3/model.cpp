@@ -78,7 +78,7 @@ Outcome LoadFile(std::string_view path, ByteBuffer& buffer, Console& console) {
     }
     try {
         // Not zero-filled: the read below writes every byte.
-        buffer.Resize(static_cast<std::size_t>(info.st_size));
+        buffer.ResizeToFit(static_cast<std::size_t>(info.st_size));
     } catch (const std::bad_alloc&) {
         console.Error("Can not load %s.", name.c_str());
         return Outcome::CannotLoad;
