@@ -2,7 +2,8 @@
 // first bytes of the input, the stream is the rest. AddressSanitizer checks every read and write
 // against exact-size buffers; the target checks the documented results: a rejected stream leaves
 // the destination untouched, bytes past the produced count are 0, a second decode gives the same
-// bytes, and a longer destination (which takes the fast path further) gives the same prefix.
+// bytes, a longer destination (which takes the fast path further) gives the same prefix, and
+// reading the output in pieces through a StreamReader gives the same bytes.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -64,6 +65,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int32_t produced = first.produced;
     const std::uint8_t* bytes = first.dest.View().data();
     fuzz::Require(produced >= -1 && produced <= static_cast<std::int64_t>(destSize));
+
+    // The same output read front to back in pieces through a StreamReader (zeros for a rejected
+    // stream), with one step back now and then.
+    {
+        StreamReader reader(source.View(), sourceSize, destSize);
+        // At most about 64 pieces: more only slow the target down.
+        const std::size_t step = std::max<std::size_t>(
+            1 + (static_cast<std::size_t>(data[6]) << (data[7] & 15)), destSize / 64 + 1);
+        std::vector<std::uint8_t> piece;
+        for (std::size_t at = 0; at < destSize;) {
+            const std::size_t n = std::min(step, destSize - at);
+            piece.assign(n, kUntouched);
+            reader.Read(at, MutableBytes(piece.data(), n));
+            for (std::size_t k = 0; k < n; ++k) {
+                fuzz::Require(piece[k] == (produced < 0 ? 0 : bytes[at + k]));
+            }
+            at += n;
+            if ((at / n) % 7 == 3 && at > 9000) {
+                piece.assign(100, kUntouched);
+                reader.Read(at - 9000, MutableBytes(piece.data(), 100));
+                for (std::size_t k = 0; k < 100; ++k) {
+                    fuzz::Require(piece[k] == (produced < 0 ? 0 : bytes[at - 9000 + k]));
+                }
+            }
+        }
+    }
+
     if (produced < 0) {
         fuzz::Require(
             std::all_of(bytes, bytes + destSize, [](std::uint8_t b) { return b == kUntouched; }));
