@@ -12,6 +12,18 @@ void AppendJsonString(std::string& out, std::string_view bytes) {
     const std::size_t n = bytes.size();
     std::size_t i = 0;
     while (i < n) {
+        // A run of bytes that stand for themselves (every key, most names) goes in at once.
+        std::size_t plain = i;
+        while (plain < n) {
+            const auto b = static_cast<unsigned char>(bytes[plain]);
+            if (b < 0x20 || b >= 0x80 || b == '"' || b == '\\') break;
+            ++plain;
+        }
+        if (plain > i) {
+            out.append(bytes.data() + i, plain - i);
+            i = plain;
+            continue;
+        }
         const auto c = static_cast<unsigned char>(bytes[i]);
         if (c < 0x80) {
             switch (c) {
