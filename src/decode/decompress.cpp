@@ -4,7 +4,6 @@
 #include <array>
 #include <bit>
 #include <cstring>
-#include <mutex>
 #include <new>
 
 namespace morvex {
@@ -469,32 +468,8 @@ constexpr std::int64_t kWindow = kHistory + kStep + kFastOutputMargin;
 
 // Windows of readers that are done, for the next ones: a fresh window costs a page fault for
 // each of its 4 KiB pages, and a conversion makes two readers for every object.
-class WindowPool {
-  public:
-    ByteBuffer Take() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (!kept_.empty()) {
-                ByteBuffer window = std::move(kept_.back());
-                kept_.pop_back();
-                return window;
-            }
-        }
-        return ByteBuffer(static_cast<std::size_t>(kWindow));
-    }
-    void Put(ByteBuffer window) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (kept_.size() < kMostKept) kept_.push_back(std::move(window));
-    }
-
-  private:
-    static constexpr std::size_t kMostKept = 8;
-    std::mutex mutex_;
-    std::vector<ByteBuffer> kept_;
-};
-
-WindowPool& Windows() {
-    static WindowPool* pool = new WindowPool;  // lives as long as the process
+ByteBufferPool& Windows() {
+    static ByteBufferPool* pool = new ByteBufferPool(8);  // lives as long as the process
     return *pool;
 }
 
@@ -523,7 +498,6 @@ StreamReader& StreamReader::operator=(StreamReader&& other) noexcept {
         window_ = std::move(other.window_);
         decoder_ = std::move(other.decoder_);
         base_ = other.base_;
-        started_ = other.started_;
         ended_ = other.ended_;
     }
     return *this;
@@ -531,12 +505,7 @@ StreamReader& StreamReader::operator=(StreamReader&& other) noexcept {
 
 void StreamReader::GiveBackWindow() noexcept {
     decoder_.reset();
-    if (window_.capacity() == 0) return;
-    try {
-        Windows().Put(std::move(window_));
-    } catch (...) {
-        window_.Clear();  // no room to keep it: it is freed
-    }
+    Windows().Put(std::move(window_));
 }
 
 void StreamReader::Restart() {
@@ -546,17 +515,18 @@ void StreamReader::Restart() {
     // its output reads as zeros.
     ended_ = source_.size() < 4 || source_[2] != 0 || size_ == 0;
     if (ended_) return;
-    if (window_.size() < static_cast<std::size_t>(kWindow)) window_ = Windows().Take();
+    if (window_.capacity() < static_cast<std::size_t>(kWindow)) {
+        window_ = Windows().Take(static_cast<std::size_t>(kWindow));
+        window_.Resize(static_cast<std::size_t>(kWindow));
+    }
     decoder_ = std::make_unique<StreamDecoder>(window_.data(), static_cast<std::int64_t>(size_),
                                                source_, sourceSize_);
 }
 
 void StreamReader::Read(std::uint64_t offset, MutableBytes dest) {
     if (dest.empty()) return;
-    if (!started_ || offset < base_) {
-        started_ = true;
-        Restart();
-    }
+    // Neither decoding nor ended: nothing was read yet.
+    if ((!decoder_ && !ended_) || offset < base_) Restart();
     std::uint8_t* to = dest.data();
     std::uint64_t at = offset;
     std::size_t left = dest.size();
@@ -614,12 +584,16 @@ std::uint64_t UnpackChunk(const PackedChunk& chunk, std::vector<std::uint8_t>& o
     return static_cast<std::uint64_t>(std::max(0, Decompress(out, chunk.stream, chunk.sourceSize)));
 }
 
-void UnpackChunk(const PackedChunk& chunk, ByteBuffer& out) {
-    out.Resize(chunk.unpackedSize);
+void UnpackChunk(const PackedChunk& chunk, MutableBytes out) {
     // A rejected stream writes nothing: its data reads as zeros, as from a fresh vector.
-    if (Decompress({out.data(), out.size()}, chunk.stream, chunk.sourceSize) < 0) {
+    if (Decompress(out, chunk.stream, chunk.sourceSize) < 0) {
         std::fill(out.begin(), out.end(), std::uint8_t{0});
     }
+}
+
+void UnpackChunk(const PackedChunk& chunk, ByteBuffer& out) {
+    out.Resize(chunk.unpackedSize);
+    UnpackChunk(chunk, MutableBytes(out));
 }
 
 namespace {

@@ -61,6 +61,8 @@ std::uint64_t UnpackChunk(const PackedChunk& chunk, std::vector<std::uint8_t>& o
 // The same into a buffer whose storage is reused when it is large enough and never zero-filled
 // beforehand: the decoder writes every byte (the ones the stream does not produce as 0).
 void UnpackChunk(const PackedChunk& chunk, ByteBuffer& out);
+// The same into `out`, which holds unpackedSize bytes (or fewer: the stream is cut there).
+void UnpackChunk(const PackedChunk& chunk, MutableBytes out);
 
 class StreamDecoder;
 
@@ -95,7 +97,6 @@ class StreamReader {
     ByteBuffer window_;
     std::unique_ptr<StreamDecoder> decoder_;
     std::uint64_t base_ = 0;  // the output position of the window's first byte
-    bool started_ = false;
     bool ended_ = false;
 };
 

@@ -26,6 +26,8 @@ static_assert(kVpa2EntryFixed == 132);
 
 // A mesh with at least this many bytes of data unpacks its vertex and index streams at once.
 constexpr std::uint64_t kBothAtOnceFrom = 64 * 1024;
+// Mesh stores kept for the next meshes: about as many as the pieces in flight can hold.
+constexpr std::size_t kStoresKept = 6;
 
 constexpr VertexLayout kVpac{TagValue("VPAC"), Storage::Plain, 112, 4, 0, 24};
 
@@ -69,55 +71,21 @@ void VertexBlock::SetCurrent(Bytes vertices, Bytes indices) {
         std::min<std::size_t>(indices.size() / (3 * layout_.indexSize), INT32_MAX));
 }
 
-// A few stores, taken back from holders on any thread.
-struct VertexBlock::StorePool {
-    static constexpr std::size_t kMostKept = 6;
-
-    std::mutex mutex;
-    std::vector<ByteBuffer> kept;
-
-    void Put(ByteBuffer store) {
-        if (store.capacity() == 0) return;
-        std::lock_guard<std::mutex> lock(mutex);
-        if (kept.size() < kMostKept) {
-            kept.push_back(std::move(store));
-            return;
-        }
-        // Full: the smallest goes.
-        auto smallest = std::min_element(
-            kept.begin(), kept.end(), [](auto& a, auto& b) { return a.capacity() < b.capacity(); });
-        if (smallest->capacity() < store.capacity()) *smallest = std::move(store);
+void VertexBlock::SizeStores(std::size_t vertexBytes, std::size_t indexBytes) {
+    for (auto [store, bytes] :
+         {std::pair{&meshVertexStore_, vertexBytes}, std::pair{&meshIndexStore_, indexBytes}}) {
+        if (store->capacity() == 0 && pool_) *store = pool_->Take(bytes);
+        store->Resize(bytes);
     }
-
-    // The smallest store that holds `size` bytes, or an empty one.
-    ByteBuffer Take(std::size_t size) {
-        std::lock_guard<std::mutex> lock(mutex);
-        auto best = kept.end();
-        for (auto it = kept.begin(); it != kept.end(); ++it) {
-            if (it->capacity() >= size &&
-                (best == kept.end() || it->capacity() < best->capacity())) {
-                best = it;
-            }
-        }
-        if (best == kept.end()) return {};
-        ByteBuffer store = std::move(*best);
-        kept.erase(best);
-        return store;
-    }
-};
-
-ByteBuffer VertexBlock::TakeStore(std::size_t size) {
-    if (!pool_) return {};
-    return pool_->Take(size);
 }
 
 std::shared_ptr<const void> VertexBlock::HoldCurrent() {
     if (layout_.storage == Storage::Plain) return nullptr;
-    if (!pool_) pool_ = std::make_shared<StorePool>();
+    if (!pool_) pool_ = std::make_shared<ByteBufferPool>(kStoresKept);
     // Moving a ByteBuffer keeps its bytes where they are: the view stays valid. The stores go
     // back to the pool when the last holder lets go.
     struct Stores {
-        Stores(ByteBuffer v, ByteBuffer i, std::shared_ptr<StorePool> p)
+        Stores(ByteBuffer v, ByteBuffer i, std::shared_ptr<ByteBufferPool> p)
             : vertices(std::move(v)), indices(std::move(i)), pool(std::move(p)) {}
         Stores(const Stores&) = delete;
         Stores& operator=(const Stores&) = delete;
@@ -126,7 +94,7 @@ std::shared_ptr<const void> VertexBlock::HoldCurrent() {
             pool->Put(std::move(indices));
         }
         ByteBuffer vertices, indices;
-        std::shared_ptr<StorePool> pool;
+        std::shared_ptr<ByteBufferPool> pool;
     };
     return std::make_shared<const Stores>(std::move(meshVertexStore_), std::move(meshIndexStore_),
                                           pool_);
@@ -166,40 +134,37 @@ bool VertexBlock::MakeCurrent(const MeshSlice& slice) {
                    indexData_.subspan(slice.indexOffset, slice.indexBytes));
         return true;
     }
-    // Stores given away by HoldCurrent are replaced from the pool.
-    if (meshVertexStore_.capacity() == 0) meshVertexStore_ = TakeStore(slice.vertexBytes);
-    if (meshIndexStore_.capacity() == 0) meshIndexStore_ = TakeStore(slice.indexBytes);
-    if (layout_.storage != Storage::PerMeshChunks) {
-        meshVertexStore_.Resize(static_cast<std::size_t>(slice.vertexBytes));
-        meshIndexStore_.Resize(static_cast<std::size_t>(slice.indexBytes));
-        auto vertices = [&] {
-            if (layout_.storage == Storage::ChainedChunks) {
-                ReadChained(slice.vertexOffset, MutableBytes(meshVertexStore_));
-            } else {
-                vertexReader_.Read(slice.vertexOffset, MutableBytes(meshVertexStore_));
-            }
-        };
-        auto indices = [&] { indexReader_.Read(slice.indexOffset, MutableBytes(meshIndexStore_)); };
-        // The two streams are independent: a mesh of some size unpacks both at once.
-        if (slice.vertexBytes + slice.indexBytes >= kBothAtOnceFrom) {
-            RunBoth(vertices, indices);
-        } else {
-            vertices();
-            indices();
+    if (layout_.storage == Storage::PerMeshChunks) {
+        const Bytes payload = Payload();
+        PackedChunk vertexChunk, indexChunk;
+        if (!ReadPackedChunk(payload, slice.entryOffset + kMeshRecordSize, kGeometrySizeAdjust,
+                             vertexChunk) ||
+            !ReadPackedChunk(payload, vertexChunk.end + kVpa2ChunkGap, kGeometrySizeAdjust,
+                             indexChunk)) {
+            return false;
         }
+        SizeStores(vertexChunk.unpackedSize, indexChunk.unpackedSize);
+        UnpackChunk(vertexChunk, MutableBytes(meshVertexStore_));
+        UnpackChunk(indexChunk, MutableBytes(meshIndexStore_));
         SetCurrent(Bytes(meshVertexStore_), Bytes(meshIndexStore_));
         return true;
     }
-    const Bytes payload = Payload();
-    PackedChunk vertexChunk;
-    if (!ReadPackedChunk(payload, slice.entryOffset + kMeshRecordSize, kGeometrySizeAdjust,
-                         vertexChunk)) {
-        return false;
-    }
-    UnpackChunk(vertexChunk, meshVertexStore_);
-    if (!UnpackChunkAt(payload, vertexChunk.end + kVpa2ChunkGap, kGeometrySizeAdjust,
-                       meshIndexStore_)) {
-        return false;
+    SizeStores(static_cast<std::size_t>(slice.vertexBytes),
+               static_cast<std::size_t>(slice.indexBytes));
+    auto vertices = [&] {
+        if (layout_.storage == Storage::ChainedChunks) {
+            ReadChained(slice.vertexOffset, MutableBytes(meshVertexStore_));
+        } else {
+            vertexReader_.Read(slice.vertexOffset, MutableBytes(meshVertexStore_));
+        }
+    };
+    auto indices = [&] { indexReader_.Read(slice.indexOffset, MutableBytes(meshIndexStore_)); };
+    // The two streams are independent: a mesh of some size unpacks both at once.
+    if (slice.vertexBytes + slice.indexBytes >= kBothAtOnceFrom) {
+        RunBoth(vertices, indices);
+    } else {
+        vertices();
+        indices();
     }
     SetCurrent(Bytes(meshVertexStore_), Bytes(meshIndexStore_));
     return true;
@@ -234,11 +199,8 @@ void VertexBlock::ReadChained(std::uint64_t offset, MutableBytes dest) {
     }
     ForEachIndex(whole.size(), [&](std::size_t w) {
         const PackedChunk& link = chain_[whole[w]];
-        const MutableBytes part = dest.subspan(
-            static_cast<std::size_t>(chainStarts_[whole[w]] - offset), link.unpackedSize);
-        if (Decompress(part, link.stream, link.sourceSize) < 0) {
-            std::fill(part.begin(), part.end(), std::uint8_t{0});  // a rejected stream
-        }
+        UnpackChunk(link, dest.subspan(static_cast<std::size_t>(chainStarts_[whole[w]] - offset),
+                                       link.unpackedSize));
     });
 }
 

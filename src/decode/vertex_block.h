@@ -18,7 +18,6 @@
 #include <array>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "decode/decompress.h"
@@ -164,9 +163,9 @@ class VertexBlock : public Block {
     MeshData current_;                                // the current mesh
     // Stores that HoldCurrent gave away come back here when their holder is done with them, so
     // that the next meshes decode into memory whose pages are in place already.
-    struct StorePool;
-    std::shared_ptr<StorePool> pool_;
-    ByteBuffer TakeStore(std::size_t size);
+    std::shared_ptr<ByteBufferPool> pool_;
+    // Sizes the current mesh's stores, replacing stores given away from the pool.
+    void SizeStores(std::size_t vertexBytes, std::size_t indexBytes);
 };
 
 class Vpa2Block : public VertexBlock {

@@ -166,22 +166,13 @@ void ByteBuffer::Allocate(std::size_t size, bool wholeHugePages) {
     size_ = size;
 }
 
-void ByteBuffer::Resize(std::size_t size) {
+void ByteBuffer::Grow(std::size_t size, bool wholeHugePages) {
     if (size <= capacity_) {
         size_ = size;
         return;
     }
     Release();
-    Allocate(size);
-}
-
-void ByteBuffer::ResizeToFit(std::size_t size) {
-    if (size <= capacity_) {
-        size_ = size;
-        return;
-    }
-    Release();
-    Allocate(size, false);
+    Allocate(size, wholeHugePages);
 }
 
 void ByteBuffer::Release() noexcept {
@@ -211,6 +202,39 @@ void ByteBuffer::Take(ByteBuffer& other) noexcept {
     other.capacity_ = 0;
     other.accounted_ = 0;
     other.mapped_ = false;
+}
+
+ByteBufferPool::ByteBufferPool(std::size_t mostKept) : mostKept_(mostKept) {
+    kept_.reserve(mostKept);
+}
+
+ByteBuffer ByteBufferPool::Take(std::size_t size) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto best = kept_.end();
+    for (auto it = kept_.begin(); it != kept_.end(); ++it) {
+        if (it->capacity() >= size && (best == kept_.end() || it->capacity() < best->capacity())) {
+            best = it;
+        }
+    }
+    if (best == kept_.end()) return {};
+    ByteBuffer buffer = std::move(*best);
+    kept_.erase(best);
+    return buffer;
+}
+
+void ByteBufferPool::Put(ByteBuffer buffer) noexcept {
+    if (buffer.capacity() == 0) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (kept_.size() < mostKept_) {
+        kept_.push_back(std::move(buffer));
+        return;
+    }
+    auto smallest = std::min_element(kept_.begin(), kept_.end(), [](const auto& a, const auto& b) {
+        return a.capacity() < b.capacity();
+    });
+    if (smallest != kept_.end() && smallest->capacity() < buffer.capacity()) {
+        *smallest = std::move(buffer);
+    }
 }
 
 }  // namespace morvex

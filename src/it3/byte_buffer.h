@@ -11,7 +11,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <span>
+#include <vector>
 
 namespace morvex {
 
@@ -60,15 +62,16 @@ class ByteBuffer {
 
     // Makes the buffer `size` bytes long, its contents unspecified: the storage is kept when it
     // is large enough, replaced otherwise.
-    void Resize(std::size_t size);
+    void Resize(std::size_t size) { Grow(size, true); }
     // The same, but a new mapping ends at the 4 KiB page that holds the last byte rather than at
     // a whole huge page: for a buffer written once and kept (the loaded file), which should hold
     // no more memory than its size. Its last part then takes small pages.
-    void ResizeToFit(std::size_t size);
+    void ResizeToFit(std::size_t size) { Grow(size, false); }
     // Frees the storage.
     void Clear() { Release(); }
 
   private:
+    void Grow(std::size_t size, bool wholeHugePages);
     void Allocate(std::size_t size, bool wholeHugePages = true);
     void Release() noexcept;
     void Take(ByteBuffer& other) noexcept;
@@ -78,6 +81,27 @@ class ByteBuffer {
     std::size_t capacity_ = 0;
     std::size_t accounted_ = 0;  // the bytes the observer was told of
     bool mapped_ = false;        // a whole mapping of capacity_ bytes, else from operator new
+};
+
+// A few buffers kept for reuse, given back and taken on any thread: memory whose pages are in
+// place already costs no page faults. Take hands out the smallest kept buffer whose storage holds
+// the size asked for; Put keeps a buffer, and when the pool is full, keeps it instead of the
+// smallest kept one if it is larger.
+class ByteBufferPool {
+  public:
+    explicit ByteBufferPool(std::size_t mostKept);
+    ByteBufferPool(const ByteBufferPool&) = delete;
+    ByteBufferPool& operator=(const ByteBufferPool&) = delete;
+
+    // A kept buffer with a capacity of at least `size` (its contents unspecified), or an empty
+    // one when none has.
+    ByteBuffer Take(std::size_t size);
+    void Put(ByteBuffer buffer) noexcept;
+
+  private:
+    std::mutex mutex_;
+    std::vector<ByteBuffer> kept_;  // room for mostKept_ reserved: Put never allocates
+    std::size_t mostKept_;
 };
 
 }  // namespace morvex

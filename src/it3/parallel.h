@@ -65,7 +65,9 @@ template <class Piece, class Produce, class Work, class Consume>
 void RunInOrder(Produce&& produce, Work&& work, Consume&& consume,
                 std::size_t perThread = kPiecesPerThread,
                 std::vector<std::unique_ptr<Piece>>* keep = nullptr) {
-    // The pieces, owned here; the pipeline passes them by address.
+    // The pieces, owned here; the pipeline passes them by address. Kept pieces are taken out of
+    // `keep` for the run: a run that this thread starts while it waits (oneTBB may run another
+    // task meanwhile) then finds `keep` empty instead of sharing them.
     std::vector<std::unique_ptr<Piece>> owned;
     if (keep != nullptr) owned.swap(*keep);
     struct GiveBack {
