@@ -543,10 +543,12 @@ TEST(DecompressStops, SmallSourceLimitGivesZeros) {
 }
 
 TEST(DecompressStops, DestinationSmallerThanTheDataIsFilledExactly) {
-    ByteVector data = MixedBytes(20000, 12);
+    // Sizes on both sides of the decoder's small-output limit (32 KiB, decoded through memory
+    // with room behind it) and of its fast-path margin (4173 bytes).
+    ByteVector data = MixedBytes(80000, 12);
     ByteVector stream = Compress(data);
-    for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{7}, std::size_t{100},
-                             std::size_t{4097}, std::size_t{12345}, std::size_t{19999}}) {
+    for (std::size_t size : {0, 1, 7, 100, 4097, 4172, 4173, 4174, 12345, 19999, 32767, 32768,
+                             32769, 36941, 36942, 79999}) {
         Decoded d = Decode(stream, size);
         EXPECT_EQ(d.result, static_cast<std::int32_t>(size));
         EXPECT_TRUE(std::equal(d.bytes.begin(), d.bytes.end(), data.begin())) << size;
@@ -562,7 +564,7 @@ TEST(DecompressStops, DestinationSmallerThanTheDataIsFilledExactly) {
     ByteVector full(1 + 200 + 20 + 4000, 'A');
     std::fill(full.begin() + 201, full.begin() + 221, 'b');
     std::fill(full.begin() + 221, full.end(), 'c');
-    for (std::size_t size : {std::size_t{50}, std::size_t{210}, std::size_t{3000}}) {
+    for (std::size_t size : {50, 210, 3000}) {
         Decoded d = Decode(w.Bytes(), size);
         EXPECT_EQ(d.result, static_cast<std::int32_t>(size));
         EXPECT_TRUE(std::equal(d.bytes.begin(), d.bytes.end(), full.begin())) << size;

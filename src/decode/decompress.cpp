@@ -20,6 +20,8 @@ constexpr std::int64_t kLongestRun = 4109;
 constexpr std::int64_t kFastSourceMargin = 32;
 constexpr std::int64_t kFastOutputMargin = kLongestRun + 64;
 static_assert(kLongestMatch + 32 < kFastOutputMargin);
+// Outputs up to this size are decoded through memory of their own with room behind them.
+constexpr std::size_t kSmallOutput = 32 * 1024;
 
 // Fields are stored most significant bit first in reading order, that is bit-reversed in the
 // bit buffer, which hands out its least significant bit first.
@@ -62,13 +64,18 @@ inline void Copy16(std::uint8_t* to, const std::uint8_t* from) {
 // whose every read and write was proven in bounds once at the token start.
 class StreamDecoder {
   public:
-    // Decodes into `dest`, which holds the whole output.
-    StreamDecoder(MutableBytes dest, Bytes source, std::int32_t sourceSize)
-        : StreamDecoder(dest.data(), static_cast<std::int64_t>(dest.size()), source, sourceSize) {}
+    // Decodes into `dest`, which holds the whole output. With `slack`, kFastOutputMargin more
+    // bytes follow it that the decoder may overwrite: the fast path then runs to the end of the
+    // output instead of stopping a margin before it.
+    StreamDecoder(MutableBytes dest, Bytes source, std::int32_t sourceSize, bool slack = false)
+        : StreamDecoder(dest.data(), static_cast<std::int64_t>(dest.size()), source, sourceSize,
+                        slack) {}
 
     // Decodes an output of `size` bytes through `window`, of which only the positions below the
-    // stop of each Step are produced (see StreamReader).
-    StreamDecoder(std::uint8_t* window, std::int64_t size, Bytes source, std::int32_t sourceSize)
+    // stop of each Step are produced (see StreamReader). With `slack`, the window holds
+    // kFastOutputMargin bytes beyond each stop.
+    StreamDecoder(std::uint8_t* window, std::int64_t size, Bytes source, std::int32_t sourceSize,
+                  bool slack)
         : out_(window),
           outSize_(size),
           src_(source.data()),
@@ -79,7 +86,7 @@ class StreamDecoder {
         // size (so no check of j against it can fire inside the token) and the source limit.
         std::int64_t end = std::min(limit_, sourceSize_ + 1);
         fastSourceEnd_ = end - kFastSourceMargin;
-        fastOutputEnd_ = outSize_ - kFastOutputMargin;
+        fastOutputEnd_ = slack ? outSize_ - 1 : outSize_ - kFastOutputMargin;
     }
 
     std::int32_t Run() {
@@ -131,6 +138,9 @@ class StreamDecoder {
             while (j_ < bodyEnd_) {
                 if (i_ >= stop_) return true;
                 FastTokens(bodyEnd_);
+                // With slack the last token may run past the end of the output; what lies
+                // beyond is not output, and nothing is decoded after the end.
+                i_ = std::min(i_, outSize_);
                 if (j_ >= bodyEnd_) break;
                 if (i_ >= stop_) return true;
                 if (i_ >= outSize_ || j_ > sourceSize_) return false;
@@ -455,6 +465,15 @@ std::int32_t Decompress(MutableBytes dest, Bytes source, std::int32_t sourceSize
         return 0;
     }
     if (source[2] != 0) return -1;
+    // The fast path needs room for a whole token behind each token start: a small output would
+    // mostly take the careful path. It is decoded into memory with that room and copied.
+    if (dest.size() <= kSmallOutput) {
+        thread_local std::array<std::uint8_t, kSmallOutput + kFastOutputMargin> room;
+        const std::int32_t produced =
+            StreamDecoder(MutableBytes(room.data(), dest.size()), source, sourceSize, true).Run();
+        if (!dest.empty()) std::memcpy(dest.data(), room.data(), dest.size());
+        return produced;
+    }
     return StreamDecoder(dest, source, sourceSize).Run();
 }
 
@@ -520,7 +539,7 @@ void StreamReader::Restart() {
         window_.Resize(static_cast<std::size_t>(kWindow));
     }
     decoder_ = std::make_unique<StreamDecoder>(window_.data(), static_cast<std::int64_t>(size_),
-                                               source_, sourceSize_);
+                                               source_, sourceSize_, true);
 }
 
 void StreamReader::Read(std::uint64_t offset, MutableBytes dest) {
