@@ -9,11 +9,10 @@ int GltfDocument::AddAccessor(int view, int componentType, std::int64_t count,
     json.BeginObject().Key("bufferView").Int(view).Key("componentType").Int(componentType);
     json.Key("count").Int(count).Key("type").String(type);
     if (bounds != nullptr) {
-        for (int side = 0; side < 2; ++side) {
-            json.Key(side == 0 ? "min" : "max").BeginArray();
-            for (int k = 0; k < 3; ++k) json.Number(bounds[3 * side + k]);
-            json.EndArray();
-        }
+        json.Key("min").BeginArray().Number(bounds[0]).Number(bounds[1]).Number(bounds[2]);
+        json.EndArray();
+        json.Key("max").BeginArray().Number(bounds[3]).Number(bounds[4]).Number(bounds[5]);
+        json.EndArray();
     }
     json.EndObject();
     return accessor;

@@ -131,10 +131,11 @@ JsonWriter& JsonWriter::Close(char bracket) {
     return *this;
 }
 
-JsonWriter& JsonWriter::Key(std::string_view name) {
+JsonWriter& JsonWriter::Key(JsonName name) {
     BeforeValue();
-    AppendJsonString(out_, name);
-    out_ += ':';
+    out_ += '"';
+    out_ += name.Text();
+    out_ += "\":";
     afterKey_ = true;
     return *this;
 }

@@ -22,6 +22,23 @@ void AppendJsonInt(std::string& out, std::int64_t value);
 // prints the float's exact value). `value` must be finite.
 void AppendJsonNumber(std::string& out, double value);
 
+// A member name written into the document as it stands: a string literal that needs no
+// escaping, which is checked when the program is compiled.
+class JsonName {
+  public:
+    template <std::size_t N>
+    consteval JsonName(const char (&name)[N]) : text_(name, N - 1) {
+        for (char c : text_) {
+            const auto b = static_cast<unsigned char>(c);
+            if (b < 0x20 || b >= 0x80 || c == '"' || c == '\\') throw "a name that needs escaping";
+        }
+    }
+    std::string_view Text() const { return text_; }
+
+  private:
+    std::string_view text_;
+};
+
 // Writes JSON values into a string, without blanks. Values inside an array and members inside
 // an object get their separating commas; Key starts a member.
 //
@@ -38,7 +55,7 @@ class JsonWriter {
     JsonWriter& BeginArray() { return Open('['); }
     JsonWriter& EndArray() { return Close(']'); }
     // The name of the next member; the value follows.
-    JsonWriter& Key(std::string_view name);
+    JsonWriter& Key(JsonName name);
     JsonWriter& String(std::string_view bytes);
     JsonWriter& Int(std::int64_t value);
     JsonWriter& Number(double value);
