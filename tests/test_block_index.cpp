@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -23,14 +24,40 @@ struct Indexed {
     std::unique_ptr<Converter> converter;
 };
 
+Indexed IndexOnce(const std::string& path, bool headersOnly) {
+    Indexed r;
+    r.converter = std::make_unique<Converter>(Console::Capturing());
+    ConvertOptions options;
+    options.checkHeadersOnly = headersOnly;
+    r.result = r.converter->Convert(path, "", OutputMode::Check, options);
+    r.output = r.converter->GetConsole().Captured();
+    return r;
+}
+
+// Checks the file twice, reading it whole and reading only its block headers, and expects the
+// same messages and block list, with every indexed header read; returns the whole reading.
 Indexed Index(const It3Writer& file) {
     test::TempDir dir;
     test::WriteBytes(dir / "model.it3", file.Bytes());
-    Indexed r;
-    r.converter = std::make_unique<Converter>(Console::Capturing());
-    r.result = r.converter->Convert((dir / "model.it3").string(), "", OutputMode::Check);
-    r.output = r.converter->GetConsole().Captured();
-    return r;
+    Indexed whole = IndexOnce((dir / "model.it3").string(), false);
+    const Indexed headers = IndexOnce((dir / "model.it3").string(), true);
+    EXPECT_EQ(headers.result, whole.result);
+    EXPECT_EQ(headers.output, whole.output);
+    const Model& a = whole.converter->GetModel();
+    const Model& b = headers.converter->GetModel();
+    EXPECT_EQ(b.buffer.size(), a.buffer.size());
+    EXPECT_EQ(b.blocks.size(), a.blocks.size());
+    for (std::size_t k = 0; k < std::min(a.blocks.size(), b.blocks.size()); ++k) {
+        const Block &x = a.blocks[k], &y = b.blocks[k];
+        EXPECT_TRUE(x.TagText() == y.TagText() && x.offset == y.offset && x.size == y.size &&
+                    x.index == y.index && x.registryIndex == y.registryIndex)
+            << "block " << k;
+        const auto at = static_cast<std::size_t>(y.offset);
+        EXPECT_TRUE(std::equal(b.buffer.begin() + at, b.buffer.begin() + at + 8,
+                               file.Bytes().begin() + static_cast<std::ptrdiff_t>(at)))
+            << "header of block " << k;
+    }
+    return whole;
 }
 
 TEST(Registry, HoldsFortyPrototypesInTagOrder) {
@@ -150,6 +177,32 @@ INSTANTIATE_TEST_SUITE_P(
                                  [](It3Writer& f) { f.Header("TEXI", 3).Raw(ByteVector(3, 0)); },
                                  "", 3}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Scan, ReadingOnlyTheHeadersFindsEveryBlock) {
+    // Payloads of every size around the 4 KiB pages the headers are read in: headers that share
+    // a page, that straddle two, and that lie pages apart; the file ends with a cut header.
+    It3Writer file;
+    file.Info("o");
+    for (std::size_t size : {0, 1, 4079, 4080, 4081, 4083, 9000, 3, 70000, 5, 8184, 4090}) {
+        file.Block("BBOX", ByteVector(size, 0xAB));
+    }
+    for (int k = 0; k < 2000; ++k) file.Block("TEXI", ByteVector(static_cast<std::size_t>(k % 7)));
+    file.Raw(ByteVector{'V', 'P', 'A'});
+    Indexed r = Index(file);
+    EXPECT_EQ(r.converter->GetModel().blocks.size(), 2013u);
+    EXPECT_NE(r.output.find("broken block"), std::string::npos);
+
+    // A page that holds no header is not read: its payload bytes read as zeros.
+    test::TempDir dir;
+    test::WriteBytes(dir / "model.it3", file.Bytes());
+    const Indexed headers = IndexOnce((dir / "model.it3").string(), true);
+    const Model& model = headers.converter->GetModel();
+    const Block& big = model.blocks[9];  // the 70000-byte payload
+    ASSERT_EQ(big.size, 70008);
+    const auto middle = static_cast<std::size_t>(big.offset) + 35000;
+    EXPECT_EQ(file.Bytes()[middle], 0xAB);
+    EXPECT_EQ(model.buffer[middle], 0);
+}
 
 TEST(Scan, FileOfOnlyTheMagicIsABrokenBlock) {
     It3Writer file;

@@ -36,6 +36,8 @@ int main(int argc, char** argv) {
         Print(morvex::VersionText());
         return morvex::kExitOk;
     }
+    // A check prints what the scan of the block headers finds: nothing else is read.
+    line.options.checkHeadersOnly = true;
     if (line.inspect || line.outOption || morvex::IsFolder(line.inputPath)) {
         morvex::BatchRequest request;
         request.inputs = line.inputs;

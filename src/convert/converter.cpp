@@ -28,27 +28,30 @@ int Converter::Convert(std::string_view inputPath, std::string_view destPath, Ou
     // Checking reads the file and its block headers: not worth starting a thread for.
     if (options.jobs == 1 || mode == OutputMode::Check) {
         SerialScope serial;
-        return Run(inputPath, destPath, mode, options.limits);
+        return Run(inputPath, destPath, mode, options);
     }
     // A caller's arena of that size (a folder run) is used as it is.
     if (options.jobs > 1 && tbb::this_task_arena::max_concurrency() != options.jobs) {
         tbb::task_arena arena(options.jobs);
-        return arena.execute([&] { return Run(inputPath, destPath, mode, options.limits); });
+        return arena.execute([&] { return Run(inputPath, destPath, mode, options); });
     }
-    return Run(inputPath, destPath, mode, options.limits);
+    return Run(inputPath, destPath, mode, options);
 }
 
 int Converter::Run(std::string_view inputPath, std::string_view destPath, OutputMode mode,
-                   const Limits& limits) {
+                   const ConvertOptions& options) {
     Reset();
-    model_.limits = limits;
+    model_.limits = options.limits;
     console_.ClearOutputFailure();
     console_.counters = WorkCounters{};
     // The registry is filled before the file is opened, so it is there even when loading fails.
     RegisterBlockTypes(model_.registry);
     model_.path.assign(inputPath);
     model_.baseName = BaseNameOf(inputPath);
-    if (LoadFile(model_.path, model_.buffer, console_) != Outcome::Ok) {
+    const LoadPart part = mode == OutputMode::Check && options.checkHeadersOnly
+                              ? LoadPart::BlockHeaders
+                              : LoadPart::Whole;
+    if (LoadFile(model_.path, model_.buffer, console_, part) != Outcome::Ok) {
         console_.Flush();
         return -1;
     }

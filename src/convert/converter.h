@@ -65,7 +65,7 @@ class Converter {
 
   private:
     int Run(std::string_view inputPath, std::string_view destPath, OutputMode mode,
-            const Limits& limits);
+            const ConvertOptions& options);
 
     Model model_;
     Console console_;

@@ -15,6 +15,10 @@ struct ConvertOptions {
     // thread without a scheduler. Models of a folder are converted this many at a time.
     int jobs = 0;
     Limits limits;  // the command line keeps the defaults
+    // Check mode reads only the block headers of the file, whose payloads then read as zeros in
+    // the converter's model: for a check whose model nobody looks at afterwards (the command
+    // line's -c). Other modes read the whole file.
+    bool checkHeadersOnly = false;
 };
 
 }  // namespace morvex

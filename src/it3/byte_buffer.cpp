@@ -30,7 +30,7 @@ std::size_t RoundUp(std::size_t n, std::size_t step) {
 
 // A mapping of `size` bytes (a multiple of kPage) starting at a kHugePage boundary, so that the
 // kernel can back every whole 2 MiB of it with a huge page; the rest takes ordinary pages.
-std::uint8_t* MapAligned(std::size_t size) {
+std::uint8_t* MapAligned(std::size_t size, bool hugePages) {
     if (size > SIZE_MAX - kHugePage) throw std::bad_alloc();
     const std::size_t span = size + kHugePage;
     void* raw = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -42,8 +42,9 @@ std::uint8_t* MapAligned(std::size_t size) {
     if (start > base) ::munmap(base, static_cast<std::size_t>(start - base));
     std::uint8_t* end = start + size;
     if (base + span > end) ::munmap(end, static_cast<std::size_t>(base + span - end));
-#ifdef MADV_HUGEPAGE
-    ::madvise(start, size, MADV_HUGEPAGE);  // advice only: without huge pages it still works
+#if defined(MADV_HUGEPAGE) && defined(MADV_NOHUGEPAGE)
+    // Advice only: without huge pages it still works.
+    ::madvise(start, size, hugePages ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
 #endif
     return start;
 }
@@ -138,10 +139,11 @@ ByteBuffer ByteBuffer::CopyOf(std::span<const std::uint8_t> bytes) {
     return buffer;
 }
 
-void ByteBuffer::Allocate(std::size_t size, bool wholeHugePages) {
+void ByteBuffer::Allocate(std::size_t size, bool wholeHugePages, bool sparse) {
     if (size == 0) return;
     if (size < kMappedFrom) {
-        data_ = new std::uint8_t[size];  // default-initialised: left as it is
+        // Default-initialised, left as it is; a sparse buffer reads as zeros like a mapping.
+        data_ = sparse ? new std::uint8_t[size]() : new std::uint8_t[size];
         capacity_ = size;
         size_ = size;
         return;
@@ -150,12 +152,14 @@ void ByteBuffer::Allocate(std::size_t size, bool wholeHugePages) {
     const std::size_t accounted = RoundUp(size, kPage);
     Observe(static_cast<std::int64_t>(accounted));
     try {
-        const MappingCache::Mapping kept = Cache().Take(accounted);
+        // A kept mapping's pages are all in place: not for a sparse buffer.
+        const MappingCache::Mapping kept =
+            sparse ? MappingCache::Mapping{} : Cache().Take(accounted);
         const bool fresh = kept.data == nullptr;
         // A mapping of whole huge pages: one fault fills its last part too, where small pages
         // would take one fault each.
         const std::size_t whole = wholeHugePages ? RoundUp(accounted, kHugePage) : accounted;
-        data_ = fresh ? MapAligned(whole) : kept.data;
+        data_ = fresh ? MapAligned(whole, !sparse) : kept.data;
         capacity_ = fresh ? whole : kept.capacity;
     } catch (const std::bad_alloc&) {
         Observe(-static_cast<std::int64_t>(accounted));
@@ -163,6 +167,7 @@ void ByteBuffer::Allocate(std::size_t size, bool wholeHugePages) {
     }
     accounted_ = accounted;
     mapped_ = true;
+    sparse_ = sparse;
     size_ = size;
 }
 
@@ -178,7 +183,11 @@ void ByteBuffer::Grow(std::size_t size, bool wholeHugePages) {
 void ByteBuffer::Release() noexcept {
     if (data_ != nullptr) {
         if (mapped_) {
-            Cache().Put({data_, capacity_});
+            if (sparse_) {
+                ::munmap(data_, capacity_);
+            } else {
+                Cache().Put({data_, capacity_});
+            }
             Observe(-static_cast<std::int64_t>(accounted_));
         } else {
             delete[] data_;
@@ -189,6 +198,7 @@ void ByteBuffer::Release() noexcept {
     capacity_ = 0;
     accounted_ = 0;
     mapped_ = false;
+    sparse_ = false;
 }
 
 void ByteBuffer::Take(ByteBuffer& other) noexcept {
@@ -197,11 +207,13 @@ void ByteBuffer::Take(ByteBuffer& other) noexcept {
     capacity_ = other.capacity_;
     accounted_ = other.accounted_;
     mapped_ = other.mapped_;
+    sparse_ = other.sparse_;
     other.data_ = nullptr;
     other.size_ = 0;
     other.capacity_ = 0;
     other.accounted_ = 0;
     other.mapped_ = false;
+    other.sparse_ = false;
 }
 
 ByteBufferPool::ByteBufferPool(std::size_t mostKept) : mostKept_(mostKept) {

@@ -67,12 +67,19 @@ class ByteBuffer {
     // a whole huge page: for a buffer written once and kept (the loaded file), which should hold
     // no more memory than its size. Its last part then takes small pages.
     void ResizeToFit(std::size_t size) { Grow(size, false); }
+    // New storage of `size` bytes that read as zeros, for a buffer of which only scattered parts
+    // will be written (the block headers of a file): a mapping of small pages only, not kept for
+    // reuse, so that the parts never written hold no memory.
+    void ResizeSparse(std::size_t size) {
+        Release();
+        Allocate(size, false, true);
+    }
     // Frees the storage.
     void Clear() { Release(); }
 
   private:
     void Grow(std::size_t size, bool wholeHugePages);
-    void Allocate(std::size_t size, bool wholeHugePages = true);
+    void Allocate(std::size_t size, bool wholeHugePages = true, bool sparse = false);
     void Release() noexcept;
     void Take(ByteBuffer& other) noexcept;
 
@@ -81,6 +88,7 @@ class ByteBuffer {
     std::size_t capacity_ = 0;
     std::size_t accounted_ = 0;  // the bytes the observer was told of
     bool mapped_ = false;        // a whole mapping of capacity_ bytes, else from operator new
+    bool sparse_ = false;        // a mapping of small pages, unmapped when released
 };
 
 // A few buffers kept for reuse, given back and taken on any thread: memory whose pages are in

@@ -46,6 +46,48 @@ class InputFile {
     int fd_;
 };
 
+// The chain of block headers from offset 0 of a file of `fileSize` bytes, each giving the next:
+// `prepare(offset)` runs before the 8-byte header at `offset` is read from `file` (false stops
+// the walk), `visit(offset, payloadSize)` for each block whose payload lies inside the file.
+// Returns the offset of the first header that is cut, has a negative payload size or a payload
+// leaving the file; fileSize when every block is whole; -1 when `prepare` stopped the walk.
+template <class Prepare, class Visit>
+std::int64_t WalkBlocks(Bytes file, std::int64_t fileSize, Prepare&& prepare, Visit&& visit) {
+    const ByteReader reader(file);
+    std::int64_t offset = 0;
+    while (offset < fileSize) {
+        if (!prepare(offset)) return -1;
+        const auto at = static_cast<std::uint64_t>(offset);
+        std::int32_t payloadSize = -1;
+        if (!reader.I32(at + 4, payloadSize) || payloadSize < 0 ||
+            !reader.Has(at + 8, static_cast<std::uint64_t>(payloadSize))) {
+            return offset;
+        }
+        visit(offset, payloadSize);
+        offset += 8 + static_cast<std::int64_t>(payloadSize);
+    }
+    return fileSize;
+}
+
+// Reads the pages of the file that hold its block headers into `buffer` (as long as the file):
+// the headers ScanBlocks will read. Dense headers share their pages, which are read once.
+bool ReadBlockHeaders(const InputFile& file, ByteBuffer& buffer) {
+    constexpr std::uint64_t kPage = 4096;
+    const std::uint64_t fileSize = buffer.size();
+    std::uint64_t readTo = 0;  // the bytes below this are read
+    auto read = [&](std::int64_t offset) {
+        const auto at = static_cast<std::uint64_t>(offset);
+        const std::uint64_t headerEnd = std::min(at + 8, fileSize);
+        if (headerEnd <= readTo) return true;
+        const std::uint64_t from = std::max(readTo, at / kPage * kPage);
+        const std::uint64_t to = std::min((headerEnd + kPage - 1) / kPage * kPage, fileSize);
+        readTo = to;
+        return file.ReadAt(buffer.data() + from, to - from, static_cast<off_t>(from));
+    };
+    return WalkBlocks(Bytes(buffer), static_cast<std::int64_t>(fileSize), read,
+                      [](std::int64_t, std::int32_t) {}) >= 0;
+}
+
 }  // namespace
 
 std::string BaseNameOf(std::string_view inputPath) {
@@ -57,7 +99,7 @@ std::string BaseNameOf(std::string_view inputPath) {
     return std::string(name);
 }
 
-Outcome LoadFile(std::string_view path, ByteBuffer& buffer, Console& console) {
+Outcome LoadFile(std::string_view path, ByteBuffer& buffer, Console& console, LoadPart part) {
     const std::string name(path);
     buffer.Clear();
     InputFile file(name);
@@ -76,10 +118,22 @@ Outcome LoadFile(std::string_view path, ByteBuffer& buffer, Console& console) {
         console.Error("Can not load %s.", name.c_str());
         return Outcome::CannotLoad;
     }
+    const auto fileSize = static_cast<std::size_t>(info.st_size);
     try {
-        // Not zero-filled: the read below writes every byte.
-        buffer.ResizeToFit(static_cast<std::size_t>(info.st_size));
+        if (part == LoadPart::BlockHeaders) {
+            // Only the pages that are read take memory.
+            buffer.ResizeSparse(fileSize);
+        } else {
+            // Not zero-filled: the read below writes every byte.
+            buffer.ResizeToFit(fileSize);
+        }
     } catch (const std::bad_alloc&) {
+        console.Error("Can not load %s.", name.c_str());
+        return Outcome::CannotLoad;
+    }
+    if (part == LoadPart::BlockHeaders) {
+        if (ReadBlockHeaders(file, buffer)) return Outcome::Ok;
+        buffer.Clear();
         console.Error("Can not load %s.", name.c_str());
         return Outcome::CannotLoad;
     }
@@ -105,24 +159,21 @@ Outcome LoadFile(std::string_view path, ByteBuffer& buffer, Console& console) {
 void ScanBlocks(Model& model, Console& console) {
     model.blocks.clear();
     const Bytes file = model.Data();
-    const ByteReader reader(file);
     const auto fileSize = static_cast<std::int64_t>(file.size());
+    auto always = [](std::int64_t) { return true; };
+    // Counted first: a list grown by doubling would hold up to three times its size at once.
+    std::size_t count = 0;
+    WalkBlocks(file, fileSize, always, [&count](std::int64_t, std::int32_t) { ++count; });
+    model.blocks.reserve(count);
     Block scratch;
-    std::int64_t offset = 0;
     std::int32_t number = 0;
-    while (offset < fileSize) {
-        std::int32_t payloadSize = -1;
-        if (!reader.I32(static_cast<std::uint64_t>(offset) + 4, payloadSize) || payloadSize < 0 ||
-            !reader.Has(static_cast<std::uint64_t>(offset) + 8,
-                        static_cast<std::uint64_t>(payloadSize))) {
-            console.Warning("broken block at offset %d.", static_cast<int>(offset));
-            break;
-        }
-        offset +=
+    const std::int64_t stop =
+        WalkBlocks(file, fileSize, always, [&](std::int64_t offset, std::int32_t) {
             scratch.ReadHeader(file, static_cast<std::int32_t>(offset), number, model.baseName);
-        AddBlock(model, scratch, console);
-        ++number;
-    }
+            AddBlock(model, scratch, console);
+            ++number;
+        });
+    if (stop < fileSize) console.Warning("broken block at offset %d.", static_cast<int>(stop));
 }
 
 int AddBlock(Model& model, const Block& block, Console& console) {

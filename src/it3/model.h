@@ -41,10 +41,20 @@ struct Model {
 // extension.
 std::string BaseNameOf(std::string_view inputPath);
 
-// Reads the file at `path` whole into `buffer`. Prints "Error : Can not open <path>." (also for
-// a folder), "Error : This file is not it3 file." (first four bytes not INFO) or "Error : Can
-// not load <path>." (no memory, a read error, or a file too large for 32-bit block offsets).
-[[nodiscard]] Outcome LoadFile(std::string_view path, ByteBuffer& buffer, Console& console);
+// What LoadFile reads of a file.
+enum class LoadPart {
+    Whole,
+    // The 8-byte header of every block that ScanBlocks will index, and nothing of the payloads:
+    // they read as zeros. Enough for checking a file, and it holds no memory for the payloads.
+    BlockHeaders,
+};
+
+// Reads the file at `path` into `buffer`, which becomes as long as the file: whole, or only its
+// block headers. Prints "Error : Can not open <path>." (also for a folder), "Error : This file
+// is not it3 file." (first four bytes not INFO) or "Error : Can not load <path>." (no memory, a
+// read error, or a file too large for 32-bit block offsets).
+[[nodiscard]] Outcome LoadFile(std::string_view path, ByteBuffer& buffer, Console& console,
+                               LoadPart part = LoadPart::Whole);
 
 // Indexes every block of the model's bytes into its block list. A block whose header or payload
 // leaves the file, or whose payload size is negative, ends the scan with "Warning : broken block
