@@ -224,28 +224,68 @@ TEST_P(JsonNames, EscapeAndRepair) {
     EXPECT_NO_THROW(test::ParseJson(json));
 }
 
-TEST(GltfJsonArray, ItemsOverManyPiecesComeBackInOrder) {
-    // Enough items for several pieces, among them one item larger than a piece.
-    JsonArray array;
-    std::string expected;
-    for (int k = 0; k < 300000; ++k) {
-        const int index = array.Next();
-        ASSERT_EQ(index, k);
-        if (k > 0) expected += ',';
-        std::string item = "{\"n\":" + std::to_string(k) + "}";
-        if (k == 151000) item = "\"" + std::string(3 * JsonArray::kPiece, 'x') + "\"";
-        array.items += item;
-        expected += item;
+TEST(GltfJsonArray, ItemsOverManyBlocksComeBackInOrder) {
+    // Enough items for many blocks, among them one item larger than an arena page; with the
+    // blocks from an arena shared with a BIN chunk that grows at the same time, and from the heap.
+    for (const bool shared : {true, false}) {
+        BlockArena arena;
+        JsonArray array(shared ? &arena : nullptr);
+        BinaryChunk binary(shared ? &arena : nullptr);
+        std::string expected;
+        std::vector<std::uint8_t> expectedBinary;
+        for (int k = 0; k < 300000; ++k) {
+            const int index = array.Next();
+            ASSERT_EQ(index, k);
+            if (k > 0) expected += ',';
+            std::string item = "{\"n\":" + std::to_string(k) + "}";
+            if (k == 151000) item = "\"" + std::string(3 * BlockArena::kPage, 'x') + "\"";
+            array.items += item;
+            expected += item;
+            const std::uint8_t bytes[3] = {static_cast<std::uint8_t>(k),
+                                           static_cast<std::uint8_t>(k >> 8), 7};
+            binary.Append(bytes, 1 + k % 3);
+            expectedBinary.insert(expectedBinary.end(), bytes, bytes + 1 + k % 3);
+        }
+        std::string joined;
+        int pieces = 0;
+        array.ForEachPiece([&](std::string_view piece) {
+            joined += piece;
+            ++pieces;
+        });
+        EXPECT_GT(pieces, 3) << shared;
+        EXPECT_EQ(array.Size(), expected.size()) << shared;
+        EXPECT_TRUE(joined == expected) << shared;
+        std::vector<std::uint8_t> joinedBinary;
+        binary.ForEachBlock([&](Bytes block) {
+            joinedBinary.insert(joinedBinary.end(), block.begin(), block.end());
+        });
+        EXPECT_EQ(binary.Size(), expectedBinary.size()) << shared;
+        EXPECT_TRUE(joinedBinary == expectedBinary) << shared;
     }
-    std::string joined;
-    int pieces = 0;
-    array.ForEachPiece([&](std::string_view piece) {
-        joined += piece;
-        ++pieces;
-    });
-    EXPECT_GT(pieces, 3);
-    EXPECT_EQ(array.Size(), expected.size());
-    EXPECT_TRUE(joined == expected);
+}
+
+TEST(GltfJsonArray, ArraysAndTheBinChunkShareTheArenaPages) {
+    // Four texts growing side by side to sizes that end just inside a page each: sharing the
+    // pages leaves only the last one partly used, where pages of their own would leave four.
+    test::PeakLiveBytes tracker;
+    std::uint64_t total = 0;
+    {
+        BlockArena arena;
+        JsonArray a(&arena), b(&arena), c(&arena);
+        BinaryChunk binary(&arena);
+        const std::string item(1000, 'j');
+        const std::vector<std::uint8_t> bytes(1000, 0xB1);
+        for (int k = 0; k < 2300; ++k) {
+            for (JsonArray* array : {&a, &b, &c}) {
+                array->Next();
+                array->items += item;
+            }
+            binary.Append(bytes.data(), bytes.size());
+        }
+        total = a.Size() + b.Size() + c.Size() + binary.Size();
+        EXPECT_GT(total, std::uint64_t{8} << 20);
+        EXPECT_LT(static_cast<std::uint64_t>(tracker.Peak()), total + (std::uint64_t{3} << 20));
+    }
 }
 
 TEST(JsonWriter, PlacesCommasBetweenValuesAndMembersAtEveryDepth) {

@@ -22,12 +22,28 @@ void AppendU32(std::string& out, std::uint32_t value) {
 
 }  // namespace
 
+MutableBytes BlockArena::Take(std::size_t most) {
+    if (used_ == kPage) {
+        pages_.emplace_back(kPage);
+        used_ = 0;
+    }
+    const std::size_t n = std::min(most, kPage - used_);
+    const MutableBytes taken(pages_.back().data() + used_, n);
+    used_ += n;
+    return taken;
+}
+
 void BinaryChunk::Append(const std::uint8_t* data, std::size_t length) {
     while (length > 0) {
         if (blocks_.empty() || blocks_.back().used == blocks_.back().bytes.size()) {
-            // 64 KiB from the heap first, then whole huge pages.
-            const std::size_t size = blocks_.empty() ? kFirstBlock : kLargeBlock;
-            blocks_.push_back(Block{ByteBuffer(size), 0});
+            Block block;
+            if (blocks_.empty() || arena_ == nullptr) {
+                block.owned = ByteBuffer(kFirstBlock);
+                block.bytes = MutableBytes(block.owned);
+            } else {
+                block.bytes = arena_->Take(arenaBlock_);
+            }
+            blocks_.push_back(std::move(block));
         }
         Block& block = blocks_.back();
         const std::size_t n = std::min(length, block.bytes.size() - block.used);

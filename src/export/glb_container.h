@@ -16,13 +16,34 @@ namespace morvex {
 
 inline constexpr std::uint64_t kMaxGlbSize = UINT32_MAX;
 
-// The bytes of the BIN chunk, appended in blocks: growing never copies what is held. The first
-// block is 64 KiB, so a small model's chunk holds little more than its bytes; every later one is
-// one huge page (ByteBuffer), which costs one page fault to fill instead of 512.
+// Memory handed out in order from whole huge pages (ByteBuffers of 2 MiB, one page fault each
+// to fill instead of 512): the BIN chunk and the JSON arrays of a glTF document take their
+// blocks from one arena, so that only its last page is left partly used.
+class BlockArena {
+  public:
+    static constexpr std::size_t kPage = std::size_t{2} << 20;
+
+    // The next `most` bytes of the current page, or fewer when the page has fewer left; a new
+    // page when it has none. Throws std::bad_alloc when there is no memory.
+    MutableBytes Take(std::size_t most);
+
+  private:
+    std::vector<ByteBuffer> pages_;
+    std::size_t used_ = kPage;  // bytes of the last page handed out
+};
+
+// Bytes appended in blocks: growing never copies what is held. The first block is 64 KiB from
+// the heap, so that a small chunk holds little more than its bytes; the later ones come from
+// `arena` (at most `arenaBlock` bytes each), or from the heap, 64 KiB each, without one.
 class BinaryChunk {
   public:
     static constexpr std::size_t kFirstBlock = std::size_t{64} << 10;
-    static constexpr std::size_t kLargeBlock = std::size_t{2} << 20;
+    // A block from the arena: small enough that the last one, partly used, wastes little of
+    // the page it shares with the other texts, large enough to be written out in one go.
+    static constexpr std::size_t kArenaBlock = std::size_t{256} << 10;
+
+    explicit BinaryChunk(BlockArena* arena = nullptr, std::size_t arenaBlock = kArenaBlock)
+        : arena_(arena), arenaBlock_(arenaBlock) {}
 
     void Append(const std::uint8_t* data, std::size_t length);
     void AppendZeros(std::size_t length);
@@ -35,11 +56,14 @@ class BinaryChunk {
 
   private:
     struct Block {
-        ByteBuffer bytes;
+        ByteBuffer owned;  // empty for a block from the arena
+        MutableBytes bytes;
         std::size_t used = 0;
     };
     std::vector<Block> blocks_;
     std::uint64_t size_ = 0;
+    BlockArena* arena_;
+    std::size_t arenaBlock_;
 };
 
 // Little-endian values written into a BinaryChunk a few at a time through a small staging area,

@@ -17,36 +17,53 @@
 namespace morvex {
 
 // The items of one top-level JSON array, comma-separated. A model of many meshes has megabytes
-// of them: they are kept as pieces of about 1 MiB, so that growing never copies what is held
-// (a single string would copy it all, into fresh pages, each time its capacity doubled).
+// of them. The items are written into a small string that is reused, and moved from it into
+// blocks of 64 KiB (the first from the heap, the later ones from `arena` when there is one)
+// once it holds that much: growing never copies what is held, and in an arena the text costs a
+// page fault per 2 MiB rather than per 4 KiB.
 struct JsonArray {
-    static constexpr std::size_t kPiece = std::size_t{1} << 20;
+    static constexpr std::size_t kStaged = std::size_t{64} << 10;
 
-    std::string items;  // the text written since the last full piece: the item being written
+    explicit JsonArray(BlockArena* arena = nullptr) : held_(arena, kStaged) {}
+    JsonArray(const JsonArray&) = delete;
+    JsonArray& operator=(const JsonArray&) = delete;
+
+    std::string items;  // the text written since the last move into the blocks
     int count = 0;
 
     // Starts a new item (after a comma when it is not the first); returns its index.
     int Next() {
-        if (items.size() >= kPiece) {
-            fullBytes_ += items.size();
-            full_.push_back(std::move(items));
-            items = std::string();
-            items.reserve(kPiece + kPiece / 8);
-        }
+        if (items.size() >= kStaged) MoveItems();
         if (count > 0) items += ',';
         return count++;
     }
-    std::uint64_t Size() const { return fullBytes_ + items.size(); }
+    // Appends a long text to the item being written, straight into the blocks.
+    void AppendLong(std::string_view text) {
+        MoveItems();
+        held_.Append(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+    }
+    std::uint64_t Size() const { return held_.Size() + items.size(); }
     // Hands the text to `put` piece by piece, in order.
     template <class Put>
     void ForEachPiece(Put&& put) const {
-        for (const std::string& piece : full_) put(std::string_view(piece));
+        held_.ForEachBlock([&put](Bytes block) {
+            put(std::string_view(reinterpret_cast<const char*>(block.data()), block.size()));
+        });
         put(std::string_view(items));
     }
 
   private:
-    std::vector<std::string> full_;
-    std::uint64_t fullBytes_ = 0;
+    void MoveItems() {
+        held_.Append(reinterpret_cast<const std::uint8_t*>(items.data()), items.size());
+        // A long item leaves a large string behind: it is not kept.
+        if (items.capacity() > 4 * kStaged) {
+            std::string().swap(items);
+        } else {
+            items.clear();
+        }
+    }
+
+    BinaryChunk held_;
 };
 
 class GltfDocument {
@@ -87,9 +104,11 @@ class GltfDocument {
     template <class Put>
     void Json(Put&& put) const;
 
+    BlockArena pages;        // the memory of the arrays and of the BIN chunk below
     std::string sceneNodes;  // the node indices of the scene, comma-separated
-    JsonArray nodes, meshes, materials, textures, images, accessors, bufferViews;
-    BinaryChunk binary;
+    JsonArray nodes{&pages}, meshes{&pages}, materials{&pages}, textures{&pages}, images{&pages},
+        accessors{&pages}, bufferViews{&pages};
+    BinaryChunk binary{&pages};
 
   private:
     // At least the size of the glb: the headers, the JSON arrays (without the text around

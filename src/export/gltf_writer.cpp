@@ -166,6 +166,7 @@ void AddPrimitive(GltfDocument& document, const VertexBlock& vertices, int mater
 void AddObject(GltfDocument& document, TextureLibrary& textures, Console& console,
                ModelObject& object) {
     std::map<std::int32_t, int> objectMaterials;  // Material index -> glTF material
+    // Dropped after the object: kept in blocks from the heap.
     JsonArray primitives;
     VertexBlock& vertices = object.vertices;
     WalkMeshes(console, object, [&](std::int32_t, std::int32_t m) {
@@ -185,12 +186,12 @@ void AddObject(GltfDocument& document, TextureLibrary& textures, Console& consol
     JsonWriter json(document.nodes.items);
     json.BeginObject().Key("name").String(object.name);
     if (primitives.count > 0) {
-        const int mesh = document.meshes.Next();
-        std::string& meshes = document.meshes.items;
-        JsonWriter(meshes).BeginObject().Key("name").String(object.name).Key("primitives");
-        meshes += '[';
-        primitives.ForEachPiece([&meshes](std::string_view piece) { meshes += piece; });
-        meshes += "]}";
+        JsonArray& meshes = document.meshes;
+        const int mesh = meshes.Next();
+        JsonWriter(meshes.items).BeginObject().Key("name").String(object.name).Key("primitives");
+        meshes.items += '[';
+        primitives.ForEachPiece([&meshes](std::string_view piece) { meshes.AppendLong(piece); });
+        meshes.items += "]}";
         json.Key("mesh").Int(mesh);
     }
     json.EndObject();
