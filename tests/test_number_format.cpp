@@ -507,6 +507,15 @@ TEST(FormatInt, PrintsLikePrintf) {
 }
 
 TEST(FormatInt, AgreesWithPrintfOnRandomValues) {
+    // Every length boundary, where the digit count changes.
+    for (std::int64_t power = 1, k = 0; k < 19; ++k, power *= 10) {
+        for (const std::int64_t value : {power - 1, power, power + 1, -power, 1 - power}) {
+            for (const int width : {0, 1, 2, 9}) {
+                ASSERT_EQ(Int(value, width),
+                          Printf("%0*lld", width, static_cast<long long>(value)));
+            }
+        }
+    }
     std::mt19937_64 random(6);
     for (int n = 0; n < 100000; ++n) {
         // Values of every length: shift a random 64-bit pattern right by 0..63.

@@ -59,22 +59,68 @@ void WriteDigitsBackward(char* end, std::uint64_t n, int count) {
     if (count == 1) *--end = static_cast<char>('0' + n);
 }
 
+void WritePair(char* out, std::uint32_t n) {
+    std::memcpy(out, kDigitPairs + 2 * n, 2);
+}
+
 std::size_t WriteUnsigned(char* out, std::uint64_t n) {
     const int count = CountDigits(n);
     WriteDigitsBackward(out + count, n, count);
     return static_cast<std::size_t>(count);
 }
 
+// Writes the P digits of f < 10^P. The quotients by 100 and 10000 are both taken from f, not one
+// from the other, so that the multiplies they compile to run side by side.
+template <int P>
+void WriteFraction(char* out, std::uint32_t f) {
+    static_assert(P >= 1 && P <= 6);
+    if constexpr (P == 1) {
+        *out = static_cast<char>('0' + f);
+    } else if constexpr (P == 2) {
+        WritePair(out, f);
+    } else if constexpr (P <= 4) {
+        const std::uint32_t hundreds = f / 100;
+        if constexpr (P == 3) {
+            *out = static_cast<char>('0' + hundreds);
+        } else {
+            WritePair(out, hundreds);
+        }
+        WritePair(out + P - 2, f - 100 * hundreds);
+    } else {
+        const std::uint32_t hundreds = f / 100;
+        const std::uint32_t tenThousands = f / 10000;
+        if constexpr (P == 5) {
+            *out = static_cast<char>('0' + tenThousands);
+        } else {
+            WritePair(out, tenThousands);
+        }
+        WritePair(out + P - 4, hundreds - 100 * tenThousands);
+        WritePair(out + P - 2, f - 100 * hundreds);
+    }
+}
+
 // Writes `scaled` / 10^P with P decimals; the divisions by the constant compile to multiplies.
+// An integer part below 100 (most coordinates) is written without a loop or a branch on its
+// length.
 template <int P>
 std::size_t WriteScaled(char* out, std::uint64_t scaled) {
     if constexpr (P == 0) {
         return WriteUnsigned(out, scaled);
     } else {
         constexpr std::uint64_t kUnit = kPow10[P];
-        std::size_t length = WriteUnsigned(out, scaled / kUnit);
+        const std::uint64_t integer = scaled / kUnit;
+        const auto fraction = static_cast<std::uint32_t>(scaled - integer * kUnit);
+        std::size_t length;
+        if (integer < 100) {
+            // One digit is the second of its pair; the byte after it is overwritten by the point.
+            const std::size_t two = integer >= 10 ? 1 : 0;
+            std::memcpy(out, kDigitPairs + 2 * integer + 1 - two, 2);
+            length = 1 + two;
+        } else {
+            length = WriteUnsigned(out, integer);
+        }
         out[length++] = '.';
-        WriteDigitsBackward(out + length + P, scaled % kUnit, P);
+        WriteFraction<P>(out + length, fraction);
         return length + P;
     }
 }
