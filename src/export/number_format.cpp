@@ -47,8 +47,40 @@ int CountDigits(std::uint64_t n) {
     return count;
 }
 
-// Writes exactly `count` digits of n (n < 10^count) ending just before `end`.
+void WritePair(char* out, std::uint32_t n) {
+    std::memcpy(out, kDigitPairs + 2 * n, 2);
+}
+
+// Writes exactly `count` digits of n (n < 10^count) ending just before `end`. Up to 8 digits,
+// the pairs come from quotients that are all taken from n, so that their multiplies run side by
+// side instead of one after another.
 void WriteDigitsBackward(char* end, std::uint64_t n, int count) {
+    if (count <= 8) {
+        const auto m = static_cast<std::uint32_t>(n);
+        const std::uint32_t q2 = m / 100, q4 = m / 10000, q6 = m / 1000000;
+        if (count % 2 == 1) {
+            // The leading digit stands alone.
+            const std::uint32_t lead = count == 1 ? m : count == 3 ? q2 : count == 5 ? q4 : q6;
+            *(end - count) = static_cast<char>('0' + lead);
+        }
+        switch ((count / 2) * 2) {
+            case 8:
+                WritePair(end - 8, q6);
+                [[fallthrough]];
+            case 6:
+                WritePair(end - 6, q4 - 100 * q6);
+                [[fallthrough]];
+            case 4:
+                WritePair(end - 4, q2 - 100 * q4);
+                [[fallthrough]];
+            case 2:
+                WritePair(end - 2, m - 100 * q2);
+                break;
+            default:
+                break;
+        }
+        return;
+    }
     while (count >= 2) {
         const std::uint64_t pair = n % 100;
         n /= 100;
@@ -57,10 +89,6 @@ void WriteDigitsBackward(char* end, std::uint64_t n, int count) {
         count -= 2;
     }
     if (count == 1) *--end = static_cast<char>('0' + n);
-}
-
-void WritePair(char* out, std::uint32_t n) {
-    std::memcpy(out, kDigitPairs + 2 * n, 2);
 }
 
 std::size_t WriteUnsigned(char* out, std::uint64_t n) {
