@@ -508,7 +508,9 @@ TEST(FormatInt, PrintsLikePrintf) {
 
 TEST(FormatInt, AgreesWithPrintfOnRandomValues) {
     // Every length boundary, where the digit count changes.
-    for (std::int64_t power = 1, k = 0; k < 19; ++k, power *= 10) {
+    std::int64_t power = 1;
+    for (int k = 0; k < 19; ++k) {
+        if (k > 0) power *= 10;  // up to 10^18
         for (const std::int64_t value : {power - 1, power, power + 1, -power, 1 - power}) {
             for (const int width : {0, 1, 2, 9}) {
                 ASSERT_EQ(Int(value, width),
