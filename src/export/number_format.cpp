@@ -98,7 +98,9 @@ std::size_t WriteUnsigned(char* out, std::uint64_t n) {
 }
 
 // Writes the P digits of f < 10^P. The quotients by 100 and 10000 are both taken from f, not one
-// from the other, so that the multiplies they compile to run side by side.
+// from the other, so that the multiplies they compile to run side by side. WriteDigitsBackward
+// does the same for a count known only when running; with the count fixed at compile time this
+// form measured about a third faster for texture coordinates than that one inlined.
 template <int P>
 void WriteFraction(char* out, std::uint32_t f) {
     static_assert(P >= 1 && P <= 6);
