@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <new>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -22,6 +23,7 @@
 #include "export/json_writer.h"
 #include "export/png_encode.h"
 #include "gltf_reader.h"
+#include "it3/parallel.h"
 #include "test_support.h"
 #include "testdata/it3_writer.h"
 #include "testdata/sample_model.h"
@@ -285,6 +287,108 @@ TEST(GltfJsonArray, ArraysAndTheBinChunkShareTheArenaPages) {
         total = a.Size() + b.Size() + c.Size() + binary.Size();
         EXPECT_GT(total, std::uint64_t{8} << 20);
         EXPECT_LT(static_cast<std::uint64_t>(tracker.Peak()), total + (std::uint64_t{3} << 20));
+    }
+}
+
+TEST(GltfBinChunk, BytesSetAsideAreWrittenLaterWhereTheyWereReserved) {
+    BlockArena arena;
+    BinaryChunk binary(&arena, 1000);  // small arena blocks: reserved bytes span several
+    std::vector<std::uint8_t> expected(BinaryChunk::kFirstBlock - 6);
+    for (std::size_t k = 0; k < expected.size(); ++k) expected[k] = static_cast<std::uint8_t>(k);
+    binary.Append(expected.data(), expected.size());
+
+    std::vector<MutableBytes> head, values, tight;
+    binary.Reserve(12, head);  // 6 bytes left in the first block, 6 in the next
+    EXPECT_EQ(head.size(), 2u);
+    binary.Reserve(2500, values);
+    EXPECT_GE(values.size(), 3u);
+    const std::size_t place = binary.AppendLater();
+    binary.Reserve(3, tight);
+    const std::uint8_t tail[3] = {0x61, 0x62, 0x63};
+    binary.Append(tail, 3);
+    EXPECT_EQ(binary.Size(), expected.size() + 12 + 2500 + 3 + 3);
+
+    // Written out of order, the way threads finish them.
+    {
+        ViewWriter out(values);
+        for (std::uint32_t k = 0; k < 1250; ++k) out.U16(k * 37);
+    }
+    {
+        const std::vector<std::uint8_t> dirt(12, 0xFF);
+        ViewWriter(head).Raw(dirt);
+        ViewWriter out(head);
+        out.U32(0x01020304);
+        out.Float(1.0f);
+        out.U16(0x0506);
+    }  // the last 2 bytes are padding: zeros
+    {
+        ViewWriter out(tight);
+        out.U32(0xAABBCCDD);  // one byte too many: dropped, the bytes after it stay
+    }
+    binary.Fill(place, {9, 9, 9, 9, 9}, 3);
+
+    for (std::uint8_t b : {4, 3, 2, 1, 0, 0, 0x80, 0x3F, 6, 5, 0, 0}) expected.push_back(b);
+    for (std::uint32_t k = 0; k < 1250; ++k) {
+        expected.push_back(static_cast<std::uint8_t>(k * 37));
+        expected.push_back(static_cast<std::uint8_t>((k * 37) >> 8));
+    }
+    for (std::uint8_t b : {9, 9, 9, 9, 9, 0, 0, 0, 0xDD, 0xCC, 0xBB, 0x61, 0x62, 0x63}) {
+        expected.push_back(b);
+    }
+    std::vector<std::uint8_t> joined;
+    binary.ForEachBlock(
+        [&](Bytes block) { joined.insert(joined.end(), block.begin(), block.end()); });
+    EXPECT_EQ(binary.Size(), expected.size());
+    EXPECT_TRUE(joined == expected);
+}
+
+// The views' JSON and the BIN chunk come out the same whether a later view is made at once or
+// on another thread, and a make that fails fails the document.
+TEST(GltfDocumentViews, LaterViewsKeepTheirPlaceAndTheOffsetsAfterThem) {
+    for (const bool serial : {true, false}) {
+        std::unique_ptr<SerialScope> scope;
+        if (serial) scope = std::make_unique<SerialScope>();
+        GltfDocument document;
+        const std::uint8_t five[5] = {1, 2, 3, 4, 5};
+        EXPECT_EQ(document.AddView(5, 34962, [&](ViewWriter& out) { out.Raw(five); }), 0);
+        EXPECT_EQ(document.AddLaterView([](std::vector<std::uint8_t>& bytes) {
+            bytes.assign(7, 0xEE);
+            return Outcome::Ok;
+        }),
+                  1);
+        std::vector<MutableBytes> parts;
+        EXPECT_EQ(document.ReserveView(4, 34963, parts), 2);
+        EXPECT_EQ(document.AddLaterView([](std::vector<std::uint8_t>& bytes) {
+            bytes.assign(1, 0x77);
+            return Outcome::Ok;
+        }),
+                  3);
+        { ViewWriter(parts).U32(0x0A0B0C0D); }
+        ASSERT_EQ(document.Finish(), Outcome::Ok);
+
+        std::string views;
+        document.bufferViews.ForEachPiece([&](std::string_view piece) { views += piece; });
+        EXPECT_EQ(views, R"({"buffer":0,"byteOffset":0,"byteLength":5,"target":34962},)"
+                         R"({"buffer":0,"byteOffset":8,"byteLength":7},)"
+                         R"({"buffer":0,"byteOffset":16,"byteLength":4,"target":34963},)"
+                         R"({"buffer":0,"byteOffset":20,"byteLength":1})")
+            << serial;
+        std::vector<std::uint8_t> bin;
+        document.binary.ForEachBlock(
+            [&](Bytes block) { bin.insert(bin.end(), block.begin(), block.end()); });
+        const std::vector<std::uint8_t> expected = {1,    2,    3,    4,    5,    0,    0,    0,
+                                                    0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0,
+                                                    0x0D, 0x0C, 0x0B, 0x0A, 0x77, 0,    0,    0};
+        EXPECT_TRUE(bin == expected) << serial;
+
+        GltfDocument failing;
+        failing.AddLaterView([](std::vector<std::uint8_t>& bytes) {
+            bytes.assign(3, 1);
+            return Outcome::Ok;
+        });
+        failing.AddLaterView([](std::vector<std::uint8_t>&) -> Outcome { throw std::bad_alloc(); });
+        failing.AddLaterView([](std::vector<std::uint8_t>&) { return Outcome::Broken; });
+        EXPECT_EQ(failing.Finish(), Outcome::NoMemory) << serial;
     }
 }
 

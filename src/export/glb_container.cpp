@@ -33,19 +33,23 @@ MutableBytes BlockArena::Take(std::size_t most) {
     return taken;
 }
 
+BinaryChunk::Block& BinaryChunk::Open() {
+    if (blocks_.empty() || blocks_.back().used == blocks_.back().bytes.size()) {
+        Block block;
+        if (blocks_.empty() || arena_ == nullptr) {
+            block.owned = ByteBuffer(kFirstBlock);
+            block.bytes = MutableBytes(block.owned);
+        } else {
+            block.bytes = arena_->Take(arenaBlock_);
+        }
+        blocks_.push_back(std::move(block));
+    }
+    return blocks_.back();
+}
+
 void BinaryChunk::Append(const std::uint8_t* data, std::size_t length) {
     while (length > 0) {
-        if (blocks_.empty() || blocks_.back().used == blocks_.back().bytes.size()) {
-            Block block;
-            if (blocks_.empty() || arena_ == nullptr) {
-                block.owned = ByteBuffer(kFirstBlock);
-                block.bytes = MutableBytes(block.owned);
-            } else {
-                block.bytes = arena_->Take(arenaBlock_);
-            }
-            blocks_.push_back(std::move(block));
-        }
-        Block& block = blocks_.back();
+        Block& block = Open();
         const std::size_t n = std::min(length, block.bytes.size() - block.used);
         std::memcpy(block.bytes.data() + block.used, data, n);
         block.used += n;
@@ -64,32 +68,65 @@ void BinaryChunk::AppendZeros(std::size_t length) {
     }
 }
 
-void ViewWriter::Float(float value) {
-    std::uint8_t bytes[4];
-    StoreU32(bytes, std::bit_cast<std::uint32_t>(value));
-    Put(bytes, 4);
+void BinaryChunk::Reserve(std::size_t length, std::vector<MutableBytes>& parts) {
+    parts.clear();
+    while (length > 0) {
+        Block& block = Open();
+        const std::size_t n = std::min(length, block.bytes.size() - block.used);
+        parts.push_back(block.bytes.subspan(block.used, n));
+        block.used += n;
+        size_ += n;
+        length -= n;
+    }
 }
 
-void ViewWriter::U16(std::uint32_t value) {
-    std::uint8_t bytes[2];
-    StoreU16(bytes, value);
-    Put(bytes, 2);
+std::size_t BinaryChunk::AppendLater() {
+    // An empty block: the next bytes appended open another.
+    blocks_.emplace_back();
+    return blocks_.size() - 1;
 }
 
-void ViewWriter::U32(std::uint32_t value) {
-    std::uint8_t bytes[4];
-    StoreU32(bytes, value);
-    Put(bytes, 4);
+void BinaryChunk::Fill(std::size_t place, std::vector<std::uint8_t> bytes, std::size_t zeros) {
+    Block& block = blocks_.at(place);
+    block.later = std::move(bytes);
+    block.bytes = MutableBytes(block.later);
+    block.used = block.later.size();
+    block.zeros = std::min<std::size_t>(zeros, 3);
+    size_ += block.used + block.zeros;
+}
+
+ViewWriter::~ViewWriter() {
+    for (;;) {
+        std::fill(at_, end_, std::uint8_t{0});
+        at_ = end_;
+        if (next_ >= parts_.size()) return;
+        NextPart();
+    }
+}
+
+void ViewWriter::NextPart() {
+    while (next_ < parts_.size()) {
+        const MutableBytes part = parts_[next_++];
+        if (part.empty()) continue;
+        at_ = part.data();
+        end_ = part.data() + part.size();
+        return;
+    }
+    at_ = end_;
 }
 
 void ViewWriter::Raw(Bytes bytes) {
-    Flush();
-    chunk_.Append(bytes.data(), bytes.size());
-}
-
-void ViewWriter::Flush() {
-    chunk_.Append(staging_, used_);
-    used_ = 0;
+    while (!bytes.empty()) {
+        if (at_ == end_) {
+            if (next_ >= parts_.size()) return;  // beyond the parts
+            NextPart();
+            continue;
+        }
+        const std::size_t n = std::min(bytes.size(), static_cast<std::size_t>(end_ - at_));
+        std::memcpy(at_, bytes.data(), n);
+        at_ += n;
+        bytes = bytes.subspan(n);
+    }
 }
 
 Outcome FrameGlb(std::uint64_t jsonSize, std::uint64_t binarySize, GlbFrame& frame) {

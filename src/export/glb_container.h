@@ -3,8 +3,10 @@
 // padded with zeros. Every length is 32-bit, so a file cannot exceed 4 GiB.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -47,50 +49,84 @@ class BinaryChunk {
 
     void Append(const std::uint8_t* data, std::size_t length);
     void AppendZeros(std::size_t length);
+    // Sets the next `length` bytes aside without writing them and puts where they lie into
+    // `parts` (one span per block they touch). Their memory stays in place while the chunk goes
+    // on growing, so they may be written later, on another thread, while more is appended.
+    void Reserve(std::size_t length, std::vector<MutableBytes>& parts);
+    // Leaves a place after the bytes held so far for bytes that come later (Fill); what is
+    // appended afterwards follows them. Size() counts them once they are filled. Returns the
+    // place.
+    std::size_t AppendLater();
+    // Puts `bytes` and `zeros` zero bytes (at most 3) in the place AppendLater left.
+    void Fill(std::size_t place, std::vector<std::uint8_t> bytes, std::size_t zeros);
     std::uint64_t Size() const { return size_; }
     // The blocks' bytes in order.
     template <class Each>
     void ForEachBlock(Each&& each) const {
-        for (const Block& block : blocks_) each(Bytes(block.bytes.data(), block.used));
+        static constexpr std::uint8_t kZeros[3] = {};
+        for (const Block& block : blocks_) {
+            each(Bytes(block.bytes.data(), block.used));
+            if (block.zeros > 0) each(Bytes(kZeros, block.zeros));
+        }
     }
 
   private:
     struct Block {
-        ByteBuffer owned;  // empty for a block from the arena
+        ByteBuffer owned;                 // empty for a block from the arena
+        std::vector<std::uint8_t> later;  // the bytes of a place left for later
         MutableBytes bytes;
         std::size_t used = 0;
+        std::size_t zeros = 0;  // zero bytes after the bytes of a place left for later
     };
+    // The block the next bytes go into, with room in it.
+    Block& Open();
     std::vector<Block> blocks_;
     std::uint64_t size_ = 0;
     BlockArena* arena_;
     std::size_t arenaBlock_;
 };
 
-// Little-endian values written into a BinaryChunk a few at a time through a small staging area,
-// so that no copy of a whole attribute array is held beside the chunk.
+// Little-endian values written into bytes a BinaryChunk set aside (Reserve): the parts, in
+// order, are filled one after another. Whatever of them is left when the writer goes is set to
+// zero (a view's padding). Writes beyond the parts are dropped.
 class ViewWriter {
   public:
-    explicit ViewWriter(BinaryChunk& chunk) : chunk_(chunk) {}
-    ~ViewWriter() { Flush(); }
+    explicit ViewWriter(std::span<const MutableBytes> parts) : parts_(parts) { NextPart(); }
+    ~ViewWriter();
     ViewWriter(const ViewWriter&) = delete;
     ViewWriter& operator=(const ViewWriter&) = delete;
 
-    void Float(float value);
-    void U16(std::uint32_t value);
-    void U32(std::uint32_t value);
+    void Float(float value) { U32(std::bit_cast<std::uint32_t>(value)); }
+    void U16(std::uint32_t value) {
+        if (end_ - at_ >= 2) [[likely]] {
+            StoreU16(at_, value);
+            at_ += 2;
+            return;
+        }
+        std::uint8_t bytes[2];
+        StoreU16(bytes, value);
+        Raw(Bytes(bytes, 2));
+    }
+    void U32(std::uint32_t value) {
+        if (end_ - at_ >= 4) [[likely]] {
+            StoreU32(at_, value);
+            at_ += 4;
+            return;
+        }
+        std::uint8_t bytes[4];
+        StoreU32(bytes, value);
+        Raw(Bytes(bytes, 4));
+    }
     void Raw(Bytes bytes);
 
   private:
-    void Put(const std::uint8_t* bytes, std::size_t n) {
-        if (used_ + n > sizeof staging_) Flush();
-        std::memcpy(staging_ + used_, bytes, n);
-        used_ += n;
-    }
-    void Flush();
+    // Moves on to the next part with room; at_ == end_ when there is none.
+    void NextPart();
 
-    BinaryChunk& chunk_;
-    std::uint8_t staging_[4096];
-    std::size_t used_ = 0;
+    std::span<const MutableBytes> parts_;
+    std::size_t next_ = 0;  // the part after the current one
+    std::uint8_t* at_ = nullptr;
+    std::uint8_t* end_ = nullptr;
 };
 
 // What goes around a JSON text of `jsonSize` bytes and a BIN chunk of `binarySize` bytes (a

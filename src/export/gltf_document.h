@@ -6,13 +6,19 @@
 // takes no more binary data, and the writer stops building it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <deque>
+#include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "export/glb_container.h"
 #include "export/json_writer.h"
+#include "it3/parallel.h"
+#include "it3/result.h"
 
 namespace morvex {
 
@@ -68,27 +74,30 @@ struct JsonArray {
 
 class GltfDocument {
   public:
-    // Adds a bufferView of `length` bytes, which `write` appends to the BIN chunk through a
-    // ViewWriter; they are padded with zeros to a multiple of 4 bytes. `target` 0 writes no
-    // target. Returns the view's index, or -1 (nothing added) when the document is Full().
+    // Adds a bufferView of `length` bytes and sets them aside in the BIN chunk, padded to a
+    // multiple of 4 bytes: `parts` receives where they lie, for a ViewWriter to fill (possibly
+    // later, on another thread; the writer zeroes the padding). `target` 0 writes no target.
+    // Returns the view's index, or -1 (nothing added, `parts` empty) when the document is Full().
+    int ReserveView(std::size_t length, int target, std::vector<MutableBytes>& parts);
+    // Adds a bufferView (without a target) whose bytes `make(bytes)` makes, returning Ok or why
+    // it could not: on another thread when the work allows, else at once. The JSON of the views
+    // from this one on waits until it is made, since their offsets follow its length. Returns
+    // the view's index, or -1 (`make` not run) when Full().
+    template <class Make>
+    int AddLaterView(Make&& make);
+    // Waits for the later views and writes the bufferViews still waiting: the document is then
+    // whole. Ok, or the first failure of a `make`.
+    [[nodiscard]] Outcome Finish();
+
+    // The same, with the bytes written at once by `write`.
     template <class Write>
     int AddView(std::size_t length, int target, Write&& write) {
-        if (Full()) return -1;
-        const int view = bufferViews.Next();
-        JsonWriter json(bufferViews.items);
-        json.BeginObject()
-            .Key("buffer")
-            .Int(0)
-            .Key("byteOffset")
-            .Int(static_cast<std::int64_t>(binary.Size()));
-        json.Key("byteLength").Int(static_cast<std::int64_t>(length));
-        if (target != 0) json.Key("target").Int(target);
-        json.EndObject();
-        {
-            ViewWriter writer(binary);
+        std::vector<MutableBytes> parts;
+        const int view = ReserveView(length, target, parts);
+        if (view >= 0) {
+            ViewWriter writer(parts);
             write(writer);
         }
-        binary.AppendZeros(((length + 3) & ~std::size_t{3}) - length);
         return view;
     }
 
@@ -112,9 +121,64 @@ class GltfDocument {
 
   private:
     // At least the size of the glb: the headers, the JSON arrays (without the text around
-    // them) and the BIN chunk.
+    // them, and the bufferViews at their shortest) and the BIN chunk without the bytes of later
+    // views. It does not depend on when the later views are made.
     std::uint64_t SizeAtLeast() const;
+
+    // A bufferView made by AddLaterView.
+    struct LaterView {
+        std::vector<std::uint8_t> bytes;
+        std::size_t place = 0;  // in the BIN chunk
+        Outcome outcome = Outcome::NoMemory;
+        std::atomic<bool> made{false};  // set once bytes and outcome are final
+    };
+    // A bufferView whose JSON is still to be written: it and those after it wait for the later
+    // view among them to be made, since their offsets follow its length.
+    struct ViewRecord {
+        std::uint64_t length = 0;
+        int target = 0;
+        std::unique_ptr<LaterView> later;
+    };
+    int NewView(std::uint64_t length, int target, std::unique_ptr<LaterView> later = nullptr);
+    // Writes the JSON of the waiting views up to the first later view not yet made, putting the
+    // bytes of the later ones in place.
+    void WriteReadyViews();
+
+    std::deque<ViewRecord> waiting_;
+    int viewCount_ = 0;
+    std::uint64_t nextOffset_ = 0;  // the BIN offset of the first waiting view
+    std::uint64_t laterBytes_ = 0;  // bytes of later views in the BIN chunk
+    Outcome failed_ = Outcome::Ok;  // the first failure of a later view
+    bool making_ = false;           // a later view was handed off and not yet seen made
+    // Last: going first, it waits for the makes, which write into the waiting views.
+    BackgroundTasks tasks_;
 };
+
+template <class Make>
+int GltfDocument::AddLaterView(Make&& make) {
+    if (Full()) return -1;
+    auto later = std::make_unique<LaterView>();
+    LaterView* entry = later.get();
+    entry->place = binary.AppendLater();
+    // A make may hold a picture: one at a time beside the caller, which meanwhile goes on with
+    // the geometry (or the next picture).
+    if (making_) {
+        tasks_.Wait();
+        WriteReadyViews();
+    }
+    const int view = NewView(0, 0, std::move(later));
+    making_ = true;
+    tasks_.Run([entry, make = std::forward<Make>(make)]() {
+        try {
+            entry->outcome = make(entry->bytes);
+        } catch (const std::bad_alloc&) {
+            entry->outcome = Outcome::NoMemory;
+        }
+        if (entry->outcome != Outcome::Ok) entry->bytes = {};
+        entry->made.store(true, std::memory_order_release);
+    });
+    return view;
+}
 
 template <class Put>
 void GltfDocument::Json(Put&& put) const {

@@ -17,6 +17,24 @@ namespace morvex {
 // filters at level 6 or smaller, in a third of the time (bench/bench_png.cpp).
 constexpr PngEffort kPngEffort = PngEffort::Fast;
 
+namespace {
+
+// The encoding of one image, which owns what it encodes: a palette picture as it is, or RGBA
+// pixels.
+struct ImageJob {
+    bool palette = false;
+    bool withAlpha = false;
+    Picture indexed;
+    RgbaPicture rgba;
+
+    Outcome operator()(std::vector<std::uint8_t>& png) const {
+        return palette ? EncodePalettePng(indexed, png, kPngEffort)
+                       : EncodePng(rgba, withAlpha, png, kPngEffort);
+    }
+};
+
+}  // namespace
+
 TextureLibrary::TextureLibrary(const Model& model, Console& console)
     : model_(model),
       console_(console),
@@ -150,21 +168,26 @@ TextureLibrary::MaterialTexture TextureLibrary::AddImage(Texture* base, Texture*
         return {};
     }
     imageBudget_ -= pixels;
-    std::vector<std::uint8_t> png;
+    ImageJob job;
     // The one place where making a pair's image runs out of memory: the material goes without.
     try {
-        RgbaPicture picture;
         // A picture whose last pair this is goes as soon as its RGBA form is made.
         auto converted = [counted](Texture& texture) {
             if (!counted || texture.pendingPairs != 1) return;
             texture.picture = Picture{};
             texture.held = false;
         };
+        RgbaPicture& picture = job.rgba;
         if (base != nullptr && alpha == nullptr && base->picture.bitsPerPixel == 8) {
             // Colours alone from a palette: the indices and the palette as they are.
-            const Outcome encoded = EncodePalettePng(base->picture, png, kPngEffort);
-            converted(*base);
-            if (encoded != Outcome::Ok) return {};
+            if (!CanEncodePalettePng(base->picture)) return {};
+            job.palette = true;
+            if (counted && base->pendingPairs == 1) {
+                job.indexed = std::move(base->picture);
+                converted(*base);
+            } else {
+                job.indexed = base->picture;
+            }
         } else if (base != nullptr && base != alpha) {
             ToRgba(base->picture, picture);
             converted(*base);
@@ -189,18 +212,16 @@ TextureLibrary::MaterialTexture TextureLibrary::AddImage(Texture* base, Texture*
             }
             result.alpha = ClassifyAlpha(picture);
         }
-        if (png.empty() &&
-            EncodePng(picture, result.alpha != AlphaUse::Opaque, png, kPngEffort) != Outcome::Ok) {
-            return {};
-        }
+        job.withAlpha = result.alpha != AlphaUse::Opaque;
+        if (!job.palette && !CanEncodePng(picture)) return {};
     } catch (const std::bad_alloc&) {
         return {};
     }
     ++console_.counters.imagesEncoded;
     console_.counters.imagePixels += pixels;
 
-    const int view = document.AddView(png.size(), 0, [&png](ViewWriter& out) { out.Raw(png); });
-    png = {};
+    // Encoded beside the rest of the document.
+    const int view = document.AddLaterView(std::move(job));
     if (view < 0) return {};
     const int image = document.images.Next();
     JsonWriter(document.images.items)

@@ -1,6 +1,7 @@
 #include "export/gltf_writer.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -12,6 +13,7 @@
 #include "export/gltf_textures.h"
 #include "export/object_walk.h"
 #include "export/output_file.h"
+#include "it3/parallel.h"
 
 namespace morvex {
 
@@ -70,13 +72,25 @@ int AddMaterial(GltfDocument& document, TextureLibrary& textures, const Material
     return material;
 }
 
-// Writes the current mesh's vertex and index data; appends the primitive to `primitives`.
-// A mesh without vertices or triangles draws nothing and gives no primitive.
-void AddPrimitive(GltfDocument& document, const VertexBlock& vertices, int material,
-                  JsonArray& primitives) {
-    const std::int32_t n = vertices.VertexCount();
-    const std::int32_t faces = vertices.FaceCount();
-    if (n <= 0 || faces <= 0) return;
+// A mesh on its way into the document. Its JSON is written and its views are set aside in the
+// BIN chunk in mesh order; their bytes are written afterwards, on any thread.
+struct MeshViews {
+    MeshData mesh;
+    std::shared_ptr<const void> hold;  // keeps the mesh's bytes while they are written
+    std::vector<MutableBytes> positions, normals, texCoords, indices;
+    bool wide = false;  // 32-bit indices
+};
+
+std::array<float, 3> UprightPosition(const MeshData& mesh, std::int32_t k) {
+    return Upright(Finite(mesh.PositionAt(k)));
+}
+
+// Adds the JSON of `mesh`'s primitive (views, accessors and the primitive in `primitives`) and
+// sets its views aside in `views`. A mesh without vertices or triangles draws nothing and is
+// not given to it.
+void AddPrimitive(GltfDocument& document, const MeshData& mesh, int material, JsonArray& primitives,
+                  MeshViews& views) {
+    const std::int32_t n = mesh.vertexCount;
     const auto count = static_cast<std::size_t>(n);
 
     float bounds[6];
@@ -84,72 +98,40 @@ void AddPrimitive(GltfDocument& document, const VertexBlock& vertices, int mater
         bounds[k] = std::numeric_limits<float>::infinity();
         bounds[3 + k] = -std::numeric_limits<float>::infinity();
     }
-    const int positionView = document.AddView(count * 12, kTargetArrayBuffer, [&](ViewWriter& out) {
-        for (std::int32_t k = 0; k < n; ++k) {
-            const std::array<float, 3> position = Upright(Finite(vertices.PositionAt(k)));
-            for (std::size_t c = 0; c < 3; ++c) {
-                out.Float(position[c]);
-                bounds[c] = std::min(bounds[c], position[c]);
-                bounds[3 + c] = std::max(bounds[3 + c], position[c]);
-            }
+    for (std::int32_t k = 0; k < n; ++k) {
+        const std::array<float, 3> position = UprightPosition(mesh, k);
+        for (std::size_t c = 0; c < 3; ++c) {
+            bounds[c] = std::min(bounds[c], position[c]);
+            bounds[3 + c] = std::max(bounds[3 + c], position[c]);
         }
-    });
+    }
+    const int positionView = document.ReserveView(count * 12, kTargetArrayBuffer, views.positions);
     const int positionAccessor =
         document.AddAccessor(positionView, kComponentFloat, n, "VEC3", bounds);
 
     int normalAccessor = -1;
-    if (vertices.HasNormals()) {
-        // glTF requires unit normals: each is scaled to length 1; one of length 0 (or not
-        // finite) has no direction and becomes (0, 1, 0), up.
-        const int view = document.AddView(count * 12, kTargetArrayBuffer, [&](ViewWriter& out) {
-            for (std::int32_t k = 0; k < n; ++k) {
-                const std::array<float, 3> v = Upright(vertices.NormalAt(k));
-                double x = v[0], y = v[1], z = v[2];
-                const double length = std::sqrt(x * x + y * y + z * z);
-                if (std::isfinite(length) && length > 0) {
-                    x /= length, y /= length, z /= length;
-                } else {
-                    x = 0, y = 1, z = 0;
-                }
-                out.Float(static_cast<float>(x));
-                out.Float(static_cast<float>(y));
-                out.Float(static_cast<float>(z));
-            }
-        });
+    views.normals.clear();
+    if (mesh.HasNormals()) {
+        const int view = document.ReserveView(count * 12, kTargetArrayBuffer, views.normals);
         normalAccessor = document.AddAccessor(view, kComponentFloat, n, "VEC3");
     }
 
-    const int texCoordView = document.AddView(count * 8, kTargetArrayBuffer, [&](ViewWriter& out) {
-        for (std::int32_t k = 0; k < n; ++k) {
-            const auto t = vertices.TexCoordAt(k);
-            out.Float(Finite(t[0]));
-            out.Float(Finite(t[1]));
-        }
-    });
+    const int texCoordView = document.ReserveView(count * 8, kTargetArrayBuffer, views.texCoords);
     const int texCoordAccessor = document.AddAccessor(texCoordView, kComponentFloat, n, "VEC2");
 
     // Indices keep the source's width, except that 16-bit indices naming vertex 65535 are
-    // widened: glTF reserves the largest value of an index type for primitive restart.
-    const auto corners = static_cast<std::size_t>(faces) * 3;
-    bool wide = vertices.Layout().indexSize == 4;
-    for (std::int32_t t = 0; t < faces && !wide; ++t) {
-        for (std::uint32_t index : vertices.FaceAt(t)) wide = wide || index >= 0xFFFF;
+    // widened: glTF reserves the largest value of an index type for primitive restart. Every
+    // index names a vertex of the mesh, so only a mesh of more vertices can name it.
+    const auto corners = static_cast<std::size_t>(mesh.faceCount) * 3;
+    bool wide = mesh.indexSize == 4;
+    if (!wide && n > 0xFFFF) {
+        for (std::int32_t t = 0; t < mesh.faceCount && !wide; ++t) {
+            for (std::uint32_t index : mesh.FaceAt(t)) wide = wide || index >= 0xFFFF;
+        }
     }
-    const std::size_t indexSize = wide ? 4 : 2;
+    views.wide = wide;
     const int indexView =
-        document.AddView(corners * indexSize, kTargetElementArrayBuffer, [&](ViewWriter& out) {
-            for (std::int32_t t = 0; t < faces; ++t) {
-                const auto f = vertices.FaceAt(t);
-                // The OBJ output's corner order.
-                for (std::uint32_t index : {f[0], f[2], f[1]}) {
-                    if (wide) {
-                        out.U32(index);
-                    } else {
-                        out.U16(index);
-                    }
-                }
-            }
-        });
+        document.ReserveView(corners * (wide ? 4 : 2), kTargetElementArrayBuffer, views.indices);
     const int indexAccessor =
         document.AddAccessor(indexView, wide ? kComponentUnsignedInt : kComponentUnsignedShort,
                              static_cast<std::int64_t>(corners), "SCALAR");
@@ -160,26 +142,108 @@ void AddPrimitive(GltfDocument& document, const VertexBlock& vertices, int mater
     if (normalAccessor >= 0) json.Key("NORMAL").Int(normalAccessor);
     json.Key("TEXCOORD_0").Int(texCoordAccessor).EndObject();
     json.Key("indices").Int(indexAccessor).Key("material").Int(material).EndObject();
+    views.mesh = mesh;
 }
 
-// One node per object, with a mesh of the object's primitives when it has any.
+// Writes the bytes of the views AddPrimitive set aside.
+void WriteViews(MeshViews& views) {
+    const MeshData& mesh = views.mesh;
+    const std::int32_t n = mesh.vertexCount;
+    {
+        ViewWriter out(views.positions);
+        for (std::int32_t k = 0; k < n; ++k) {
+            const std::array<float, 3> position = UprightPosition(mesh, k);
+            out.Float(position[0]);
+            out.Float(position[1]);
+            out.Float(position[2]);
+        }
+    }
+    if (!views.normals.empty()) {
+        // glTF requires unit normals: each is scaled to length 1; one of length 0 (or not
+        // finite) has no direction and becomes (0, 1, 0), up.
+        ViewWriter out(views.normals);
+        for (std::int32_t k = 0; k < n; ++k) {
+            const std::array<float, 3> v = Upright(mesh.NormalAt(k));
+            double x = v[0], y = v[1], z = v[2];
+            const double length = std::sqrt(x * x + y * y + z * z);
+            if (std::isfinite(length) && length > 0) {
+                x /= length, y /= length, z /= length;
+            } else {
+                x = 0, y = 1, z = 0;
+            }
+            out.Float(static_cast<float>(x));
+            out.Float(static_cast<float>(y));
+            out.Float(static_cast<float>(z));
+        }
+    }
+    {
+        ViewWriter out(views.texCoords);
+        for (std::int32_t k = 0; k < n; ++k) {
+            const auto t = mesh.TexCoordAt(k);
+            out.Float(Finite(t[0]));
+            out.Float(Finite(t[1]));
+        }
+    }
+    ViewWriter out(views.indices);
+    for (std::int32_t t = 0; t < mesh.faceCount; ++t) {
+        const auto f = mesh.FaceAt(t);
+        // The OBJ output's corner order.
+        for (std::uint32_t index : {f[0], f[2], f[1]}) {
+            if (views.wide) {
+                out.U32(index);
+            } else {
+                out.U16(index);
+            }
+        }
+    }
+}
+
+// The bytes of a mesh's views, about.
+std::size_t ViewBytes(const MeshData& mesh) {
+    return static_cast<std::size_t>(mesh.vertexCount) * 32 +
+           static_cast<std::size_t>(mesh.faceCount) * 3 * mesh.indexSize;
+}
+constexpr std::size_t kSmallMesh = std::size_t{16} << 10;
+
+// One node per object, with a mesh of the object's primitives when it has any. The meshes are
+// decoded and their JSON written in order; their views are written in parallel.
 void AddObject(GltfDocument& document, TextureLibrary& textures, Console& console,
-               ModelObject& object) {
+               ModelObject& object, std::vector<std::unique_ptr<MeshViews>>& pieces) {
     std::map<std::int32_t, int> objectMaterials;  // Material index -> glTF material
     // Dropped after the object: kept in blocks from the heap.
     JsonArray primitives;
     VertexBlock& vertices = object.vertices;
-    WalkMeshes(console, object, [&](std::int32_t, std::int32_t m) {
-        if (vertices.VertexCount() <= 0 || vertices.FaceCount() <= 0) return true;
-        auto found = objectMaterials.find(m);
-        if (found == objectMaterials.end()) {
-            found = objectMaterials.emplace(m, AddMaterial(document, textures, object.materials, m))
+    MeshCursor cursor(console, object);
+    bool stop = false;
+    auto next = [&](MeshViews& views) {
+        std::int32_t i = 0, m = 0;
+        while (!stop && cursor.Next(i, m)) {
+            if (vertices.VertexCount() <= 0 || vertices.FaceCount() <= 0) continue;
+            auto found = objectMaterials.find(m);
+            if (found == objectMaterials.end()) {
+                found =
+                    objectMaterials.emplace(m, AddMaterial(document, textures, object.materials, m))
                         .first;
+            }
+            if (document.Full()) break;
+            const MeshData& mesh = vertices.Current();
+            AddPrimitive(document, mesh, found->second, primitives, views);
+            stop = document.Full();
+            if (ViewBytes(mesh) < kSmallMesh) {
+                // Written here: handing it to another thread would cost more than its bytes.
+                WriteViews(views);
+                continue;
+            }
+            views.hold = vertices.HoldCurrent();
+            return true;
         }
-        if (document.Full()) return false;
-        AddPrimitive(document, vertices, found->second, primitives);
-        return !document.Full();
-    });
+        stop = true;
+        return false;
+    };
+    // Two pieces per thread: a mesh's views are written faster than the next mesh decodes.
+    RunInOrder<MeshViews>(
+        next, WriteViews, [](MeshViews& views) { views.hold.reset(); }, 2, &pieces);
+    vertices.Release();
     if (document.Full()) return;
 
     const int node = document.nodes.Next();
@@ -202,8 +266,9 @@ void AddObject(GltfDocument& document, TextureLibrary& textures, Console& consol
 // Builds the whole document; TooLarge when its glb would exceed 4 GiB.
 Outcome BuildDocument(const Model& model, Console& console, GltfDocument& document) {
     TextureLibrary textures(model, console);
+    std::vector<std::unique_ptr<MeshViews>> pieces;  // reused from one object to the next
     WalkObjects(model, console, [&](ModelObject& object) {
-        AddObject(document, textures, console, object);
+        AddObject(document, textures, console, object, pieces);
         return !document.Full();
     });
     return document.Full() ? Outcome::TooLarge : Outcome::Ok;
@@ -222,6 +287,7 @@ void ExportGltf(const Model& model, Console& console, std::string_view destPath)
     try {
         document = std::make_unique<GltfDocument>();
         built = BuildDocument(model, console, *document);
+        if (built == Outcome::Ok) built = document->Finish();
         if (built == Outcome::Ok) {
             std::uint64_t jsonSize = 0;
             document->Json([&jsonSize](std::string_view piece) { jsonSize += piece.size(); });

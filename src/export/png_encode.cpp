@@ -95,13 +95,24 @@ Outcome WritePng(png_image& image, const void* rows, png_int_32 rowStride, const
 
 }  // namespace
 
+bool CanEncodePng(const RgbaPicture& picture) {
+    const std::uint64_t pixels = std::uint64_t{picture.width} * picture.height;
+    return pixels > 0 && pixels <= kMaxPngPixels && picture.pixels.size() >= pixels * 4;
+}
+
+bool CanEncodePalettePng(const Picture& picture) {
+    const auto w = static_cast<std::uint64_t>(picture.width);
+    const auto h = static_cast<std::uint64_t>(picture.height);
+    const auto stride = static_cast<std::uint64_t>(picture.Stride());
+    return picture.bitsPerPixel == 8 && w > 0 && h > 0 && w * h <= kMaxPngPixels && stride >= w &&
+           stride <= INT32_MAX && picture.pixels.size() >= stride * h;
+}
+
 Outcome EncodePng(const RgbaPicture& picture, bool withAlpha, std::vector<std::uint8_t>& png,
                   PngEffort effort) {
     png.clear();
+    if (!CanEncodePng(picture)) return Outcome::Broken;
     const std::uint64_t pixels = std::uint64_t{picture.width} * picture.height;
-    if (pixels == 0 || pixels > kMaxPngPixels || picture.pixels.size() < pixels * 4) {
-        return Outcome::Broken;
-    }
     std::vector<std::uint8_t> rgb;
     const std::uint8_t* source = picture.pixels.data();
     if (!withAlpha) {
@@ -126,10 +137,7 @@ Outcome EncodePalettePng(const Picture& picture, std::vector<std::uint8_t>& png,
     const auto w = static_cast<std::uint64_t>(picture.width);
     const auto h = static_cast<std::uint64_t>(picture.height);
     const auto stride = static_cast<std::uint64_t>(picture.Stride());
-    if (picture.bitsPerPixel != 8 || w == 0 || h == 0 || w * h > kMaxPngPixels || stride < w ||
-        stride > INT32_MAX || picture.pixels.size() < stride * h) {
-        return Outcome::Broken;
-    }
+    if (!CanEncodePalettePng(picture)) return Outcome::Broken;
     // The colours of every index, as ToRgba reads them; entries past the palette stay black.
     std::array<std::uint8_t, 3 * 256> colormap{};
     const std::size_t entries = std::min<std::size_t>(picture.PaletteEntries(), 256);

@@ -51,6 +51,11 @@ enum class PngEffort { Default, Fast };
                                 std::vector<std::uint8_t>& png,
                                 PngEffort effort = PngEffort::Default);
 
+// False for the pictures EncodePng and EncodePalettePng call Broken: whether they encode is known
+// before the work.
+bool CanEncodePng(const RgbaPicture& picture);
+bool CanEncodePalettePng(const Picture& picture);
+
 // Encodes an 8-bit palette picture as a palette PNG (colour type 3): its indices as they are and
 // a PLTE of 256 entries holding the colours ToRgba gives each index (red, green and blue of the
 // whole entries, black past them). A reader sees the same pixels as EncodePng of its RGBA form

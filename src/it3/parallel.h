@@ -16,10 +16,12 @@
 #include <tbb/parallel_invoke.h>
 #include <tbb/parallel_pipeline.h>
 #include <tbb/task_arena.h>
+#include <tbb/task_group.h>
 
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace morvex {
@@ -150,6 +152,38 @@ void RunBoth(A&& a, B&& b) {
         b();
     }
 }
+
+// Work handed off to run beside the caller: on another thread when the arena allows, else at
+// once on the calling thread. The work must not throw. Whatever was handed off has run when
+// Wait() returns, and when the object goes.
+class BackgroundTasks {
+  public:
+    BackgroundTasks() = default;
+    ~BackgroundTasks() { Wait(); }
+    BackgroundTasks(const BackgroundTasks&) = delete;
+    BackgroundTasks& operator=(const BackgroundTasks&) = delete;
+
+    template <class Task>
+    void Run(Task&& task) {
+        if (!ParallelWorkAllowed()) {
+            task();
+            return;
+        }
+        // Made on first use: work that hands nothing off starts no scheduler.
+        if (!group_) group_ = std::make_unique<tbb::task_group>();
+        group_->run(std::forward<Task>(task));
+    }
+    void Wait() noexcept {
+        if (!group_) return;
+        try {
+            group_->wait();
+        } catch (...) {  // the tasks do not throw
+        }
+    }
+
+  private:
+    std::unique_ptr<tbb::task_group> group_;
+};
 
 // Calls `each(k)` for k = 0 to count - 1, several at a time when the arena allows.
 template <class Each>
