@@ -86,6 +86,28 @@ INSTANTIATE_TEST_SUITE_P(Models, ThreadCountTest,
                                                               OutputMode::Gltf)),
                          CaseName);
 
+// --jobs may ask for more threads than the machine has: the run gets them, and nothing but the
+// tool's own lines is printed.
+TEST(ThreadCount, MoreJobsThanCoresRunQuietly) {
+    test::TempDir dir;
+    test::fs::create_directory(dir / "models");
+    ASSERT_TRUE(testdata::BuildSampleModel().Save((dir / "models/sample.it3").string()));
+    const std::string jobs = "--jobs=" + std::to_string(tbb::info::default_concurrency() + 2);
+    const std::vector<std::vector<std::string>> commands = {
+        {jobs, "-g", "models/sample.it3", "one"},
+        {jobs, "models", "many"},
+    };
+    for (const auto& args : commands) {
+        const test::RunResult r = test::RunMorvex(args, dir.Path());
+        EXPECT_EQ(r.status, 0) << args[2];
+        // Standard error holds a folder run's summary line at most.
+        for (const std::string& line : test::SplitLines(r.errors)) {
+            EXPECT_EQ(line.rfind("morvex: ", 0), 0u) << line;
+        }
+        EXPECT_NE(r.output.find("-> "), std::string::npos) << args[2];
+    }
+}
+
 // Pieces kept between runs: the next run starts with them, in whatever state the last one left
 // them, and still hands on its own results in order.
 struct Number {

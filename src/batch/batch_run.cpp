@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 #include <tbb/info.h>
 #include <tbb/parallel_pipeline.h>
-#include <tbb/task_arena.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -232,8 +231,7 @@ int RunBatch(const BatchRequest& request, std::FILE* out, std::FILE* err) {
     } else {
         // The arena caps every thread of the run, including any that a conversion starts
         // inside it, at --jobs.
-        tbb::task_arena arena(threads);
-        arena.execute([&] {
+        RunWithThreads(threads, [&] {
             std::size_t next = 0;
             tbb::parallel_pipeline(
                 static_cast<std::size_t>(threads) * 2,

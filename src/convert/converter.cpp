@@ -32,8 +32,8 @@ int Converter::Convert(std::string_view inputPath, std::string_view destPath, Ou
     }
     // A caller's arena of that size (a folder run) is used as it is.
     if (options.jobs > 1 && tbb::this_task_arena::max_concurrency() != options.jobs) {
-        tbb::task_arena arena(options.jobs);
-        return arena.execute([&] { return Run(inputPath, destPath, mode, options); });
+        return RunWithThreads(options.jobs,
+                              [&] { return Run(inputPath, destPath, mode, options); });
     }
     return Run(inputPath, destPath, mode, options);
 }

@@ -12,6 +12,8 @@
 // the three run in a plain loop on the calling thread, and no other thread is started.
 #pragma once
 
+#include <tbb/global_control.h>
+#include <tbb/info.h>
 #include <tbb/parallel_for.h>
 #include <tbb/parallel_invoke.h>
 #include <tbb/parallel_pipeline.h>
@@ -21,6 +23,7 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -52,6 +55,20 @@ inline int AvailableThreads() {
 // True when work may run on more than one thread.
 inline bool ParallelWorkAllowed() {
     return AvailableThreads() > 1;
+}
+
+// Runs `work` in an arena of `threads` threads and returns its result. More threads than the
+// machine has are allowed (the scheduler would otherwise cap them at its size, with a warning
+// on standard error).
+template <class Work>
+auto RunWithThreads(int threads, Work&& work) {
+    std::optional<tbb::global_control> allow;
+    if (threads > tbb::info::default_concurrency()) {
+        allow.emplace(tbb::global_control::max_allowed_parallelism,
+                      static_cast<std::size_t>(threads));
+    }
+    tbb::task_arena arena(threads);
+    return arena.execute(std::forward<Work>(work));
 }
 
 // Pieces in flight per thread: one being made, one being worked on, one waiting to be written.
