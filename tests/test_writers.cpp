@@ -49,6 +49,58 @@ class WriterTest : public ::testing::Test {
     test::TempDir dir;
 };
 
+// Face lines formatted straight from the numbers, for comparison.
+std::string ExpectedFaces(const std::vector<std::uint32_t>& indices, std::int64_t base,
+                          bool normals) {
+    std::string text;
+    for (std::size_t t = 0; t + 2 < indices.size(); t += 3) {
+        text += 'f';
+        for (std::size_t c : {t, t + 2, t + 1}) {
+            const std::string number = std::to_string(indices[c] + base + 1);
+            text += ' ' + number + '/' + number;
+            if (normals) text += '/' + number;
+        }
+        text += "\r\n";
+    }
+    return text;
+}
+
+TEST(ObjFaceLines, MatchTheNumbersWhateverTheIndicesBeforeThem) {
+    // Corners whose text was just written, corners of the same number with and without
+    // normals, indices 4096 apart (one place of the table of recent corners), numbers either
+    // side of 10,000,000 and far above it.
+    std::vector<std::uint32_t> indices;
+    for (std::uint32_t k = 0; k < 3000; ++k) {
+        indices.insert(indices.end(), {k, k + 1, k + 300, k + 4096, k, k + 8192});
+    }
+    struct Case {
+        std::int64_t base;
+        bool normals;
+    };
+    const Case cases[] = {{0, true},         {0, false},         {0, true},
+                          {9'995'000, true}, {9'995'000, false}, {std::int64_t{1} << 40, true}};
+    for (const Case& c : cases) {
+        testdata::ByteVector bytes;
+        for (std::uint32_t index : indices) {
+            for (int b = 0; b < 4; ++b)
+                bytes.push_back(static_cast<std::uint8_t>(index >> (8 * b)));
+        }
+        MeshData mesh;
+        mesh.stride = c.normals ? 112 : 40;
+        mesh.indexSize = 4;
+        mesh.indices = Bytes(bytes);
+        mesh.faceCount = static_cast<std::int32_t>(indices.size() / 3);
+        mesh.vertexCount = 20000;
+        std::string out(static_cast<std::size_t>(mesh.faceCount) * kMaxObjFaceLine, '\0');
+        LineWriter writer(out.data());
+        // In two calls, as two pieces of a mesh are written.
+        WriteObjFaces(writer, mesh, c.base, 0, 1000);
+        WriteObjFaces(writer, mesh, c.base, 1000, mesh.faceCount);
+        out.resize(writer.Written());
+        EXPECT_TRUE(out == ExpectedFaces(indices, c.base, c.normals)) << c.base << " " << c.normals;
+    }
+}
+
 TEST_F(WriterTest, ObjLayoutWithNormalsAndTwoMeshes) {
     It3Writer file;
     file.Info("Body").Block("MATE", testdata::MaterialPayload("MATE", kSkinMetal));

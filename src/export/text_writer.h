@@ -92,6 +92,14 @@ class LineWriter {
         at_ += length;
         return *this;
     }
+    // `length` bytes of `text`, copied as a block of N bytes (the text holds at least N) whose
+    // bytes past `length` are overwritten by what follows; the room is N bytes.
+    template <std::size_t N>
+    LineWriter& Copied(const char* text, std::size_t length) {
+        std::memcpy(at_, text, N);
+        at_ += length;
+        return *this;
+    }
     std::size_t Written() const { return static_cast<std::size_t>(at_ - start_); }
 
   private:
