@@ -1,7 +1,9 @@
 // The OBJ + MTL and MQO writers, in process and end to end through the built executable.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -98,6 +100,61 @@ TEST(ObjFaceLines, MatchTheNumbersWhateverTheIndicesBeforeThem) {
         WriteObjFaces(writer, mesh, c.base, 1000, mesh.faceCount);
         out.resize(writer.Written());
         EXPECT_TRUE(out == ExpectedFaces(indices, c.base, c.normals)) << c.base << " " << c.normals;
+    }
+}
+
+// A mesh of 40-byte vertices whose texture coordinates are `uv` and triangles `indices`.
+struct TestMesh {
+    testdata::ByteVector vertices, indices;
+    MeshData mesh;
+
+    TestMesh(const std::vector<std::array<float, 2>>& uv, const std::vector<std::uint32_t>& faces) {
+        vertices.resize(uv.size() * 40);
+        for (std::size_t k = 0; k < uv.size(); ++k) {
+            std::memcpy(vertices.data() + 40 * k + 12, uv[k].data(), 8);
+        }
+        for (std::uint32_t index : faces) {
+            for (int b = 0; b < 2; ++b)
+                indices.push_back(static_cast<std::uint8_t>(index >> (8 * b)));
+        }
+        mesh.vertices = Bytes(vertices);
+        mesh.indices = Bytes(indices);
+        mesh.vertexCount = static_cast<std::int32_t>(uv.size());
+        mesh.faceCount = static_cast<std::int32_t>(faces.size() / 3);
+    }
+};
+
+std::string Fixed5(float value) {
+    char text[kMaxFloatFixed] = {};
+    return std::string(text, FormatFixed(text, value, 5));
+}
+
+TEST(MqoFaceLines, TexturesCoordinatesBelongToTheirOwnMesh) {
+    // Two meshes with the same triangles and other texture coordinates, written one after the
+    // other on one thread, each in two calls; one coordinate too large to be kept.
+    std::vector<std::uint32_t> faces;
+    for (std::uint32_t k = 0; k + 2 < 600; ++k) faces.insert(faces.end(), {k, k + 1, k + 2});
+    for (const float scale : {1.0f, 3.0f, 1.0f}) {
+        std::vector<std::array<float, 2>> uv;
+        for (int k = 0; k < 600; ++k) uv.push_back({scale * k / 600.0f, -scale * k / 7.0f});
+        uv[5][1] = 3e12f;
+        const TestMesh test(uv, faces);
+        std::string expected;
+        for (std::size_t t = 0; t < faces.size(); t += 3) {
+            expected += "\t\t3 V(" + std::to_string(faces[t]) + ' ' + std::to_string(faces[t + 1]) +
+                        ' ' + std::to_string(faces[t + 2]) + ") M(7) UV(";
+            for (std::size_t c = 0; c < 3; ++c) {
+                if (c > 0) expected += ' ';
+                expected += Fixed5(uv[faces[t + c]][0]) + ' ' + Fixed5(uv[faces[t + c]][1]);
+            }
+            expected += ")\r\n";
+        }
+        std::string out(static_cast<std::size_t>(test.mesh.faceCount) * kMaxMqoFaceLine, '\0');
+        LineWriter writer(out.data());
+        WriteMqoFaces(writer, test.mesh, 7, 0, 100);
+        WriteMqoFaces(writer, test.mesh, 7, 100, test.mesh.faceCount);
+        out.resize(writer.Written());
+        EXPECT_TRUE(out == expected) << scale;
     }
 }
 

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <new>
 #include <string>
 
 #include "export/object_walk.h"
 #include "export/output_file.h"
+#include "export/recent_texts.h"
 #include "export/text_pieces.h"
 
 namespace morvex {
@@ -18,8 +20,32 @@ void WriteMqoVertices(LineWriter& doc, const MeshData& mesh, std::int32_t begin,
     }
 }
 
+namespace {
+
+// The texture coordinates of a corner, "u v" with 5 decimals each, are kept while each is below
+// 10^9 in size (a sign, 10 digits, the point and 5 decimals: 17 bytes).
+constexpr std::size_t kTexCoordText = 40;
+static_assert(2 * 17 + 1 <= kTexCoordText && kTexCoordText <= 2 * kMaxFloatFixed + 1);
+using TexCoordTexts = RecentTexts<kTexCoordText, 4096>;
+
+bool Short(float value) {
+    return !(std::fabs(value) >= 1e9f);  // a NaN prints short too
+}
+
+std::size_t MakeTexCoords(char* text, const std::array<float, 2>& uv) {
+    std::size_t length = FormatFixed(text, uv[0], 5);
+    text[length++] = ' ';
+    return length + FormatFixed(text + length, uv[1], 5);
+}
+
+}  // namespace
+
 void WriteMqoFaces(LineWriter& doc, const MeshData& mesh, std::int32_t materialIndex,
                    std::int32_t begin, std::int32_t end) {
+    // The texts of one call belong to one mesh: keys of another call never match them.
+    thread_local std::uint64_t calls = 0;
+    const std::uint64_t call = ++calls << 32;
+    TexCoordTexts& recent = TexCoordTexts::ForThisThread();
     for (std::int32_t t = begin; t < end; ++t) {
         const auto f = mesh.FaceAt(t);
         doc.Str("\t\t3 V(").Int(f[0]).Char(' ').Int(f[1]).Char(' ').Int(f[2]);
@@ -27,7 +53,13 @@ void WriteMqoFaces(LineWriter& doc, const MeshData& mesh, std::int32_t materialI
         for (std::size_t c = 0; c < 3; ++c) {
             const auto uv = mesh.TexCoordAt(static_cast<std::int32_t>(f[c]));
             if (c > 0) doc.Char(' ');
-            doc.Fixed(uv[0], 5).Char(' ').Fixed(uv[1], 5);
+            if (Short(uv[0]) && Short(uv[1])) [[likely]] {
+                const TexCoordTexts::Text& text = recent.Find(
+                    call | f[c], f[c], [&](char* bytes) { return MakeTexCoords(bytes, uv); });
+                doc.Copied<kTexCoordText>(text.bytes, text.length);
+            } else {
+                doc.Fixed(uv[0], 5).Char(' ').Fixed(uv[1], 5);
+            }
         }
         doc.Str(")\r\n");
     }

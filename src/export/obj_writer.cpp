@@ -7,6 +7,7 @@
 
 #include "export/object_walk.h"
 #include "export/output_file.h"
+#include "export/recent_texts.h"
 #include "export/text_pieces.h"
 
 namespace morvex {
@@ -128,68 +129,43 @@ void WriteObjVertices(LineWriter& obj, const MeshData& mesh, ObjVertexLines line
 
 namespace {
 
-// The text of recently written corners of "f" lines, " i/i/i" (" i/i" without normals), by
-// index: a triangle's corners mostly name vertices that the triangles just before it named, so
-// most corners are copied instead of formatted. Indices below kCachedBelow (7 digits) only.
-class CornerCache {
-  public:
-    static constexpr std::int64_t kCachedBelow = 10'000'000;
-    // Room a corner text takes when copied: always this many bytes, of which `length` count.
-    static constexpr std::size_t kCopied = 24;
+// Corner texts " i/i/i" (" i/i" without normals) are kept for indices below this (7 digits).
+constexpr std::int64_t kCachedCorners = 10'000'000;
+constexpr std::size_t kCornerText = 24;
+static_assert(1 + 3 * 7 + 2 <= kCornerText && kCornerText <= 1 + 3 * kMaxIntText + 2);
+using CornerTexts = RecentTexts<kCornerText, 4096>;
 
-    struct Text {
-        char text[27] = {};
-        std::uint8_t length = 0;
-        std::int32_t key = 0;  // 2 i + normals + 1; 0 for none
-    };
-
-    // The text of corner `index` (0 < index < kCachedBelow).
-    const Text& Find(std::int64_t index, bool normals) {
-        const auto key = static_cast<std::int32_t>(2 * index + (normals ? 1 : 0) + 1);
-        Text& entry = entries_[static_cast<std::size_t>(index) & (kEntries - 1)];
-        if (entry.key != key) [[unlikely]]
-            Make(entry, index, normals, key);
-        return entry;
+std::size_t MakeCorner(char* text, std::int64_t index, bool normals) {
+    char digits[kMaxIntText] = {};
+    const std::size_t length = FormatInt(digits, index);
+    char* at = text;
+    *at++ = ' ';
+    for (int k = 0; k < (normals ? 3 : 2); ++k) {
+        if (k > 0) *at++ = '/';
+        std::memcpy(at, digits, length);
+        at += length;
     }
-
-  private:
-    static constexpr std::size_t kEntries = 4096;
-
-    static void Make(Text& entry, std::int64_t index, bool normals, std::int32_t key) {
-        char digits[kMaxIntText] = {};
-        const std::size_t length = FormatInt(digits, index);
-        char* at = entry.text;
-        *at++ = ' ';
-        for (int k = 0; k < (normals ? 3 : 2); ++k) {
-            if (k > 0) *at++ = '/';
-            std::memcpy(at, digits, length);
-            at += length;
-        }
-        entry.length = static_cast<std::uint8_t>(at - entry.text);
-        entry.key = key;
-    }
-
-    Text entries_[kEntries];
-};
-static_assert(3 * 7 + 3 <= CornerCache::kCopied && CornerCache::kCopied <= 1 + 3 * kMaxIntText + 2);
-
-thread_local CornerCache cornerTexts;
+    return static_cast<std::size_t>(at - text);
+}
 
 }  // namespace
 
 void WriteObjFaces(LineWriter& obj, const MeshData& mesh, std::int64_t vertexBase,
                    std::int32_t begin, std::int32_t end) {
     const bool normals = mesh.HasNormals();
-    CornerCache& cache = cornerTexts;
+    CornerTexts& recent = CornerTexts::ForThisThread();
     for (std::int32_t t = begin; t < end; ++t) {
         const auto f = mesh.FaceAt(t);
         const std::int64_t corners[3] = {f[0] + vertexBase + 1, f[2] + vertexBase + 1,
                                          f[1] + vertexBase + 1};
         obj.Char('f');
         for (std::int64_t c : corners) {
-            if (c < CornerCache::kCachedBelow) [[likely]] {
-                const CornerCache::Text& text = cache.Find(c, normals);
-                obj.Copied<CornerCache::kCopied>(text.text, text.length);
+            if (c < kCachedCorners) [[likely]] {
+                const auto key = static_cast<std::uint64_t>(2 * c + (normals ? 1 : 0));
+                const CornerTexts::Text& text =
+                    recent.Find(key, static_cast<std::uint64_t>(c),
+                                [&](char* bytes) { return MakeCorner(bytes, c, normals); });
+                obj.Copied<kCornerText>(text.bytes, text.length);
                 continue;
             }
             // One index serves for position, texture coordinate and normal: format it once.
