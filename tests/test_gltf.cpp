@@ -1049,6 +1049,33 @@ TEST_F(GltfTest, PicturesOfManyTexturesAreNotHeldTogether) {
     EXPECT_LT(peak, 3 * kPicture);
 }
 
+// Memory that runs out while an image is still being encoded beside the geometry: the glb is not
+// written, and the encoding ends before the document goes.
+TEST_F(GltfTest, RunningOutOfMemoryWhileAnImageIsEncodedWritesNoGlb) {
+    It3Writer file;
+    Mesh mesh;
+    for (int k = 0; k < 12000; ++k) mesh.vertices.push_back(test::V(k * 0.001f, 0, 1));
+    mesh.indices = {0, 1, 2};
+    file.Info("Body")
+        .Block("MATE", testdata::MaterialPayload("MATE", {{"m", "t0", "", 1.0f}}))
+        .Block("VPAC", testdata::VertexPayload("VPAC", {mesh}));
+    PayloadWriter texture;
+    texture.U32(1002).I32(512).I32(512);
+    texture.Chunk(ByteVector(8, 40));
+    texture.Chunk(ByteVector(512 * 512, 1));
+    file.Block("TEXI", testdata::TexiPayload("t0", texture.bytes));
+    test::ConvertResult r;
+    {
+        // The picture and its PNG fit; a huge page of the BIN chunk (2 MiB) does not.
+        test::AllocationLimit limit(std::size_t{1536} << 10);
+        ConvertInProcess(file, r);
+        EXPECT_GE(limit.LargestRefused(), BlockArena::kPage);
+    }
+    EXPECT_TRUE(r.outputFailed);
+    EXPECT_NE(r.output.find("Can not write"), std::string::npos) << r.output;
+    EXPECT_TRUE(test::ListFiles(dir / "out").empty());
+}
+
 // The document of a model of many small meshes is mostly JSON text: it is written to the file
 // piece by piece, not copied into one text and then into the file image (which once held three
 // copies of it), and the BIN chunk holds no allocation per view. The memory held at the peak

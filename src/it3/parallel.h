@@ -186,8 +186,14 @@ class BackgroundTasks {
             task();
             return;
         }
-        // Made on first use: work that hands nothing off starts no scheduler.
-        if (!group_) group_ = std::make_unique<tbb::task_group>();
+        // Made on first use: work that hands nothing off starts no scheduler. Its context is
+        // isolated: made inside a parallel run (a pipeline stage), it would otherwise be bound to
+        // that run's context, which ends before this object does.
+        if (!group_) {
+            context_ =
+                std::make_unique<tbb::task_group_context>(tbb::task_group_context::isolated);
+            group_ = std::make_unique<tbb::task_group>(*context_);
+        }
         group_->run(std::forward<Task>(task));
     }
     void Wait() noexcept {
@@ -199,7 +205,8 @@ class BackgroundTasks {
     }
 
   private:
-    std::unique_ptr<tbb::task_group> group_;
+    std::unique_ptr<tbb::task_group_context> context_;
+    std::unique_ptr<tbb::task_group> group_;  // after context_: goes first
 };
 
 // Calls `each(k)` for k = 0 to count - 1, several at a time when the arena allows.
