@@ -190,8 +190,7 @@ class BackgroundTasks {
         // isolated: made inside a parallel run (a pipeline stage), it would otherwise be bound to
         // that run's context, which ends before this object does.
         if (!group_) {
-            context_ =
-                std::make_unique<tbb::task_group_context>(tbb::task_group_context::isolated);
+            context_ = std::make_unique<tbb::task_group_context>(tbb::task_group_context::isolated);
             group_ = std::make_unique<tbb::task_group>(*context_);
         }
         group_->run(std::forward<Task>(task));
