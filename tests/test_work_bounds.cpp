@@ -32,13 +32,15 @@ struct Conversion {
 
 class WorkBounds : public ::testing::Test {
   protected:
-    Conversion Convert(const ByteVector& file, OutputMode mode, const Limits& limits = {}) {
+    Conversion Convert(const ByteVector& file, OutputMode mode, const Limits& limits = {},
+                       int jobs = 0) {
         fs::remove_all(dir / "out");
         fs::create_directories(dir / "out");
         test::WriteBytes(dir / "model.it3", file);
         Conversion run;
         ConvertOptions options;
         options.limits = limits;
+        options.jobs = jobs;
         {
             Converter converter(Console::Capturing());
             {
@@ -200,20 +202,23 @@ ByteVector PairModel(const std::vector<std::pair<std::string, std::string>>& pai
 }
 
 TEST_F(WorkBounds, GltfDecodesEachPictureOnceWhateverThePairs) {
-    const Conversion run = Convert(PairModel({{"t0", "t1"},
-                                              {"t1", "t0"},
-                                              {"t0", ""},
-                                              {"t1", "t1"},
-                                              {"t2", "t0"},
-                                              {"", "t2"},
-                                              {"t0", "t1"}}),
-                                   OutputMode::Gltf);
-    EXPECT_EQ(run.counters.texturesDecoded, 3u);
-    EXPECT_EQ(run.counters.pictureBytes, 3u * 256 * 256);
-    EXPECT_EQ(run.counters.imagesEncoded, 6u);
-    EXPECT_EQ(test::ReadGlb(dir / "out/model.glb").json["images"].Size(), 6u);
-    // At most the pictures still needed, one pair's RGBA forms and the PNG buffers at a time.
-    EXPECT_LT(run.peak, 4 * kMiB);
+    const ByteVector model = PairModel({{"t0", "t1"},
+                                        {"t1", "t0"},
+                                        {"t0", ""},
+                                        {"t1", "t1"},
+                                        {"t2", "t0"},
+                                        {"", "t2"},
+                                        {"t0", "t1"}});
+    // At most the pictures still needed, one pair's RGBA forms and the PNG buffers at a time, with
+    // one thread or several: a pair's image waits for the one before it to be encoded.
+    for (const int jobs : {1, 0}) {
+        const Conversion run = Convert(model, OutputMode::Gltf, {}, jobs);
+        EXPECT_EQ(run.counters.texturesDecoded, 3u) << jobs;
+        EXPECT_EQ(run.counters.pictureBytes, 3u * 256 * 256) << jobs;
+        EXPECT_EQ(run.counters.imagesEncoded, 6u) << jobs;
+        EXPECT_EQ(test::ReadGlb(dir / "out/model.glb").json["images"].Size(), 6u) << jobs;
+        EXPECT_LT(run.peak, 4 * kMiB) << jobs;
+    }
 }
 
 TEST_F(WorkBounds, GltfImagesHoldAtMostTwiceTheirPicturesBeyondTheLimit) {

@@ -70,6 +70,12 @@ int GltfDocument::ReserveView(std::size_t length, int target, std::vector<Mutabl
     return NewView(length, target);
 }
 
+void GltfDocument::WaitForLaterViews() {
+    if (!making_) return;
+    tasks_.Wait();
+    WriteReadyViews();
+}
+
 Outcome GltfDocument::Finish() {
     tasks_.Wait();
     WriteReadyViews();

@@ -85,6 +85,9 @@ class GltfDocument {
     // the view's index, or -1 (`make` not run) when Full().
     template <class Make>
     int AddLaterView(Make&& make);
+    // Waits for the later view being made, if any, and puts it in place: what its make held is
+    // then freed.
+    void WaitForLaterViews();
     // Waits for the later views and writes the bufferViews still waiting: the document is then
     // whole. Ok, or the first failure of a `make`.
     [[nodiscard]] Outcome Finish();
@@ -162,10 +165,7 @@ int GltfDocument::AddLaterView(Make&& make) {
     entry->place = binary.AppendLater();
     // A make may hold a picture: one at a time beside the caller, which meanwhile goes on with
     // the geometry (or the next picture).
-    if (making_) {
-        tasks_.Wait();
-        WriteReadyViews();
-    }
+    WaitForLaterViews();
     const int view = NewView(0, 0, std::move(later));
     making_ = true;
     tasks_.Run([entry, make = std::forward<Make>(make)]() {

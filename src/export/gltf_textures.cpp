@@ -168,6 +168,8 @@ TextureLibrary::MaterialTexture TextureLibrary::AddImage(Texture* base, Texture*
         return {};
     }
     imageBudget_ -= pixels;
+    // One pair's pictures at a time: the image before this one is encoded first.
+    document.WaitForLaterViews();
     ImageJob job;
     // The one place where making a pair's image runs out of memory: the material goes without.
     try {
