@@ -97,29 +97,27 @@ class ViewWriter {
     ViewWriter& operator=(const ViewWriter&) = delete;
 
     void Float(float value) { U32(std::bit_cast<std::uint32_t>(value)); }
-    void U16(std::uint32_t value) {
-        if (end_ - at_ >= 2) [[likely]] {
-            StoreU16(at_, value);
-            at_ += 2;
-            return;
-        }
-        std::uint8_t bytes[2];
-        StoreU16(bytes, value);
-        Raw(Bytes(bytes, 2));
-    }
-    void U32(std::uint32_t value) {
-        if (end_ - at_ >= 4) [[likely]] {
-            StoreU32(at_, value);
-            at_ += 4;
-            return;
-        }
-        std::uint8_t bytes[4];
-        StoreU32(bytes, value);
-        Raw(Bytes(bytes, 4));
-    }
+    void U16(std::uint32_t value) { Put<2>(value); }
+    void U32(std::uint32_t value) { Put<4>(value); }
     void Raw(Bytes bytes);
 
   private:
+    // A little-endian value of N bytes (2 or 4).
+    template <std::size_t N>
+    void Put(std::uint32_t value) {
+        std::uint8_t bytes[N];
+        if constexpr (N == 2) {
+            StoreU16(bytes, value);
+        } else {
+            StoreU32(bytes, value);
+        }
+        if (end_ - at_ >= static_cast<std::ptrdiff_t>(N)) [[likely]] {
+            std::memcpy(at_, bytes, N);
+            at_ += N;
+            return;
+        }
+        Raw(Bytes(bytes, N));
+    }
     // Moves on to the next part with room; at_ == end_ when there is none.
     void NextPart();
 
