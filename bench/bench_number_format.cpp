@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "export/number_format.h"
+#include "export/text/number_format.h"
 
 namespace {
 

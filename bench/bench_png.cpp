@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "decode/texture_block.h"
-#include "export/png_encode.h"
+#include "export/gltf/png_encode.h"
 #include "testdata/bench_models.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "export/number_format.h"
+#include "export/text/number_format.h"
 
 namespace morvex {
 namespace {

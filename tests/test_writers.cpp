@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "export/gltf_writer.h"
-#include "export/mqo_writer.h"
-#include "export/obj_writer.h"
+#include "export/gltf/gltf_writer.h"
+#include "export/text/mqo_writer.h"
+#include "export/text/obj_writer.h"
 #include "test_support.h"
 #include "testdata/it3_writer.h"
 #include "testdata/sample_model.h"

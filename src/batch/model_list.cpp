@@ -11,7 +11,7 @@
 #include <set>
 #include <utility>
 
-#include "export/gltf_writer.h"
+#include "export/gltf/gltf_writer.h"
 #include "it3/model.h"
 
 namespace morvex {

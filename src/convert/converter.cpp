@@ -4,9 +4,9 @@
 
 #include "decode/block_types.h"
 #include "decode/decoder_factory.h"
-#include "export/gltf_writer.h"
-#include "export/mqo_writer.h"
-#include "export/obj_writer.h"
+#include "export/gltf/gltf_writer.h"
+#include "export/text/mqo_writer.h"
+#include "export/text/obj_writer.h"
 #include "export/texture_export.h"
 #include "it3/parallel.h"
 

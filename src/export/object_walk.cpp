@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "decode/decoder_factory.h"
-#include "export/number_format.h"
 #include "export/output_file.h"
+#include "export/text/number_format.h"
 #include "it3/byte_buffer.h"
 
 namespace morvex {

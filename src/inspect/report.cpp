@@ -10,7 +10,7 @@
 #include "decode/material_block.h"
 #include "decode/texture_block.h"
 #include "decode/vertex_block.h"
-#include "export/gltf_writer.h"
+#include "export/gltf/gltf_writer.h"
 #include "export/object_walk.h"
 #include "export/output_file.h"
 

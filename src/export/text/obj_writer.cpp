@@ -1,4 +1,4 @@
-#include "export/obj_writer.h"
+#include "export/text/obj_writer.h"
 
 #include <array>
 #include <cstring>
@@ -7,8 +7,8 @@
 
 #include "export/object_walk.h"
 #include "export/output_file.h"
-#include "export/recent_texts.h"
-#include "export/text_pieces.h"
+#include "export/text/recent_texts.h"
+#include "export/text/text_pieces.h"
 
 namespace morvex {
 namespace {

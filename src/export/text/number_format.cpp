@@ -1,6 +1,6 @@
 // Exact decimal formatting: a fast path in integer arithmetic on the binary mantissa and exponent
 // for the values the writers meet, and an exact path over the full decimal expansion for the rest.
-#include "export/number_format.h"
+#include "export/text/number_format.h"
 
 #include <algorithm>
 #include <bit>

@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "decode/vertex_block.h"
-#include "export/text_writer.h"
+#include "export/text/text_writer.h"
 #include "it3/console.h"
 #include "it3/model.h"
 

@@ -1,4 +1,4 @@
-#include "export/mqo_writer.h"
+#include "export/text/mqo_writer.h"
 
 #include <algorithm>
 #include <array>
@@ -8,8 +8,8 @@
 
 #include "export/object_walk.h"
 #include "export/output_file.h"
-#include "export/recent_texts.h"
-#include "export/text_pieces.h"
+#include "export/text/recent_texts.h"
+#include "export/text/text_pieces.h"
 
 namespace morvex {
 

@@ -27,8 +27,8 @@
 #include <utility>
 
 #include "decode/texture_block.h"
-#include "export/gltf_document.h"
-#include "export/png_encode.h"
+#include "export/gltf/gltf_document.h"
+#include "export/gltf/png_encode.h"
 #include "it3/console.h"
 #include "it3/model.h"
 

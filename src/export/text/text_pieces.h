@@ -16,7 +16,7 @@
 
 #include "decode/vertex_block.h"
 #include "export/output_file.h"
-#include "export/text_writer.h"
+#include "export/text/text_writer.h"
 #include "it3/parallel.h"
 
 namespace morvex {

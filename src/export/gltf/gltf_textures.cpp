@@ -1,4 +1,4 @@
-#include "export/gltf_textures.h"
+#include "export/gltf/gltf_textures.h"
 
 #include <algorithm>
 #include <memory>

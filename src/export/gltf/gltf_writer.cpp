@@ -1,4 +1,4 @@
-#include "export/gltf_writer.h"
+#include "export/gltf/gltf_writer.h"
 
 #include <algorithm>
 #include <array>
@@ -9,8 +9,8 @@
 #include <memory>
 #include <new>
 
-#include "export/gltf_document.h"
-#include "export/gltf_textures.h"
+#include "export/gltf/gltf_document.h"
+#include "export/gltf/gltf_textures.h"
 #include "export/object_walk.h"
 #include "export/output_file.h"
 #include "it3/parallel.h"

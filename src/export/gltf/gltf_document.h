@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "export/glb_container.h"
-#include "export/json_writer.h"
+#include "export/gltf/glb_container.h"
+#include "export/gltf/json_writer.h"
 #include "it3/parallel.h"
 #include "it3/result.h"
 

@@ -1,4 +1,4 @@
-#include "export/gltf_document.h"
+#include "export/gltf/gltf_document.h"
 
 namespace morvex {
 

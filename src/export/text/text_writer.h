@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "export/number_format.h"
 #include "export/output_file.h"
+#include "export/text/number_format.h"
 
 namespace morvex {
 

@@ -1,4 +1,4 @@
-#include "export/png_encode.h"
+#include "export/gltf/png_encode.h"
 
 #include <png.h>
 

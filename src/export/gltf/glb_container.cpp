@@ -1,4 +1,4 @@
-#include "export/glb_container.h"
+#include "export/gltf/glb_container.h"
 
 #include <algorithm>
 #include <bit>

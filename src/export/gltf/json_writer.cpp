@@ -1,4 +1,4 @@
-#include "export/json_writer.h"
+#include "export/gltf/json_writer.h"
 
 #include <algorithm>
 #include <charconv>
