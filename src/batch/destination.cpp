@@ -15,7 +15,8 @@ Outcome PrepareDestination(std::string_view destPath, Console& console) {
     std::filesystem::create_directories(folder, error);
     if (!error && std::filesystem::is_directory(folder)) return Outcome::Ok;
     if (!error) error = std::make_error_code(std::errc::not_a_directory);
-    console.Error("Can not create folder %s: %s.", folder.c_str(), error.message().c_str());
+    console.Error("Can not create folder %s: %s.", ConsoleName(folder).c_str(),
+                  error.message().c_str());
     return Outcome::CannotCreate;
 }
 

@@ -7,7 +7,9 @@
 // file failed, which decides the exit status.
 #pragma once
 
+#include <array>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -23,7 +25,16 @@ struct WorkCounters {
     std::uint64_t pictureBytes = 0;     // pixel-row bytes of those pictures
     std::uint64_t imagesEncoded = 0;    // glTF images (PNG) encoded
     std::uint64_t imagePixels = 0;      // pixels of those images
+    std::uint64_t linesPrinted = 0;     // console lines, and their bytes
+    std::uint64_t bytesPrinted = 0;
 };
+
+// Messages that can come once per part of a file: an unknown block, a texture, an object, a
+// mesh, a glTF image, an output file. Of each kind the first kRepeatLimit lines of a conversion
+// are printed; the others are only counted, and summarised in one line at the end.
+enum class Repeated : std::uint8_t { UnknownBlock, Texture, Object, Mesh, Image, Output };
+inline constexpr std::size_t kRepeatedKinds = 6;
+inline constexpr std::uint64_t kRepeatLimit = 20;
 
 class Console {
   public:
@@ -34,12 +45,28 @@ class Console {
 
     // printf-style text, as it is; the message functions below add the line's prefix.
     void Print(const char* format, ...) __attribute__((format(printf, 2, 3)));
-    // "-> <path>\n": a file was written.
+    // "-> <path>\n": a file was written. The path is shown as ConsoleName shows it.
     void Written(std::string_view path);
     // "Warning : <text>\n".
     void Warning(const char* format, ...) __attribute__((format(printf, 2, 3)));
     // "Error : <text>\n".
     void Error(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+    // Counts one message of `kind`: true while it is among the first kRepeatLimit of its kind,
+    // when the caller prints it; false for the others, which SummariseRepeats reports.
+    bool Repeat(Repeated kind) {
+        return ++repeats_[static_cast<std::size_t>(kind)] <= kRepeatLimit;
+    }
+    // The messages of `kind` counted beyond the limit.
+    std::uint64_t Beyond(Repeated kind) const {
+        const std::uint64_t n = repeats_[static_cast<std::size_t>(kind)];
+        return n > kRepeatLimit ? n - kRepeatLimit : 0;
+    }
+    // One line for each kind (but unknown blocks, which the scan summarises with their tags)
+    // with messages beyond the limit: "Warning : <n> more textures can not be converted." and
+    // the like; the counts start again.
+    void SummariseRepeats();
+    void ClearRepeats() { repeats_ = {}; }
 
     // An output file could not be created or written.
     void RecordOutputFailure() { outputFailed_ = true; }
@@ -59,6 +86,7 @@ class Console {
 
     std::FILE* out_;
     std::string captured_;
+    std::array<std::uint64_t, kRepeatedKinds> repeats_{};
     bool outputFailed_ = false;
 };
 
@@ -68,8 +96,9 @@ constexpr bool IsControlByte(unsigned char c) {
     return c < 0x20 || c == 0x7F;
 }
 
-// A name taken from the model as messages show it: every control byte becomes '?', so that a
-// message is always one line.
+// A name or a path as console lines show it: every control byte becomes '?', and so does a C1
+// control in its UTF-8 form (C2 80 to C2 9F), so that a line is always one line and never steers
+// a terminal. Every name and path in a console line goes through it.
 std::string ConsoleName(std::string_view name);
 
 }  // namespace morvex

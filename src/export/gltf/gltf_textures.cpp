@@ -93,7 +93,8 @@ bool TextureLibrary::Decode(Texture& texture) {
     TextureBlock block;
     block.BindTo(record);
     if (DecodeTexture(block.Header(), texture.picture, model_.limits) != Outcome::Ok) {
-        console_.Warning("can not convert texture %s.", ConsoleName(block.Name()).c_str());
+        if (console_.Repeat(Repeated::Texture))
+            console_.Warning("can not convert texture %s.", ConsoleName(block.Name()).c_str());
         texture.state = Texture::State::Fails;
         return false;
     }
@@ -159,12 +160,13 @@ TextureLibrary::MaterialTexture TextureLibrary::AddImage(Texture* base, Texture*
     if (pixels > imageBudget_) {
         const Block& b = model_.blocks[base != nullptr ? base->position : alpha->position];
         const std::string_view none = "(none)";
-        console_.Warning(
-            "image of texture %s and alpha map %s skipped: more image pixels than its pictures "
-            "allow.",
-            ConsoleName(base != nullptr ? TextureName(b) : none).c_str(),
-            ConsoleName(alpha != nullptr ? TextureName(model_.blocks[alpha->position]) : none)
-                .c_str());
+        if (console_.Repeat(Repeated::Image))
+            console_.Warning(
+                "image of texture %s and alpha map %s skipped: more image pixels than its pictures "
+                "allow.",
+                ConsoleName(base != nullptr ? TextureName(b) : none).c_str(),
+                ConsoleName(alpha != nullptr ? TextureName(model_.blocks[alpha->position]) : none)
+                    .c_str());
         return {};
     }
     imageBudget_ -= pixels;

@@ -297,7 +297,7 @@ void ExportGltf(const Model& model, Console& console, std::string_view destPath)
         built = Outcome::NoMemory;
     }
     if (built != Outcome::Ok) {
-        console.Error("Can not write %s.", path.c_str());
+        console.Error("Can not write %s.", ConsoleName(path).c_str());
         console.RecordOutputFailure();
         return;
     }
