@@ -9,7 +9,7 @@ std::int32_t Block::ReadHeader(Bytes file, std::int32_t headerOffset, std::int32
     buffer = file;
     offset = headerOffset;
     index = blockIndex;
-    baseName.assign(name);
+    baseName = name;
     ByteReader reader(file);
     std::int32_t payloadSize = 0;
     if (headerOffset < 0 || !reader.Has(static_cast<std::uint64_t>(headerOffset), 8) ||

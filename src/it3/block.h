@@ -34,7 +34,8 @@ class Block {
     virtual ~Block() = default;
 
     // Binds this object to the block whose header starts at `offset` of `buffer`: copies the tag,
-    // sets size (payload size + 8), index and baseName. Leaves typeTag and registryIndex alone.
+    // sets size (payload size + 8), index and baseName (which must outlive this object, as the
+    // buffer must). Leaves typeTag and registryIndex alone.
     // Returns size, or -1 (and an unbound object) when the 8-byte header is not inside buffer.
     std::int32_t ReadHeader(Bytes buffer, std::int32_t offset, std::int32_t index,
                             std::string_view baseName);
@@ -58,7 +59,8 @@ class Block {
     std::int32_t offset = 0;
     std::int32_t size = 0;
     std::int32_t index = 0;
-    std::string baseName;
+    // The model's baseName, not owned (like buffer): a record costs the same whatever its length.
+    std::string_view baseName;
     std::uint32_t typeTag = kNoTypeTag;
     std::int32_t registryIndex = 0;
 

@@ -105,7 +105,7 @@ Outcome LoadFile(std::string_view path, ByteBuffer& buffer, Console& console, Lo
     InputFile file(name);
     struct stat info;
     if (file.fd() < 0 || ::fstat(file.fd(), &info) != 0 || S_ISDIR(info.st_mode)) {
-        console.Error("Can not open %s.", name.c_str());
+        console.Error("Can not open %s.", ConsoleName(name).c_str());
         return Outcome::CannotOpen;
     }
     std::uint8_t head[4];
@@ -115,7 +115,7 @@ Outcome LoadFile(std::string_view path, ByteBuffer& buffer, Console& console, Lo
     }
     // Block offsets are signed 32-bit: a larger file cannot be indexed.
     if (info.st_size > INT32_MAX) {
-        console.Error("Can not load %s.", name.c_str());
+        console.Error("Can not load %s.", ConsoleName(name).c_str());
         return Outcome::CannotLoad;
     }
     const auto fileSize = static_cast<std::size_t>(info.st_size);
@@ -128,13 +128,13 @@ Outcome LoadFile(std::string_view path, ByteBuffer& buffer, Console& console, Lo
             buffer.ResizeToFit(fileSize);
         }
     } catch (const std::bad_alloc&) {
-        console.Error("Can not load %s.", name.c_str());
+        console.Error("Can not load %s.", ConsoleName(name).c_str());
         return Outcome::CannotLoad;
     }
     if (part == LoadPart::BlockHeaders) {
         if (ReadBlockHeaders(file, buffer)) return Outcome::Ok;
         buffer.Clear();
-        console.Error("Can not load %s.", name.c_str());
+        console.Error("Can not load %s.", ConsoleName(name).c_str());
         return Outcome::CannotLoad;
     }
     // A large file is read in parts at the same time: most of a read's time goes into the
@@ -150,29 +150,55 @@ Outcome LoadFile(std::string_view path, ByteBuffer& buffer, Console& console, Lo
     });
     if (failed.load()) {
         buffer.Clear();
-        console.Error("Can not load %s.", name.c_str());
+        console.Error("Can not load %s.", ConsoleName(name).c_str());
         return Outcome::CannotLoad;
     }
     return Outcome::Ok;
 }
 
 void ScanBlocks(Model& model, Console& console) {
+    // The distinct tags of the unknown blocks beyond the repeat limit that the summary names.
+    constexpr std::size_t kTagsNamed = 8;
     model.blocks.clear();
     const Bytes file = model.Data();
     const auto fileSize = static_cast<std::int64_t>(file.size());
-    auto always = [](std::int64_t) { return true; };
-    // Counted first: a list grown by doubling would hold up to three times its size at once.
-    std::size_t count = 0;
-    WalkBlocks(file, fileSize, always, [&count](std::int64_t, std::int32_t) { ++count; });
-    model.blocks.reserve(count);
     Block scratch;
     std::int32_t number = 0;
-    const std::int64_t stop =
-        WalkBlocks(file, fileSize, always, [&](std::int64_t offset, std::int32_t) {
+    std::vector<std::uint32_t> tagsBeyond;
+    bool moreTags = false;
+    auto noteBeyond = [&](std::uint32_t value) {
+        if (std::find(tagsBeyond.begin(), tagsBeyond.end(), value) != tagsBeyond.end()) return;
+        if (tagsBeyond.size() == kTagsNamed) {
+            moreTags = true;
+        } else {
+            tagsBeyond.push_back(value);
+        }
+    };
+    const std::int64_t stop = WalkBlocks(
+        file, fileSize, [](std::int64_t) { return true; },
+        [&](std::int64_t offset, std::int32_t) {
             scratch.ReadHeader(file, static_cast<std::int32_t>(offset), number, model.baseName);
-            AddBlock(model, scratch, console);
+            if (AddBlock(model, scratch, console) == 0 &&
+                console.Beyond(Repeated::UnknownBlock) > 0) {
+                noteBeyond(scratch.TagBits());
+            }
             ++number;
         });
+    if (const std::uint64_t beyond = console.Beyond(Repeated::UnknownBlock); beyond > 0) {
+        std::string tags;
+        for (const std::uint32_t value : tagsBeyond) {
+            char text[32];
+            const char bytes[4] = {static_cast<char>(value), static_cast<char>(value >> 8),
+                                   static_cast<char>(value >> 16), static_cast<char>(value >> 24)};
+            std::snprintf(text, sizeof text, "(0x%08X)", value);
+            if (!tags.empty()) tags += ", ";
+            tags += ConsoleName(std::string_view(bytes, strnlen(bytes, 4)));
+            tags += text;
+        }
+        if (moreTags) tags += ", ...";
+        console.Warning("%llu more unknown blocks (tags: %s).",
+                        static_cast<unsigned long long>(beyond), tags.c_str());
+    }
     if (stop < fileSize) console.Warning("broken block at offset %d.", static_cast<int>(stop));
 }
 
@@ -187,7 +213,7 @@ int AddBlock(Model& model, const Block& block, Console& console) {
     }
     // Position 0 stands for unknown tags: a match there (the tag of four 0xFF bytes) is unknown.
     const int registryIndex = found > 0 ? found : 0;
-    if (registryIndex == 0) {
+    if (registryIndex == 0 && console.Repeat(Repeated::UnknownBlock)) {
         const std::string text = ConsoleName(block.TagText());
         console.Warning("unknown block : %s(0x%08X)", text.c_str(), value);
     }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "it3/block.h"
+#include "it3/block_list.h"
 #include "it3/byte_buffer.h"
 #include "it3/console.h"
 #include "it3/limits.h"
@@ -22,10 +23,10 @@
 namespace morvex {
 
 struct Model {
-    std::string path;           // the input path as given
-    std::string baseName;       // the input file name without its folder and its last extension
-    ByteBuffer buffer;          // the whole file
-    std::vector<Block> blocks;  // the block list, in file order
+    std::string path;      // the input path as given
+    std::string baseName;  // the input file name without its folder and its last extension
+    ByteBuffer buffer;     // the whole file
+    BlockList blocks;      // the block list, in file order
     std::vector<std::unique_ptr<Block>> registry;  // one prototype per known tag
     Limits limits;                                 // what the writers may spend on this model
 
@@ -58,12 +59,15 @@ enum class LoadPart {
 
 // Indexes every block of the model's bytes into its block list. A block whose header or payload
 // leaves the file, or whose payload size is negative, ends the scan with "Warning : broken block
-// at offset <n>."; the blocks before it stay indexed. Needs the registry filled.
+// at offset <n>."; the blocks before it stay indexed. Needs the registry filled. Unknown blocks
+// beyond the console's repeat limit are summarised in one line at the end: "Warning : <n> more
+// unknown blocks (tags: <tag>(0x<value>), ...)." with their first few distinct tags.
 void ScanBlocks(Model& model, Console& console);
 
 // Recognises the block's tag against the registry, stores its registryIndex and appends a copy
 // to the block list. Tags outside the registry print "Warning : unknown block : <tag>(0x<value>)"
-// and get registryIndex 0. Returns the registryIndex.
+// (counted as Repeated::UnknownBlock: beyond the limit, only counted) and get registryIndex 0.
+// Returns the registryIndex.
 int AddBlock(Model& model, const Block& block, Console& console);
 
 }  // namespace morvex
