@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,9 +19,7 @@ void Print(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     morvex::CommandLine line = morvex::ParseCommandLine(args);
     if (line.showUsage) {
@@ -60,4 +59,17 @@ int main(int argc, char** argv) {
     int result = converter.Convert(line.inputPath, line.destPath, line.mode, line.options);
     bool ok = result == 0 && !converter.OutputFailed();
     return ok ? morvex::kExitOk : morvex::kExitFailure;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // A conversion ends its own model on running out of memory; this is for what is left (the
+    // command line, a folder's listing), which ends the run with a message, never an abort.
+    try {
+        return Run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fputs("Error : Out of memory.\n", stdout);
+        return morvex::kExitFailure;
+    }
 }

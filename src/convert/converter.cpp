@@ -2,6 +2,8 @@
 
 #include <tbb/task_arena.h>
 
+#include <new>
+
 #include "decode/block_types.h"
 #include "decode/decoder_factory.h"
 #include "export/gltf/gltf_writer.h"
@@ -43,6 +45,7 @@ int Converter::Run(std::string_view inputPath, std::string_view destPath, Output
     Reset();
     model_.limits = options.limits;
     console_.ClearOutputFailure();
+    console_.ClearRepeats();
     console_.counters = WorkCounters{};
     // The registry is filled before the file is opened, so it is there even when loading fails.
     RegisterBlockTypes(model_.registry);
@@ -55,23 +58,33 @@ int Converter::Run(std::string_view inputPath, std::string_view destPath, Output
         console_.Flush();
         return -1;
     }
-    ScanBlocks(model_, console_);
-
-    switch (static_cast<int>(mode) & 7) {
-        case 0:
-            ExportObj(destPath);
-            ExportTextures(destPath);
-            break;
-        case 1:
-            ExportMqo(destPath);
-            ExportTextures(destPath);
-            break;
-        case 2:
-            ExportGltf(destPath);
-            break;
-        default:
-            break;
+    // Memory runs out in one of the places that catch it (the file, an object's files, a
+    // texture, a glTF image or document), which go on with the next part; anywhere else it ends
+    // the conversion here, with the files written so far complete and nothing else left.
+    try {
+        ScanBlocks(model_, console_);
+        switch (static_cast<int>(mode) & 7) {
+            case 0:
+                ExportObj(destPath);
+                ExportTextures(destPath);
+                break;
+            case 1:
+                ExportMqo(destPath);
+                ExportTextures(destPath);
+                break;
+            case 2:
+                ExportGltf(destPath);
+                break;
+            default:
+                break;
+        }
+    } catch (const std::bad_alloc&) {
+        Reset();
+        console_.Error("Out of memory for %s.", ConsoleName(inputPath).c_str());
+        console_.Flush();
+        return -1;
     }
+    console_.SummariseRepeats();
     console_.Flush();
     return 0;
 }

@@ -32,8 +32,10 @@ class Converter {
 
     // Loads and indexes the file at `inputPath` and writes its outputs into `destPath` (empty,
     // or a directory ending in '/'). Returns 0 when the file was loaded and indexed, -1 when it
-    // cannot be opened, is not an it3 file or cannot be loaded. OutputFailed() then tells
-    // whether every output file could be written.
+    // cannot be opened, is not an it3 file or cannot be loaded, or when memory ran out outside
+    // the parts that go on without it ("Error : Out of memory for <path>.", the model released).
+    // OutputFailed() then tells whether every output file could be written. Messages beyond the
+    // console's repeat limit are summarised at the end.
     int Convert(std::string_view inputPath, std::string_view destPath, OutputMode mode);
     // The same with the threads `options.jobs` allows (0 all cores, or those of the oneTBB arena
     // the caller runs in; 1 strictly the calling thread; N at most N threads) and the refusal
