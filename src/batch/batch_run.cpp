@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cinttypes>
+#include <new>
 #include <utility>
 
 #include "batch/destination.h"
@@ -90,9 +91,24 @@ class Run {
         Done done;
         done.index = index;
         progress_.Started(model.path);
+        // Memory that runs out ends this model alone; the others go on.
+        try {
+            ConvertModel(model, done);
+        } catch (const std::bad_alloc&) {
+            done = Done{};
+            done.index = index;
+            done.text = "Error : Out of memory for " + ConsoleName(model.path) + ".\n";
+            done.failed = true;
+        }
+        progress_.Finished();
+        return done;
+    }
+
+    void ConvertModel(const PlannedModel& model, Done& done) {
         if (!model.conflict.empty()) {
-            done.text = "Error : Can not convert " + model.path +
-                        ": its outputs would replace those of " + model.conflict + ".\n";
+            done.text = "Error : Can not convert " + ConsoleName(model.path) +
+                        ": its outputs would replace those of " + ConsoleName(model.conflict) +
+                        ".\n";
             done.failed = true;
         } else if (request_.inspect) {
             Inspect(model, done);
@@ -114,8 +130,6 @@ class Run {
                 if (fresh && done.files == 0) ::rmdir(model.folder.c_str());
             }
         }
-        progress_.Finished();
-        return done;
     }
 
     void Print(const Done& done) {

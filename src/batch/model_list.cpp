@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "export/gltf/gltf_writer.h"
+#include "export/output_file.h"
 #include "it3/model.h"
 
 namespace morvex {
@@ -39,7 +40,8 @@ class Search {
         std::string name =
             path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
         std::string stem = BaseNameOf(name);
-        if (stem.empty()) stem = name;
+        // A stem of ".." or "." would name a folder above the destination, or the model's own.
+        stem = SafeComponent(stem.empty() ? name : stem);
         std::string key;
         if (mode_ == OutputMode::Check) {
             model.destPath = destPath_ + relativeFolder;
@@ -53,6 +55,8 @@ class Search {
             key = model.destPath;
         }
         if (!key.empty()) {
+            // Compared as the paths they are: "a/./b" and "a/b" are one folder.
+            key = fs::path(key).lexically_normal().generic_string();
             auto [at, fresh] = owners_.emplace(key, path);
             if (!fresh) model.conflict = at->second;
         }
@@ -63,7 +67,7 @@ class Search {
     void Folder(const std::string& path, const std::string& relativeFolder, FolderId id) {
         if (!visited_.insert(id).second) {
             const bool loop = std::find(above_.begin(), above_.end(), id) != above_.end();
-            list_.messages.push_back("Warning : " + path +
+            list_.messages.push_back("Warning : " + ConsoleName(path) +
                                      (loop ? " leads back to a folder above it, not followed."
                                            : " leads to a folder already searched, not followed."));
             return;
@@ -84,7 +88,7 @@ class Search {
                 if (S_ISREG(info.st_mode)) {
                     AddModel(entry, relativeFolder);
                 } else {
-                    list_.messages.push_back("Warning : " + entry +
+                    list_.messages.push_back("Warning : " + ConsoleName(entry) +
                                              " is not a regular file, skipped.");
                 }
             }
@@ -93,8 +97,8 @@ class Search {
     }
 
     void Unreadable(const std::string& path, int error) {
-        list_.messages.push_back("Error : Can not read " + path + ": " + std::strerror(error) +
-                                 ".");
+        list_.messages.push_back("Error : Can not read " + ConsoleName(path) + ": " +
+                                 std::strerror(error) + ".");
         list_.unreadable.push_back(path);
     }
 

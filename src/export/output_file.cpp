@@ -86,6 +86,28 @@ std::string SafeName(std::string_view name) {
     return safe;
 }
 
+bool FileNameFits(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    return (slash == std::string_view::npos ? path.size() : path.size() - slash - 1) <=
+           kMaxFileName;
+}
+
+std::string SafeComponent(std::string_view name) {
+    std::string safe = SafeName(name);
+    if (safe.empty()) return "_";
+    for (std::size_t k = safe.size(); k > 0 && (safe[k - 1] == '.' || safe[k - 1] == ' '); --k) {
+        safe[k - 1] = '_';
+    }
+    std::string device = safe.substr(0, safe.find('.'));
+    for (char& c : device) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    const bool numbered = device.size() == 4 && device[3] >= '1' && device[3] <= '9' &&
+                          (device.compare(0, 3, "COM") == 0 || device.compare(0, 3, "LPT") == 0);
+    if (numbered || device == "CON" || device == "PRN" || device == "AUX" || device == "NUL") {
+        safe.insert(safe.begin(), '_');
+    }
+    return safe;
+}
+
 OutputFile::OutputFile(std::string path) : path_(std::move(path)) {}
 
 OutputFile::~OutputFile() {
@@ -98,7 +120,7 @@ void OutputFile::Allocate(std::size_t capacity) {
 }
 
 Outcome OutputFile::Open() {
-    if (!FinalNameUsable(path_)) return Outcome::CannotCreate;
+    if (!FileNameFits(path_) || !FinalNameUsable(path_)) return Outcome::CannotCreate;
     for (int attempt = 0; attempt < kCreateAttempts && fd_ < 0; ++attempt) {
         std::string temporary = TemporaryName(path_);
         fd_ = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
@@ -198,7 +220,8 @@ Outcome OpenOutput(Console& console, OutputFile& file) {
     const Outcome opened = file.Open();
     file.CountInto(&console.counters.bytesWritten);
     if (opened == Outcome::Ok) return opened;
-    console.Error("Can not create %s.", file.Path().c_str());
+    if (console.Repeat(Repeated::Output))
+        console.Error("Can not create %s.", ConsoleName(file.Path()).c_str());
     console.RecordOutputFailure();
     return opened;
 }
@@ -224,7 +247,8 @@ Outcome CloseOutputs(Console& console, OutputFile& main, OutputFile& companion) 
 
 void FailOutput(Console& console, OutputFile& file) {
     file.Remove();
-    console.Error("Can not write %s.", file.Path().c_str());
+    if (console.Repeat(Repeated::Output))
+        console.Error("Can not write %s.", ConsoleName(file.Path()).c_str());
     console.RecordOutputFailure();
 }
 

@@ -29,6 +29,18 @@ namespace morvex {
 // so does every control byte: a line break or an escape sequence in a file name would break the
 // one-line "-> path" message and the scripts that read file lists.
 std::string SafeName(std::string_view name);
+// A name made safe for a folder of its own (a model's output folder): SafeName, and never empty,
+// ".", ".." or any other name a path resolves to a different folder: an empty name becomes "_",
+// trailing dots and blanks (which Windows drops) each become '_' ("..." is "___"), and a device
+// name of Windows (CON, NUL, COM1, ... before any dot, in any case) gets a '_' in front. The
+// same on every system, so a tree converted anywhere can be copied anywhere.
+std::string SafeComponent(std::string_view name);
+
+// The longest file name (the last component of a path, in bytes) an output may have: a longer
+// one is not created, on any system, and the inspect report predicts so.
+inline constexpr std::size_t kMaxFileName = 255;
+// True when the last component of `path` is at most kMaxFileName bytes long.
+bool FileNameFits(std::string_view path);
 
 // The fixed end of every temporary file name.
 inline constexpr std::string_view kTemporarySuffix = ".morvex-tmp";
@@ -56,7 +68,8 @@ class OutputFile {
     OutputFile& operator=(const OutputFile&) = delete;
 
     // Creates the temporary beside the final name: Ok, or CannotCreate when it cannot be created
-    // or when the final name cannot be one (a folder of that name, a name too long).
+    // or when the final name cannot be one (a folder of that name, a name too long for
+    // FileNameFits).
     [[nodiscard]] Outcome Open();
     void Append(std::string_view text);
     void Append(Bytes bytes) {
