@@ -17,6 +17,9 @@
 namespace morvex {
 namespace {
 
+// Unknown blocks listed one by one; the total is in the totals.
+constexpr std::int64_t kListedUnknownBlocks = kRepeatLimit;
+
 std::string TagOf(const Model& model, int position) {
     if (position < 0) return {};
     return std::string(model.blocks[static_cast<std::size_t>(position)].TagText());
@@ -26,6 +29,10 @@ std::string TagOf(const Model& model, int position) {
 void ListObjects(const Model& model, ModelReport& report) {
     std::unique_ptr<MaterialBlock> materials;
     std::unique_ptr<VertexBlock> vertices;
+    // Reserved, not grown: a list grown by doubling holds up to three times its objects.
+    std::size_t count = 0;
+    for (const Block& block : model.blocks) count += block.TagBits() == kTagInfo ? 1 : 0;
+    report.objects.reserve(count);
     for (std::size_t b = 0; b < model.blocks.size(); ++b) {
         if (model.blocks[b].TagBits() != kTagInfo) continue;
         const int info = static_cast<int>(b);
@@ -144,7 +151,7 @@ void ReportTextures(const Model& model, ModelReport& report) {
             entry.height = height;
         }
         Picture picture;
-        const Outcome decoded = DecodeTexture(header, picture);
+        const Outcome decoded = DecodeTexture(header, picture, model.limits);
         entry.converts = decoded == Outcome::Ok;
         if (!entry.converts) entry.problem = std::string(OutcomeName(decoded));
         report.textures.push_back(std::move(entry));
@@ -175,7 +182,7 @@ ModelReport BuildReport(const Model& model) {
 
     std::int64_t end = 0;
     for (const Block& block : model.blocks) {
-        if (block.registryIndex == 0) {
+        if (block.registryIndex == 0 && ++report.totals.unknownBlocks <= kListedUnknownBlocks) {
             report.unknownBlocks.push_back(
                 {std::string(block.TagText()), block.TagBits(), block.offset});
         }
@@ -191,21 +198,30 @@ ModelReport BuildReport(const Model& model) {
     ListObjects(model, report);
     Console console = Console::Capturing();
     int number = 0;
+    // The walk meets the objects in file order, as ListObjects listed them.
+    std::size_t listed = 0;
     WalkObjects(model, console, [&](ModelObject& walked) {
-        auto found =
-            std::find_if(report.objects.begin(), report.objects.end(),
-                         [&](const ObjectReport& o) { return o.block == walked.infoPosition; });
-        if (found == report.objects.end()) return true;
-        ObjectReport& object = *found;
+        while (listed < report.objects.size() &&
+               report.objects[listed].block < walked.infoPosition) {
+            ++listed;
+        }
+        if (listed == report.objects.size()) return true;
+        ObjectReport& object = report.objects[listed];
         object.written = true;
-        object.skipped.clear();
-        const std::string stem = ObjectFileStem("", model.baseName, number++, walked.name);
-        object.files = {stem + ".obj", stem + ".mtl"};
-        object.mqoFile = stem + ".mqo";
+        object.skipped = {};
+        const std::string stem = ObjectFileStem("", model.baseName, number, walked.name);
+        // The OBJ and MQO writers create no file under a name that a folder cannot hold, and
+        // the next object takes the number; the glb holds the object all the same.
+        if (FileNameFits(stem + ".obj")) {
+            ++number;
+            object.files = {stem + ".obj", stem + ".mtl"};
+            object.mqoFile = stem + ".mqo";
+        }
         ReportMaterials(walked.materials, textureNames, object, report);
         ReportMeshes(walked, console, object, report);
         return true;
     });
+    console.SummariseRepeats();
     Split(console.Captured(), report.warnings);
 
     ReportTextures(model, report);
@@ -224,20 +240,20 @@ ModelReport BuildReport(const Model& model) {
             totals.triangles += mesh.triangles;
         }
         report.objFiles.insert(report.objFiles.end(), object.files.begin(), object.files.end());
-        report.mqoFiles.push_back(object.mqoFile);
+        if (!object.mqoFile.empty()) report.mqoFiles.push_back(object.mqoFile);
     }
     std::set<std::string> bitmaps;
     for (const TextureReport& texture : report.textures) {
         ++totals.textures;
         if (!texture.converts) continue;
         ++totals.texturesConverting;
-        // A second texture of the same name replaces the first one's file.
-        if (!bitmaps.insert(texture.file).second) continue;
+        // A second texture of the same name replaces the first one's file; a name the folder
+        // cannot hold is not created.
+        if (!FileNameFits(texture.file) || !bitmaps.insert(texture.file).second) continue;
         report.objFiles.push_back(texture.file);
         report.mqoFiles.push_back(texture.file);
     }
     totals.missingTextures = static_cast<std::int64_t>(report.missingTextures.size());
-    totals.unknownBlocks = static_cast<std::int64_t>(report.unknownBlocks.size());
     report.gltfFile = GltfFileName("", model.baseName);
     return report;
 }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "it3/model.h"
@@ -40,14 +41,16 @@ struct ObjectReport {
     std::int32_t block = 0;  // position of its INFO block in the block list
     std::string name;
     bool written = false;
-    std::string skipped;         // why it is not written: "no material block", ...
+    std::string_view skipped;    // why it is not written: "no material block", ... (a literal)
     std::string materialTag;     // the material block chosen (empty: none)
     std::string vertexTag;       // the vertex block chosen (empty: none)
     std::int32_t meshCount = 0;  // as stored
     std::vector<MaterialReport> materials;
     std::vector<MeshReport> meshes;  // the meshes the vertex block locates
-    std::vector<std::string> files;  // the object's OBJ and MTL file names
-    std::string mqoFile;             // its Metasequoia document
+    // The object's OBJ and MTL file names and its Metasequoia document; none when the name is
+    // longer than a folder holds (the glb holds the object all the same).
+    std::vector<std::string> files;
+    std::string mqoFile;
 };
 
 struct TextureReport {
@@ -92,7 +95,7 @@ struct ModelReport {
     std::vector<ObjectReport> objects;
     std::vector<TextureReport> textures;
     std::vector<MissingTexture> missingTextures;
-    std::vector<UnknownBlock> unknownBlocks;
+    std::vector<UnknownBlock> unknownBlocks;  // the first 20; totals.unknownBlocks counts all
     std::optional<std::int64_t> brokenBlock;  // the offset where the scan stopped
     std::vector<std::string> warnings;  // the lines a conversion prints about objects and meshes
     // Over the written meshes' positions as stored (z up), non-finite values left out.

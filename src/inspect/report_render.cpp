@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
 
 #include "inspect/report.h"
 #include "it3/console.h"
@@ -14,6 +16,43 @@ namespace morvex {
 namespace {
 
 using Json = nlohmann::ordered_json;
+
+// Text built in parts of about 64 KiB and joined once at the end: a long report costs twice its
+// length at the peak, where a string grown by doubling costs up to three times.
+class TextParts {
+  public:
+    // The string to append to: a part with room for a line or two more, so that a part is
+    // never grown by doubling.
+    std::string& Tail() {
+        if (tail_.size() >= kPart) {
+            parts_.push_back(std::move(tail_));
+            tail_ = std::string();
+        }
+        if (tail_.capacity() < kPart + kRoom) tail_.reserve(kPart + kRoom);
+        return tail_;
+    }
+    std::string Take() {
+        if (parts_.empty()) return std::move(tail_);
+        std::size_t total = tail_.size();
+        for (const std::string& part : parts_) total += part.size();
+        std::string joined;
+        joined.reserve(total);
+        for (std::string& part : parts_) {
+            joined += part;
+            std::string().swap(part);
+        }
+        joined += tail_;
+        parts_.clear();
+        tail_.clear();
+        return joined;
+    }
+
+  private:
+    static constexpr std::size_t kPart = 64 << 10;
+    static constexpr std::size_t kRoom = 4 << 10;
+    std::vector<std::string> parts_;
+    std::string tail_;
+};
 
 class Text {
   public:
@@ -24,22 +63,23 @@ class Text {
         std::va_list again;
         va_copy(again, args);
         const int length = std::vsnprintf(small, sizeof small, format, args);
+        std::string& out = out_.Tail();
         if (length > 0 && static_cast<std::size_t>(length) < sizeof small) {
-            out_.append(small, static_cast<std::size_t>(length));
+            out.append(small, static_cast<std::size_t>(length));
         } else if (length > 0) {
-            const std::size_t at = out_.size();
-            out_.resize(at + static_cast<std::size_t>(length) + 1);
-            std::vsnprintf(out_.data() + at, static_cast<std::size_t>(length) + 1, format, again);
-            out_.pop_back();
+            const std::size_t at = out.size();
+            out.resize(at + static_cast<std::size_t>(length) + 1);
+            std::vsnprintf(out.data() + at, static_cast<std::size_t>(length) + 1, format, again);
+            out.pop_back();
         }
         va_end(again);
         va_end(args);
         return *this;
     }
-    std::string Take() { return std::move(out_); }
+    std::string Take() { return out_.Take(); }
 
   private:
-    std::string out_;
+    TextParts out_;
 };
 
 // A name as messages show it, quoted so that empty names and blanks stay visible.
@@ -106,7 +146,8 @@ std::string ReportText(const ModelReport& report) {
         if (object.written) {
             text("written");
         } else {
-            text("not written (%s)", object.skipped.c_str());
+            text("not written (%.*s)", static_cast<int>(object.skipped.size()),
+                 object.skipped.data());
         }
         text(", material block %s, vertex block %s\n",
              object.materialTag.empty() ? "none" : ConsoleName(object.materialTag).c_str(),
@@ -138,10 +179,14 @@ std::string ReportText(const ModelReport& report) {
              m.alphaMap ? "alpha map" : "texture", Shown(m.name).c_str(), Shown(m.material).c_str(),
              Shown(m.object).c_str());
     }
-    text("Unknown blocks: %zu\n", report.unknownBlocks.size());
+    text("Unknown blocks: %" PRId64 "\n", report.totals.unknownBlocks);
     for (const UnknownBlock& u : report.unknownBlocks) {
         text("  %s (0x%08X) at offset %" PRId64 "\n", ConsoleName(u.tag).c_str(), u.value,
              u.offset);
+    }
+    const auto listed = static_cast<std::int64_t>(report.unknownBlocks.size());
+    if (report.totals.unknownBlocks > listed) {
+        text("  and %" PRId64 " more\n", report.totals.unknownBlocks - listed);
     }
     if (report.brokenBlock) {
         text("Broken block: at offset %" PRId64 " (the blocks behind it are not read)\n",
@@ -199,7 +244,7 @@ Json ObjectJson(const ObjectReport& object) {
     o["block"] = object.block;
     o["name"] = object.name;
     o["written"] = object.written;
-    o["skipped"] = NameOrNull(object.skipped);
+    o["skipped"] = NameOrNull(std::string(object.skipped));
     o["materialTag"] = NameOrNull(object.materialTag);
     o["vertexTag"] = NameOrNull(object.vertexTag);
     o["meshCount"] = object.meshCount;
@@ -235,22 +280,93 @@ Json ObjectJson(const ObjectReport& object) {
     return o;
 }
 
+// The JSON text of an object written member by member, laid out as Json::dump(2) lays out the
+// whole: a large report is never held as one Json tree (which costs several times its text), only
+// one element of an array at a time. `depth` is the object's nesting in the document.
+class JsonDocument {
+  public:
+    explicit JsonDocument(std::size_t depth = 0) : depth_(depth) {}
+
+    std::string Take() {
+        if (members_ == 0) return "{}";
+        Line(depth_);
+        out_.Tail() += '}';
+        return out_.Take();
+    }
+    void Member(const char* key, const Json& value) {
+        Key(key);
+        Append(value.dump(2, ' ', false, Json::error_handler_t::replace), depth_ + 1);
+    }
+    // A member whose value is an object made with JsonDocument(depth + 1).
+    void Raw(const char* key, const std::string& text) {
+        Key(key);
+        out_.Tail() += text;
+    }
+    // An array member whose elements `element(k)` makes one at a time.
+    template <class Element>
+    void Array(const char* key, std::size_t count, Element&& element) {
+        Key(key);
+        if (count == 0) {
+            out_.Tail() += "[]";
+            return;
+        }
+        out_.Tail() += '[';
+        for (std::size_t k = 0; k < count; ++k) {
+            if (k > 0) out_.Tail() += ',';
+            Line(depth_ + 2);
+            Append(element(k).dump(2, ' ', false, Json::error_handler_t::replace), depth_ + 2);
+        }
+        Line(depth_ + 1);
+        out_.Tail() += ']';
+    }
+
+  private:
+    void Line(std::size_t depth) {
+        std::string& out = out_.Tail();
+        out += '\n';
+        out.append(2 * depth, ' ');
+    }
+    void Key(const char* key) {
+        out_.Tail() += members_++ == 0 ? '{' : ',';
+        Line(depth_ + 1);
+        std::string& out = out_.Tail();
+        out += '"';
+        out += key;
+        out += "\": ";
+    }
+    // The text of a value dumped on its own, moved `depth` levels down.
+    void Append(const std::string& text, std::size_t depth) {
+        std::size_t start = 0;
+        for (std::size_t end = text.find('\n'); end != std::string::npos;
+             start = end + 1, end = text.find('\n', start)) {
+            out_.Tail().append(text, start, end - start);
+            Line(depth);
+        }
+        out_.Tail().append(text, start);
+    }
+
+    std::size_t depth_;
+    TextParts out_;
+    int members_ = 0;
+};
+
 }  // namespace
 
 std::string ReportJson(const ModelReport& report) {
-    Json j;
-    j["file"] = report.path;
     if (!report.error.empty()) {
+        Json j;
+        j["file"] = report.path;
         j["error"] = report.error;
         return j.dump(2, ' ', false, Json::error_handler_t::replace);
     }
-    j["size"] = report.size;
-    j["blocks"] = report.blocks;
-    Json objects = Json::array();
-    for (const ObjectReport& object : report.objects) objects.push_back(ObjectJson(object));
-    j["objects"] = std::move(objects);
-    Json textures = Json::array();
-    for (const TextureReport& t : report.textures) {
+    JsonDocument j;
+    j.Member("file", report.path);
+    j.Member("size", report.size);
+    j.Member("blocks", report.blocks);
+    j.Array("objects", report.objects.size(),
+            [&](std::size_t k) { return ObjectJson(report.objects[k]); });
+    j.Array("textures", report.textures.size(), [&](std::size_t k) {
+        const TextureReport& t = report.textures[k];
         Json e;
         e["block"] = t.block;
         e["name"] = t.name;
@@ -260,50 +376,55 @@ std::string ReportJson(const ModelReport& report) {
         e["converts"] = t.converts;
         e["problem"] = NameOrNull(t.problem);
         e["file"] = t.file;
-        textures.push_back(std::move(e));
-    }
-    j["textures"] = std::move(textures);
-    Json missing = Json::array();
-    for (const MissingTexture& m : report.missingTextures) {
-        missing.push_back({{"object", m.object},
-                           {"material", m.material},
-                           {"kind", m.alphaMap ? "alphaMap" : "texture"},
-                           {"name", m.name}});
-    }
-    j["missingTextures"] = std::move(missing);
-    Json unknown = Json::array();
-    for (const UnknownBlock& u : report.unknownBlocks) {
+        return e;
+    });
+    j.Array("missingTextures", report.missingTextures.size(), [&](std::size_t k) {
+        const MissingTexture& m = report.missingTextures[k];
+        return Json{{"object", m.object},
+                    {"material", m.material},
+                    {"kind", m.alphaMap ? "alphaMap" : "texture"},
+                    {"name", m.name}};
+    });
+    j.Array("unknownBlocks", report.unknownBlocks.size(), [&](std::size_t k) {
+        const UnknownBlock& u = report.unknownBlocks[k];
         char value[16];
         std::snprintf(value, sizeof value, "0x%08X", u.value);
-        unknown.push_back({{"tag", u.tag}, {"value", value}, {"offset", u.offset}});
-    }
-    j["unknownBlocks"] = std::move(unknown);
-    j["brokenBlockOffset"] = report.brokenBlock ? Json(*report.brokenBlock) : Json(nullptr);
-    j["warnings"] = report.warnings;
+        return Json{{"tag", u.tag}, {"value", value}, {"offset", u.offset}};
+    });
+    j.Member("brokenBlockOffset", report.brokenBlock ? Json(*report.brokenBlock) : Json(nullptr));
+    j.Array("warnings", report.warnings.size(),
+            [&](std::size_t k) { return Json(report.warnings[k]); });
     if (report.boundsMin) {
         Json lo = Json::array(), hi = Json::array();
         for (std::size_t k = 0; k < 3; ++k) {
             lo.push_back(Number((*report.boundsMin)[k]));
             hi.push_back(Number((*report.boundsMax)[k]));
         }
-        j["boundingBox"] = {{"min", lo}, {"max", hi}};
+        j.Member("boundingBox", Json{{"min", lo}, {"max", hi}});
     } else {
-        j["boundingBox"] = nullptr;
+        j.Member("boundingBox", nullptr);
     }
-    j["outputs"] = {{"obj", report.objFiles}, {"mqo", report.mqoFiles}, {"gltf", report.gltfFile}};
+    // The file lists are as long as the objects: written name by name.
+    JsonDocument outputs(1);
+    outputs.Array("obj", report.objFiles.size(),
+                  [&](std::size_t k) { return Json(report.objFiles[k]); });
+    outputs.Array("mqo", report.mqoFiles.size(),
+                  [&](std::size_t k) { return Json(report.mqoFiles[k]); });
+    outputs.Member("gltf", report.gltfFile);
+    j.Raw("outputs", outputs.Take());
     const ReportTotals& t = report.totals;
-    j["totals"] = {{"objects", t.objects},
-                   {"objectsWritten", t.objectsWritten},
-                   {"meshes", t.meshes},
-                   {"meshesWritten", t.meshesWritten},
-                   {"vertices", t.vertices},
-                   {"triangles", t.triangles},
-                   {"materials", t.materials},
-                   {"textures", t.textures},
-                   {"texturesConverting", t.texturesConverting},
-                   {"missingTextures", t.missingTextures},
-                   {"unknownBlocks", t.unknownBlocks}};
-    return j.dump(2, ' ', false, Json::error_handler_t::replace);
+    j.Member("totals", Json{{"objects", t.objects},
+                            {"objectsWritten", t.objectsWritten},
+                            {"meshes", t.meshes},
+                            {"meshesWritten", t.meshesWritten},
+                            {"vertices", t.vertices},
+                            {"triangles", t.triangles},
+                            {"materials", t.materials},
+                            {"textures", t.textures},
+                            {"texturesConverting", t.texturesConverting},
+                            {"missingTextures", t.missingTextures},
+                            {"unknownBlocks", t.unknownBlocks}});
+    return j.Take();
 }
 
 }  // namespace morvex
