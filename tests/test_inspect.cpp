@@ -143,8 +143,18 @@ TEST(InspectReport, NamesTheFilesAConversionWrites) {
     test::TempDir dir;
     test::WriteBytes(dir / "problem.it3", ProblemModel().Bytes());
     testdata::BuildSampleModel().Save((dir / "sample.it3").string());
+    // An object whose file name no folder holds is not created; the next takes its number.
+    It3Writer longName;
+    for (const std::string& name :
+         {std::string("first"), std::string(300, 'n'), std::string("last")}) {
+        longName.Info(name)
+            .Block("MATE", testdata::MaterialPayload("MATE", {{"m", "", "", 1.0f}}))
+            .Block("VPAC", testdata::VertexPayload("VPAC", {}));
+    }
+    test::WriteBytes(dir / "long.it3", longName.Bytes());
     ExpectOutputsOfConversion(dir / "problem.it3");
     ExpectOutputsOfConversion(dir / "sample.it3");
+    ExpectOutputsOfConversion(dir / "long.it3");
     for (const auto& entry : fs::directory_iterator(fs::path(MORVEX_TEST_DATA) / "conformance")) {
         ExpectOutputsOfConversion(entry.path() / (entry.path().filename().string() + ".it3"));
     }

@@ -196,5 +196,57 @@ TEST(HostileNameMessages, ControlBytesInQuotedNamesShowAsQuestionMarks) {
         << r.output;
 }
 
+// Model files whose names would make a folder of their own outside the destination, or the same
+// folder as another model's: each model of a folder run gets a folder of its own inside it.
+TEST(HostileModelNames, EachModelWritesIntoAFolderOfItsOwnInsideTheDestination) {
+    struct Case {
+        const char* file;
+        const char* folder;  // its output folder below out/ (OBJ, MQO); empty: not converted
+    };
+    const Case cases[] = {
+        {"....it3", "___"},  {"...it3", "__"},          {"..it3", "_"},      {"_.it3", ""},
+        {".it3", ".it3"},    {"a .it3", "a_"},          {"a..it3", ""},      {"a_.it3", ""},
+        {"con.it3", "_con"}, {"Lpt1.x.it3", "_Lpt1.x"}, {"n\\l.it3", "n_l"},
+    };
+    TempDir root;
+    const fs::path work = root.Path() / "a" / "work";
+    fs::create_directories(work / "models");
+    for (const Case& c : cases) WriteBytes(work / "models" / c.file, Model("o"));
+    const auto before = SnapshotTree(root.Path());
+    for (const char* mode : {"", "-m", "-g"}) {
+        SCOPED_TRACE(std::string("mode ") + mode);
+        fs::remove_all(work / "out");
+        std::vector<std::string> args;
+        if (*mode) args.push_back(mode);
+        args.insert(args.end(), {"models", "out"});
+        const RunResult run = RunMorvex(args, work, RunLimits{120, 1 << 20});
+        // Models that would share a folder are refused after the first (in sorted order). Their
+        // .glb files have names of their own.
+        const bool gltf = std::string(mode) == "-g";
+        EXPECT_EQ(run.status, gltf ? 0 : 1) << run.output;
+        auto after = SnapshotTree(root.Path());
+        std::erase_if(after,
+                      [](const auto& entry) { return StartsWith(entry.first, "a/work/out/"); });
+        EXPECT_EQ(after, before);
+        for (const Case& c : cases) {
+            const std::string model = std::string("models/") + c.file;
+            const std::size_t at = run.output.find("Model : " + model + "\n");
+            ASSERT_NE(at, std::string::npos) << run.output;
+            const std::size_t end = run.output.find("Model : ", at + 1);
+            const std::string group = run.output.substr(at, end - at);
+            if (gltf) continue;
+            if (*c.folder == '\0') {
+                EXPECT_NE(group.find("its outputs would replace those of"), std::string::npos)
+                    << group;
+            } else {
+                EXPECT_NE(group.find(std::string("-> out/") + c.folder + "/o.bmp\n"),
+                          std::string::npos)
+                    << group;
+                EXPECT_TRUE(fs::is_regular_file(work / "out" / c.folder / "o.bmp")) << c.folder;
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace morvex::test

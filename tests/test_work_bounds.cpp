@@ -11,6 +11,7 @@
 #include "convert/converter.h"
 #include "decoder_test_support.h"
 #include "gltf_reader.h"
+#include "inspect/report.h"
 #include "test_support.h"
 #include "test_texture_bmp.h"
 #include "testdata/hostile_models.h"
@@ -53,6 +54,21 @@ class WorkBounds : public ::testing::Test {
             run.output = converter.GetConsole().Captured();
             run.counters = converter.GetConsole().counters;
         }
+        return run;
+    }
+    // -i and -i --json: the check, the report and its text, as a run of the command line does.
+    Conversion Inspect(const ByteVector& file, bool json) {
+        test::WriteBytes(dir / "model.it3", file);
+        Conversion run;
+        Converter converter(Console::Capturing());
+        {
+            test::PeakLiveBytes tracker;
+            EXPECT_EQ(converter.Convert((dir / "model.it3").string(), "", OutputMode::Check), 0);
+            const ModelReport report = BuildReport(converter.GetModel());
+            run.output = json ? ReportJson(report) : ReportText(report);
+            run.peak = tracker.Peak();
+        }
+        run.counters = converter.GetConsole().counters;
         return run;
     }
     static std::size_t Count(const std::string& text, const std::string& line) {
@@ -114,9 +130,17 @@ TEST_F(WorkBounds, OneHundredKilobytesOfLargeTextureBlocksWriteNoPicture) {
         EXPECT_EQ(run.counters.pictureBytes, 0u);
         EXPECT_LT(run.counters.bytesWritten, 8 << 10);
         EXPECT_LT(run.peak, 2 * kMiB);
-        // OBJ and MQO try every block, glTF the one a material uses.
-        const std::size_t blocks = mode == OutputMode::Gltf ? 1 : file.size() / 120;
-        EXPECT_GE(Count(run.output, "Warning : can not convert texture big"), blocks);
+        // OBJ and MQO try every block, glTF the one a material uses; beyond the first 20
+        // warnings one line counts the rest.
+        if (mode == OutputMode::Gltf) {
+            EXPECT_EQ(Count(run.output, "Warning : can not convert texture big"), 1u);
+            continue;
+        }
+        EXPECT_EQ(Count(run.output, "Warning : can not convert texture big"), kRepeatLimit);
+        const std::size_t at = run.output.find(" more textures can not be converted.\n");
+        ASSERT_NE(at, std::string::npos) << run.output;
+        const std::size_t start = run.output.rfind("Warning : ", at) + 10;
+        EXPECT_GE(std::stoul(run.output.substr(start, at - start)), file.size() / 120 - 20);
     }
 }
 
@@ -265,6 +289,55 @@ TEST_F(WorkBounds, AnObjectsTwoSmallFilesHoldLittleMemory) {
     const Conversion run = Convert(file.Bytes(), OutputMode::Obj);
     EXPECT_EQ(test::ListFiles(dir / "out").size(), 2u);
     EXPECT_LT(run.peak, 256 << 10);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The densest block lists: a block every 8 bytes, in every mode
+
+TEST_F(WorkBounds, EightByteBlocksCostAFixedMultipleOfTheFileInEveryMode) {
+    // The multiples of the file size that fuzz/README.md states for a file of 8-byte blocks.
+    constexpr double kConversionMemory = 10.2;  // the file and a 72-byte record a block
+    constexpr double kReportMemory = 64, kJsonReportMemory = 120;
+    constexpr double kReportText = 11, kJsonReportText = 38;
+    constexpr std::size_t kSize = 1 << 20;
+    constexpr std::size_t kBlocks = kSize / 8 - 1;
+    for (const bool objects : {false, true}) {
+        SCOPED_TRACE(objects ? "empty INFO blocks" : "zero blocks");
+        const ByteVector file =
+            testdata::DenseBlocks(objects ? "INFO" : std::string(4, '\0'), kSize);
+        const auto size = static_cast<double>(file.size());
+        for (const int mode : {0, 1, 2, 3, 4, 5}) {
+            SCOPED_TRACE(mode);
+            const bool inspect = mode >= 4, json = mode == 5;
+            const Conversion run =
+                inspect ? Inspect(file, json) : Convert(file, static_cast<OutputMode>(mode));
+            const double memory = !inspect ? kConversionMemory
+                                  : json   ? kJsonReportMemory
+                                           : kReportMemory;
+            EXPECT_LT(static_cast<double>(run.peak), memory * size + (256 << 10));
+            if (inspect) {
+                EXPECT_LT(static_cast<double>(run.output.size()),
+                          (json ? kJsonReportText : kReportText) * size + 4096);
+            }
+            // Twenty warnings, and one line for the rest that names their tags.
+            EXPECT_LE(run.counters.linesPrinted, kRepeatLimit + 2);
+            EXPECT_LE(run.counters.bytesPrinted, 2048u);
+            if (objects || inspect) continue;
+            EXPECT_EQ(Count(run.output, "Warning : unknown block : (0x00000000)\n"), kRepeatLimit);
+            EXPECT_EQ(Count(run.output, "Warning : " + std::to_string(kBlocks - kRepeatLimit) +
+                                            " more unknown blocks (tags: (0x00000000)).\n"),
+                      1u)
+                << run.output;
+        }
+        if (objects) continue;
+        // The report lists the first unknown blocks and counts them all.
+        const std::string text = Inspect(file, false).output;
+        EXPECT_NE(text.find("Unknown blocks: " + std::to_string(kBlocks) + "\n"),
+                  std::string::npos);
+        EXPECT_NE(text.find("  and " + std::to_string(kBlocks - kRepeatLimit) + " more\n"),
+                  std::string::npos);
+        EXPECT_EQ(Count(text, "  (0x00000000) at offset "), kRepeatLimit);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

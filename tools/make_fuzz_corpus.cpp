@@ -6,13 +6,15 @@
 //
 // The input layouts are those the targets in fuzz/ read: a selector byte in front of a payload
 // (material, vertex, texture), a mode byte in front of a file (convert), an 8-byte header in
-// front of a stream (decompress). Seeds larger than kMaxSeed are left out.
+// front of a stream (decompress), the file alone (inspect). Seeds larger than kMaxSeed are left
+// out.
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "testdata/compress.h"
+#include "testdata/hostile_models.h"
 #include "testdata/it3_writer.h"
 #include "testdata/sample_model.h"
 #include "testdata/texture_writer.h"
@@ -235,6 +237,13 @@ int main(int argc, char** argv) {
         mixed.Block("VPAC", VertexPayload("VPAC", meshSets[0]));
         ok &= corpus.Add("convert", "mixed", 2, mixed.Bytes());
         ok &= corpus.Add("convert", "mixed_check", 3, mixed.Bytes());
+
+        // The inspect report reads the file alone.
+        ok &= corpus.AddRaw("inspect", "sample", sample);
+        ok &= corpus.AddRaw("inspect", "mixed", mixed.Bytes());
+        ok &= corpus.AddRaw("inspect", "textures", textures.Bytes());
+        ok &= corpus.AddRaw("inspect", "empty_objects", ManyEmptyObjects(40));
+        ok &= corpus.AddRaw("inspect", "zero_blocks", DenseBlocks(std::string(4, '\0'), 512));
     }
 
     std::printf("make_fuzz_corpus: %d seeds written, %d too large left out\n", corpus.Written(),

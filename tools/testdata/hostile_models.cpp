@@ -123,6 +123,13 @@ ByteVector ManyEmptyObjects(int objects) {
     return file.Bytes();
 }
 
+ByteVector DenseBlocks(std::string_view tag, std::size_t bytes) {
+    It3Writer file;
+    file.Block("INFO", {});
+    while (file.Bytes().size() + 8 <= bytes) file.Block(tag, {});
+    return file.Bytes();
+}
+
 ByteVector DenseQuadTexture(std::int16_t width, std::int16_t height, int tileExponent) {
     const std::int64_t stride = (width + 3) & ~3;
     const std::int64_t side = std::int64_t{1} << tileExponent;

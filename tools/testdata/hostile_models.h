@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "testdata/it3_writer.h"
 
@@ -28,6 +29,11 @@ ByteVector ManyLargeTextureBlocks(std::size_t bytes);
 
 // `objects` objects with an empty material table and no meshes: two files each in OBJ mode.
 ByteVector ManyEmptyObjects(int objects);
+
+// An empty INFO block followed by 8-byte blocks of `tag` (payload size 0) up to `bytes` bytes:
+// the densest block list a file can ask for. Tag "\0\0\0\0" is what an INFO header followed by
+// zeros (a sparse file) reads as, one unknown block each; tag "INFO" makes as many empty objects.
+ByteVector DenseBlocks(std::string_view tag, std::size_t bytes);
 
 // The densest texture the 1006 layout reads: a packed width × height picture in one tile of
 // tiles of 2^exponent pixels a side, all palette index 1, whose references are one long escape
