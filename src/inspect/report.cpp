@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
 #include <set>
 #include <string_view>
 
@@ -27,24 +26,19 @@ std::string TagOf(const Model& model, int position) {
 
 // The objects in file order, each with the material and vertex block its decoders would read.
 void ListObjects(const Model& model, ModelReport& report) {
-    std::unique_ptr<MaterialBlock> materials;
-    std::unique_ptr<VertexBlock> vertices;
+    const std::vector<ObjectBlocks> objects = FindObjects(model);
     // Reserved, not grown: a list grown by doubling holds up to three times its objects.
-    std::size_t count = 0;
-    for (const Block& block : model.blocks) count += block.TagBits() == kTagInfo ? 1 : 0;
-    report.objects.reserve(count);
-    for (std::size_t b = 0; b < model.blocks.size(); ++b) {
-        if (model.blocks[b].TagBits() != kTagInfo) continue;
-        const int info = static_cast<int>(b);
+    report.objects.reserve(objects.size());
+    for (const ObjectBlocks& found : objects) {
         ObjectReport object;
         object.index = static_cast<std::int32_t>(report.objects.size());
-        object.block = info;
-        object.name.assign(model.ObjectName(info));
-        object.materialTag = TagOf(model, CreateMaterialDecoder(model, info, materials));
-        object.vertexTag = TagOf(model, CreateVertexDecoder(model, info, vertices));
-        if (object.materialTag.empty()) {
+        object.block = found.info;
+        object.name.assign(model.ObjectName(found.info));
+        object.materialTag = TagOf(model, found.material);
+        object.vertexTag = TagOf(model, found.vertex);
+        if (found.material < 0) {
             object.skipped = "no material block";
-        } else if (object.vertexTag.empty()) {
+        } else if (found.vertex < 0) {
             object.skipped = "no vertex block";
         } else {
             object.skipped = "broken material block";  // cleared when the walk reaches it
@@ -198,15 +192,8 @@ ModelReport BuildReport(const Model& model) {
     ListObjects(model, report);
     Console console = Console::Capturing();
     int number = 0;
-    // The walk meets the objects in file order, as ListObjects listed them.
-    std::size_t listed = 0;
     WalkObjects(model, console, [&](ModelObject& walked) {
-        while (listed < report.objects.size() &&
-               report.objects[listed].block < walked.infoPosition) {
-            ++listed;
-        }
-        if (listed == report.objects.size()) return true;
-        ObjectReport& object = report.objects[listed];
+        ObjectReport& object = report.objects[walked.index];
         object.written = true;
         object.skipped = {};
         const std::string stem = ObjectFileStem("", model.baseName, number, walked.name);
