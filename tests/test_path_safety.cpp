@@ -248,5 +248,45 @@ TEST(HostileModelNames, EachModelWritesIntoAFolderOfItsOwnInsideTheDestination) 
     }
 }
 
+// Folder names, file names and destinations with line breaks and escape sequences: every path in
+// every console line shows them as '?', so no line can be made to look like another, and the
+// summary counts the files written, not the lines that name them.
+TEST(HostileModelNames, ConsoleLinesCannotBeForged) {
+    TempDir root;
+    const fs::path work = root.Path();
+    const std::string forged = "x\n-> /etc/passwd\nModel : fake";
+    fs::create_directories(work / "models" / forged);
+    WriteBytes(work / "models" / forged / "a.it3", Model("o"));
+    WriteBytes(work / "models" / "b\x1b[2J.it3", Model("o"));
+    WriteBytes(work / "c.it3", Model("o"));
+    struct Run {
+        std::vector<std::string> args;
+        std::vector<std::string> lines;  // every line of standard output, in order
+    };
+    const Run runs[] = {
+        {{"models", "out"},
+         {"Model : models/b?[2J.it3", "-> out/b_[2J/b_[2J_00_o.obj", "-> out/b_[2J/b_[2J_00_o.mtl",
+          "-> out/b_[2J/o.bmp", "Model : models/x?-> /etc/passwd?Model : fake/a.it3",
+          "-> out/x?-> /etc/passwd?Model : fake/a/a_00_o.obj",
+          "-> out/x?-> /etc/passwd?Model : fake/a/a_00_o.mtl",
+          "-> out/x?-> /etc/passwd?Model : fake/a/o.bmp"}},
+        {{"-c", "models"},
+         {"Model : models/b?[2J.it3", "Model : models/x?-> /etc/passwd?Model : fake/a.it3"}},
+        {{"-g", "c.it3", "o\nut\x1b"}, {"-> o?ut?/c.glb"}},
+    };
+    for (const Run& r : runs) {
+        SCOPED_TRACE(r.args.front());
+        const RunResult run = RunMorvex(r.args, work);
+        EXPECT_EQ(run.status, 0) << run.output;
+        EXPECT_EQ(SplitLines(run.output), r.lines) << run.output;
+        if (r.args.front() == "models") {
+            EXPECT_NE(
+                run.errors.find("2 models converted, 0 failed; 2 objects, 2 textures; 6 files"),
+                std::string::npos)
+                << run.errors;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace morvex::test

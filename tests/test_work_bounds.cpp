@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "batch/batch_run.h"
 #include "convert/converter.h"
 #include "decoder_test_support.h"
 #include "gltf_reader.h"
@@ -339,6 +340,56 @@ TEST_F(WorkBounds, EightByteBlocksCostAFixedMultipleOfTheFileInEveryMode) {
                   std::string::npos);
         EXPECT_EQ(Count(text, "  (0x00000000) at offset "), kRepeatLimit);
     }
+}
+
+// Memory that runs out where no part of the conversion catches it ends the model with a message,
+// never the process; the other models of a folder run are converted.
+TEST_F(WorkBounds, RunningOutOfMemoryEndsTheModelAndAFolderRunGoesOn) {
+    // 8191 blocks: the block list asks for room for 2048 records (147 KiB) at once.
+    const ByteVector zeros = testdata::DenseBlocks(std::string(4, '\0'), 64 << 10);
+    constexpr std::size_t kLimit = 128 << 10;
+    fs::create_directories(dir / "models" / "a");
+    test::WriteBytes(dir / "models" / "a" / "zeros.it3", zeros);
+    test::WriteBytes(dir / "models" / "b.it3", testdata::ManyEmptyObjects(2));
+    {
+        Converter converter(Console::Capturing());
+        test::AllocationLimit limit(kLimit);
+        const std::string input = (dir / "models" / "a" / "zeros.it3").string();
+        EXPECT_EQ(converter.Convert(input, "", OutputMode::Check), -1);
+        const std::string& output = converter.GetConsole().Captured();
+        EXPECT_EQ(output.substr(output.rfind("Error : ")),
+                  "Error : Out of memory for " + input + ".\n");
+        EXPECT_GT(limit.LargestRefused(), kLimit);
+    }
+    BatchRequest request;
+    request.inputs = {(dir / "models").string()};
+    request.destPath = (dir / "out").string() + "/";
+    request.options.jobs = 1;
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    ASSERT_TRUE(out != nullptr && err != nullptr);
+    {
+        test::AllocationLimit limit(kLimit);
+        EXPECT_EQ(RunBatch(request, out, err), 1);
+    }
+    auto text = [](std::FILE* file) {
+        std::string all(static_cast<std::size_t>(std::ftell(file)), '\0');
+        std::rewind(file);
+        EXPECT_EQ(std::fread(all.data(), 1, all.size(), file), all.size());
+        std::fclose(file);
+        return all;
+    };
+    const std::string printed = text(out), summary = text(err);
+    const std::string zerosPath = request.inputs[0] + "/a/zeros.it3";
+    // The warnings printed before memory ran out, the message, and the next model.
+    EXPECT_NE(printed.find("Error : Out of memory for " + zerosPath +
+                           ".\nModel : " + request.inputs[0] + "/b.it3\n"),
+              std::string::npos)
+        << printed;
+    EXPECT_EQ(test::ListTree(dir / "out"),
+              (std::vector<std::string>{"b/b_00_o0.mtl", "b/b_00_o0.obj", "b/b_01_o1.mtl",
+                                        "b/b_01_o1.obj"}));
+    EXPECT_NE(summary.find("1 model converted, 1 failed"), std::string::npos) << summary;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -798,6 +798,17 @@ void ResourceCases(Corpus& corpus) {
     blocks.expect.push_back({kWriters, TextureFailed("big0")});
     blocks.lenient = true;
     corpus.Add("empty_objects_3000.it3", ManyEmptyObjects(3000));
+    // A block every 8 bytes: an INFO header followed by zeros (a sparse file reads so) printed a
+    // warning line for each block, five bytes of output a byte of input; the warnings beyond the
+    // first 20 now come as one line.
+    constexpr std::size_t kZeroFile = 256 << 10;
+    Case& zeros = corpus.Add("zero_blocks_256k.it3", DenseBlocks(std::string(4, '\0'), kZeroFile));
+    for (int k = 0; k < 20; ++k)
+        zeros.expect.push_back({"comg", "Warning : unknown block : (0x00000000)"});
+    zeros.expect.push_back({"comg", "Warning : " + std::to_string(kZeroFile / 8 - 1 - 20) +
+                                        " more unknown blocks (tags: (0x00000000))."});
+    // An object every 8 bytes: the report of these was quadratic in the objects.
+    corpus.Add("empty_info_blocks_64k.it3", DenseBlocks("INFO", 64 << 10));
 }
 
 }  // namespace

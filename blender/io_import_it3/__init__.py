@@ -23,9 +23,17 @@ import shutil
 import stat
 import subprocess
 import tempfile
+import threading
+import time
 
 import bpy
-from bpy.props import BoolProperty, CollectionProperty, FloatProperty, StringProperty
+from bpy.props import (
+    BoolProperty,
+    CollectionProperty,
+    FloatProperty,
+    IntProperty,
+    StringProperty,
+)
 from bpy.types import AddonPreferences, Operator, OperatorFileListElement
 from bpy_extras.io_utils import (
     ImportHelper,
@@ -53,8 +61,95 @@ NUMPY_MISSING_HELP = (
 )
 
 
+# At most this many of morvex's warnings (and as many errors) are relayed for one file; the rest
+# are counted in one line. morvex itself prints at most 20 of a kind and one line for the rest.
+RELAYED_MESSAGES = 10
+# The most of morvex's report (-i --json) that is read; a larger one is left out.
+LARGEST_REPORT = 64 << 20
+
+
 class MorvexNotFound(Exception):
     """No morvex program to run; the message says what the user can do."""
+
+
+class MorvexRun:
+    """One run of morvex, in the background. Its standard output is read as it comes and only
+    what the add-on uses is kept: the files it wrote ("-> " lines), the first RELAYED_MESSAGES
+    warnings and errors with the count of the others, and, with `keep_output`, the whole text
+    up to LARGEST_REPORT bytes. A run still going after `time_limit` seconds is ended."""
+
+    def __init__(self, morvex, arguments, time_limit, keep_output=False):
+        self.keep_output = keep_output
+        self.written = []
+        self.messages = []  # ("WARNING" or "ERROR", text) in the order printed
+        self.counts = {"WARNING": 0, "ERROR": 0}
+        self.output_parts, self.output_size = [], 0
+        self.last_error_line = ""
+        self.timed_out = False
+        self.time_limit = time_limit
+        self.deadline = time.monotonic() + time_limit
+        self.process = subprocess.Popen(
+            [morvex, *arguments],
+            stdin=subprocess.DEVNULL,
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+        )
+        self.readers = [
+            threading.Thread(target=self._read_output, daemon=True),
+            threading.Thread(target=self._read_errors, daemon=True),
+        ]
+        for reader in self.readers:
+            reader.start()
+
+    def _read_output(self):
+        for raw in self.process.stdout:
+            if self.keep_output:
+                self.output_size += len(raw)
+                if self.output_size <= LARGEST_REPORT:
+                    self.output_parts.append(raw)
+                else:
+                    self.output_parts = []
+                continue
+            line = raw.decode("utf-8", "replace").rstrip("\r\n")
+            if line.startswith("-> "):
+                self.written.append(line[len("-> ") :])
+                continue
+            for kind, prefix in (("WARNING", "Warning : "), ("ERROR", "Error : ")):
+                if line.startswith(prefix):
+                    self.counts[kind] += 1
+                    if self.counts[kind] <= RELAYED_MESSAGES:
+                        self.messages.append((kind, line[len(prefix) :]))
+
+    def _read_errors(self):
+        for raw in self.process.stderr:
+            if raw.strip():
+                self.last_error_line = raw[-4096:].decode("utf-8", "replace").strip()
+
+    def poll(self, wait=0.1):
+        """Waits up to `wait` seconds; True once morvex has ended, or was ended at the time
+        limit."""
+        try:
+            self.process.wait(timeout=wait)
+        except subprocess.TimeoutExpired:
+            if time.monotonic() < self.deadline:
+                return False
+            self.timed_out = True
+            self.stop()
+        for reader in self.readers:
+            reader.join()
+        return True
+
+    def stop(self):
+        """Ends morvex now (it removes nothing it wrote: its files are complete or absent)."""
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.wait()
+
+    def output(self):
+        """The text of standard output, or None when it was not kept or was too large."""
+        if not self.keep_output or self.output_size > LARGEST_REPORT:
+            return None
+        return b"".join(self.output_parts).decode("utf-8", "replace")
 
 
 def find_morvex(preferences):
@@ -108,10 +203,17 @@ class MorvexPreferences(AddonPreferences):
         "add-on, else the one on the PATH",
         subtype="FILE_PATH",
     )
+    time_limit: IntProperty(
+        name="Time Limit",
+        description="Seconds morvex may take for one file before it is stopped",
+        min=1,
+        default=300,
+    )
 
     def draw(self, context):
         layout = self.layout
         layout.prop(self, "morvex_path")
+        layout.prop(self, "time_limit")
         try:
             layout.label(text=f"Converting with {find_morvex(self)}", icon="CHECKMARK")
         except MorvexNotFound as error:
@@ -177,27 +279,61 @@ class ImportIt3(Operator, ImportHelper):
         placement = placement @ Matrix.Scale(self.global_scale, 4)
 
         paths = [os.path.join(self.directory, file.name) for file in self.files if file.name]
-        imported = [
-            self.import_file(context, morvex, path, placement) for path in paths or [self.filepath]
-        ]
-        return {"FINISHED"} if any(imported) else {"CANCELLED"}
+        self.time_limit = context.preferences.addons[__package__].preferences.time_limit
+        self.imported = 0
+        self.steps = self.import_steps(context, morvex, paths or [self.filepath], placement)
+        if bpy.app.background or context.window is None:
+            for _ in self.steps:
+                pass  # each step waits a moment for morvex
+            return {"FINISHED"} if self.imported else {"CANCELLED"}
+        # In the interface the files are converted step by step from a timer, with the progress
+        # shown on the cursor; Esc stops morvex and keeps what was imported before.
+        window_manager = context.window_manager
+        window_manager.progress_begin(0, len(paths) or 1)
+        self.timer = window_manager.event_timer_add(0.1, window=context.window)
+        window_manager.modal_handler_add(self)
+        return {"RUNNING_MODAL"}
+
+    def modal(self, context, event):
+        if event.type == "ESC":
+            self.steps.close()  # stops the morvex that runs and removes its temporary folder
+            self.report({"WARNING"}, "Import cancelled")
+            return self.end(context)
+        if event.type != "TIMER":
+            return {"PASS_THROUGH"}
+        try:
+            next(self.steps)
+        except StopIteration:
+            return self.end(context)
+        return {"RUNNING_MODAL"}
+
+    def end(self, context):
+        window_manager = context.window_manager
+        window_manager.event_timer_remove(self.timer)
+        window_manager.progress_end()
+        return {"FINISHED"} if self.imported else {"CANCELLED"}
+
+    def import_steps(self, context, morvex, paths, placement):
+        """Imports the files one after another; yields while morvex runs."""
+        for done, path in enumerate(paths):
+            if not bpy.app.background and context.window is not None:
+                context.window_manager.progress_update(done)
+            imported = yield from self.import_file(context, morvex, path, placement)
+            self.imported += bool(imported)
 
     def import_file(self, context, morvex, path, placement):
         """Converts one file and imports the result into a new collection named after the file.
-        Returns whether it was imported; every problem is reported."""
+        Returns whether it was imported; every problem is reported. Yields while morvex runs."""
         label = os.path.basename(path)
         objects_before = set(bpy.data.objects)
         images_before = set(bpy.data.images)
         materials_before = set(bpy.data.materials)
         # The folder and the glTF file in it are removed on every path out of this block.
         with tempfile.TemporaryDirectory(prefix="morvex-") as folder:
-            result = self.run_morvex(morvex, ["-g", path, folder], label)
-            if result is None:
+            run = yield from self.run_morvex(morvex, ["-g", path, folder], label)
+            if run is None:
                 return False
-            written = [
-                line[len("-> ") :] for line in result.stdout.splitlines() if line.startswith("-> ")
-            ]
-            for glb in written:
+            for glb in run.written:
                 try:
                     bpy.ops.import_scene.gltf(filepath=glb)
                 except RuntimeError as error:
@@ -218,65 +354,85 @@ class ImportIt3(Operator, ImportHelper):
                 [m for m in bpy.data.materials if m not in materials_before],
                 [i for i in bpy.data.images if i not in images_before],
             )
-        self.report_contents(morvex, path, label, collection)
+        yield from self.report_contents(morvex, path, label, collection)
         return True
 
     def report_contents(self, morvex, path, label, collection):
         """Reports what the file holds, from morvex's report (`morvex -i --json`): one line of
         totals, and a warning for each texture that a material names and the file does not hold.
         The report itself is kept on the collection, as JSON text in its "morvex_report"
-        property, for scripts. A report that cannot be made costs the import nothing."""
+        property, for scripts. A report that cannot be made, or is larger than LARGEST_REPORT,
+        costs the import nothing. Yields while morvex runs."""
         try:
-            result = subprocess.run(
-                [morvex, "-i", "--json", path],
-                capture_output=True,
-                encoding="utf-8",
-                errors="replace",
-            )
-            report = json.loads(result.stdout) if result.returncode == 0 else None
-            totals = report["totals"]
-        except (OSError, ValueError, KeyError, TypeError):
+            run = MorvexRun(morvex, ["-i", "--json", path], self.time_limit, keep_output=True)
+        except OSError:
             return
-        collection["morvex_report"] = result.stdout
+        try:
+            while not run.poll():
+                yield
+        finally:
+            run.stop()
+        text = run.output()
+        try:
+            report = json.loads(text) if run.process.returncode == 0 and text else None
+            totals = report["totals"]
+        except (ValueError, KeyError, TypeError):
+            return
+        collection["morvex_report"] = text
         self.report(
             {"INFO"},
             f"{label}: {totals['objectsWritten']} objects, {totals['meshesWritten']} meshes, "
             f"{totals['vertices']} vertices, {totals['triangles']} triangles, "
             f"{totals['materials']} materials, {totals['texturesConverting']} textures",
         )
-        for missing in report.get("missingTextures", []):
+        missing_textures = report.get("missingTextures", [])
+        for missing in missing_textures[:RELAYED_MESSAGES]:
             kind = "alpha map" if missing["kind"] == "alphaMap" else "texture"
             self.report(
                 {"WARNING"},
                 f"{label}: material \"{missing['material']}\" of object \"{missing['object']}\" "
                 f"names the {kind} \"{missing['name']}\", which the file does not hold",
             )
+        if len(missing_textures) > RELAYED_MESSAGES:
+            self.report(
+                {"WARNING"},
+                f"{label}: {len(missing_textures) - RELAYED_MESSAGES} more textures missing",
+            )
 
     def run_morvex(self, morvex, arguments, label):
-        """Runs morvex with `arguments` (no shell) and reports its warnings and errors about the
-        file `label`. Returns the finished process, or None when morvex failed."""
+        """Runs morvex with `arguments` (no shell), yielding while it runs, and relays its
+        warnings and errors about the file `label`: at most RELAYED_MESSAGES of each, and a line
+        that counts the rest. Returns the finished run, or None when morvex failed, took longer
+        than the time limit or was stopped."""
         try:
-            result = subprocess.run(
-                [morvex, *arguments], capture_output=True, encoding="utf-8", errors="replace"
-            )
+            run = MorvexRun(morvex, arguments, self.time_limit)
         except OSError as error:
             self.report({"ERROR"}, f"Can not run morvex ({morvex}): {error}")
             return None
-        reported_error = False
-        for line in result.stdout.splitlines():
-            if line.startswith("Warning : "):
-                self.report({"WARNING"}, f"{label}: {line[len('Warning : '):]}")
-            elif line.startswith("Error : "):
-                self.report({"ERROR"}, f"{label}: {line[len('Error : '):]}")
-                reported_error = True
-        if result.returncode != 0:
-            if not reported_error:
-                detail = result.stderr.strip().splitlines()[-1:] or [
-                    f"exit status {result.returncode}"
-                ]
-                self.report({"ERROR"}, f"{label}: morvex failed: {detail[0]}")
+        try:
+            while not run.poll():
+                yield
+        finally:
+            run.stop()
+        for kind, text in run.messages:
+            self.report({kind}, f"{label}: {text}")
+        for kind, name in (("WARNING", "warnings"), ("ERROR", "errors")):
+            if run.counts[kind] > RELAYED_MESSAGES:
+                more = run.counts[kind] - RELAYED_MESSAGES
+                self.report({kind}, f"{label}: {more} more {name} from morvex")
+        if run.timed_out:
+            self.report(
+                {"ERROR"},
+                f"{label}: morvex did not finish within {run.time_limit} s and was stopped "
+                "(the time limit is in the add-on preferences)",
+            )
             return None
-        return result
+        if run.process.returncode != 0:
+            if not run.counts["ERROR"]:
+                detail = run.last_error_line or f"exit status {run.process.returncode}"
+                self.report({"ERROR"}, f"{label}: morvex failed: {detail}")
+            return None
+        return run
 
 
 def remove_textures(materials, images):

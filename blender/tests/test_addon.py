@@ -146,13 +146,22 @@ def expected_model(ctx, path):
     return model
 
 
+RELAYED = 10  # the add-on relays this many of morvex's warnings (and errors), then a count
+
+
 def morvex_reports(model, label):
     """The reports the add-on must make of morvex's console lines for the file `label`."""
     reports = []
+    counts = {"Warning": 0, "Error": 0}
     for line in model["console"]:
         for prefix, kind in (("Warning : ", "Warning"), ("Error : ", "Error")):
             if line.startswith(prefix):
-                reports.append((kind, f"{label}: {line[len(prefix):]}"))
+                counts[kind] += 1
+                if counts[kind] <= RELAYED:
+                    reports.append((kind, f"{label}: {line[len(prefix):]}"))
+    for kind, name in (("Warning", "warnings"), ("Error", "errors")):
+        if counts[kind] > RELAYED:
+            reports.append((kind, f"{label}: {counts[kind] - RELAYED} more {name} from morvex"))
     return reports
 
 
@@ -558,6 +567,36 @@ def case_finding_programs(ctx):
         error is not None and "glTF" in error and "Preferences" in error,
         f"without the glTF importer: {error}",
     )
+
+
+def case_limits(ctx):
+    install_addon(ctx)
+    # A file of many unknown blocks: morvex prints 20 warnings and a line for the rest, the
+    # add-on relays the first ten and a count.
+    with open(ctx.sample, "rb") as file:
+        noisy = file.read() + b"ZZZZ\0\0\0\0" * 50
+    path = ctx.input_file("noisy.it3", noisy)
+    preferences().morvex_path = ctx.morvex
+    model = expected_model(ctx, path)
+    check_equal(len([l for l in model["console"] if l.startswith("Warning : ")]), 21, "warnings")
+    collections_before = set(bpy.data.collections)
+    result, error, reports = run_import(ctx, filepath=path)
+    check_equal(result, {"FINISHED"}, "import of a file with many warnings")
+    check_equal(reports, morvex_reports(model, "noisy.it3"), "relayed warnings")
+    check_equal(len(reports), RELAYED + 1, "relayed warnings")
+    check_import(model, new_collection("noisy", collections_before), "noisy")
+
+    # A morvex that never ends is stopped at the time limit, and nothing is left behind.
+    hanging = os.path.join(ctx.work, "hanging-morvex")
+    with open(hanging, "w") as file:
+        file.write("#!/bin/sh\nexec sleep 600\n")
+    os.chmod(hanging, 0o755)
+    preferences().morvex_path = hanging
+    preferences().time_limit = 1
+    started = time.monotonic()
+    result, error, reports = run_import(ctx, filepath=ctx.input_file("sample.it3"))
+    check(time.monotonic() - started < 60, "the time limit did not stop morvex")
+    check(error is not None and "did not finish within 1 s" in error, f"raised {error!r}")
 
 
 def case_bundled_morvex(ctx):

@@ -37,7 +37,8 @@ bool HasIt3Extension(std::string_view name);
 // Destinations: with `byName` false (one input, no --out) the tree below a folder is mirrored
 // into `destPath`; with `byName` true every input goes below `destPath` under its own name (a
 // file, or a folder and its tree). A model's outputs go into a folder named after its file
-// without the extension (OBJ, MQO) or, for -g, into the mirrored folder itself, where the .glb
+// without the extension, made a safe component (SafeComponent: never "." or ".."), for OBJ and
+// MQO, or, for -g, into the mirrored folder itself, where the .glb
 // is named after the model. Check mode writes nothing and gets no folders.
 ModelList ListModels(const std::vector<std::string>& inputs, std::string_view destPath, bool byName,
                      OutputMode mode);
