@@ -1,9 +1,7 @@
 #include "batch/batch_run.h"
 
-#include <sys/stat.h>
 #include <tbb/info.h>
 #include <tbb/parallel_pipeline.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cinttypes>
@@ -15,6 +13,7 @@
 #include "convert/converter.h"
 #include "inspect/report.h"
 #include "it3/parallel.h"
+#include "platform/platform.h"
 
 namespace morvex {
 namespace {
@@ -38,10 +37,10 @@ void CountWritten(const std::string& lines, Done& done) {
         const std::string_view line(lines.data() + start, end - start);
         if (line.substr(0, kWrittenPrefix.size()) == kWrittenPrefix) {
             const std::string path(line.substr(kWrittenPrefix.size()));
-            struct stat info;
-            if (::stat(path.c_str(), &info) == 0) {
+            platform::FileStatus info;
+            if (!platform::StatusOf(path, info)) {
                 ++done.files;
-                done.bytes += static_cast<std::int64_t>(info.st_size);
+                done.bytes += static_cast<std::int64_t>(info.size);
             }
         }
         start = end + 1;
@@ -111,7 +110,7 @@ class Run {
                 if (result == 0) CountContents(converter.GetModel(), done);
                 CountWritten(done.text, done);
                 // A model that wrote nothing leaves no empty folder behind.
-                if (fresh && done.files == 0) ::rmdir(model.folder.c_str());
+                if (fresh && done.files == 0) platform::RemoveFolder(model.folder);
             }
         }
         progress_.Finished();
@@ -193,8 +192,8 @@ class Run {
 }  // namespace
 
 bool IsFolder(const std::string& path) {
-    struct stat info;
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    platform::FileStatus info;
+    return !platform::StatusOf(path, info) && info.kind == platform::FileKind::Folder;
 }
 
 int ThreadsFor(int jobs) {
