@@ -80,7 +80,7 @@ TEST(Folders, ConvertTheTreeIntoMirroredFoldersLikeOneFileRuns) {
     // The same models one by one, into the same folders.
     fs::remove_all(dir / "out");
     const std::string expected =
-        "Warning : models/nested/loop leads back to a folder above it, not followed.\n" +
+        "Warning : models/nested/loop is a link, not followed (--follow-links follows links).\n" +
         OneByOne(dir.Path(), {{"models/a.it3", "out/a"},
                               {"models/broken.it3", "out/broken"},
                               {"models/nested/deeper/b.It3", "out/nested/deeper/b"},
@@ -190,13 +190,13 @@ TEST(Folders, EmptyFolderAndCheckMode) {
 TEST(Folders, UnreadableEntriesAreReportedAndFailTheRun) {
     test::TempDir dir;
     Write(dir / "models" / "a.it3", SmallModel("body", "t", 1));
-    fs::create_symlink("nowhere", dir / "models" / "dangling");
-    test::RunResult run = test::RunMorvex({"-c", "models"}, dir.Path());
+    fs::create_symlink("nowhere", dir / "models" / "dangling.it3");
+    test::RunResult run = test::RunMorvex({"-c", "--follow-links", "models"}, dir.Path());
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.output,
-              "Error : Can not read models/dangling: No such file or directory.\n"
+              "Error : Can not read models/dangling.it3: No such file or directory.\n"
               "Model : models/a.it3\n");
-    EXPECT_NE(run.errors.find("failed:\n  models/dangling\n"), std::string::npos) << run.errors;
+    EXPECT_NE(run.errors.find("failed:\n  models/dangling.it3\n"), std::string::npos) << run.errors;
 }
 
 TEST(Destination, MissingFolderIsCreatedWithItsParents) {

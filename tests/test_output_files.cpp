@@ -227,8 +227,9 @@ bool FaultyClose(platform::FileHandle file) {
     const bool fails = faults.Fails(Faults::Close);
     return closed && !fails;
 }
-std::error_code FaultyRename(std::string_view from, std::string_view to) {
-    if (!faults.Fails(Faults::Rename)) return platform::Rename(from, to);
+std::error_code FaultyRename(std::string_view from, std::string_view to,
+                             const platform::Folder* at) {
+    if (!faults.Fails(Faults::Rename)) return platform::Rename(from, to, at);
     return std::make_error_code(std::errc::io_error);
 }
 const OutputCalls kFaultyCalls = {FaultyWrite, FaultyClose, FaultyRename};
@@ -391,12 +392,12 @@ pid_t StartMorvex(const std::vector<std::string>& args, const fs::path& workDir)
     return pid;
 }
 
-// Runs morvex with `args` and kills it with SIGKILL while a temporary is open in `out`, once at
-// least `finalsBefore` files have been put in place there; true when it was killed (not finished
-// before). The folder is watched with inotify from before the start, so no temporary is missed
-// however short its life.
+// Runs morvex with `args` and sends it `signal` while a temporary is open in `out`, once at least
+// `finalsBefore` files have been put in place there; true when the signal ended it (it did not
+// finish before). The folder is watched with inotify from before the start, so no temporary is
+// missed however short its life.
 bool KillWhileWriting(const std::vector<std::string>& args, const fs::path& workDir,
-                      const fs::path& out, std::size_t finalsBefore) {
+                      const fs::path& out, std::size_t finalsBefore, int signal) {
     const int watch = inotify_init1(IN_CLOEXEC);
     if (watch < 0) return false;
     if (inotify_add_watch(watch, out.c_str(), IN_CREATE | IN_MOVED_FROM | IN_MOVED_TO) < 0) {
@@ -425,7 +426,7 @@ bool KillWhileWriting(const std::vector<std::string>& args, const fs::path& work
                 at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
             }
             if (!open.empty() && finals >= finalsBefore) {
-                kill(pid, SIGKILL);
+                kill(pid, signal);
                 killed = true;
             }
         }
@@ -440,18 +441,23 @@ bool KillWhileWriting(const std::vector<std::string>& args, const fs::path& work
     if (!killed) kill(pid, SIGKILL);
     int status = 0;
     waitpid(pid, &status, 0);
-    return killed && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    return killed && WIFSIGNALED(status) && WTERMSIG(status) == signal;
 }
 
 TEST(KilledConversion, EveryFileUnderAFinalNameIsComplete) {
     test::TempDir dir;
     test::WriteBytes(dir / "big.it3", LargeModel(10, 180));
-    const std::pair<std::vector<std::string>, std::size_t> runs[] = {
-        {{}, 6},      // OBJ: three objects' files are there, a fourth is being written
-        {{"-g"}, 0},  // glTF: the one file, while it is written
+    struct Run {
+        std::vector<std::string> option;
+        std::size_t finalsBefore;
+        int signal;
     };
-    for (const auto& [option, finalsBefore] : runs) {
-        const std::string label = option.empty() ? "obj" : option[0];
+    // OBJ: three objects' files are there, a fourth is being written; glTF: the one file, while
+    // it is written. SIGKILL leaves the temporaries; an interrupt removes them first.
+    const Run runs[] = {
+        {{}, 6, SIGKILL}, {{"-g"}, 0, SIGKILL}, {{}, 6, SIGTERM}, {{"-g"}, 0, SIGINT}};
+    for (const auto& [option, finalsBefore, signal] : runs) {
+        const std::string label = (option.empty() ? "obj" : option[0]) + std::to_string(signal);
         SCOPED_TRACE(label);
         const fs::path ref = dir / ("reference" + label), out = dir / ("killed" + label);
         fs::create_directories(ref);
@@ -461,7 +467,7 @@ TEST(KilledConversion, EveryFileUnderAFinalNameIsComplete) {
         ASSERT_EQ(test::RunMorvex(args, dir.Path()).status, 0);
         args.back() = out.string();
 
-        EXPECT_TRUE(KillWhileWriting(args, dir.Path(), out, finalsBefore))
+        EXPECT_TRUE(KillWhileWriting(args, dir.Path(), out, finalsBefore, signal))
             << "the run ended before the kill";
 
         std::size_t finals = 0, temporaries = 0;
@@ -485,7 +491,14 @@ TEST(KilledConversion, EveryFileUnderAFinalNameIsComplete) {
             }
         }
         EXPECT_GE(finals, finalsBefore);
+        if (signal != SIGKILL) {
+            EXPECT_EQ(temporaries, 0u);
+            continue;
+        }
         EXPECT_GE(temporaries, 1u);
+        // The next run into the folder removes what the killed one left.
+        ASSERT_EQ(test::RunMorvex(args, dir.Path()).status, 0);
+        for (const std::string& name : Entries(out)) EXPECT_FALSE(IsTemporary(name)) << name;
     }
 }
 

@@ -3,6 +3,7 @@
 // write only inside the destination, under the names the ':', '/', '\' (and control byte) → '_'
 // rule gives, and keep every console line one line.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <map>
@@ -245,6 +246,111 @@ TEST(HostileModelNames, EachModelWritesIntoAFolderOfItsOwnInsideTheDestination) 
                 EXPECT_TRUE(fs::is_regular_file(work / "out" / c.folder / "o.bmp")) << c.folder;
             }
         }
+    }
+}
+
+// Trees with links, FIFOs and links already in the destination: a run writes only below its
+// destination folder, never through a link there, follows no link below an input folder unless
+// asked to, and then not out of the file system; what it passes over is a warning, and fails the
+// run only for a model's name.
+TEST(HostileTrees, NothingIsFollowedOutOfTheInputsOrTheDestination) {
+    struct Entry {
+        const char* path;
+        const char* link;  // a link to this; nullptr: a model ("fifo": a FIFO)
+    };
+    struct Case {
+        const char* label;
+        std::vector<Entry> entries;
+        std::vector<std::string> args;
+        int status;
+        std::vector<std::string> lines;  // lines standard output must hold
+    };
+    const Case cases[] = {
+        {"link_in_destination",
+         {{"models/ships/wing.it3", nullptr}, {"out/ships", "../victim"}},
+         {"models", "out"},
+         1,
+         {"Error : Can not create folder out/ships/wing: out/ships is a link, not followed."}},
+        {"model_folder_is_a_link",
+         {{"models/wing.it3", nullptr}, {"out/wing", "../victim"}},
+         {"-m", "models", "out"},
+         1,
+         {"Error : Can not create folder out/wing: out/wing is a link, not followed."}},
+        {"links_not_followed",
+         {{"models/a.it3", nullptr},
+          {"models/up", ".."},
+          {"models/b.it3", "../victim/v.it3"},
+          {"models/gone", "nowhere"},
+          {"models/gone.it3", "nowhere"}},
+         {"models", "out"},
+         0,
+         {"Warning : models/b.it3 is a link, not followed (--follow-links follows links).",
+          "Warning : models/gone.it3 is a link, not followed (--follow-links follows links).",
+          "Warning : models/up is a link, not followed (--follow-links follows links).",
+          "Model : models/a.it3"}},
+        {"links_followed",
+         {{"models/a.it3", nullptr},
+          {"models/proc", "/proc/self"},
+          {"models/alias", "."},
+          {"models/gone", "nowhere"},
+          {"models/self", "self"}},
+         {"--follow-links", "models", "out"},
+         0,
+         {"Warning : models/alias leads back to a folder above it, not followed.",
+          "Warning : models/gone is a link that leads nowhere (No such file or directory), "
+          "skipped.",
+          "Warning : models/proc leads to another file system, not followed.",
+          "Warning : models/self is a link that leads nowhere (Too many levels of symbolic "
+          "links), skipped.",
+          "Model : models/a.it3"}},
+        {"fifo_below_a_folder",
+         {{"models/a.it3", nullptr}, {"models/pipe.it3", "fifo"}},
+         {"-g", "models", "out"},
+         0,
+         {"Warning : models/pipe.it3 is not a regular file, skipped."}},
+        {"fifo_given",
+         {{"pipe.it3", "fifo"}},
+         {"pipe.it3", "out"},
+         1,
+         {"Warning : pipe.it3 is not a regular file, skipped."}},
+        {"fifo_inspected",
+         {{"pipe.it3", "fifo"}},
+         {"-i", "pipe.it3"},
+         1,
+         {"Error : pipe.it3 is not a regular file, skipped."}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir root;
+        const fs::path work = root.Path() / "work";
+        fs::create_directories(work / "victim");
+        fs::create_directories(work / "out");
+        WriteBytes(work / "victim" / "v.it3", Model("v"));
+        for (const Entry& e : c.entries) {
+            fs::create_directories((work / e.path).parent_path());
+            if (e.link == nullptr) {
+                WriteBytes(work / e.path, Model("o"));
+            } else if (std::string(e.link) == "fifo") {
+                ASSERT_EQ(mkfifo((work / e.path).c_str(), 0644), 0);
+            } else {
+                fs::create_symlink(e.link, work / e.path);
+            }
+        }
+        auto before = SnapshotTree(root.Path());
+        const RunResult run = RunMorvex(c.args, work, RunLimits{60, 1 << 20});
+        ASSERT_EQ(run.signal, 0) << "a FIFO blocked the run";
+        EXPECT_EQ(run.status, c.status) << run.output;
+        const std::vector<std::string> lines = SplitLines(run.output);
+        for (const std::string& line : c.lines) {
+            EXPECT_EQ(std::count(lines.begin(), lines.end(), line), 1) << line << "\n"
+                                                                       << run.output;
+        }
+        // Nothing changed outside out/, and out/ holds only real folders and files.
+        auto after = SnapshotTree(root.Path());
+        std::erase_if(after, [](const auto& e) { return StartsWith(e.first, "work/out/"); });
+        std::erase_if(before, [](const auto& e) { return StartsWith(e.first, "work/out/"); });
+        EXPECT_EQ(after, before);
+        EXPECT_EQ(ListTree(work / "victim"), std::vector<std::string>{"v.it3"});
     }
 }
 

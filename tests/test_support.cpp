@@ -147,11 +147,13 @@ std::map<std::string, std::string> SnapshotTree(const fs::path& dir) {
     std::error_code ec;
     for (auto it = fs::recursive_directory_iterator(dir, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        const std::string relative = fs::relative(it->path(), dir).string();
-        if (it->is_directory()) {
+        const std::string relative = it->path().lexically_relative(dir).string();
+        std::error_code unusual;  // a link that leads nowhere, or to itself
+        if (it->is_directory(unusual)) {
             tree[relative + "/"] = "";
         } else {
-            tree[relative] = it->is_regular_file() ? ReadText(it->path()) : "(not a regular file)";
+            tree[relative] =
+                it->is_regular_file(unusual) ? ReadText(it->path()) : "(not a regular file)";
         }
     }
     return tree;

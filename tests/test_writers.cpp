@@ -210,9 +210,13 @@ TEST(WritersInProcess, EachWriterRunsOnAModelInMemoryWithACapturingConsole) {
     const std::string warning =
         "Warning : object Body mesh 1 skipped: vertex index out of range.\n";
     struct Case {
-        void (*write)(const Model&, Console&, std::string_view);
+        void (*write)(const Model&, Console&, std::string_view, const platform::Folder*);
         std::string lines;
     };
+    // The files made relative to the open destination folder, under the names its path gives.
+    std::error_code opened;
+    const platform::Folder folder = platform::Folder::Open(dir.Path().string(), opened);
+    ASSERT_FALSE(opened);
     const Case cases[] = {
         {ExportObj, "-> " + dest + "mem_00_Body.obj\n-> " + dest + "mem_00_Body.mtl\n" + warning +
                         "-> " + dest + "mem_01_Cap.obj\n-> " + dest + "mem_01_Cap.mtl\n"},
@@ -222,7 +226,7 @@ TEST(WritersInProcess, EachWriterRunsOnAModelInMemoryWithACapturingConsole) {
     };
     for (const Case& c : cases) {
         Console console = Console::Capturing();
-        c.write(model, console, dest);
+        c.write(model, console, dest, &folder);
         EXPECT_EQ(console.Captured(), c.lines);
         EXPECT_FALSE(console.OutputFailed());
     }

@@ -5,7 +5,9 @@
 
 #include <chrono>
 #include <cinttypes>
+#include <mutex>
 #include <new>
+#include <set>
 #include <utility>
 
 #include "batch/destination.h"
@@ -13,6 +15,7 @@
 #include "batch/progress.h"
 #include "convert/converter.h"
 #include "decode/decoder_factory.h"
+#include "export/output_file.h"
 #include "inspect/report.h"
 #include "it3/parallel.h"
 #include "platform/platform.h"
@@ -34,21 +37,27 @@ void CountContents(const Model& model, Done& done) {
     for (const Block& block : model.blocks) done.textures += block.TagBits() == kTagTexi;
 }
 
-// The message of the first "Error : " line, without its prefix.
+// The message of the first "Error : " line (else of the first "Warning : " line: an input that is
+// no file), without its prefix.
 std::string FirstError(const std::string& lines) {
-    constexpr std::string_view kError = "Error : ";
-    const std::size_t at = lines.find(kError);
-    if (at == std::string::npos) return "Can not open file.";
-    const std::size_t end = lines.find('\n', at);
-    return lines.substr(at + kError.size(),
-                        (end == std::string::npos ? lines.size() : end) - at - kError.size());
+    for (const std::string_view prefix : {"Error : ", "Warning : "}) {
+        const std::size_t at = lines.find(prefix);
+        if (at == std::string::npos) continue;
+        const std::size_t end = lines.find('\n', at);
+        return lines.substr(at + prefix.size(),
+                            (end == std::string::npos ? lines.size() : end) - at - prefix.size());
+    }
+    return "Can not open file.";
 }
 
 class Run {
   public:
-    Run(const BatchRequest& request, const ModelList& list, std::FILE* out, std::FILE* err)
+    // `dest`: the destination folder, open, when the run writes.
+    Run(const BatchRequest& request, const ModelList& list, const platform::Folder* dest,
+        std::FILE* out, std::FILE* err)
         : request_(request),
           list_(list),
+          dest_(dest),
           out_(out),
           err_(err),
           progress_(err, request.progress, list.models.size()) {}
@@ -81,14 +90,25 @@ class Run {
             Inspect(model, done);
         } else {
             Console console = Console::Capturing();
-            const bool fresh = !model.folder.empty() && !IsFolder(model.folder);
-            if (fresh && PrepareDestination(model.folder, console) != Outcome::Ok) {
-                done.text = console.Captured();
-                done.failed = true;
-            } else {
+            OutputFolder folder;
+            ConvertOptions options = request_.options;
+            if (dest_ != nullptr) {
+                // The model's folder, below the destination, is never reached through a link.
+                const std::string_view relative =
+                    std::string_view(model.folder).substr(request_.destPath.size());
+                if (OpenOutputFolder(*dest_, request_.destPath, relative, folder, console) !=
+                    Outcome::Ok) {
+                    done.text = console.Captured();
+                    done.failed = true;
+                    return;
+                }
+                if (!folder.created) RemoveStaleTemporariesOnce(relative, folder.folder);
+                options.outputFolder = &folder.folder;
+            }
+            {
                 Converter converter(std::move(console));
                 const int result =
-                    converter.Convert(model.path, model.destPath, request_.mode, request_.options);
+                    converter.Convert(model.path, model.destPath, request_.mode, options);
                 done.failed = result != 0 || converter.OutputFailed();
                 done.text = converter.GetConsole().Captured();
                 if (result == 0) CountContents(converter.GetModel(), done);
@@ -96,7 +116,9 @@ class Run {
                 done.files = static_cast<std::int64_t>(counters.filesPlaced);
                 done.bytes = static_cast<std::int64_t>(counters.bytesPlaced);
                 // A model that wrote nothing leaves no empty folder behind.
-                if (fresh && done.files == 0) platform::RemoveFolder(model.folder);
+                if (folder.created && done.files == 0) {
+                    platform::RemoveFolder(folder.name, &folder.parent);
+                }
             }
         }
     }
@@ -163,8 +185,20 @@ class Run {
         done.text = request_.json ? ReportJson(report) : ReportText(report);
     }
 
+    // Temporaries that ended runs left in a folder the run writes into go, once a folder.
+    void RemoveStaleTemporariesOnce(std::string_view relative, const platform::Folder& folder) {
+        {
+            const std::lock_guard<std::mutex> lock(cleanedLock_);
+            if (!cleaned_.emplace(relative).second) return;
+        }
+        RemoveStaleTemporaries(&folder, "");
+    }
+
     const BatchRequest& request_;
     const ModelList& list_;
+    const platform::Folder* dest_;
+    std::mutex cleanedLock_;
+    std::set<std::string, std::less<>> cleaned_;
     std::FILE* out_;
     std::FILE* err_;
     Progress progress_;
@@ -188,12 +222,21 @@ int ThreadsFor(int jobs) {
 int RunBatch(const BatchRequest& request, std::FILE* out, std::FILE* err) {
     const auto start = std::chrono::steady_clock::now();
     const bool writes = !request.inspect && request.mode != OutputMode::Check;
+    platform::Folder dest;
     if (writes) {
         Console console(out);
         if (PrepareDestination(request.destPath, console) != Outcome::Ok) return 1;
+        std::error_code error;
+        dest = platform::Folder::Open(request.destPath.empty() ? "." : request.destPath, error);
+        if (error) {
+            console.Error("Can not open folder %s: %s.", ConsoleName(request.destPath).c_str(),
+                          error.message().c_str());
+            return 1;
+        }
     }
-    const ModelList list = ListModels(request.inputs, request.destPath, request.byName,
-                                      request.inspect ? OutputMode::Check : request.mode);
+    const ModelList list =
+        ListModels(request.inputs, request.destPath, request.byName,
+                   request.inspect ? OutputMode::Check : request.mode, request.followLinks);
     // Standard output holds nothing but the JSON document with --json.
     std::FILE* messages = request.json ? err : out;
     for (const std::string& line : list.messages) std::fprintf(messages, "%s\n", line.c_str());
@@ -204,7 +247,7 @@ int RunBatch(const BatchRequest& request, std::FILE* out, std::FILE* err) {
                       (request.inputs.size() == 1 && IsFolder(request.inputs[0]));
     if (request.json && many) std::fputs("[\n", out);
 
-    Run run(request, list, out, err);
+    Run run(request, list, writes ? &dest : nullptr, out, err);
     const std::size_t count = list.models.size();
     const int threads = ThreadsFor(request.options.jobs);
     if (threads == 1) {

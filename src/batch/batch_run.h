@@ -18,8 +18,9 @@ namespace morvex {
 
 struct BatchRequest {
     std::vector<std::string> inputs;
-    std::string destPath;  // empty or ending in '/'
-    bool byName = false;   // --out: every input under destPath by its name
+    std::string destPath;      // empty or ending in '/'
+    bool byName = false;       // --out: every input under destPath by its name
+    bool followLinks = false;  // --follow-links: links below the input folders are followed
     OutputMode mode = OutputMode::Obj;
     bool inspect = false;
     bool json = false;

@@ -44,4 +44,39 @@ Outcome PrepareDestination(std::string_view destPath, Console& console) {
     return Outcome::CannotCreate;
 }
 
+Outcome OpenOutputFolder(const platform::Folder& dest, std::string_view destPath,
+                         std::string_view relative, OutputFolder& out, Console& console) {
+    out = OutputFolder{};
+    std::error_code error;
+    out.folder = platform::Folder::Open(".", error, platform::Links::Follow, &dest);
+    std::string reached(destPath);  // the path of the last name met
+    for (std::string_view rest = relative; !error && !rest.empty();) {
+        const std::size_t slash = rest.find('/');
+        std::string name(rest.substr(0, slash));
+        rest.remove_prefix(slash == std::string_view::npos ? rest.size() : slash + 1);
+        if (name.empty()) continue;
+        if (!out.name.empty()) reached += '/';
+        reached += name;
+        out.parent = std::move(out.folder);
+        out.name = std::move(name);
+        out.created = !platform::CreateFolder(out.name, &out.parent);
+        out.folder = platform::Folder::Open(out.name, error, platform::Links::Keep, &out.parent);
+    }
+    if (!error) return Outcome::Ok;
+    std::string whole(destPath);
+    whole += relative;
+    while (whole.size() > 1 && whole.back() == '/') whole.pop_back();
+    platform::FileStatus status;
+    if (!out.name.empty() &&
+        !platform::StatusOf(out.name, status, platform::Links::Keep, &out.parent) &&
+        status.kind == platform::FileKind::Link) {
+        console.Error("Can not create folder %s: %s is a link, not followed.",
+                      ConsoleName(whole).c_str(), ConsoleName(reached).c_str());
+    } else {
+        console.Error("Can not create folder %s: %s.", ConsoleName(whole).c_str(),
+                      error.message().c_str());
+    }
+    return Outcome::CannotCreate;
+}
+
 }  // namespace morvex

@@ -25,8 +25,8 @@ std::string Joined(const std::string& folder, const std::string& name) {
 
 class Search {
   public:
-    Search(std::string_view destPath, OutputMode mode, ModelList& list)
-        : destPath_(destPath), mode_(mode), list_(list) {}
+    Search(std::string_view destPath, OutputMode mode, bool followLinks, ModelList& list)
+        : destPath_(destPath), mode_(mode), followLinks_(followLinks), list_(list) {}
 
     // A model at `path`; `relativeFolder` is where it goes below the destination ("" or
     // ending in '/').
@@ -59,34 +59,47 @@ class Search {
         list_.models.push_back(std::move(model));
     }
 
-    // Searches the folder at `path` (already known to be one, with identity `id`).
-    void Folder(const std::string& path, const std::string& relativeFolder, FolderId id) {
+    // Searches the open folder `folder` at `path`, with identity `id`.
+    void Walk(const platform::Folder& folder, const std::string& path,
+              const std::string& relativeFolder, FolderId id) {
         if (!visited_.insert(id).second) {
             const bool loop = std::find(above_.begin(), above_.end(), id) != above_.end();
-            list_.messages.push_back("Warning : " + ConsoleName(path) +
-                                     (loop ? " leads back to a folder above it, not followed."
-                                           : " leads to a folder already searched, not followed."));
+            Warn(path, loop ? "leads back to a folder above it, not followed."
+                            : "leads to a folder already searched, not followed.");
             return;
         }
         std::vector<std::string> names;
-        if (!ReadNames(path, names)) return;
+        if (const std::error_code error = folder.ReadNames(names)) {
+            Unreadable(path, error);
+            return;
+        }
+        std::sort(names.begin(), names.end());
         above_.push_back(id);
         for (const std::string& name : names) {
             const std::string entry = Joined(path, name);
+            const bool model = HasIt3Extension(name);
+            // What the entry itself is, relative to the open folder: a link is not followed here.
             platform::FileStatus info;
-            if (const std::error_code error = platform::StatusOf(entry, info)) {
-                Unreadable(entry, error);
+            if (const std::error_code error =
+                    platform::StatusOf(name, info, platform::Links::Keep, &folder)) {
+                if (model) Unreadable(entry, error);
                 continue;
             }
+            const bool link = info.kind == platform::FileKind::Link;
+            if (link && !FollowLink(folder, name, entry, id, info)) continue;
             if (info.kind == platform::FileKind::Folder) {
-                Folder(entry, relativeFolder + name + "/", info.id);
-            } else if (HasIt3Extension(name)) {
-                if (info.kind == platform::FileKind::Regular) {
-                    AddModel(entry, relativeFolder);
+                std::error_code error;
+                const platform::Folder sub = platform::Folder::Open(
+                    name, error, link ? platform::Links::Follow : platform::Links::Keep, &folder);
+                if (error) {
+                    Unreadable(entry, error);
                 } else {
-                    list_.messages.push_back("Warning : " + ConsoleName(entry) +
-                                             " is not a regular file, skipped.");
+                    Walk(sub, entry, relativeFolder + name + "/", info.id);
                 }
+            } else if (model && info.kind == platform::FileKind::Regular) {
+                AddModel(entry, relativeFolder);
+            } else if (model) {
+                Warn(entry, "is not a regular file, skipped.");
             }
         }
         above_.pop_back();
@@ -99,20 +112,66 @@ class Search {
     }
 
   private:
-    bool ReadNames(const std::string& path, std::vector<std::string>& names) {
-        std::error_code error;
-        const platform::Folder folder = platform::Folder::Open(path, error);
-        if (!error) error = folder.ReadNames(names);
-        if (error) {
-            Unreadable(path, error);
+    void Warn(const std::string& path, std::string_view what) {
+        list_.messages.push_back("Warning : " + ConsoleName(path) + " " + std::string(what));
+    }
+
+    // Decides whether the link `name` of `folder` (identity `folderId`) is followed; when it is,
+    // `info` becomes what it leads to. Without --follow-links links are passed over (with a
+    // warning for those that lead to a folder or have a model's name); with it, a link is not
+    // followed into another file system or into the system's own folders. A link that leads
+    // nowhere (or to itself) is a warning, and an error only for a model's name.
+    bool FollowLink(const platform::Folder& folder, const std::string& name,
+                    const std::string& entry, FolderId folderId, platform::FileStatus& info) {
+        const bool model = HasIt3Extension(name);
+        platform::FileStatus target;
+        const std::error_code error =
+            platform::StatusOf(name, target, platform::Links::Follow, &folder);
+        if (!followLinks_) {
+            if (model || (!error && target.kind == platform::FileKind::Folder)) {
+                Warn(entry, "is a link, not followed (--follow-links follows links).");
+            }
             return false;
         }
-        std::sort(names.begin(), names.end());
+        if (error) {
+            if (model) {
+                Unreadable(entry, error);
+            } else {
+                Warn(entry, "is a link that leads nowhere (" + error.message() + "), skipped.");
+            }
+            return false;
+        }
+        if (target.id.volume != folderId.volume) {
+            Warn(entry, "leads to another file system, not followed.");
+            return false;
+        }
+        if (IsSystemFolder(entry)) {
+            Warn(entry, "leads into the system's own folders, not followed.");
+            return false;
+        }
+        info = target;
         return true;
+    }
+
+    // True for a path that resolves into /proc, /sys or /dev (POSIX systems).
+    static bool IsSystemFolder(const std::string& path) {
+        if (platform::kWindows) return false;
+        std::error_code error;
+        const std::string real =
+            platform::PathText(fs::canonical(platform::FilesystemPath(path), error));
+        if (error) return false;
+        for (const std::string_view system : {"/proc", "/sys", "/dev"}) {
+            if (real.starts_with(system) &&
+                (real.size() == system.size() || real[system.size()] == '/')) {
+                return true;
+            }
+        }
+        return false;
     }
 
     std::string destPath_;
     OutputMode mode_;
+    bool followLinks_;
     ModelList& list_;
     std::set<FolderId> visited_;
     std::vector<FolderId> above_;
@@ -142,9 +201,9 @@ bool HasIt3Extension(std::string_view name) {
 }
 
 ModelList ListModels(const std::vector<std::string>& inputs, std::string_view destPath, bool byName,
-                     OutputMode mode) {
+                     OutputMode mode, bool followLinks) {
     ModelList list;
-    Search search(destPath, mode, list);
+    Search search(destPath, mode, followLinks, list);
     for (const std::string& input : inputs) {
         platform::FileStatus info;
         if (!platform::StatusOf(input, info) && info.kind == platform::FileKind::Folder) {
@@ -153,7 +212,13 @@ ModelList ListModels(const std::vector<std::string>& inputs, std::string_view de
                 relative = FolderName(input);
                 if (!relative.empty()) relative += '/';
             }
-            search.Folder(input, relative, info.id);
+            std::error_code error;
+            const platform::Folder folder = platform::Folder::Open(input, error);
+            if (error) {
+                search.Unreadable(input, error);
+            } else {
+                search.Walk(folder, input, relative, info.id);
+            }
         } else {
             // A file, or a path that does not open: the conversion reports it.
             search.AddModel(input, "");

@@ -29,18 +29,22 @@ struct ModelList {
 // True when `name` ends in ".it3" in any case.
 bool HasIt3Extension(std::string_view name);
 
-// Lists the models of `inputs`. A folder is searched recursively: its entries in byte order of
-// their names, links followed, every regular file whose name ends in ".it3" (in any case) taken.
-// A folder reached a second time (a link loop, or two links to one folder) is not searched
-// again. Any other input is a model, whatever its name.
+// Lists the models of `inputs`. A folder is searched recursively, each folder through its open
+// handle: its entries in byte order of their names, every regular file whose name ends in ".it3"
+// (in any case) taken; FIFOs, sockets and devices of that name are skipped with a warning, never
+// opened. Links below a folder are not followed (a warning names those that lead to a folder or
+// have a model's name) unless `followLinks`; then a link into another file system or into
+// /proc, /sys or /dev is not followed, and one that leads nowhere is a warning (an error, which
+// fails the run, for a model's name). A folder reached a second time (a link loop, or two links
+// to one folder) is not searched again. Any other input is a model, whatever its name.
 //
 // Destinations: with `byName` false (one input, no --out) the tree below a folder is mirrored
 // into `destPath`; with `byName` true every input goes below `destPath` under its own name (a
 // file, or a folder and its tree). A model's outputs go into a folder named after its file
 // without the extension, made a safe component (SafeComponent: never "." or ".."), for OBJ and
-// MQO, or, for -g, into the mirrored folder itself, where the .glb
-// is named after the model. Check mode writes nothing and gets no folders.
+// MQO, or, for -g, into the mirrored folder itself, where the .glb is named after the model.
+// Check mode writes nothing and gets no folders.
 ModelList ListModels(const std::vector<std::string>& inputs, std::string_view destPath, bool byName,
-                     OutputMode mode);
+                     OutputMode mode, bool followLinks = false);
 
 }  // namespace morvex

@@ -45,6 +45,8 @@ std::string HelpText() {
            "                 DEST/FILE/, a folder F to DEST/F/ (its tree mirrored)\n"
            "  --jobs=N       convert N models at a time (0, the default: one per core;\n"
            "                 1: a single thread)\n"
+           "  --follow-links follow links below the folders given (not into another file\n"
+           "                 system, nor into /proc, /sys or /dev)\n"
            "  -h, --help     print this help\n"
            "  --version      print the version\n"
            "\n"
@@ -151,6 +153,8 @@ CommandLine ParseOptionForm(std::span<const std::string_view> args) {
             line.inspect = true;
         } else if (arg == "--json") {
             line.json = true;
+        } else if (arg == "--follow-links") {
+            line.followLinks = true;
         } else if (arg == "--out" || arg == "--jobs" || arg == "-j") {
             if (k + 1 == args.size()) {
                 bad = true;

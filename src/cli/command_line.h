@@ -17,7 +17,7 @@
 //   morvex -i [--json] [OPTIONS] INPUT...  the inspect report, nothing written
 //
 // with the options -m, -g, -c, -i, --json, --out DEST (or --out=DEST), --jobs=N (or --jobs N,
-// -j N), -h / --help and --version; "--" ends the options.
+// -j N), --follow-links, -h / --help and --version; "--" ends the options.
 #pragma once
 
 #include <span>
@@ -40,6 +40,7 @@ struct CommandLine {
     std::vector<std::string> inputs;  // every input, inputPath first
     std::string destPath;             // normalised: empty, or ending in '/'
     bool outOption = false;           // --out: each input goes under destPath by its name
+    bool followLinks = false;         // --follow-links: links below input folders are followed
     bool optionForm = false;          // read option by option (not the one-file form)
     ConvertOptions options;
 };

@@ -10,6 +10,7 @@
 #include "batch/destination.h"
 #include "cli/command_line.h"
 #include "convert/converter.h"
+#include "export/output_file.h"
 #include "platform/platform.h"
 
 namespace {
@@ -44,6 +45,7 @@ int Run(int argc, char** argv) {
         request.inputs = line.inputs;
         request.destPath = line.destPath;
         request.byName = line.outOption;
+        request.followLinks = line.followLinks;
         request.mode = line.mode;
         request.inspect = line.inspect;
         request.json = line.json;
@@ -52,11 +54,21 @@ int Run(int argc, char** argv) {
         return morvex::RunBatch(request, stdout, stderr);
     }
     morvex::Converter converter;
-    // A destination that does not exist is created; one that cannot be gives one message.
-    if (line.mode != morvex::OutputMode::Check &&
-        morvex::PrepareDestination(line.destPath, converter.GetConsole()) != morvex::Outcome::Ok) {
-        converter.GetConsole().Flush();
-        return morvex::kExitFailure;
+    platform::Folder dest;
+    if (line.mode != morvex::OutputMode::Check) {
+        // A destination that does not exist is created; one that cannot be gives one message.
+        morvex::Console& console = converter.GetConsole();
+        if (morvex::PrepareDestination(line.destPath, console) != morvex::Outcome::Ok) {
+            console.Flush();
+            return morvex::kExitFailure;
+        }
+        // The outputs are made relative to the open folder, whatever its path names later.
+        std::error_code error;
+        dest = platform::Folder::Open(line.destPath.empty() ? "." : line.destPath, error);
+        if (!error) {
+            morvex::RemoveStaleTemporaries(&dest, line.destPath);
+            line.options.outputFolder = &dest;
+        }
     }
     int result = converter.Convert(line.inputPath, line.destPath, line.mode, line.options);
     bool ok = result == 0 && !converter.OutputFailed();
@@ -68,6 +80,8 @@ int Run(int argc, char** argv) {
 int main(int argc, char** argv) {
     // A conversion ends its own model on running out of memory; this is for what is left (the
     // command line, a folder's listing), which ends the run with a message, never an abort.
+    // An interrupt removes the temporaries of the files being written before the process ends.
+    morvex::platform::HandleInterrupts(morvex::RemoveTemporariesNow);
     try {
         return Run(argc, argv);
     } catch (const std::bad_alloc&) {

@@ -44,6 +44,7 @@ int Converter::Run(std::string_view inputPath, std::string_view destPath, Output
                    const ConvertOptions& options) {
     Reset();
     model_.limits = options.limits;
+    outputFolder_ = options.outputFolder;
     console_.ClearOutputFailure();
     console_.ClearRepeats();
     console_.counters = WorkCounters{};
@@ -98,22 +99,22 @@ int Converter::CreateVertexDecoder(int infoPosition, std::unique_ptr<VertexBlock
 }
 
 int Converter::ExportObj(std::string_view destPath) {
-    morvex::ExportObj(model_, console_, destPath);
+    morvex::ExportObj(model_, console_, destPath, outputFolder_);
     return 0;
 }
 
 int Converter::ExportMqo(std::string_view destPath) {
-    morvex::ExportMqo(model_, console_, destPath);
+    morvex::ExportMqo(model_, console_, destPath, outputFolder_);
     return 0;
 }
 
 int Converter::ExportGltf(std::string_view destPath) {
-    morvex::ExportGltf(model_, console_, destPath);
+    morvex::ExportGltf(model_, console_, destPath, outputFolder_);
     return 0;
 }
 
 int Converter::ExportTextures(std::string_view destPath) {
-    morvex::ExportTextures(model_, console_, destPath);
+    morvex::ExportTextures(model_, console_, destPath, outputFolder_);
     return 0;
 }
 

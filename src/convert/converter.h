@@ -71,6 +71,7 @@ class Converter {
 
     Model model_;
     Console console_;
+    const platform::Folder* outputFolder_ = nullptr;  // ConvertOptions::outputFolder of the run
 };
 
 }  // namespace morvex

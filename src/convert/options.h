@@ -2,6 +2,7 @@
 #pragma once
 
 #include "it3/limits.h"
+#include "platform/platform.h"
 
 namespace morvex {
 
@@ -19,6 +20,10 @@ struct ConvertOptions {
     // the converter's model: for a check whose model nobody looks at afterwards (the command
     // line's -c). Other modes read the whole file.
     bool checkHeadersOnly = false;
+    // The destination folder, open, when the caller opened it: the outputs are then created,
+    // renamed and removed relative to it, so that no link put in place of a folder of the
+    // destination's path is followed (see OutputFile). Not owned; it outlives the conversion.
+    const platform::Folder* outputFolder = nullptr;
 };
 
 }  // namespace morvex

@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <vector>
 
 namespace morvex {
 namespace {
@@ -19,8 +23,9 @@ constexpr std::size_t kDirectWriteSize = 64 << 10;
 constexpr std::size_t kNameInTemporary = 96;
 constexpr int kCreateAttempts = 64;
 
-std::error_code SystemRename(std::string_view from, std::string_view to) {
-    return platform::Rename(from, to);
+std::error_code SystemRename(std::string_view from, std::string_view to,
+                             const platform::Folder* at) {
+    return platform::Rename(from, to, at);
 }
 constexpr OutputCalls kSystemCalls = {platform::Write, platform::CloseHandle, SystemRename};
 std::atomic<const OutputCalls*> calls{&kSystemCalls};
@@ -51,11 +56,65 @@ std::string TemporaryName(std::string_view path) {
 
 // Whether a file can be put in place under `path` later: not when a folder has that name, nor
 // when the name itself is refused (too long, a component that is not a folder, ...).
-bool FinalNameUsable(const std::string& path) {
+bool FinalNameUsable(std::string_view path, const platform::Folder* at) {
     platform::FileStatus status;
-    const std::error_code error = platform::StatusOf(path, status, platform::Links::Keep);
+    const std::error_code error = platform::StatusOf(path, status, platform::Links::Keep, at);
     if (!error) return status.kind != platform::FileKind::Folder;
     return error == std::errc::no_such_file_or_directory;
+}
+
+// The temporaries of the process, so that an interrupt can remove them: a name is entered before
+// its file is created and left after it is renamed or removed. Once the interrupt has removed
+// them it holds the lock until the process ends, so that no temporary is created after it.
+class Temporaries {
+  public:
+    std::uint64_t Enter(const platform::Folder* at, const std::string& name) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        live_.emplace(++last_, Entry{at, name});
+        return last_;
+    }
+    void Leave(std::uint64_t id) {
+        if (id == 0) return;
+        const std::lock_guard<std::mutex> lock(mutex_);
+        live_.erase(id);
+    }
+    void RemoveAllForever() {
+        mutex_.lock();
+        for (const auto& [id, entry] : live_) platform::RemoveFile(entry.name, entry.at);
+        live_.clear();
+    }
+
+  private:
+    struct Entry {
+        const platform::Folder* at;
+        std::string name;
+    };
+    std::mutex mutex_;
+    std::map<std::uint64_t, Entry> live_;
+    std::uint64_t last_ = 0;
+};
+
+// The one list of the process: an interrupt has nobody to be handed it by.
+Temporaries& LiveTemporaries() {
+    static Temporaries temporaries;
+    return temporaries;
+}
+
+// The process id in a temporary's name ".<name>.<process id>-<n>.morvex-tmp"; 0 for other names.
+long TemporaryOwner(std::string_view name) {
+    if (name.size() <= kTemporarySuffix.size() || name.front() != '.' ||
+        !name.ends_with(kTemporarySuffix)) {
+        return 0;
+    }
+    name.remove_suffix(kTemporarySuffix.size());
+    const std::size_t dot = name.rfind('.');
+    const std::size_t dash = name.rfind('-');
+    if (dot == std::string_view::npos || dash == std::string_view::npos || dash < dot) return 0;
+    long owner = 0;
+    const char* first = name.data() + dot + 1;
+    const char* last = name.data() + dash;
+    const auto [end, error] = std::from_chars(first, last, owner);
+    return error == std::errc() && end == last ? owner : 0;
 }
 
 }  // namespace
@@ -98,7 +157,15 @@ std::string SafeComponent(std::string_view name) {
     return safe;
 }
 
-OutputFile::OutputFile(std::string path) : path_(std::move(path)) {}
+OutputFile::OutputFile(std::string path, const platform::Folder* folder)
+    : path_(std::move(path)), at_(folder) {}
+
+std::string_view OutputFile::Target() const {
+    if (at_ == nullptr) return path_;
+    std::size_t nameStart = path_.size();
+    while (nameStart > 0 && !platform::IsSeparator(path_[nameStart - 1])) --nameStart;
+    return std::string_view(path_).substr(nameStart);
+}
 
 OutputFile::~OutputFile() {
     if (!placed_) Remove();
@@ -110,14 +177,19 @@ void OutputFile::Allocate(std::size_t capacity) {
 }
 
 Outcome OutputFile::Open() {
-    if (!FileNameFits(path_) || !FinalNameUsable(path_)) return Outcome::CannotCreate;
+    if (!FileNameFits(path_) || !FinalNameUsable(Target(), at_)) return Outcome::CannotCreate;
     for (int attempt = 0; attempt < kCreateAttempts && file_ == platform::kNoFile; ++attempt) {
-        std::string temporary = TemporaryName(path_);
+        std::string temporary = TemporaryName(Target());
+        const std::uint64_t entered = LiveTemporaries().Enter(at_, temporary);
         std::error_code error;
-        file_ = platform::CreateNewFile(temporary, error).Release();
+        file_ = platform::CreateNewFile(temporary, error, at_).Release();
         if (file_ != platform::kNoFile) {
             temporary_ = std::move(temporary);
-        } else if (error != std::errc::file_exists) {
+            registered_ = entered;
+            break;
+        }
+        LiveTemporaries().Leave(entered);
+        if (error != std::errc::file_exists) {
             break;  // only a leftover of an earlier process of the same id is worth a new name
         }
     }
@@ -184,11 +256,13 @@ Outcome OutputFile::Close() {
 
 Outcome OutputFile::PutInPlace() {
     if (file_ != platform::kNoFile || failed_ || temporary_.empty()) return Outcome::CannotWrite;
-    if (Calls().rename(temporary_, path_)) {
+    if (Calls().rename(temporary_, Target(), at_)) {
         Remove();
         return Outcome::CannotWrite;
     }
     temporary_.clear();
+    LiveTemporaries().Leave(registered_);
+    registered_ = 0;
     placed_ = true;
     return Outcome::Ok;
 }
@@ -199,11 +273,13 @@ void OutputFile::Remove() {
         file_ = platform::kNoFile;
     }
     if (!temporary_.empty()) {
-        platform::RemoveFile(temporary_);
+        platform::RemoveFile(temporary_, at_);
         temporary_.clear();
+        LiveTemporaries().Leave(registered_);
+        registered_ = 0;
     }
     if (placed_) {
-        platform::RemoveFile(path_);
+        platform::RemoveFile(Target(), at_);
         placed_ = false;
     }
 }
@@ -257,6 +333,29 @@ void FailOutput(Console& console, OutputFile& file) {
     if (console.Repeat(Repeated::Output))
         console.Error("Can not write %s.", ConsoleName(file.Path()).c_str());
     console.RecordOutputFailure();
+}
+
+void RemoveTemporariesNow() {
+    LiveTemporaries().RemoveAllForever();
+}
+
+void RemoveStaleTemporaries(const platform::Folder* folder, std::string_view path) {
+    std::error_code error;
+    platform::Folder opened;
+    if (folder == nullptr) {
+        opened = platform::Folder::Open(path.empty() ? "." : path, error);
+        if (error) return;
+        folder = &opened;
+    }
+    std::vector<std::string> names;
+    if (folder->ReadNames(names)) return;
+    const long self = platform::ProcessId();
+    for (const std::string& name : names) {
+        const long owner = TemporaryOwner(name);
+        if (owner != 0 && owner != self && !platform::ProcessRunning(owner)) {
+            platform::RemoveFile(name, folder);
+        }
+    }
 }
 
 }  // namespace morvex

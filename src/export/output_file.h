@@ -9,7 +9,11 @@
 // file or a symbolic link of that name (a link is never written through). A file that fails, or
 // that is dropped without being put in place (a destructor during an exception included),
 // removes its temporary. So after a kill at any moment every file under a final name is
-// complete; what a killed run leaves besides are its temporaries.
+// complete; what a killed run leaves besides are its temporaries, which an interrupt removes
+// (RemoveTemporariesNow) and a later run into the folder removes (RemoveStaleTemporaries).
+//
+// A file given the open folder it goes into is created, renamed and removed relative to that
+// folder, by its name alone: no link put in place of a folder of its path is ever followed.
 #pragma once
 
 #include <cstdint>
@@ -50,7 +54,8 @@ inline constexpr std::string_view kTemporarySuffix = ".morvex-tmp";
 struct OutputCalls {
     std::int64_t (*write)(platform::FileHandle file, const void* data, std::size_t length);
     bool (*close)(platform::FileHandle file);
-    std::error_code (*rename)(std::string_view from, std::string_view to);
+    std::error_code (*rename)(std::string_view from, std::string_view to,
+                              const platform::Folder* at);
 };
 // Makes every OutputFile of the process use `calls` from now on (nullptr: the system's own);
 // returns the table used before. Not for use while files are being written on other threads.
@@ -61,7 +66,9 @@ const OutputCalls* SetOutputCalls(const OutputCalls* calls);
 // one rename.
 class OutputFile {
   public:
-    explicit OutputFile(std::string path);
+    // A file at `path`; with `folder`, the open folder that path names the file in (the path is
+    // then only shown in messages).
+    explicit OutputFile(std::string path, const platform::Folder* folder = nullptr);
     // A file not put in place has its temporary removed.
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
@@ -100,8 +107,13 @@ class OutputFile {
     char* ReserveSlow(std::size_t n);
     void Allocate(std::size_t capacity);
 
+    // The final and the temporary name as the system is given them: relative to at_, or paths.
+    std::string_view Target() const;
+
     std::string path_;
-    std::string temporary_;  // empty when there is none
+    const platform::Folder* at_;
+    std::string temporary_;         // empty when there is none
+    std::uint64_t registered_ = 0;  // its entry among the temporaries of the process
     platform::FileHandle file_ = platform::kNoFile;
     bool failed_ = false;
     bool placed_ = false;
@@ -126,5 +138,13 @@ Outcome CloseOutputs(Console& console, OutputFile& main, OutputFile& companion);
 // A file that cannot be completed: removed, "Error : Can not write <path>." printed and the
 // failure recorded.
 void FailOutput(Console& console, OutputFile& file);
+
+// Removes every temporary this process has open or is about to create, and keeps any more from
+// being created: what an interrupt does before the process ends (platform::HandleInterrupts).
+void RemoveTemporariesNow();
+// Removes the temporaries that runs which have ended left in a folder (`folder` open, else the
+// folder at `path`, empty for the current one): the names ".<name>.<process id>-<n>.morvex-tmp"
+// whose process no longer runs.
+void RemoveStaleTemporaries(const platform::Folder* folder, std::string_view path);
 
 }  // namespace morvex

@@ -22,7 +22,8 @@ struct TexturePiece {
 
 }  // namespace
 
-void ExportTextures(const Model& model, Console& console, std::string_view destPath) {
+void ExportTextures(const Model& model, Console& console, std::string_view destPath,
+                    const platform::Folder* folder) {
     std::size_t next = 0;
     // The TEXI blocks in file order; each is decoded on any thread, and its message and file
     // follow in file order.
@@ -54,7 +55,7 @@ void ExportTextures(const Model& model, Console& console, std::string_view destP
         std::string path(destPath);
         path += SafeName(name);
         path += ".bmp";
-        OutputFile file(std::move(path));
+        OutputFile file(std::move(path), folder);
         if (OpenOutput(console, file) != Outcome::Ok) return;
         console.Written(file.Path());
         // The one place where writing a texture runs out of memory: its file is dropped.

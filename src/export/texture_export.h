@@ -6,6 +6,7 @@
 
 #include "it3/console.h"
 #include "it3/model.h"
+#include "platform/platform.h"
 
 namespace morvex {
 
@@ -13,6 +14,8 @@ namespace morvex {
 // decoded first; only a complete picture creates (or replaces) its file, so a texture that
 // cannot be decoded ("Warning : can not convert texture <name>.") leaves no file behind and
 // never truncates an existing one.
-void ExportTextures(const Model& model, Console& console, std::string_view destPath);
+// With `folder`, the open folder that destPath names: the files are made relative to it.
+void ExportTextures(const Model& model, Console& console, std::string_view destPath,
+                    const platform::Folder* folder = nullptr);
 
 }  // namespace morvex

@@ -75,10 +75,16 @@ Outcome LoadFile(std::string_view path, ByteBuffer& buffer, Console& console, Lo
     const std::string name(path);
     buffer.Clear();
     std::error_code error;
-    const platform::File file = platform::OpenForReading(name, error);
+    // Opened without waiting and looked at before anything is read: a FIFO without a writer
+    // would block an ordinary open for ever, and a device or a socket is no model.
+    const platform::File file = platform::OpenForReading(name, error, platform::ReadOpen::NoWait);
     platform::FileStatus info;
     if (error || file.Status(info) || info.kind == platform::FileKind::Folder) {
         console.Error("Can not open %s.", ConsoleName(name).c_str());
+        return Outcome::CannotOpen;
+    }
+    if (info.kind != platform::FileKind::Regular) {
+        console.Warning("%s is not a regular file, skipped.", ConsoleName(name).c_str());
         return Outcome::CannotOpen;
     }
     std::uint8_t head[4];

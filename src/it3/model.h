@@ -51,9 +51,10 @@ enum class LoadPart {
 };
 
 // Reads the file at `path` into `buffer`, which becomes as long as the file: whole, or only its
-// block headers. Prints "Error : Can not open <path>." (also for a folder), "Error : This file
-// is not it3 file." (first four bytes not INFO) or "Error : Can not load <path>." (no memory, a
-// read error, or a file too large for 32-bit block offsets).
+// block headers. Prints "Error : Can not open <path>." (also for a folder), "Warning : <path> is
+// not a regular file, skipped." (a FIFO, a socket, a device: opened without waiting, never
+// read), "Error : This file is not it3 file." (first four bytes not INFO) or "Error : Can not
+// load <path>." (no memory, a read error, or a file too large for 32-bit block offsets).
 [[nodiscard]] Outcome LoadFile(std::string_view path, ByteBuffer& buffer, Console& console,
                                LoadPart part = LoadPart::Whole);
 

@@ -126,10 +126,11 @@ bool CloseHandle(FileHandle file);
 std::error_code Rename(std::string_view from, std::string_view to, const Folder* at = nullptr);
 // Removes a file or a link (never what a link points to).
 std::error_code RemoveFile(std::string_view path, const Folder* at = nullptr);
-// Removes an empty folder.
-std::error_code RemoveFolder(std::string_view path);
-// Creates one folder; errc::file_exists when something has the name already.
-std::error_code CreateFolder(std::string_view path);
+// Removes an empty folder (below `at`, when given).
+std::error_code RemoveFolder(std::string_view path, const Folder* at = nullptr);
+// Creates one folder (below `at`, when given); errc::file_exists when something has the name
+// already (a link included, which is not followed).
+std::error_code CreateFolder(std::string_view path, const Folder* at = nullptr);
 
 // What is at `path`.
 std::error_code StatusOf(std::string_view path, FileStatus& status, Links links = Links::Follow,
@@ -203,6 +204,14 @@ void UseBinaryStandardStreams();
 
 // The process id.
 long ProcessId();
+// False when no process `id` runs (it ended); true for a running one, also of another user.
+bool ProcessRunning(long id);
+
+// Interrupts: SIGINT (Ctrl+C), SIGTERM and SIGHUP; on Windows the console's Ctrl+C, Ctrl+Break
+// and close events. From this call on, an interrupt runs `cleanup` on a thread of its own, then
+// ends the process as the interrupt would have. Call it before any other thread starts: on POSIX
+// systems the signals are blocked in every thread and taken by one that waits for them.
+void HandleInterrupts(void (*cleanup)());
 
 // The command line's arguments after the program name, as UTF-8 on Windows (read from the wide
 // command line), as given elsewhere.

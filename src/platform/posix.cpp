@@ -5,15 +5,20 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <iconv.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <new>
+#include <thread>
 
 #include "platform/platform.h"
 
@@ -117,13 +122,13 @@ std::error_code RemoveFile(std::string_view path, const Folder* at) {
     return {};
 }
 
-std::error_code RemoveFolder(std::string_view path) {
-    if (::rmdir(Text(path).c_str()) != 0) return LastError();
+std::error_code RemoveFolder(std::string_view path, const Folder* at) {
+    if (::unlinkat(AtFd(at), Text(path).c_str(), AT_REMOVEDIR) != 0) return LastError();
     return {};
 }
 
-std::error_code CreateFolder(std::string_view path) {
-    if (::mkdir(Text(path).c_str(), 0777) != 0) return LastError();
+std::error_code CreateFolder(std::string_view path, const Folder* at) {
+    if (::mkdirat(AtFd(at), Text(path).c_str(), 0777) != 0) return LastError();
     return {};
 }
 
@@ -236,6 +241,32 @@ void UseBinaryStandardStreams() {}
 
 long ProcessId() {
     return static_cast<long>(::getpid());
+}
+
+bool ProcessRunning(long id) {
+    if (id <= 0 || id > std::numeric_limits<pid_t>::max()) return false;
+    return ::kill(static_cast<pid_t>(id), 0) == 0 || errno == EPERM;
+}
+
+void HandleInterrupts(void (*cleanup)()) {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, number);
+    if (::pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return;
+    std::thread([signals, cleanup] {
+        int number = 0;
+        while (::sigwait(&signals, &number) != 0) {
+        }
+        cleanup();
+        // Ended by the signal itself, so that the parent sees what ended the process.
+        ::signal(number, SIG_DFL);
+        sigset_t taken;
+        sigemptyset(&taken);
+        sigaddset(&taken, number);
+        ::pthread_sigmask(SIG_UNBLOCK, &taken, nullptr);
+        ::raise(number);
+        ::_exit(128 + number);
+    }).detach();
 }
 
 std::vector<std::string> Arguments(int argc, char** argv) {

@@ -14,7 +14,9 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <limits>
 #include <new>
 
 #include "platform/platform.h"
@@ -253,13 +255,13 @@ std::error_code RemoveFile(std::string_view path, const Folder* at) {
     return {};
 }
 
-std::error_code RemoveFolder(std::string_view path) {
-    if (!::RemoveDirectoryW(SystemPath(path).c_str())) return LastError();
+std::error_code RemoveFolder(std::string_view path, const Folder* at) {
+    if (!::RemoveDirectoryW(SystemPath(path, at).c_str())) return LastError();
     return {};
 }
 
-std::error_code CreateFolder(std::string_view path) {
-    if (!::CreateDirectoryW(SystemPath(path).c_str(), nullptr)) return LastError();
+std::error_code CreateFolder(std::string_view path, const Folder* at) {
+    if (!::CreateDirectoryW(SystemPath(path, at).c_str(), nullptr)) return LastError();
     return {};
 }
 
@@ -397,6 +399,35 @@ void UseBinaryStandardStreams() {
 
 long ProcessId() {
     return static_cast<long>(::GetCurrentProcessId());
+}
+
+bool ProcessRunning(long id) {
+    if (id <= 0 || id > static_cast<long>(std::numeric_limits<DWORD>::max())) return false;
+    const HANDLE process =
+        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(id));
+    if (process == nullptr) return ::GetLastError() == ERROR_ACCESS_DENIED;
+    DWORD code = 0;
+    const bool running = ::GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    ::CloseHandle(process);
+    return running;
+}
+
+namespace {
+
+std::atomic<void (*)()> interruptCleanup{nullptr};
+
+// Runs on a thread the system starts for the event; returning FALSE hands the event on to the
+// default handler, which ends the process.
+BOOL WINAPI OnConsoleEvent(DWORD) {
+    if (void (*cleanup)() = interruptCleanup.load()) cleanup();
+    return FALSE;
+}
+
+}  // namespace
+
+void HandleInterrupts(void (*cleanup)()) {
+    interruptCleanup.store(cleanup);
+    ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
 std::vector<std::string> Arguments(int, char**) {

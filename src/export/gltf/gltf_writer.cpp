@@ -278,7 +278,8 @@ Outcome BuildDocument(const Model& model, Console& console, GltfDocument& docume
 
 // The glb is assembled in memory (the JSON chunk, which comes first, describes the binary data
 // that follows it) and written in one go.
-void ExportGltf(const Model& model, Console& console, std::string_view destPath) {
+void ExportGltf(const Model& model, Console& console, std::string_view destPath,
+                const platform::Folder* folder) {
     const std::string path = GltfFileName(destPath, model.baseName);
     std::unique_ptr<GltfDocument> document;
     GlbFrame frame;
@@ -302,7 +303,7 @@ void ExportGltf(const Model& model, Console& console, std::string_view destPath)
         return;
     }
 
-    OutputFile file(path);
+    OutputFile file(path, folder);
     if (OpenOutput(console, file) != Outcome::Ok) return;
     console.Written(file.Path());
     file.Append(frame.head);

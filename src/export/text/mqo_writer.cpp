@@ -136,10 +136,12 @@ void WriteDocument(Console& console, ModelObject& object, OutputFile& file) {
 
 }  // namespace
 
-void ExportMqo(const Model& model, Console& console, std::string_view destPath) {
+void ExportMqo(const Model& model, Console& console, std::string_view destPath,
+               const platform::Folder* folder) {
     int number = 0;
     WalkObjects(model, console, [&](ModelObject& object) {
-        OutputFile file(ObjectFileStem(destPath, model.baseName, number, object.name) + ".mqo");
+        OutputFile file(ObjectFileStem(destPath, model.baseName, number, object.name) + ".mqo",
+                        folder);
         if (OpenOutput(console, file) != Outcome::Ok) return true;
         console.Written(file.Path());
         // The one place where writing an object runs out of memory: its file is dropped.

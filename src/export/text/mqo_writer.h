@@ -13,11 +13,14 @@
 #include "export/text/text_writer.h"
 #include "it3/console.h"
 #include "it3/model.h"
+#include "platform/platform.h"
 
 namespace morvex {
 
 // Writes every object of the model that has a material and a vertex block.
-void ExportMqo(const Model& model, Console& console, std::string_view destPath);
+// With `folder`, the open folder that destPath names: the files are made relative to it.
+void ExportMqo(const Model& model, Console& console, std::string_view destPath,
+               const platform::Folder* folder = nullptr);
 
 // The longest lines the two functions below write, CR LF included.
 inline constexpr std::size_t kMaxMqoVertexLine = 2 + 3 * kMaxFloatFixed + 2 + 2;

@@ -178,11 +178,12 @@ void WriteObjFaces(LineWriter& obj, const MeshData& mesh, std::int64_t vertexBas
     }
 }
 
-void ExportObj(const Model& model, Console& console, std::string_view destPath) {
+void ExportObj(const Model& model, Console& console, std::string_view destPath,
+               const platform::Folder* folder) {
     int number = 0;
     WalkObjects(model, console, [&](ModelObject& object) {
         const std::string stem = ObjectFileStem(destPath, model.baseName, number, object.name);
-        OutputFile objFile(stem + ".obj"), mtlFile(stem + ".mtl");
+        OutputFile objFile(stem + ".obj", folder), mtlFile(stem + ".mtl", folder);
         if (OpenOutput(console, objFile) != Outcome::Ok) return true;
         if (OpenOutput(console, mtlFile) != Outcome::Ok) {
             // Nothing of the object is kept, and its number goes to the next one.

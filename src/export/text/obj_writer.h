@@ -15,11 +15,14 @@
 #include "export/text/text_writer.h"
 #include "it3/console.h"
 #include "it3/model.h"
+#include "platform/platform.h"
 
 namespace morvex {
 
 // Writes every object of the model that has a material and a vertex block.
-void ExportObj(const Model& model, Console& console, std::string_view destPath);
+// With `folder`, the open folder that destPath names: the files are made relative to it.
+void ExportObj(const Model& model, Console& console, std::string_view destPath,
+               const platform::Folder* folder = nullptr);
 
 // The vertex lines of an OBJ file: "v x y z", "vt u v" and "vn x y z".
 enum class ObjVertexLines { Positions, TexCoords, Normals };
