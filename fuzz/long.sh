@@ -27,7 +27,7 @@ MALLOC_LIMIT_MB=${MALLOC_LIMIT_MB:-1088}
 RSS_LIMIT_MB=${RSS_LIMIT_MB:-4096}
 TIMEOUT=${TIMEOUT:-30}
 JOBS=${FUZZ_JOBS:-2}
-TARGETS=(texture_block convert vertex_block decompress material_block inspect)
+TARGETS=(texture_block convert vertex_block decompress material_block inspect folders)
 # The targets run in ceil(5 / JOBS) rounds of equal length.
 SECONDS_EACH=$(awk -v h="$1" -v j="$JOBS" -v n=${#TARGETS[@]} \
     'BEGIN { r = int((n + j - 1) / j); printf "%d", h * 3600 / r }')

@@ -246,6 +246,36 @@ int main(int argc, char** argv) {
         ok &= corpus.AddRaw("inspect", "zero_blocks", DenseBlocks(std::string(4, '\0'), 512));
     }
 
+    // Trees for the folder walk: the command-line byte, then (kind, parent, name length, name,
+    // target) entries: 0 a model, 1 a folder, 2 a link, 3 a FIFO; parent 0 models, 1 out.
+    {
+        auto entry = [](ByteVector& tree, std::uint8_t kind, std::uint8_t parent,
+                        std::string_view name, int target = -1) {
+            tree.insert(tree.end(), {kind, parent, static_cast<std::uint8_t>(name.size())});
+            tree.insert(tree.end(), name.begin(), name.end());
+            if (target >= 0) tree.push_back(static_cast<std::uint8_t>(target));
+        };
+        ByteVector models = {0};
+        entry(models, 0, 0, "a.it3");
+        entry(models, 1, 0, "sub");
+        entry(models, 0, 2, "b.it3");
+        entry(models, 0, 0, "...it3");
+        entry(models, 3, 0, "pipe.it3");
+        ok &= corpus.AddRaw("folders", "models", models);
+        ByteVector links = {8 | 2};  // -g, --follow-links
+        entry(links, 0, 0, "a.it3");
+        entry(links, 2, 1, "a", 0);      // out/a: a link to the folder outside
+        entry(links, 2, 0, "up", 4);     // a link to the temporary folder
+        entry(links, 2, 0, "proc", 5);   // into /proc
+        entry(links, 2, 0, "x.it3", 7);  // to nothing
+        entry(links, 2, 0, "self", 9);   // to itself
+        ok &= corpus.AddRaw("folders", "links", links);
+        ByteVector out = {4 | 1};  // -m --out
+        entry(out, 0, 0, "models.it3");
+        entry(out, 2, 1, "models", 0);
+        ok &= corpus.AddRaw("folders", "out_link", out);
+    }
+
     std::printf("make_fuzz_corpus: %d seeds written, %d too large left out\n", corpus.Written(),
                 corpus.Skipped());
     if (!ok) {
