@@ -46,10 +46,19 @@ void WriteMtlEntry(TextWriter& mtl, const std::string& name, const MaterialBlock
     }
 }
 
+}  // namespace
+
+// "v x y z", "vt u v" and "vn x y z": the longest keyword, three numbers with a blank between,
+// CR LF.
+constexpr std::size_t kMaxObjVertexLine = 3 + 3 * kMaxFloatFixed + 2 + 2;
+
+namespace {
+
 // A "v" or "vn" line: the vector after the axis change, 6 decimals each.
 void WriteVectorLine(LineWriter& obj, std::string_view keyword, const std::array<float, 3>& v) {
     const std::array<float, 3> u = Upright(v);
-    obj.Str(keyword).Fixed(u[0], 6).Char(' ').Fixed(u[1], 6).Char(' ').Fixed(u[2], 6).EndLine();
+    obj.Line(kMaxObjVertexLine).Str(keyword).Fixed(u[0], 6).Char(' ').Fixed(u[1], 6);
+    obj.Char(' ').Fixed(u[2], 6).EndLine();
 }
 
 std::size_t MaxLine(int kind) {
@@ -115,7 +124,7 @@ void WriteObjVertices(LineWriter& obj, const MeshData& mesh, ObjVertexLines line
         case ObjVertexLines::TexCoords:
             for (std::int32_t k = begin; k < end; ++k) {
                 const auto t = mesh.TexCoordAt(k);
-                obj.Str("vt ").Fixed(t[0], 6).Char(' ');
+                obj.Line(kMaxObjVertexLine).Str("vt ").Fixed(t[0], 6).Char(' ');
                 obj.Fixed(1.0 - static_cast<double>(t[1]), 6).EndLine();
             }
             break;
@@ -129,10 +138,12 @@ void WriteObjVertices(LineWriter& obj, const MeshData& mesh, ObjVertexLines line
 
 namespace {
 
-// Corner texts " i/i/i" (" i/i" without normals) are kept for indices below this (7 digits).
+// A corner of an "f" line: " i/i/i", or " i/i" without normals.
+constexpr std::size_t kMaxCorner = 1 + 3 * kMaxIntText + 2;
+// Corner texts are kept for indices below this (7 digits).
 constexpr std::int64_t kCachedCorners = 10'000'000;
 constexpr std::size_t kCornerText = 24;
-static_assert(1 + 3 * 7 + 2 <= kCornerText && kCornerText <= 1 + 3 * kMaxIntText + 2);
+static_assert(1 + 3 * 7 + 2 <= kCornerText);
 using CornerTexts = RecentTexts<kCornerText, 4096>;
 
 std::size_t MakeCorner(char* text, std::int64_t index, bool normals) {
@@ -150,6 +161,9 @@ std::size_t MakeCorner(char* text, std::int64_t index, bool normals) {
 
 }  // namespace
 
+// "f" and three corners, CR LF.
+constexpr std::size_t kMaxObjFaceLine = 1 + 3 * kMaxCorner + 2;
+
 void WriteObjFaces(LineWriter& obj, const MeshData& mesh, std::int64_t vertexBase,
                    std::int32_t begin, std::int32_t end) {
     const bool normals = mesh.HasNormals();
@@ -158,14 +172,14 @@ void WriteObjFaces(LineWriter& obj, const MeshData& mesh, std::int64_t vertexBas
         const auto f = mesh.FaceAt(t);
         const std::int64_t corners[3] = {f[0] + vertexBase + 1, f[2] + vertexBase + 1,
                                          f[1] + vertexBase + 1};
-        obj.Char('f');
+        obj.Line(kMaxObjFaceLine).Char('f');
         for (std::int64_t c : corners) {
             if (c < kCachedCorners) [[likely]] {
                 const auto key = static_cast<std::uint64_t>(2 * c + (normals ? 1 : 0));
                 const CornerTexts::Text& text =
                     recent.Find(key, static_cast<std::uint64_t>(c),
                                 [&](char* bytes) { return MakeCorner(bytes, c, normals); });
-                obj.Copied<kCornerText>(text.bytes, text.length);
+                obj.Copied<kCornerText, kMaxCorner>(text.bytes, text.length);
                 continue;
             }
             // One index serves for position, texture coordinate and normal: format it once.
