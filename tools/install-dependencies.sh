@@ -2,14 +2,16 @@
 # Installs every Debian package that building morvex and running its tests need, with apt-get
 # (as root, or through sudo). Packages already installed are left as they are.
 #
-#   tools/install-dependencies.sh          the tool: compiler, CMake, Ninja, libpng, oneTBB, JSON
-#   tools/install-dependencies.sh --all    also GoogleTest, Google Benchmark, zlib, clang and
-#                                          clang-format 14 and the JSON schema checker of the tests
+#   tools/install-dependencies.sh          the tool: compiler, CMake, Ninja, libdeflate, oneTBB,
+#                                          JSON
+#   tools/install-dependencies.sh --all    also GoogleTest, libpng, Google Benchmark, zlib, clang
+#                                          and clang-format 14 and the JSON schema checker of the
+#                                          tests
 set -euo pipefail
 
-packages=(g++ cmake ninja-build libpng-dev libtbb-dev nlohmann-json3-dev)
+packages=(g++ cmake ninja-build libdeflate-dev libtbb-dev nlohmann-json3-dev)
 if [ "${1:-}" = --all ]; then
-    packages+=(libgtest-dev libbenchmark-dev zlib1g-dev clang clang-format-14 python3
+    packages+=(libpng-dev libgtest-dev libbenchmark-dev zlib1g-dev clang clang-format-14 python3
         python3-jsonschema)
 elif [ $# -gt 0 ]; then
     echo "usage: $0 [--all]" >&2

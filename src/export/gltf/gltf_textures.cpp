@@ -12,10 +12,6 @@
 
 namespace morvex {
 
-// Rows unfiltered at zlib level 3: on shaded, grainy texture content as small as libpng's default
-// filters at level 6 or smaller, in a third of the time (bench/bench_png.cpp).
-constexpr PngEffort kPngEffort = PngEffort::Fast;
-
 namespace {
 
 // The encoding of one image, which owns what it encodes: a palette picture as it is, or RGBA
@@ -27,8 +23,7 @@ struct ImageJob {
     RgbaPicture rgba;
 
     Outcome operator()(std::vector<std::uint8_t>& png) const {
-        return palette ? EncodePalettePng(indexed, png, kPngEffort)
-                       : EncodePng(rgba, withAlpha, png, kPngEffort);
+        return palette ? EncodePalettePng(indexed, png) : EncodePng(rgba, withAlpha, png);
     }
 };
 
@@ -163,8 +158,6 @@ TextureLibrary::MaterialTexture TextureLibrary::AddImage(Texture* base, Texture*
         return {};
     }
     imageBudget_ -= pixels;
-    // One pair's pictures at a time: the image before this one is encoded first.
-    document.WaitForLaterViews();
     ImageJob job;
     // The one place where making a pair's image runs out of memory: the material goes without.
     try {
@@ -218,18 +211,14 @@ TextureLibrary::MaterialTexture TextureLibrary::AddImage(Texture* base, Texture*
     console_.counters.imagePixels += pixels;
 
     // Encoded beside the rest of the document.
-    const int view = document.AddLaterView(std::move(job));
-    if (view < 0) return {};
-    const int image = document.images.Next();
-    JsonWriter(document.images.items)
-        .BeginObject()
-        .Key("name")
-        .String(TextureName(model_.blocks[base != nullptr ? base->position : alpha->position]))
-        .Key("bufferView")
-        .Int(view)
-        .Key("mimeType")
-        .String("image/png")
-        .EndObject();
+    // The encoding holds its pixels, their rows and the compressed bytes: about thrice the
+    // pixels.
+    const std::uint64_t held =
+        3 * (job.palette ? job.indexed.pixels.size() : job.rgba.pixels.size());
+    const int image = document.AddImage(
+        TextureName(model_.blocks[base != nullptr ? base->position : alpha->position]), held,
+        std::move(job));
+    if (image < 0) return {};
     result.texture = document.textures.Next();
     JsonWriter(document.textures.items)
         .BeginObject()
