@@ -8,7 +8,6 @@
 #include "decode/decoder_factory.h"
 #include "export/output_file.h"
 #include "export/text/number_format.h"
-#include "it3/byte_buffer.h"
 
 namespace morvex {
 
@@ -28,9 +27,6 @@ void WalkObjects(const Model& model, Console& console,
         vertices = NewVertexDecoder(vertexRecord);
         materials->BindTo(materialRecord);
         vertices->BindTo(vertexRecord);
-        // Buffers the previous object's decoders gave back are not of this object's sizes; kept,
-        // they would only add to the memory held while this object is written.
-        ReleaseKeptBuffers();
         const std::string_view name = model.ObjectName(found.info);
         if (materials->Decode() != 0) {
             console.Warning("object %s skipped: broken material block.", ConsoleName(name).c_str());
@@ -50,9 +46,6 @@ void WalkObjects(const Model& model, Console& console,
         materials->Release();
         if (!more) break;
     }
-    // The decoded data of the last object is not reused after the walk.
-    vertices.reset();
-    ReleaseKeptBuffers();
 }
 
 std::string ObjectFileStem(std::string_view destPath, std::string_view baseName, int number,
