@@ -72,6 +72,7 @@ TEST(Folders, ConvertTheTreeIntoMirroredFoldersLikeOneFileRuns) {
     Write(models / "y" / "wing.it3", SmallModel("right", "wing2", 4));
     fs::create_directories(models / "empty");
     fs::create_directory_symlink("..", models / "nested" / "loop");
+    fs::create_directory_symlink("deeper", models / "nested" / "zagain");  // searched already
 
     test::RunResult run = test::RunMorvex({"models", "out"}, dir.Path());
     EXPECT_EQ(run.status, 1);  // broken.it3 failed
@@ -80,7 +81,8 @@ TEST(Folders, ConvertTheTreeIntoMirroredFoldersLikeOneFileRuns) {
     // The same models one by one, into the same folders.
     fs::remove_all(dir / "out");
     const std::string expected =
-        "Warning : models/nested/loop leads back to a folder above it, not followed.\n" +
+        "Warning : models/nested/loop leads back to a folder above it, not followed.\n"
+        "Warning : models/nested/zagain leads to a folder already searched, not followed.\n" +
         OneByOne(dir.Path(), {{"models/a.it3", "out/a"},
                               {"models/broken.it3", "out/broken"},
                               {"models/nested/deeper/b.It3", "out/nested/deeper/b"},
