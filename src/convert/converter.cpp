@@ -57,19 +57,20 @@ int Converter::Run(std::string_view inputPath, std::string_view destPath, Output
     }
     ScanBlocks(model_, console_);
 
-    switch (static_cast<int>(mode) & 7) {
-        case 0:
+    // The mode's low three bits decide; a mode without a writer checks only.
+    switch (static_cast<OutputMode>(static_cast<int>(mode) & 7)) {
+        case OutputMode::Obj:
             ExportObj(destPath);
             ExportTextures(destPath);
             break;
-        case 1:
+        case OutputMode::Mqo:
             ExportMqo(destPath);
             ExportTextures(destPath);
             break;
-        case 2:
+        case OutputMode::Gltf:
             ExportGltf(destPath);
             break;
-        default:
+        case OutputMode::Check:
             break;
     }
     console_.Flush();
