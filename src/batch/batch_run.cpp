@@ -1,9 +1,7 @@
 #include "batch/batch_run.h"
 
-#include <sys/stat.h>
 #include <tbb/info.h>
 #include <tbb/parallel_pipeline.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cinttypes>
@@ -16,6 +14,7 @@
 #include "decode/decoder_factory.h"
 #include "inspect/report.h"
 #include "it3/parallel.h"
+#include "platform/platform.h"
 
 namespace morvex {
 namespace {
@@ -81,7 +80,7 @@ class Run {
                 done.files = static_cast<std::int64_t>(counters.filesPlaced);
                 done.bytes = static_cast<std::int64_t>(counters.bytesPlaced);
                 // A model that wrote nothing leaves no empty folder behind.
-                if (fresh && done.files == 0) ::rmdir(model.folder.c_str());
+                if (fresh && done.files == 0) platform::RemoveFolder(model.folder);
             }
         }
         progress_.Finished();
@@ -163,8 +162,8 @@ class Run {
 }  // namespace
 
 bool IsFolder(const std::string& path) {
-    struct stat info;
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    platform::FileStatus info;
+    return !platform::StatusOf(path, info) && info.kind == platform::FileKind::Folder;
 }
 
 int ThreadsFor(int jobs) {

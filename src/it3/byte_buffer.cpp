@@ -1,17 +1,17 @@
 #include "it3/byte_buffer.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
 #include <new>
 
+#include "platform/platform.h"
+
 namespace morvex {
 namespace {
 
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
+using platform::kHugePage;
 constexpr std::size_t kPage = 4096;
 // Buffers from this size on are mappings of their own; smaller ones come from the heap, which
 // reuses freed memory without new faults.
@@ -25,27 +25,6 @@ void Observe(std::int64_t bytes) {
 
 std::size_t RoundUp(std::size_t n, std::size_t step) {
     return (n + step - 1) / step * step;
-}
-
-// A mapping of `size` bytes (a multiple of kPage) starting at a kHugePage boundary, so that the
-// kernel can back every whole 2 MiB of it with a huge page; the rest takes ordinary pages.
-std::uint8_t* MapAligned(std::size_t size, bool hugePages) {
-    if (size > SIZE_MAX - kHugePage) throw std::bad_alloc();
-    const std::size_t span = size + kHugePage;
-    void* raw = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (raw == MAP_FAILED) throw std::bad_alloc();
-    auto* base = static_cast<std::uint8_t*>(raw);
-    const auto address = reinterpret_cast<std::uintptr_t>(base);
-    std::uint8_t* start = base + (RoundUp(address, kHugePage) - address);
-    // Give back the parts before and after the aligned region.
-    if (start > base) ::munmap(base, static_cast<std::size_t>(start - base));
-    std::uint8_t* end = start + size;
-    if (base + span > end) ::munmap(end, static_cast<std::size_t>(base + span - end));
-#if defined(MADV_HUGEPAGE) && defined(MADV_NOHUGEPAGE)
-    // Advice only: without huge pages it still works.
-    ::madvise(start, size, hugePages ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
-#endif
-    return start;
 }
 
 }  // namespace
@@ -76,7 +55,7 @@ void ByteBuffer::Allocate(std::size_t size, bool wholeHugePages, bool sparse) {
         // A mapping of whole huge pages: one fault fills its last part too, where small pages
         // would take one fault each.
         const std::size_t whole = wholeHugePages ? RoundUp(accounted, kHugePage) : accounted;
-        data_ = MapAligned(whole, !sparse);
+        data_ = platform::MapMemory(whole, !sparse);
         capacity_ = whole;
     } catch (const std::bad_alloc&) {
         Observe(-static_cast<std::int64_t>(accounted));
@@ -99,7 +78,7 @@ void ByteBuffer::Grow(std::size_t size, bool wholeHugePages) {
 void ByteBuffer::Release() noexcept {
     if (data_ != nullptr) {
         if (mapped_) {
-            ::munmap(data_, capacity_);
+            platform::UnmapMemory(data_, capacity_);
             Observe(-static_cast<std::int64_t>(accounted_));
         } else {
             delete[] data_;
