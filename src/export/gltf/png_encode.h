@@ -41,10 +41,10 @@ AlphaUse ClassifyAlpha(const RgbaPicture& picture);
 // The largest picture that is encoded: every picture a texture decodes to fits.
 inline constexpr std::uint64_t kMaxPngPixels = std::uint64_t{1} << 28;
 
-// The compression level of the PNG encoder (libdeflate's, 1 to 12). Rows are stored unfiltered:
-// on shaded, grainy texture content that compresses as well as per-row filters at a higher
-// level, in a fraction of the time (bench/bench_png.cpp).
-inline constexpr int kPngLevel = 3;
+// The compression level of the PNG encoder (libdeflate's, 1 to 12), rows stored unfiltered. On
+// the benchmark scene's textures (bench/bench_png.cpp) level 1 takes 26 ms of CPU where level 4
+// takes 35 and libpng's fastest setting 68, for 2 % more bytes than either.
+inline constexpr int kPngLevel = 1;
 
 // Encodes the picture as a PNG file image: 8-bit RGB (the alpha channel dropped) or RGBA.
 // Returns Ok, Broken (an empty or oversized picture) or NoMemory (the compressor could not be
