@@ -5,12 +5,12 @@
 //                          against `cp -r` of the output folder just written (page cache to
 //                          page cache)
 //   BM_Convert/gltf        `-g` on the scene against the OBJ conversion of the same scene
+//   BM_Convert/gltf_textures  the same on a model of 24 textures (24 PNG images in the glb)
 //   BM_Convert/check       `-c` on the scene against `cat` of the input to /dev/null
 //   BM_MeshCount/<mode>    a model of 20,000 meshes against one of 250 meshes with the same
 //                          vertex count: cost per output MiB
 //   BM_TinyMeshes/<mode>   32,000 meshes of 3 to 12 vertices against 250 meshes of 6,000:
 //                          cost per output MiB
-//   BM_ManyTextures        `-g` on a model of 24 textures against its OBJ conversion
 //   BM_EmptyObjects/<mode> 3,000 objects without meshes (6,000 OBJ + MTL files, or 3,000 MQO
 //                          documents) against a shell loop writing as many small files
 //   BM_Scale/<mode>/x:<k>  the scene with k times its vertices against the scene itself: cost
@@ -458,8 +458,9 @@ void ReportReference(benchmark::State& state, const Series& morvex, const Series
 // ---------------------------------------------------------------------------------------------
 // The benchmark scene: each mode against its reference
 
-void BM_Convert(benchmark::State& state, Mode mode) {
-    const ModelFile& model = Scene(1);
+// With `manyTextures`, the model of 24 textures instead of the scene.
+void BM_Convert(benchmark::State& state, Mode mode, bool manyTextures = false) {
+    const ModelFile& model = manyTextures ? ManyTexturesModel() : Scene(1);
     if (!CheckModel(state, model)) return;
     const fs::path out = WorkDir() / "out", ref = WorkDir() / "ref";
     WarmUp(model.path);
@@ -503,6 +504,9 @@ void BM_Convert(benchmark::State& state, Mode mode) {
 BENCHMARK_CAPTURE(BM_Convert, obj, Mode::Obj)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Convert, mqo, Mode::Mqo)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Convert, gltf, Mode::Gltf)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Convert, gltf_textures, Mode::Gltf, true)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Convert, check, Mode::Check)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // ---------------------------------------------------------------------------------------------
@@ -564,32 +568,6 @@ void BM_TinyMeshes(benchmark::State& state, Mode mode) {
 BENCHMARK_CAPTURE(BM_TinyMeshes, obj, Mode::Obj)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_TinyMeshes, mqo, Mode::Mqo)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_TinyMeshes, gltf, Mode::Gltf)->UseManualTime()->Unit(benchmark::kMillisecond);
-
-// -g against the OBJ conversion of a model with 24 textures (24 PNG images): ratio.
-void BM_ManyTextures(benchmark::State& state) {
-    const ModelFile& model = ManyTexturesModel();
-    if (!CheckModel(state, model)) return;
-    const fs::path out = WorkDir() / "out", ref = WorkDir() / "ref";
-    WarmUp(model.path);
-    Series morvex, reference;
-    Tree tree;
-    for (auto _ : state) {
-        FreshDir(out);
-        RunResult r;
-        if (!RunOrSkip(state, Morvex(Mode::Gltf, model.path, out), morvex, &r)) break;
-        state.SetIterationTime(r.seconds);
-        tree = Measure(out);
-        FreshDir(ref);
-        if (!RunOrSkip(state, Morvex(Mode::Obj, model.path, ref), reference)) break;
-    }
-    fs::remove_all(out);
-    fs::remove_all(ref);
-    state.SetLabel("-g; ref: OBJ conversion");
-    ReportMorvex(state, morvex, tree.bytes);
-    ReportReference(state, morvex, reference);
-}
-
-BENCHMARK(BM_ManyTextures)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // 3,000 objects without meshes against a shell loop that writes as many files as the mode
 // does (6,000 for OBJ + MTL, 3,000 for MQO), each of two bytes, into an empty folder: the cost

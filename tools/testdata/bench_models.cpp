@@ -332,6 +332,15 @@ ByteVector QuadTiles(const IndexedPicture& picture, int exponent) {
     return *EncodeTexture1006(picture, {3, 3, true});
 }
 
+// Four materials without textures.
+std::vector<Material> PlainMaterials() {
+    std::vector<Material> materials;
+    for (int m = 0; m < 4; ++m) {
+        materials.push_back({"part" + std::to_string(m), "", "", static_cast<float>(m) * 5.0f});
+    }
+    return materials;
+}
+
 std::uint32_t Seed(int object, int mesh) {
     return static_cast<std::uint32_t>(object) * 1000u + static_cast<std::uint32_t>(mesh);
 }
@@ -447,11 +456,7 @@ GeneratedModel BuildMeshCountModel(int meshesPerObject, int columns, int rows) {
                                            static_cast<float>(object)};
             meshes.push_back(NoisySheet(origin, 3.0f, columns, rows, Seed(object, k), k % 4));
         }
-        std::vector<Material> materials;
-        for (int m = 0; m < 4; ++m) {
-            materials.push_back({"part" + std::to_string(m), "", "", static_cast<float>(m) * 5.0f});
-        }
-        AddObject(model, std::string("sheets_") + tag, "MATE", materials, tag, meshes);
+        AddObject(model, std::string("sheets_") + tag, "MATE", PlainMaterials(), tag, meshes);
         ++object;
     }
     return model;
@@ -488,11 +493,7 @@ GeneratedModel BuildTinyMeshModel() {
             }
             meshes.push_back(std::move(mesh));
         }
-        std::vector<Material> materials;
-        for (int m = 0; m < 4; ++m) {
-            materials.push_back({"part" + std::to_string(m), "", "", static_cast<float>(m) * 5.0f});
-        }
-        AddObject(model, std::string("parts_") + tag, "MAT2", materials, tag, meshes);
+        AddObject(model, std::string("parts_") + tag, "MAT2", PlainMaterials(), tag, meshes);
         ++object;
     }
     return model;
