@@ -280,7 +280,9 @@ TEST(GltfBinChunk, BytesSetAsideAreWrittenLaterWhereTheyWereReserved) {
     binary.Reserve(3, tight);
     const std::uint8_t tail[3] = {0x61, 0x62, 0x63};
     binary.Append(tail, 3);
-    EXPECT_EQ(binary.Size(), expected.size() + 12 + 2500 + 3 + 3);
+    binary.Adopt({9, 9, 9, 9});  // a block of its own; what follows goes behind it
+    binary.Append(tail, 2);
+    EXPECT_EQ(binary.Size(), expected.size() + 12 + 2500 + 3 + 3 + 4 + 2);
 
     // Written out of order, the way threads finish them.
     {
@@ -305,7 +307,7 @@ TEST(GltfBinChunk, BytesSetAsideAreWrittenLaterWhereTheyWereReserved) {
         expected.push_back(static_cast<std::uint8_t>(k * 37));
         expected.push_back(static_cast<std::uint8_t>((k * 37) >> 8));
     }
-    for (std::uint8_t b : {0xDD, 0xCC, 0xBB, 0x61, 0x62, 0x63}) {
+    for (std::uint8_t b : {0xDD, 0xCC, 0xBB, 0x61, 0x62, 0x63, 9, 9, 9, 9, 0x61, 0x62}) {
         expected.push_back(b);
     }
     std::vector<std::uint8_t> joined;

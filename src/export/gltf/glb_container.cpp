@@ -23,14 +23,15 @@ void AppendU32(std::string& out, std::uint32_t value) {
 }  // namespace
 
 BinaryChunk::Block& BinaryChunk::Open() {
-    if (blocks_.empty() || blocks_.back().used == blocks_.back().bytes.size()) {
+    if (blocks_.empty() || !blocks_.back().adopted.empty() ||
+        blocks_.back().used == blocks_.back().bytes.size()) {
         std::size_t size = kFirstBlock;
         if (!blocks_.empty()) {
-            size = 2 * blocks_.back().bytes.size();
+            size = std::max(kFirstBlock, 2 * blocks_.back().bytes.size());
             // A block of 1 MiB or more is a mapping of whole huge pages: it may as well be one.
             if (size >= (std::size_t{1} << 20)) size = kLargestBlock;
         }
-        blocks_.push_back(Block{ByteBuffer(size)});
+        blocks_.emplace_back().bytes = ByteBuffer(size);
     }
     return blocks_.back();
 }
@@ -45,6 +46,14 @@ void BinaryChunk::Append(const std::uint8_t* data, std::size_t length) {
         data += n;
         length -= n;
     }
+}
+
+void BinaryChunk::Adopt(std::vector<std::uint8_t> bytes) {
+    if (bytes.empty()) return;
+    Block& block = blocks_.emplace_back();
+    block.used = bytes.size();
+    block.adopted = std::move(bytes);
+    size_ += block.used;
 }
 
 void BinaryChunk::AppendZeros(std::size_t length) {

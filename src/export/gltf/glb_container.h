@@ -28,6 +28,9 @@ class BinaryChunk {
 
     void Append(const std::uint8_t* data, std::size_t length);
     void AppendZeros(std::size_t length);
+    // Appends `bytes` without copying them: they become a block of their own, and what is
+    // appended after them goes into a new one.
+    void Adopt(std::vector<std::uint8_t> bytes);
     // Sets the next `length` bytes aside without writing them and puts where they lie into
     // `parts` (one span per block they touch). Their memory stays in place while the chunk goes
     // on growing, so they may be written later, on another thread, while more is appended.
@@ -36,12 +39,16 @@ class BinaryChunk {
     // The blocks' bytes in order.
     template <class Each>
     void ForEachBlock(Each&& each) const {
-        for (const Block& block : blocks_) each(Bytes(block.bytes.data(), block.used));
+        for (const Block& block : blocks_) {
+            each(Bytes(block.adopted.empty() ? block.bytes.data() : block.adopted.data(),
+                       block.used));
+        }
     }
 
   private:
     struct Block {
         ByteBuffer bytes;
+        std::vector<std::uint8_t> adopted;  // the bytes of an adopted block (bytes empty)
         std::size_t used = 0;
     };
     // The block the next bytes go into, with room in it.

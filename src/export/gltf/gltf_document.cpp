@@ -51,10 +51,11 @@ Outcome GltfDocument::Finish() {
         if (image.outcome != Outcome::Ok) return image.outcome;
     }
     for (Image& image : images_) {
-        const int view = NewView(image.png.size(), 0);
-        binary.Append(image.png.data(), image.png.size());
-        binary.AppendZeros(static_cast<std::size_t>(Padded(image.png.size()) - image.png.size()));
-        image.png = {};
+        const std::size_t length = image.png.size();
+        const int view = NewView(length, 0);
+        // Handed over, not copied: a copy would hold every image twice for a while.
+        image.png.resize(static_cast<std::size_t>(Padded(length)), 0);
+        binary.Adopt(std::move(image.png));
         images.Next();
         JsonWriter(images.items)
             .BeginObject()
