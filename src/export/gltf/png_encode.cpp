@@ -132,8 +132,10 @@ Outcome WritePng(std::uint32_t width, std::uint32_t height, int colourType, std:
     header[8] = 8;  // bits per sample
     header[9] = static_cast<std::uint8_t>(colourType);
     header[10] = header[11] = header[12] = 0;  // deflate, filter method 0, no interlace
+    // 3 bytes more: room for a container that pads the file to whole 4-byte words (the glb)
+    // without moving it.
     png.reserve(sizeof kSignature + 25 + (palette.empty() ? 0 : 12 + palette.size()) + 12 + length +
-                12);
+                12 + 3);
     png.assign(kSignature, kSignature + sizeof kSignature);
     AppendChunk(png, "IHDR", header);
     if (!palette.empty()) AppendChunk(png, "PLTE", palette);
