@@ -207,6 +207,7 @@ Outcome CloseOutput(Console& console, OutputFile& file) {
     Outcome closed = file.Close();
     if (closed == Outcome::Ok) closed = file.PutInPlace();
     if (closed != Outcome::Ok) FailOutput(console, file);
+    if (closed == Outcome::Ok) ++console.counters.filesWritten;
     return closed;
 }
 
@@ -215,6 +216,7 @@ Outcome CloseOutputs(Console& console, OutputFile& main, OutputFile& companion) 
     const Outcome companionClosed = companion.Close();
     if (mainClosed == Outcome::Ok && companionClosed == Outcome::Ok &&
         companion.PutInPlace() == Outcome::Ok && main.PutInPlace() == Outcome::Ok) {
+        console.counters.filesWritten += 2;
         return Outcome::Ok;
     }
     FailOutput(console, main);
