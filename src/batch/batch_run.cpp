@@ -14,6 +14,7 @@
 #include "batch/model_list.h"
 #include "batch/progress.h"
 #include "convert/converter.h"
+#include "decode/decoder_factory.h"
 #include "inspect/report.h"
 #include "it3/parallel.h"
 
@@ -31,22 +32,10 @@ struct Done {
     std::int64_t objects = 0, textures = 0, files = 0, bytes = 0;
 };
 
-// Objects (INFO blocks with a material and a vertex block) and textures of a loaded model.
+// The objects that convert and the textures of a loaded model.
 void CountContents(const Model& model, std::int64_t& objects, std::int64_t& textures) {
-    for (std::size_t b = 0; b < model.blocks.size(); ++b) {
-        const std::uint32_t tag = model.blocks[b].TagBits();
-        if (tag == kTagTexi) ++textures;
-        if (tag != kTagInfo) continue;
-        const int info = static_cast<int>(b);
-        bool material = false, vertex = false;
-        for (std::string_view t : {"MATE", "MAT2", "MAT3", "MAT4"}) {
-            material = material || model.FindInObject(info, TagValue(t)) >= 0;
-        }
-        for (std::string_view t : {"VPA2", "VPA4", "VPA5", "VPA7", "VPA8", "VPAC"}) {
-            vertex = vertex || model.FindInObject(info, TagValue(t)) >= 0;
-        }
-        if (material && vertex) ++objects;
-    }
+    for (const ObjectBlocks& object : FindObjects(model)) objects += object.Converts();
+    for (const Block& block : model.blocks) textures += block.TagBits() == kTagTexi;
 }
 
 const char* Plural(std::uint64_t count) {
@@ -114,8 +103,8 @@ class Run {
             done.text = used.Captured();
             if (request_.messagesApart) done.messages = used.CapturedMessages();
             done.counts = used.messages;
-            done.files = static_cast<std::int64_t>(used.counters.filesWritten);
-            done.bytes = static_cast<std::int64_t>(used.counters.bytesWritten);
+            done.files = static_cast<std::int64_t>(used.counters.filesPlaced);
+            done.bytes = static_cast<std::int64_t>(used.counters.bytesPlaced);
             if (result == 0) CountContents(converter.GetModel(), done.objects, done.textures);
             if (fresh && own && done.files == 0) ::rmdir(model.folder.c_str());
             if (request_.verbosity == Verbosity::Verbose) {
@@ -243,8 +232,8 @@ std::string ConversionCounts(const Converter& converter, bool loaded, double sec
                   "%" PRId64 " object%s, %" PRId64 " texture%s, %" PRIu64
                   " file%s (%.1f MB), %" PRIu64 " warning%s, %.2f s",
                   objects, Plural(static_cast<std::uint64_t>(objects)), textures,
-                  Plural(static_cast<std::uint64_t>(textures)), work.filesWritten,
-                  Plural(work.filesWritten), static_cast<double>(work.bytesWritten) / 1e6, warnings,
+                  Plural(static_cast<std::uint64_t>(textures)), work.filesPlaced,
+                  Plural(work.filesPlaced), static_cast<double>(work.bytesPlaced) / 1e6, warnings,
                   Plural(warnings), seconds);
     return text;
 }
