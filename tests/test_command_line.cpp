@@ -347,6 +347,13 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{{"-m", "-g", "a.it3"}, "'-g' conflicts with '-m': choose one output mode"},
         OptionCase{{"-q", "-v", "a.it3"}, "'-v' conflicts with '-q'"},
         OptionCase{{"--json", "a.it3"}, "'--json' needs -i"},
+        OptionCase{{"--textures", "jpg", "a.it3"}, "'--textures' takes bmp or png, not 'jpg'"},
+        OptionCase{{"-g", "--textures", "png", "a.it3"},
+                   "'--textures' is for OBJ and MQO files: -g puts PNG images inside the .glb"},
+        OptionCase{{"-o", "x.glb", "--textures=bmp", "a.it3"},
+                   "'--textures' is for OBJ and MQO files: -g puts PNG images inside the .glb"},
+        OptionCase{{"-c", "--textures", "png", "a.it3"},
+                   "'--textures' cannot be used with -c, which writes nothing"},
         OptionCase{{"-i", "--json", "-g", "a.it3"},
                    "'-g' cannot be used with -i, which writes nothing"},
         OptionCase{{"-i", "--out", "o", "a.it3"},
@@ -407,7 +414,8 @@ TEST(CommandLine, HelpAndVersion) {
     for (const char* option :
          {"  -m ", "  -g ", "  -c ", "  -i ", "  --json ", "  -o FILE ", "  --out DEST ",
           "  -j N, --jobs N ", "--jobs=N", "  -q, --quiet ", "  -v, --verbose ", "  -h, --help ",
-          "  --version ", "-o FILE.glb FILE", "INPUT... [DEST]", "Exit status:", "Examples:"}) {
+          "  --version ", "-o FILE.glb FILE", "INPUT... [DEST]", "  --textures bmp|png ",
+          "Exit status:", "Examples:"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
     EXPECT_EQ(help.find("\xE3"), std::string::npos);  // no Japanese text

@@ -271,14 +271,10 @@ struct RunCase {
 
 class RunTable : public ::testing::TestWithParam<RunCase> {};
 
-// Every file and folder below `dir` (folders ending in '/'), sorted.
+// Every file and folder below `dir` (folders ending in '/').
 std::vector<std::string> Entries(const fs::path& dir) {
     std::vector<std::string> names;
-    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-        names.push_back(fs::relative(entry.path(), dir).string() +
-                        (entry.is_directory() ? "/" : ""));
-    }
-    std::sort(names.begin(), names.end());
+    for (const auto& [name, contents] : test::SnapshotTree(dir)) names.push_back(name);
     return names;
 }
 

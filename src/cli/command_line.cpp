@@ -63,6 +63,7 @@ struct Parse {
     std::string_view outputFileOption;
     bool outGiven = false;
     bool jobsGiven = false;
+    bool texturesGiven = false;
     std::string out;
 };
 
@@ -119,6 +120,16 @@ std::string SetOutputFile(Parse& parse, std::string_view name,
     return {};
 }
 
+std::string SetTextures(Parse& parse, std::string_view name,
+                        std::span<const std::string_view> values) {
+    if (std::string twice = Given(name, parse.texturesGiven); !twice.empty()) return twice;
+    if (values[0] == "bmp" || values[0] == "png") {
+        parse.line.options.textures = values[0] == "png" ? TextureFormat::Png : TextureFormat::Bmp;
+        return {};
+    }
+    return Quoted(name) + " takes bmp or png, not " + Quoted(values[0]);
+}
+
 template <Verbosity verbosity>
 std::string SetVerbosity(Parse& parse, std::string_view name, std::span<const std::string_view>) {
     if (!parse.verbosityOption.empty() && parse.line.verbosity != verbosity) {
@@ -159,6 +170,10 @@ constexpr OptionSpec kOptions[] = {
      SetOut},
     {"-j", "--jobs", "N",
      "convert N models at a time (0, the default: one per core;\n1: a single thread)", SetJobs},
+    {"", "--textures", "bmp|png",
+     "the texture files beside OBJ + MTL and MQO files: BMP (the default)\n"
+     "or PNG (an alpha map also keeps its luminance in the alpha channel)",
+     SetTextures},
     {"-q", "--quiet", "",
      "print only errors and the summary: no \"-> \" lines, no warnings\n"
      "(still counted), no progress line",
@@ -355,6 +370,10 @@ std::string Arrange(Parse& parse, std::vector<std::string> operands, const PathP
         }
         if (parse.outGiven) return "'--out' cannot be used with -i, which writes nothing";
     }
+    if (parse.texturesGiven && (line.inspect || line.mode == OutputMode::Check)) {
+        return "'--textures' cannot be used with " + std::string(line.inspect ? "-i" : "-c") +
+               ", which writes nothing";
+    }
     if (!outputFile.empty()) {
         if (parse.outGiven) return "'-o' conflicts with '--out'";
         if (!HasExtension(outputFile, ".glb")) {
@@ -367,6 +386,9 @@ std::string Arrange(Parse& parse, std::vector<std::string> operands, const PathP
                    Quoted(parse.modeOption);
         }
         line.mode = OutputMode::Gltf;
+    }
+    if (parse.texturesGiven && line.mode == OutputMode::Gltf) {
+        return "'--textures' is for OBJ and MQO files: -g puts PNG images inside the .glb";
     }
     if (operands.empty()) return "no input given";
     if (!outputFile.empty()) {
@@ -482,6 +504,7 @@ std::string HelpText() {
         "  morvex -o robot.glb robot.it3        writes robot.glb\n"
         "  morvex -g *.it3                      one .glb per model, in the current folder\n"
         "  morvex -q models converted           every model below models/, on every core\n"
+        "  morvex --textures png m.it3 out      OBJ + MTL with PNG textures\n"
         "  morvex -i --json robot.it3           the report of robot.it3 as JSON\n";
     return help;
 }

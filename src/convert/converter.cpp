@@ -63,6 +63,7 @@ int Converter::Run(std::string_view inputPath, std::string_view destPath, Output
         console_.Flush();
         return -1;
     }
+    textures_ = options.textures;
     switch (bits) {
         case 0:
             ExportObj(destPath);
@@ -95,12 +96,12 @@ int Converter::CreateVertexDecoder(int infoPosition, std::unique_ptr<VertexBlock
 }
 
 int Converter::ExportObj(std::string_view destPath) {
-    morvex::ExportObj(model_, console_, destPath);
+    morvex::ExportObj(model_, console_, destPath, textures_);
     return 0;
 }
 
 int Converter::ExportMqo(std::string_view destPath) {
-    morvex::ExportMqo(model_, console_, destPath);
+    morvex::ExportMqo(model_, console_, destPath, textures_);
     return 0;
 }
 
@@ -110,7 +111,7 @@ int Converter::ExportGltf(std::string_view destPath) {
 }
 
 int Converter::ExportTextures(std::string_view destPath) {
-    morvex::ExportTextures(model_, console_, destPath);
+    morvex::ExportTextures(model_, console_, destPath, textures_);
     return 0;
 }
 

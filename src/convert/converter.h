@@ -70,6 +70,7 @@ class Converter {
 
     Model model_;
     Console console_;
+    TextureFormat textures_ = TextureFormat::Bmp;  // of the Convert running
 };
 
 }  // namespace morvex

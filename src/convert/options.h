@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 
+#include "export/texture_export.h"
 #include "it3/console.h"
 #include "it3/limits.h"
 #include "it3/result.h"
@@ -24,6 +25,8 @@ struct ConvertOptions {
     // the converter's model: for a check whose model nobody looks at afterwards (the command
     // line's -c). Other modes read the whole file.
     bool checkHeadersOnly = false;
+    // The files of the textures beside OBJ + MTL and MQO documents (--textures).
+    TextureFormat textures = TextureFormat::Bmp;
     // -g: the path of the .glb instead of the destination and the input's base name.
     std::string outputFile;
     // Called once the input is loaded and indexed, before anything is written (not in check

@@ -54,6 +54,20 @@ void WalkObjects(const Model& model, Console& console,
     ReleaseKeptBuffers();
 }
 
+void ForEachMaterial(const Model& model,
+                     const std::function<void(const MaterialBlock&, std::int32_t)>& visit) {
+    for (const ObjectBlocks& object : FindObjects(model)) {
+        if (!object.Converts()) continue;
+        const Block& record = model.blocks[static_cast<std::size_t>(object.material)];
+        const std::unique_ptr<MaterialBlock> materials = NewMaterialDecoder(record);
+        materials->BindTo(record);
+        if (materials->Decode() != 0) continue;
+        const auto records =
+            static_cast<std::int64_t>(materials->TableSize() / kMaterialRecordSize);
+        for (std::int32_t j = 0; j < records; ++j) visit(*materials, j);
+    }
+}
+
 std::string ObjectFileStem(std::string_view destPath, std::string_view baseName, int number,
                            std::string_view objectName) {
     std::string stem(destPath);

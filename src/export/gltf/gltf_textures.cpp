@@ -4,11 +4,12 @@
 #include <memory>
 #include <new>
 #include <set>
+#include <string>
 #include <vector>
 
-#include "decode/decoder_factory.h"
 #include "decode/material_block.h"
 #include "decode/texture_block.h"
+#include "export/object_walk.h"
 
 namespace morvex {
 
@@ -57,21 +58,11 @@ TextureLibrary::Texture* TextureLibrary::Find(std::string_view name) {
 
 void TextureLibrary::CountPairs() {
     std::set<PairKey> pairs;
-    // The objects WalkObjects writes.
-    for (const ObjectBlocks& object : FindObjects(model_)) {
-        if (!object.Converts()) continue;
-        const Block& record = model_.blocks[static_cast<std::size_t>(object.material)];
-        const std::unique_ptr<MaterialBlock> materials = NewMaterialDecoder(record);
-        materials->BindTo(record);
-        if (materials->Decode() != 0) continue;
-        const auto records =
-            static_cast<std::int64_t>(materials->TableSize() / kMaterialRecordSize);
-        for (std::int32_t j = 0; j < records; ++j) {
-            const PairKey key =
-                KeyOf(Find(materials->TextureNameAt(j)), Find(materials->AlphaMapNameAt(j)));
-            if (key != PairKey{kNone, kNone}) pairs.insert(key);
-        }
-    }
+    ForEachMaterial(model_, [&](const MaterialBlock& materials, std::int32_t j) {
+        const PairKey key =
+            KeyOf(Find(materials.TextureNameAt(j)), Find(materials.AlphaMapNameAt(j)));
+        if (key != PairKey{kNone, kNone}) pairs.insert(key);
+    });
     for (const PairKey& key : pairs) {
         counted_.emplace(key, false);
         const std::size_t members[] = {key.first, key.second == key.first ? kNone : key.second};
@@ -220,11 +211,19 @@ TextureLibrary::MaterialTexture TextureLibrary::AddImage(Texture* base, Texture*
     // Encoded beside the rest of the document.
     const int view = document.AddLaterView(std::move(job));
     if (view < 0) return {};
+    // Named after its pictures: "<texture>", "<texture>+<alpha map>" or "<alpha map>", so that
+    // the images of one texture with different alpha maps can be told apart.
+    std::string name(
+        TextureName(model_.blocks[base != nullptr ? base->position : alpha->position]));
+    if (base != nullptr && alpha != nullptr) {
+        name += '+';
+        name += TextureName(model_.blocks[alpha->position]);
+    }
     const int image = document.images.Next();
     JsonWriter(document.images.items)
         .BeginObject()
         .Key("name")
-        .String(TextureName(model_.blocks[base != nullptr ? base->position : alpha->position]))
+        .String(name)
         .Key("bufferView")
         .Int(view)
         .Key("mimeType")
