@@ -311,6 +311,8 @@ def new_collection(name, before):
 def case_install_and_sample(ctx):
     module = install_addon(ctx)
     check(addon_utils.check(ADDON)[1], "the add-on is not enabled")
+    with open(os.path.join(os.path.dirname(module.__file__), "LICENSE"), encoding="utf-8") as text:
+        check(text.read().startswith("MIT License\n"), "the add-on carries no MIT LICENSE")
     check(hasattr(bpy.types, "IMPORT_SCENE_OT_it3"), "the import operator is not registered")
     check(
         module.menu_import in bpy.types.TOPBAR_MT_file_import._dyn_ui_initialize(),
