@@ -1,13 +1,10 @@
 #include "batch/batch_run.h"
 
-#include <sys/stat.h>
 #include <tbb/info.h>
 #include <tbb/parallel_pipeline.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cinttypes>
-#include <filesystem>
 #include <utility>
 
 #include "batch/destination.h"
@@ -17,6 +14,7 @@
 #include "decode/decoder_factory.h"
 #include "inspect/report.h"
 #include "it3/parallel.h"
+#include "platform/platform.h"
 
 namespace morvex {
 namespace {
@@ -106,7 +104,7 @@ class Run {
             done.files = static_cast<std::int64_t>(used.counters.filesPlaced);
             done.bytes = static_cast<std::int64_t>(used.counters.bytesPlaced);
             if (result == 0) CountContents(converter.GetModel(), done.objects, done.textures);
-            if (fresh && own && done.files == 0) ::rmdir(model.folder.c_str());
+            if (fresh && own && done.files == 0) platform::RemoveFolder(model.folder);
             if (request_.verbosity == Verbosity::Verbose) {
                 const double seconds =
                     std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -213,8 +211,8 @@ class Run {
 }  // namespace
 
 bool IsFolder(const std::string& path) {
-    struct stat info;
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    platform::FileStatus info;
+    return !platform::StatusOf(path, info) && info.kind == platform::FileKind::Folder;
 }
 
 int ThreadsFor(int jobs) {
@@ -238,17 +236,29 @@ std::string ConversionCounts(const Converter& converter, bool loaded, double sec
     return text;
 }
 
+namespace {
+
+// True when `path`, or the nearest of the folders above it that exists, is something else than a
+// folder: no folder can be made there.
+bool BelowAFile(std::string path) {
+    while (!path.empty()) {
+        while (path.size() > 1 && path.back() == '/') path.pop_back();
+        platform::FileStatus status;
+        if (!platform::StatusOf(path, status)) return status.kind != platform::FileKind::Folder;
+        const std::size_t slash = path.rfind('/');
+        path.resize(slash == std::string::npos ? 0 : slash);
+    }
+    return false;
+}
+
+}  // namespace
+
 int RunBatch(const BatchRequest& request, std::FILE* out, std::FILE* err) {
     const auto start = std::chrono::steady_clock::now();
     const bool writes = !request.inspect && request.mode != OutputMode::Check;
     // A destination that cannot be a folder (it, or the nearest of its folders that exists, is
     // a file) fails the run at once; one that is missing is made for the first model that loads.
-    std::error_code error;
-    std::filesystem::path nearest(request.destPath);
-    while (!nearest.empty() && !std::filesystem::exists(nearest, error)) {
-        nearest = nearest.has_relative_path() ? nearest.parent_path() : std::filesystem::path();
-    }
-    if (writes && !nearest.empty() && !std::filesystem::is_directory(nearest, error)) {
+    if (writes && BelowAFile(request.destPath)) {
         Console console(request.messagesApart ? err : out);
         if (PrepareDestination(request.destPath, console) != Outcome::Ok) return 1;
     }

@@ -1,10 +1,7 @@
 // The morvex executable: parses the command line and runs one conversion, or a run of many
 // models (src/batch) for folders, several inputs and the inspect report.
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +10,7 @@
 #include "batch/destination.h"
 #include "cli/command_line.h"
 #include "convert/converter.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -21,17 +19,19 @@ void Print(std::string_view text, std::FILE* stream = stdout) {
 }
 
 morvex::PathKind ProbePath(const std::string& path) {
-    std::error_code error;
-    const std::filesystem::file_status status = std::filesystem::status(path, error);
-    if (error || !std::filesystem::exists(status)) return morvex::PathKind::Missing;
-    return std::filesystem::is_directory(status) ? morvex::PathKind::Folder
-                                                 : morvex::PathKind::File;
+    morvex::platform::FileStatus status;
+    if (morvex::platform::StatusOf(path, status)) return morvex::PathKind::Missing;
+    return status.kind == morvex::platform::FileKind::Folder ? morvex::PathKind::Folder
+                                                             : morvex::PathKind::File;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    namespace platform = morvex::platform;
+    platform::UseBinaryStandardStreams();
+    const std::vector<std::string> arguments = platform::Arguments(argc, argv);
+    const std::vector<std::string_view> args(arguments.begin(), arguments.end());
     morvex::CommandLine line = morvex::ParseCommandLine(args, ProbePath);
     for (const std::string& note : line.notes) Print("morvex: " + note + "\n", stderr);
     if (!line.mistake.empty()) Print("morvex: " + line.mistake + "\n", stderr);
@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
         request.inspect = line.inspect;
         request.json = line.json;
         request.options = line.options;
-        request.progress = ::isatty(STDERR_FILENO) != 0;
+        request.progress = platform::IsTerminal(stderr) && platform::EnableLineRedraw(stderr);
         request.verbosity = line.verbosity;
         request.messagesApart = line.optionForm;
         return morvex::RunBatch(request, stdout, stderr);
