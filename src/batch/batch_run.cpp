@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cinttypes>
+#include <filesystem>
 #include <utility>
 
 #include "batch/destination.h"
@@ -236,29 +237,17 @@ std::string ConversionCounts(const Converter& converter, bool loaded, double sec
     return text;
 }
 
-namespace {
-
-// True when `path`, or the nearest of the folders above it that exists, is something else than a
-// folder: no folder can be made there.
-bool BelowAFile(std::string path) {
-    while (!path.empty()) {
-        while (path.size() > 1 && path.back() == '/') path.pop_back();
-        platform::FileStatus status;
-        if (!platform::StatusOf(path, status)) return status.kind != platform::FileKind::Folder;
-        const std::size_t slash = path.rfind('/');
-        path.resize(slash == std::string::npos ? 0 : slash);
-    }
-    return false;
-}
-
-}  // namespace
-
 int RunBatch(const BatchRequest& request, std::FILE* out, std::FILE* err) {
     const auto start = std::chrono::steady_clock::now();
     const bool writes = !request.inspect && request.mode != OutputMode::Check;
     // A destination that cannot be a folder (it, or the nearest of its folders that exists, is
     // a file) fails the run at once; one that is missing is made for the first model that loads.
-    if (writes && BelowAFile(request.destPath)) {
+    std::error_code error;
+    std::filesystem::path nearest = platform::FilesystemPath(request.destPath);
+    while (!nearest.empty() && !std::filesystem::exists(nearest, error)) {
+        nearest = nearest.has_relative_path() ? nearest.parent_path() : std::filesystem::path();
+    }
+    if (writes && !nearest.empty() && !IsFolder(platform::PathText(nearest))) {
         Console console(request.messagesApart ? err : out);
         if (PrepareDestination(request.destPath, console) != Outcome::Ok) return 1;
     }
