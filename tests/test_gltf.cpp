@@ -517,22 +517,6 @@ TEST(GltfPicture, AlphaMapLuminanceIsStretchedOverTheBase) {
     EXPECT_EQ(ClassifyAlpha(base), AlphaUse::Opaque);
 }
 
-// Decodes a PNG file image with libpng into RGBA; `hadAlpha` tells the stored colour type.
-bool DecodePng(const std::vector<std::uint8_t>& png, RgbaPicture& picture, bool& hadAlpha) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_memory(&image, png.data(), png.size())) return false;
-    hadAlpha = (image.format & PNG_FORMAT_FLAG_ALPHA) != 0;
-    bool colour = (image.format & PNG_FORMAT_FLAG_COLOR) != 0;
-    image.format = PNG_FORMAT_RGBA;
-    picture.width = image.width;
-    picture.height = image.height;
-    picture.pixels.resize(PNG_IMAGE_SIZE(image));
-    bool ok = png_image_finish_read(&image, nullptr, picture.pixels.data(), 0, nullptr) != 0;
-    png_image_free(&image);
-    return ok && colour;
-}
-
 TEST(GltfPicture, PngRoundTrip) {
     RgbaPicture picture{5, 3, {}};
     for (std::uint32_t k = 0; k < 15; ++k) {
@@ -548,7 +532,7 @@ TEST(GltfPicture, PngRoundTrip) {
         EXPECT_EQ(std::memcmp(png.data(), "\x89PNG\r\n\x1A\n", 8), 0);
         RgbaPicture back;
         bool hadAlpha = !withAlpha;
-        ASSERT_TRUE(DecodePng(png, back, hadAlpha));
+        ASSERT_TRUE(test::DecodePng(png, back, hadAlpha));
         EXPECT_EQ(hadAlpha, withAlpha);
         ASSERT_EQ(back.width, 5u);
         ASSERT_EQ(back.height, 3u);
@@ -601,8 +585,8 @@ TEST(GltfPicture, PalettePngShowsTheColoursOfItsRgbForm) {
             ASSERT_EQ(EncodePalettePng(picture, palettePng, level), Outcome::Ok);
             RgbaPicture fromRgb, fromPalette;
             bool alphaRgb = true, alphaPalette = true;
-            ASSERT_TRUE(DecodePng(rgbPng, fromRgb, alphaRgb));
-            ASSERT_TRUE(DecodePng(palettePng, fromPalette, alphaPalette));
+            ASSERT_TRUE(test::DecodePng(rgbPng, fromRgb, alphaRgb));
+            ASSERT_TRUE(test::DecodePng(palettePng, fromPalette, alphaPalette));
             EXPECT_FALSE(alphaPalette);
             EXPECT_EQ(palettePng[25], 3) << "colour type";
             EXPECT_EQ(fromPalette.width, rgba.width);
@@ -950,7 +934,7 @@ TEST_F(GltfTest, TexturesBecomeEmbeddedPngImages) {
         const Json& image = doc["images"][(*textureOf(m))["source"].Index()];
         EXPECT_EQ(image["mimeType"].text, "image/png");
         RgbaPicture p;
-        EXPECT_TRUE(DecodePng(ViewBytes(glb, image["bufferView"].Index()), p, hadAlpha));
+        EXPECT_TRUE(test::DecodePng(ViewBytes(glb, image["bufferView"].Index()), p, hadAlpha));
         return p;
     };
     for (std::size_t m : {0, 1, 2, 3}) {
@@ -991,6 +975,7 @@ TEST_F(GltfTest, TexturesBecomeEmbeddedPngImages) {
     EXPECT_EQ(doc["materials"][3]["alphaMode"].text, "BLEND");
     EXPECT_EQ(glass.pixels, (std::vector<std::uint8_t>{255, 255, 255, 128, 255, 255, 255, 255}));
     EXPECT_EQ(doc["images"][(*textureOf(3))["source"].Index()]["name"].text, "grey");
+    EXPECT_EQ(doc["images"][(*textureOf(2))["source"].Index()]["name"].text, "rgb+cut");
     EXPECT_EQ(doc["images"][(*textureOf(0))["source"].Index()]["name"].text, "rgb");
 }
 

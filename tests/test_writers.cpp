@@ -263,9 +263,10 @@ TEST(WritersInProcess, EachWriterRunsOnAModelInMemoryWithACapturingConsole) {
         std::string lines;
     };
     const Case cases[] = {
-        {ExportObj, "-> " + dest + "mem_00_Body.obj\n-> " + dest + "mem_00_Body.mtl\n" + warning +
-                        "-> " + dest + "mem_01_Cap.obj\n-> " + dest + "mem_01_Cap.mtl\n"},
-        {ExportMqo,
+        {[](const Model& m, Console& c, std::string_view d) { ExportObj(m, c, d); },
+         "-> " + dest + "mem_00_Body.obj\n-> " + dest + "mem_00_Body.mtl\n" + warning + "-> " +
+             dest + "mem_01_Cap.obj\n-> " + dest + "mem_01_Cap.mtl\n"},
+        {[](const Model& m, Console& c, std::string_view d) { ExportMqo(m, c, d); },
          "-> " + dest + "mem_00_Body.mqo\n" + warning + "-> " + dest + "mem_01_Cap.mqo\n"},
         {ExportGltf, warning + "-> " + dest + "mem.glb\n"},
     };

@@ -104,7 +104,7 @@ class GltfDocument {
     // the images follow those of the images before it when the document is finished. Returns
     // the image's index, or -1 (`encode` not run) when Full().
     template <class Encode>
-    int AddImage(std::string_view name, std::uint64_t held, Encode&& encode);
+    int AddImage(std::string name, std::uint64_t held, Encode&& encode);
     // Waits for the images and puts them at the end of the BIN chunk, each with its bufferView
     // and its entry in the images: the document is then whole. Ok, or the first failure of an
     // `encode`.
@@ -135,7 +135,7 @@ class GltfDocument {
 
     // An image being encoded, or encoded, until Finish places it.
     struct Image {
-        std::string_view name;
+        std::string name;
         std::uint64_t held = 0;
         std::function<Outcome(std::vector<std::uint8_t>&)> encode;
         std::vector<std::uint8_t> png;
@@ -150,13 +150,13 @@ class GltfDocument {
 };
 
 template <class Encode>
-int GltfDocument::AddImage(std::string_view name, std::uint64_t held, Encode&& encode) {
+int GltfDocument::AddImage(std::string name, std::uint64_t held, Encode&& encode) {
     if (Full()) return -1;
     // Those before it go first when this one would pass what the images may hold at once.
     const std::uint64_t holding = heldByImages_.load(std::memory_order_acquire);
     if (holding > 0 && holding + held > kImageBytesInFlight) tasks_.Wait();
     Image& image = images_.emplace_back();
-    image.name = name;
+    image.name = std::move(name);
     image.held = held;
     image.encode = std::forward<Encode>(encode);
     heldByImages_ += held;

@@ -4,11 +4,12 @@
 #include <memory>
 #include <new>
 #include <set>
+#include <string>
 #include <vector>
 
-#include "decode/decoder_factory.h"
 #include "decode/material_block.h"
 #include "decode/texture_block.h"
+#include "export/object_walk.h"
 
 namespace morvex {
 
@@ -52,21 +53,11 @@ TextureLibrary::Texture* TextureLibrary::Find(std::string_view name) {
 
 void TextureLibrary::CountPairs() {
     std::set<PairKey> pairs;
-    // The objects WalkObjects writes.
-    for (const ObjectBlocks& object : FindObjects(model_)) {
-        if (!object.Converts()) continue;
-        const Block& record = model_.blocks[static_cast<std::size_t>(object.material)];
-        const std::unique_ptr<MaterialBlock> materials = NewMaterialDecoder(record);
-        materials->BindTo(record);
-        if (materials->Decode() != 0) continue;
-        const auto records =
-            static_cast<std::int64_t>(materials->TableSize() / kMaterialRecordSize);
-        for (std::int32_t j = 0; j < records; ++j) {
-            const PairKey key =
-                KeyOf(Find(materials->TextureNameAt(j)), Find(materials->AlphaMapNameAt(j)));
-            if (key != PairKey{kNone, kNone}) pairs.insert(key);
-        }
-    }
+    ForEachMaterial(model_, [&](const MaterialBlock& materials, std::int32_t j) {
+        const PairKey key =
+            KeyOf(Find(materials.TextureNameAt(j)), Find(materials.AlphaMapNameAt(j)));
+        if (key != PairKey{kNone, kNone}) pairs.insert(key);
+    });
     for (const PairKey& key : pairs) {
         counted_.emplace(key, false);
         const std::size_t members[] = {key.first, key.second == key.first ? kNone : key.second};
@@ -83,7 +74,7 @@ bool TextureLibrary::Decode(Texture& texture) {
     TextureBlock block;
     block.BindTo(record);
     if (DecodeTexture(block.Header(), texture.picture, model_.limits) != Outcome::Ok) {
-        console_.Warning("can not convert texture %s.", ConsoleName(block.Name()).c_str());
+        console_.Damage("can not convert texture %s.", ConsoleName(block.Name()).c_str());
         texture.state = Texture::State::Fails;
         return false;
     }
@@ -149,7 +140,7 @@ TextureLibrary::MaterialTexture TextureLibrary::AddImage(Texture* base, Texture*
     if (pixels > imageBudget_) {
         const Block& b = model_.blocks[base != nullptr ? base->position : alpha->position];
         const std::string_view none = "(none)";
-        console_.Warning(
+        console_.Damage(
             "image of texture %s and alpha map %s skipped: more image pixels than its pictures "
             "allow.",
             ConsoleName(base != nullptr ? TextureName(b) : none).c_str(),
@@ -211,13 +202,19 @@ TextureLibrary::MaterialTexture TextureLibrary::AddImage(Texture* base, Texture*
     console_.counters.imagePixels += pixels;
 
     // Encoded beside the rest of the document.
+    // Named after its pictures: "<texture>", "<texture>+<alpha map>" or "<alpha map>", so that
+    // the images of one texture with different alpha maps can be told apart.
+    std::string name(
+        TextureName(model_.blocks[base != nullptr ? base->position : alpha->position]));
+    if (base != nullptr && alpha != nullptr) {
+        name += '+';
+        name += TextureName(model_.blocks[alpha->position]);
+    }
     // The encoding holds its pixels, their rows and the compressed bytes: about thrice the
     // pixels.
     const std::uint64_t held =
         3 * (job.palette ? job.indexed.pixels.size() : job.rgba.pixels.size());
-    const int image = document.AddImage(
-        TextureName(model_.blocks[base != nullptr ? base->position : alpha->position]), held,
-        std::move(job));
+    const int image = document.AddImage(std::move(name), held, std::move(job));
     if (image < 0) return {};
     result.texture = document.textures.Next();
     JsonWriter(document.textures.items)

@@ -10,6 +10,7 @@
 #include "export/output_file.h"
 #include "export/text/recent_texts.h"
 #include "export/text/text_pieces.h"
+#include "export/texture_export.h"
 
 namespace morvex {
 
@@ -95,7 +96,8 @@ void FormatLines(LineWriter& doc, const LineSegment& segment) {
 // The document of one object, opened: writes it whole. The material list and the meshes'
 // decoding go in order; the meshes' lines are formatted in pieces, in parallel, and written in
 // order.
-void WriteDocument(Console& console, ModelObject& object, OutputFile& file) {
+void WriteDocument(Console& console, ModelObject& object, TextureFormat textures,
+                   OutputFile& file) {
     TextWriter doc(file);
     doc.Str("Metasequoia Document\r\nFormat Text Ver 1.0\r\n\r\n");
     const MaterialBlock& materials = object.materials;
@@ -112,10 +114,14 @@ void WriteDocument(Console& console, ModelObject& object, OutputFile& file) {
                 "power(");
         doc.Fixed(PowerValue(materials.PowerAt(j)), 2).Char(')');
         if (materials.HasTexture(j)) {
-            doc.Str(" tex(\"").Str(SafeName(materials.TextureNameAt(j))).Str(".bmp\")");
+            doc.Str(" tex(\"")
+                .Str(TextureFileName(materials.TextureNameAt(j), textures))
+                .Str("\")");
         }
         if (materials.HasAlphaMap(j)) {
-            doc.Str(" aplane(\"").Str(SafeName(materials.AlphaMapNameAt(j))).Str(".bmp\")");
+            doc.Str(" aplane(\"")
+                .Str(TextureFileName(materials.AlphaMapNameAt(j), textures))
+                .Str("\")");
         }
         doc.EndLine();
     }
@@ -147,7 +153,8 @@ void WriteDocument(Console& console, ModelObject& object, OutputFile& file) {
 
 }  // namespace
 
-void ExportMqo(const Model& model, Console& console, std::string_view destPath) {
+void ExportMqo(const Model& model, Console& console, std::string_view destPath,
+               TextureFormat textures) {
     int number = 0;
     WalkObjects(model, console, [&](ModelObject& object) {
         OutputFile file(ObjectFileStem(destPath, model.baseName, number, object.name) + ".mqo");
@@ -155,7 +162,7 @@ void ExportMqo(const Model& model, Console& console, std::string_view destPath) 
         console.Written(file.Path());
         // The one place where writing an object runs out of memory: its file is dropped.
         try {
-            WriteDocument(console, object, file);
+            WriteDocument(console, object, textures, file);
         } catch (const std::bad_alloc&) {
             FailOutput(console, file);
             ++number;

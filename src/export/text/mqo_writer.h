@@ -11,13 +11,16 @@
 
 #include "decode/vertex_block.h"
 #include "export/text/text_writer.h"
+#include "export/texture_export.h"
 #include "it3/console.h"
 #include "it3/model.h"
 
 namespace morvex {
 
 // Writes every object of the model that has a material and a vertex block.
-void ExportMqo(const Model& model, Console& console, std::string_view destPath);
+// `textures`: the files the materials name (TextureFileName); the texture export writes them.
+void ExportMqo(const Model& model, Console& console, std::string_view destPath,
+               TextureFormat textures = TextureFormat::Bmp);
 
 // The longest lines the two functions below write, CR LF included (the budgets of their line
 // kinds, defined beside the code that writes them).

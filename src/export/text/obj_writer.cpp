@@ -9,6 +9,7 @@
 #include "export/output_file.h"
 #include "export/text/recent_texts.h"
 #include "export/text/text_pieces.h"
+#include "export/texture_export.h"
 
 namespace morvex {
 namespace {
@@ -30,7 +31,7 @@ std::string MeshName(std::int32_t mesh, const MaterialBlock& materials, std::int
 }
 
 void WriteMtlEntry(TextWriter& mtl, const std::string& name, const MaterialBlock& materials,
-                   std::int32_t m) {
+                   std::int32_t m, TextureFormat textures) {
     mtl.EndLine();
     mtl.Str("newmtl ").Str(name).EndLine();
     mtl.Str("Ka 1.000000 1.000000 1.000000\r\n");
@@ -39,10 +40,10 @@ void WriteMtlEntry(TextWriter& mtl, const std::string& name, const MaterialBlock
     mtl.Str("d 1.000000\r\n");
     mtl.Str("Ns ").Fixed(PowerValue(materials.PowerAt(m)), 6).EndLine();
     if (materials.HasTexture(m)) {
-        mtl.Str("map_Kd ").Str(SafeName(materials.TextureNameAt(m))).Str(".bmp").EndLine();
+        mtl.Str("map_Kd ").Str(TextureFileName(materials.TextureNameAt(m), textures)).EndLine();
     }
     if (materials.HasAlphaMap(m)) {
-        mtl.Str("map_d ").Str(SafeName(materials.AlphaMapNameAt(m))).Str(".bmp").EndLine();
+        mtl.Str("map_d ").Str(TextureFileName(materials.AlphaMapNameAt(m), textures)).EndLine();
     }
 }
 
@@ -78,7 +79,7 @@ void FormatLines(LineWriter& obj, const LineSegment& segment) {
 // their MTL entries written, in order; their OBJ lines are formatted in pieces, in parallel, and
 // written in order.
 void WriteObject(const Model& model, Console& console, ModelObject& object, int number,
-                 OutputFile& objFile, OutputFile& mtlFile) {
+                 TextureFormat textures, OutputFile& objFile, OutputFile& mtlFile) {
     TextWriter mtl(mtlFile);
     mtl.Str(kHeader);
     std::string head(kHeader);
@@ -94,7 +95,7 @@ void WriteObject(const Model& model, Console& console, ModelObject& object, int 
         std::int32_t i = 0, m = 0;
         if (!cursor.Next(i, m)) return false;
         const std::string name = MeshName(i, object.materials, m);
-        WriteMtlEntry(mtl, name, object.materials, m);
+        WriteMtlEntry(mtl, name, object.materials, m, textures);
         const MeshData& mesh = object.vertices.Current();
         plan.stages.clear();
         plan.stages.push_back(
@@ -192,7 +193,8 @@ void WriteObjFaces(LineWriter& obj, const MeshData& mesh, std::int64_t vertexBas
     }
 }
 
-void ExportObj(const Model& model, Console& console, std::string_view destPath) {
+void ExportObj(const Model& model, Console& console, std::string_view destPath,
+               TextureFormat textures) {
     int number = 0;
     WalkObjects(model, console, [&](ModelObject& object) {
         const std::string stem = ObjectFileStem(destPath, model.baseName, number, object.name);
@@ -207,7 +209,7 @@ void ExportObj(const Model& model, Console& console, std::string_view destPath) 
         console.Written(mtlFile.Path());
         // The one place where writing an object runs out of memory: both files are dropped.
         try {
-            WriteObject(model, console, object, number, objFile, mtlFile);
+            WriteObject(model, console, object, number, textures, objFile, mtlFile);
         } catch (const std::bad_alloc&) {
             FailOutput(console, objFile);
             FailOutput(console, mtlFile);

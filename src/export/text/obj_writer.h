@@ -13,13 +13,16 @@
 
 #include "decode/vertex_block.h"
 #include "export/text/text_writer.h"
+#include "export/texture_export.h"
 #include "it3/console.h"
 #include "it3/model.h"
 
 namespace morvex {
 
 // Writes every object of the model that has a material and a vertex block.
-void ExportObj(const Model& model, Console& console, std::string_view destPath);
+// `textures`: the files the materials name (TextureFileName); the texture export writes them.
+void ExportObj(const Model& model, Console& console, std::string_view destPath,
+               TextureFormat textures = TextureFormat::Bmp);
 
 // The vertex lines of an OBJ file: "v x y z", "vt u v" and "vn x y z".
 enum class ObjVertexLines { Positions, TexCoords, Normals };
