@@ -159,12 +159,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         arguments.insert(arguments.end(), {models, out});
     }
     const std::vector<std::string_view> views(arguments.begin(), arguments.end());
-    const CommandLine line = ParseCommandLine(views);
-    fuzz::Require(!line.showUsage);
+    const CommandLine line = ParseCommandLine(views, [](const std::string& path) {
+        std::error_code error;
+        const fs::file_status status = fs::status(path, error);
+        if (error || !fs::exists(status)) return PathKind::Missing;
+        return fs::is_directory(status) ? PathKind::Folder : PathKind::File;
+    });
+    fuzz::Require(!line.showUsage && line.mistake.empty());
     BatchRequest request;
     request.inputs = line.inputs;
     request.destPath = line.destPath;
-    request.byName = line.outOption;
+    request.byName = line.byName;
     request.followLinks = line.followLinks;
     request.mode = line.mode;
     request.inspect = line.inspect;

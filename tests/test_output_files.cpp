@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <map>
@@ -150,10 +151,11 @@ class OutputFiles : public ::testing::Test {
 // Links at the output names
 
 TEST_F(OutputFiles, LinksAtEveryOutputNameAreReplacedNotFollowed) {
-    enum class Target { Outside, Dangling, DevFull };
+    enum class Target { Outside, Dangling, DevFull, Folder };
     const std::pair<const char*, Target> targets[] = {{"outside", Target::Outside},
                                                       {"dangling", Target::Dangling},
-                                                      {"dev_full", Target::DevFull}};
+                                                      {"dev_full", Target::DevFull},
+                                                      {"folder", Target::Folder}};
     for (const Mode& mode : Modes()) {
         const Reference& ref = reference[mode.label];
         for (const std::string& name : mode.outputs) {
@@ -166,6 +168,11 @@ TEST_F(OutputFiles, LinksAtEveryOutputNameAreReplacedNotFollowed) {
                 fs::copy_file(dir / "robo.it3", run / "robo.it3");
                 const fs::path victim = run / "outside" / "victim";
                 if (target == Target::Outside) test::WriteBytes(victim, {'k', 'e', 'e', 'p'});
+                // A folder: nothing is written into it, and the name becomes the file.
+                if (target == Target::Folder) {
+                    fs::create_directories(victim);
+                    test::WriteBytes(victim / "inside", {'k', 'e', 'e', 'p'});
+                }
                 const fs::path linkTarget =
                     target == Target::DevFull ? fs::path("/dev/full") : victim;
                 fs::create_symlink(linkTarget, run / "out" / name);
@@ -188,12 +195,15 @@ TEST_F(OutputFiles, LinksAtEveryOutputNameAreReplacedNotFollowed) {
                 EXPECT_EQ(Entries(run / "out").size(), ref.files.size());
                 if (target == Target::Outside) {
                     EXPECT_EQ(test::ReadText(victim), "keep");
+                } else if (target == Target::Folder) {
+                    EXPECT_EQ(Entries(victim), std::vector<std::string>{"inside"});
+                    EXPECT_EQ(test::ReadText(victim / "inside"), "keep");
                 } else {
                     EXPECT_FALSE(fs::exists(fs::symlink_status(victim)));
                 }
-                EXPECT_EQ(Entries(run / "outside"), target == Target::Outside
-                                                        ? std::vector<std::string>{"victim"}
-                                                        : std::vector<std::string>{});
+                const bool kept = target == Target::Outside || target == Target::Folder;
+                EXPECT_EQ(Entries(run / "outside"),
+                          kept ? std::vector<std::string>{"victim"} : std::vector<std::string>{});
             }
         }
     }
@@ -227,8 +237,12 @@ bool FaultyClose(platform::FileHandle file) {
     const bool fails = faults.Fails(Faults::Close);
     return closed && !fails;
 }
+// The final names of the renames so far, in order.
+std::vector<std::string> renamed;
+
 std::error_code FaultyRename(std::string_view from, std::string_view to,
                              const platform::Folder* at) {
+    renamed.push_back(fs::path(to).filename().string());
     if (!faults.Fails(Faults::Rename)) return platform::Rename(from, to, at);
     return std::make_error_code(std::errc::io_error);
 }
@@ -259,10 +273,21 @@ TEST_F(OutputFiles, AFailureAtAnyCallLeavesTheOtherFilesWholeAndNoTraceOfTheFail
         {
             test::TempDir run;
             FaultyOutputs counting(Faults::Write, 0);
+            renamed.clear();
             test::ConvertResult r = test::ConvertInProcess(
                 dir / "robo.it3", run.Path().string() + "/", static_cast<int>(mode.mode));
             ASSERT_FALSE(r.outputFailed);
             std::copy(std::begin(faults.count), std::end(faults.count), calls);
+        }
+        // An object's MTL is put in place before its OBJ: a reader who sees the OBJ finds it.
+        for (std::size_t k = 0; k < renamed.size(); ++k) {
+            const std::string& name = renamed[k];
+            if (name.size() < 4 || name.substr(name.size() - 4) != ".obj") continue;
+            const std::string mtl = name.substr(0, name.size() - 4) + ".mtl";
+            EXPECT_NE(
+                std::find(renamed.begin(), renamed.begin() + static_cast<std::ptrdiff_t>(k), mtl),
+                renamed.begin() + static_cast<std::ptrdiff_t>(k))
+                << name << " before its MTL";
         }
         // Files of several writes are among them: the OBJ of B and the glb take more than one.
         EXPECT_GT(calls[Faults::Write], static_cast<int>(mode.outputs.size()));
@@ -394,50 +419,52 @@ pid_t StartMorvex(const std::vector<std::string>& args, const fs::path& workDir)
 
 // Runs morvex with `args` and sends it `signal` while a temporary is open in `out`, once at least
 // `finalsBefore` files have been put in place there; true when the signal ended it (it did not
-// finish before). The folder is watched with inotify from before the start, so no temporary is
-// missed however short its life.
+// finish before). The folder is watched with inotify from before the start. At each event that
+// creates a temporary (with enough files in place) the process is stopped, and signalled when the
+// folder, looked at while it stands still, holds a temporary: the signal lands on a state with a
+// file being written however fast the run goes on (a temporary already renamed lets it go on to
+// the next).
 bool KillWhileWriting(const std::vector<std::string>& args, const fs::path& workDir,
                       const fs::path& out, std::size_t finalsBefore, int signal) {
     const int watch = inotify_init1(IN_CLOEXEC);
     if (watch < 0) return false;
-    if (inotify_add_watch(watch, out.c_str(), IN_CREATE | IN_MOVED_FROM | IN_MOVED_TO) < 0) {
+    if (inotify_add_watch(watch, out.c_str(), IN_CREATE | IN_MOVED_TO) < 0) {
         close(watch);
         return false;
     }
     const pid_t pid = StartMorvex(args, workDir);
-    std::set<std::string> open;  // temporaries created and not yet renamed
     std::size_t finals = 0;
-    bool killed = false;
+    bool killed = false, exited = false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (pid > 0 && !killed && std::chrono::steady_clock::now() < deadline) {
+    while (pid > 0 && !killed && !exited && std::chrono::steady_clock::now() < deadline) {
         pollfd ready{watch, POLLIN, 0};
         if (poll(&ready, 1, 10) > 0) {
             alignas(inotify_event) char events[64 * 1024];
             const ssize_t n = read(watch, events, sizeof events);
+            bool created = false;
             for (ssize_t at = 0; at < n;) {
                 const auto* event = reinterpret_cast<const inotify_event*>(events + at);
                 const std::string name = event->len > 0 ? event->name : "";
-                if (IsTemporary(name)) {
-                    if (event->mask & IN_CREATE) open.insert(name);
-                    if (event->mask & IN_MOVED_FROM) open.erase(name);
-                } else if (event->mask & IN_MOVED_TO) {
-                    ++finals;
-                }
+                if (IsTemporary(name) && (event->mask & IN_CREATE)) created = true;
+                if (!IsTemporary(name) && (event->mask & IN_MOVED_TO)) ++finals;
                 at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
             }
-            if (!open.empty() && finals >= finalsBefore) {
-                kill(pid, signal);
-                killed = true;
+            int status = 0;
+            if (created && finals >= finalsBefore && kill(pid, SIGSTOP) == 0 &&
+                waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status)) {
+                const std::vector<std::string> names = Entries(out);
+                if (std::any_of(names.begin(), names.end(), IsTemporary)) {
+                    kill(pid, signal);
+                    killed = true;
+                }
+                kill(pid, SIGCONT);  // a signal other than SIGKILL is handled once it runs
             }
         }
         int status = 0;
-        if (!killed && waitpid(pid, &status, WNOHANG) == pid) {
-            close(watch);
-            return false;
-        }
+        if (!killed && waitpid(pid, &status, WNOHANG) == pid) exited = true;
     }
     close(watch);
-    if (pid <= 0) return false;
+    if (pid <= 0 || exited) return false;
     if (!killed) kill(pid, SIGKILL);
     int status = 0;
     waitpid(pid, &status, 0);

@@ -340,10 +340,11 @@ TEST(HostileTrees, NothingIsFollowedOutOfTheInputsOrTheDestination) {
         const RunResult run = RunMorvex(c.args, work, RunLimits{60, 1 << 20});
         ASSERT_EQ(run.signal, 0) << "a FIFO blocked the run";
         EXPECT_EQ(run.status, c.status) << run.output;
-        const std::vector<std::string> lines = SplitLines(run.output);
+        // The option form prints the warnings and errors on standard error.
+        const std::vector<std::string> lines = SplitLines(run.output + run.errors);
         for (const std::string& line : c.lines) {
             EXPECT_EQ(std::count(lines.begin(), lines.end(), line), 1) << line << "\n"
-                                                                       << run.output;
+                                                                       << run.output << run.errors;
         }
         // Nothing changed outside out/, and out/ holds only real folders and files.
         auto after = SnapshotTree(root.Path());
@@ -387,7 +388,8 @@ TEST(HostileModelNames, ConsoleLinesCannotBeForged) {
         EXPECT_EQ(SplitLines(run.output), r.lines) << run.output;
         if (r.args.front() == "models") {
             EXPECT_NE(
-                run.errors.find("2 models converted, 0 failed; 2 objects, 2 textures; 6 files"),
+                run.errors.find("2 models converted, 0 damaged, 0 failed; 0 warnings; 2 objects, "
+                                "2 textures; 6 files"),
                 std::string::npos)
                 << run.errors;
         }

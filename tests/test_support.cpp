@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <png.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -189,6 +190,22 @@ Model IndexedModel(std::vector<std::uint8_t> bytes, std::string baseName, Consol
 
 Model IndexedModel(const fs::path& file, Console& console) {
     return IndexedModel(ReadBytes(file), BaseNameOf(file.string()), console);
+}
+
+// Decodes a PNG file image with libpng into RGBA; `hadAlpha` tells the stored colour type.
+bool DecodePng(const std::vector<std::uint8_t>& png, RgbaPicture& picture, bool& hadAlpha) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&image, png.data(), png.size())) return false;
+    hadAlpha = (image.format & PNG_FORMAT_FLAG_ALPHA) != 0;
+    bool colour = (image.format & PNG_FORMAT_FLAG_COLOR) != 0;
+    image.format = PNG_FORMAT_RGBA;
+    picture.width = image.width;
+    picture.height = image.height;
+    picture.pixels.resize(PNG_IMAGE_SIZE(image));
+    bool ok = png_image_finish_read(&image, nullptr, picture.pixels.data(), 0, nullptr) != 0;
+    png_image_free(&image);
+    return ok && colour;
 }
 
 }  // namespace morvex::test

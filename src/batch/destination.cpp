@@ -3,6 +3,7 @@
 #include <string>
 #include <system_error>
 
+#include "export/output_file.h"
 #include "platform/platform.h"
 
 namespace morvex {
@@ -42,6 +43,21 @@ Outcome PrepareDestination(std::string_view destPath, Console& console) {
     console.Error("Can not create folder %s: %s.", ConsoleName(folder).c_str(),
                   error.message().c_str());
     return Outcome::CannotCreate;
+}
+
+Outcome OpenDestination(std::string_view destPath, platform::Folder& dest, Console& console) {
+    if (const Outcome prepared = PrepareDestination(destPath, console); prepared != Outcome::Ok) {
+        return prepared;
+    }
+    std::error_code error;
+    dest = platform::Folder::Open(destPath.empty() ? "." : destPath, error);
+    if (error) {
+        console.Error("Can not open folder %s: %s.", ConsoleName(destPath).c_str(),
+                      error.message().c_str());
+        return Outcome::CannotCreate;
+    }
+    RemoveStaleTemporaries(&dest, destPath);
+    return Outcome::Ok;
 }
 
 Outcome OpenOutputFolder(const platform::Folder& dest, std::string_view destPath,

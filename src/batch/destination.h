@@ -16,6 +16,13 @@ namespace morvex {
 // returns CannotCreate (the failure is not recorded as an output failure: nothing was written).
 [[nodiscard]] Outcome PrepareDestination(std::string_view destPath, Console& console);
 
+// PrepareDestination, then opens the destination into `dest` (the current folder for an empty
+// path), through which the outputs are made, and removes the temporaries that ended runs left
+// in it. A folder that cannot be opened prints "Error : Can not open folder <path>: <reason>."
+// and gives CannotCreate.
+[[nodiscard]] Outcome OpenDestination(std::string_view destPath, platform::Folder& dest,
+                                      Console& console);
+
 // A folder of the outputs below the destination, open.
 struct OutputFolder {
     platform::Folder folder;

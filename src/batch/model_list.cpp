@@ -59,19 +59,20 @@ class Search {
         list_.models.push_back(std::move(model));
     }
 
-    // Searches the open folder `folder` at `path`, with identity `id`.
-    void Walk(const platform::Folder& folder, const std::string& path,
+    // Searches the open folder `folder` at `path`, with identity `id`; false when it was searched
+    // before.
+    bool Walk(const platform::Folder& folder, const std::string& path,
               const std::string& relativeFolder, FolderId id) {
         if (!visited_.insert(id).second) {
             const bool loop = std::find(above_.begin(), above_.end(), id) != above_.end();
             Warn(path, loop ? "leads back to a folder above it, not followed."
                             : "leads to a folder already searched, not followed.");
-            return;
+            return false;
         }
         std::vector<std::string> names;
         if (const std::error_code error = folder.ReadNames(names)) {
             Unreadable(path, error);
-            return;
+            return true;
         }
         std::sort(names.begin(), names.end());
         above_.push_back(id);
@@ -103,12 +104,17 @@ class Search {
             }
         }
         above_.pop_back();
+        return true;
     }
 
     void Unreadable(const std::string& path, const std::error_code& error) {
-        list_.messages.push_back("Error : Can not read " + ConsoleName(path) + ": " +
-                                 error.message() + ".");
-        list_.unreadable.push_back(path);
+        Failed(path, "Can not read " + path + ": " + error.message() + ".");
+    }
+
+    // `reason` names the path as it is; the console line shows it as ConsoleName does.
+    void Failed(const std::string& path, std::string reason) {
+        list_.messages.push_back("Error : " + ConsoleName(reason));
+        list_.failed.push_back({path, std::move(reason)});
     }
 
   private:
@@ -214,10 +220,12 @@ ModelList ListModels(const std::vector<std::string>& inputs, std::string_view de
             }
             std::error_code error;
             const platform::Folder folder = platform::Folder::Open(input, error);
+            const std::size_t before = list.models.size(), failed = list.failed.size();
             if (error) {
                 search.Unreadable(input, error);
-            } else {
-                search.Walk(folder, input, relative, info.id);
+            } else if (search.Walk(folder, input, relative, info.id) &&
+                       list.models.size() == before && list.failed.size() == failed) {
+                search.Failed(input, "No .it3 file below " + input + ".");
             }
         } else {
             // A file, or a path that does not open: the conversion reports it.

@@ -1,5 +1,6 @@
 // The morvex executable: parses the command line and runs one conversion, or a run of many
 // models (src/batch) for folders, several inputs and the inspect report.
+#include <chrono>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -15,8 +16,15 @@
 
 namespace {
 
-void Print(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
+void Print(std::string_view text, std::FILE* stream = stdout) {
+    std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+morvex::PathKind ProbePath(const std::string& path) {
+    morvex::platform::FileStatus status;
+    if (morvex::platform::StatusOf(path, status)) return morvex::PathKind::Missing;
+    return status.kind == morvex::platform::FileKind::Folder ? morvex::PathKind::Folder
+                                                             : morvex::PathKind::File;
 }
 
 int Run(int argc, char** argv) {
@@ -24,10 +32,16 @@ int Run(int argc, char** argv) {
     platform::UseBinaryStandardStreams();
     const std::vector<std::string> arguments = platform::Arguments(argc, argv);
     const std::vector<std::string_view> args(arguments.begin(), arguments.end());
-    morvex::CommandLine line = morvex::ParseCommandLine(args);
+    morvex::CommandLine line = morvex::ParseCommandLine(args, ProbePath);
+    for (const std::string& note : line.notes) Print("morvex: " + note + "\n", stderr);
+    if (!line.mistake.empty()) Print("morvex: " + line.mistake + "\n", stderr);
     if (line.showUsage) {
         Print(morvex::kUsageText);
         Print(morvex::kUsageHelpLine);
+        return morvex::kExitUsage;
+    }
+    if (!line.mistake.empty()) {
+        Print("Run 'morvex --help' for the options.\n", stderr);
         return morvex::kExitUsage;
     }
     if (line.showHelp) {
@@ -40,38 +54,44 @@ int Run(int argc, char** argv) {
     }
     // A check prints what the scan of the block headers finds: nothing else is read.
     line.options.checkHeadersOnly = true;
-    if (line.inspect || line.outOption || morvex::IsFolder(line.inputPath)) {
+    if (line.inspect || line.byName || morvex::IsFolder(line.inputPath)) {
         morvex::BatchRequest request;
         request.inputs = line.inputs;
         request.destPath = line.destPath;
-        request.byName = line.outOption;
+        request.byName = line.byName;
         request.followLinks = line.followLinks;
         request.mode = line.mode;
         request.inspect = line.inspect;
         request.json = line.json;
         request.options = line.options;
         request.progress = platform::IsTerminal(stderr) && platform::EnableLineRedraw(stderr);
+        request.verbosity = line.verbosity;
+        request.messagesApart = line.optionForm;
         return morvex::RunBatch(request, stdout, stderr);
     }
-    morvex::Converter converter;
+    // The option form keeps standard output for the "-> " lines.
+    morvex::Console console =
+        line.optionForm ? morvex::Console(stdout, stderr) : morvex::Console(stdout);
+    console.SetQuiet(line.verbosity == morvex::Verbosity::Quiet);
+    morvex::Converter converter(std::move(console));
+    // The destination is made once the input has loaded: an input that cannot be converted
+    // leaves nothing behind. The outputs are made relative to the open folder, whatever its
+    // path names later.
     platform::Folder dest;
-    if (line.mode != morvex::OutputMode::Check) {
-        // A destination that does not exist is created; one that cannot be gives one message.
-        morvex::Console& console = converter.GetConsole();
-        if (morvex::PrepareDestination(line.destPath, console) != morvex::Outcome::Ok) {
-            console.Flush();
-            return morvex::kExitFailure;
-        }
-        // The outputs are made relative to the open folder, whatever its path names later.
-        std::error_code error;
-        dest = platform::Folder::Open(line.destPath.empty() ? "." : line.destPath, error);
-        if (!error) {
-            morvex::RemoveStaleTemporaries(&dest, line.destPath);
-            line.options.outputFolder = &dest;
-        }
+    line.options.outputFolder = &dest;
+    line.options.prepareDestination = [&line, &dest](morvex::Console& c) {
+        return morvex::OpenDestination(line.destPath, dest, c);
+    };
+    const auto start = std::chrono::steady_clock::now();
+    const int result = converter.Convert(line.inputPath, line.destPath, line.mode, line.options);
+    if (line.verbosity == morvex::Verbosity::Verbose) {
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        Print(morvex::ConsoleName(line.inputPath) + ": " +
+                  morvex::ConversionCounts(converter, result == 0, seconds) + "\n",
+              stderr);
     }
-    int result = converter.Convert(line.inputPath, line.destPath, line.mode, line.options);
-    bool ok = result == 0 && !converter.OutputFailed();
+    const bool ok = result == 0 && !converter.OutputFailed();
     return ok ? morvex::kExitOk : morvex::kExitFailure;
 }
 

@@ -44,10 +44,11 @@ int Converter::Run(std::string_view inputPath, std::string_view destPath, Output
                    const ConvertOptions& options) {
     Reset();
     model_.limits = options.limits;
-    outputFolder_ = options.outputFolder;
+    outputFolder_ = nullptr;
     console_.ClearOutputFailure();
     console_.ClearRepeats();
     console_.counters = WorkCounters{};
+    console_.messages = MessageCounts{};
     // The registry is filled before the file is opened, so it is there even when loading fails.
     RegisterBlockTypes(model_.registry);
     model_.path.assign(inputPath);
@@ -64,19 +65,37 @@ int Converter::Run(std::string_view inputPath, std::string_view destPath, Output
     // the conversion here, with the files written so far complete and nothing else left.
     try {
         ScanBlocks(model_, console_);
-        switch (static_cast<int>(mode) & 7) {
-            case 0:
+        // The mode's low three bits decide; a mode without a writer checks only.
+        const auto writer = static_cast<OutputMode>(static_cast<int>(mode) & 7);
+        const bool writes =
+            writer == OutputMode::Obj || writer == OutputMode::Mqo || writer == OutputMode::Gltf;
+        if (writes && options.prepareDestination &&
+            options.prepareDestination(console_) != Outcome::Ok) {
+            console_.Flush();
+            return -1;
+        }
+        // Known once the destination is prepared, which may open it.
+        outputFolder_ = options.outputFolder != nullptr && options.outputFolder->IsOpen()
+                            ? options.outputFolder
+                            : nullptr;
+        textures_ = options.textures;
+        switch (writer) {
+            case OutputMode::Obj:
                 ExportObj(destPath);
                 ExportTextures(destPath);
                 break;
-            case 1:
+            case OutputMode::Mqo:
                 ExportMqo(destPath);
                 ExportTextures(destPath);
                 break;
-            case 2:
-                ExportGltf(destPath);
+            case OutputMode::Gltf:
+                if (options.outputFile.empty()) {
+                    ExportGltf(destPath);
+                } else {
+                    ExportGltfFile(model_, console_, options.outputFile, outputFolder_);
+                }
                 break;
-            default:
+            default:  // Check, and the low bits that name no writer
                 break;
         }
     } catch (const std::bad_alloc&) {
@@ -99,12 +118,12 @@ int Converter::CreateVertexDecoder(int infoPosition, std::unique_ptr<VertexBlock
 }
 
 int Converter::ExportObj(std::string_view destPath) {
-    morvex::ExportObj(model_, console_, destPath, outputFolder_);
+    morvex::ExportObj(model_, console_, destPath, textures_, outputFolder_);
     return 0;
 }
 
 int Converter::ExportMqo(std::string_view destPath) {
-    morvex::ExportMqo(model_, console_, destPath, outputFolder_);
+    morvex::ExportMqo(model_, console_, destPath, textures_, outputFolder_);
     return 0;
 }
 
@@ -114,7 +133,7 @@ int Converter::ExportGltf(std::string_view destPath) {
 }
 
 int Converter::ExportTextures(std::string_view destPath) {
-    morvex::ExportTextures(model_, console_, destPath, outputFolder_);
+    morvex::ExportTextures(model_, console_, destPath, textures_, outputFolder_);
     return 0;
 }
 

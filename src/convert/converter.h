@@ -62,6 +62,7 @@ class Converter {
 
     const Model& GetModel() const { return model_; }
     Console& GetConsole() { return console_; }
+    const Console& GetConsole() const { return console_; }
     // True when an output file could not be created or written during the last Convert.
     bool OutputFailed() const { return console_.OutputFailed(); }
 
@@ -71,7 +72,8 @@ class Converter {
 
     Model model_;
     Console console_;
-    const platform::Folder* outputFolder_ = nullptr;  // ConvertOptions::outputFolder of the run
+    const platform::Folder* outputFolder_ = nullptr;  // ConvertOptions::outputFolder, once open
+    TextureFormat textures_ = TextureFormat::Bmp;     // of the Convert running
 };
 
 }  // namespace morvex

@@ -1,7 +1,13 @@
 // What one conversion is asked to do.
 #pragma once
 
+#include <functional>
+#include <string>
+
+#include "export/texture_export.h"
+#include "it3/console.h"
 #include "it3/limits.h"
+#include "it3/result.h"
 #include "platform/platform.h"
 
 namespace morvex {
@@ -20,9 +26,19 @@ struct ConvertOptions {
     // the converter's model: for a check whose model nobody looks at afterwards (the command
     // line's -c). Other modes read the whole file.
     bool checkHeadersOnly = false;
-    // The destination folder, open, when the caller opened it: the outputs are then created,
-    // renamed and removed relative to it, so that no link put in place of a folder of the
-    // destination's path is followed (see OutputFile). Not owned; it outlives the conversion.
+    // The files of the textures beside OBJ + MTL and MQO documents (--textures).
+    TextureFormat textures = TextureFormat::Bmp;
+    // -g: the path of the .glb instead of the destination and the input's base name.
+    std::string outputFile;
+    // Called once the input is loaded and indexed, before anything is written (not in check
+    // mode): makes the destination exist, and may open `outputFolder`. Not Ok: nothing is written
+    // and Convert returns -1. So an input that cannot be converted leaves no destination folder
+    // behind.
+    std::function<Outcome(Console&)> prepareDestination;
+    // The destination folder, once open (by the caller, or by prepareDestination): the outputs
+    // are then created, renamed and removed relative to it, so that no link put in place of a
+    // folder of the destination's path is followed (see OutputFile). Not owned; it outlives the
+    // conversion. Not open when the conversion starts writing: the outputs go by their paths.
     const platform::Folder* outputFolder = nullptr;
 };
 

@@ -8,7 +8,6 @@
 #include "decode/decoder_factory.h"
 #include "export/output_file.h"
 #include "export/text/number_format.h"
-#include "it3/byte_buffer.h"
 
 namespace morvex {
 
@@ -28,20 +27,16 @@ void WalkObjects(const Model& model, Console& console,
         vertices = NewVertexDecoder(vertexRecord);
         materials->BindTo(materialRecord);
         vertices->BindTo(vertexRecord);
-        // Buffers the previous object's decoders gave back are not of this object's sizes; kept,
-        // they would only add to the memory held while this object is written.
-        ReleaseKeptBuffers();
         const std::string_view name = model.ObjectName(found.info);
         if (materials->Decode() != 0) {
             if (console.Repeat(Repeated::Object))
-                console.Warning("object %s skipped: broken material block.",
-                                ConsoleName(name).c_str());
+                console.Damage("object %s skipped: broken material block.",
+                               ConsoleName(name).c_str());
             continue;
         }
         if (written >= model.limits.objects) {
-            console.Warning("object %s and the objects behind it skipped: more than %lld objects.",
-                            ConsoleName(name).c_str(),
-                            static_cast<long long>(model.limits.objects));
+            console.Damage("object %s and the objects behind it skipped: more than %lld objects.",
+                           ConsoleName(name).c_str(), static_cast<long long>(model.limits.objects));
             materials->Release();
             break;
         }
@@ -52,9 +47,20 @@ void WalkObjects(const Model& model, Console& console,
         materials->Release();
         if (!more) break;
     }
-    // The decoded data of the last object is not reused after the walk.
-    vertices.reset();
-    ReleaseKeptBuffers();
+}
+
+void ForEachMaterial(const Model& model,
+                     const std::function<void(const MaterialBlock&, std::int32_t)>& visit) {
+    for (const ObjectBlocks& object : FindObjects(model)) {
+        if (!object.Converts()) continue;
+        const Block& record = model.blocks[static_cast<std::size_t>(object.material)];
+        const std::unique_ptr<MaterialBlock> materials = NewMaterialDecoder(record);
+        materials->BindTo(record);
+        if (materials->Decode() != 0) continue;
+        const auto records =
+            static_cast<std::int64_t>(materials->TableSize() / kMaterialRecordSize);
+        for (std::int32_t j = 0; j < records; ++j) visit(*materials, j);
+    }
 }
 
 std::string ObjectFileStem(std::string_view destPath, std::string_view baseName, int number,
@@ -99,9 +105,9 @@ bool DecodeMesh(Console& console, ModelObject& object, std::int32_t i,
     } else if (object.vertices.VertexCount() > object.meshSizeLimit ||
                object.vertices.FaceCount() > object.meshSizeLimit) {
         if (console.Repeat(Repeated::Mesh))
-            console.Warning("object %s mesh %d skipped: more than %lld vertices or triangles.",
-                            ConsoleName(object.name).c_str(), i,
-                            static_cast<long long>(object.meshSizeLimit));
+            console.Damage("object %s mesh %d skipped: more than %lld vertices or triangles.",
+                           ConsoleName(object.name).c_str(), i,
+                           static_cast<long long>(object.meshSizeLimit));
         object.vertices.Release();
         return false;
     } else if (!FacesInRange(object.vertices)) {
@@ -110,7 +116,7 @@ bool DecodeMesh(Console& console, ModelObject& object, std::int32_t i,
     }
     if (problem == nullptr) return true;
     if (!console.Repeat(Repeated::Mesh)) return false;
-    console.Warning("object %s mesh %d skipped: %s.", ConsoleName(object.name).c_str(), i, problem);
+    console.Damage("object %s mesh %d skipped: %s.", ConsoleName(object.name).c_str(), i, problem);
     return false;
 }
 
@@ -118,8 +124,8 @@ MeshCursor::MeshCursor(Console& console, ModelObject& object)
     : console_(console), object_(object), count_(object.vertices.Count()) {
     if (count_ < 0) {
         if (console_.Repeat(Repeated::Mesh))
-            console_.Warning("object %s meshes skipped: negative mesh count.",
-                             ConsoleName(object_.name).c_str());
+            console_.Damage("object %s meshes skipped: negative mesh count.",
+                            ConsoleName(object_.name).c_str());
         done_ = true;
         return;
     }
@@ -140,15 +146,15 @@ bool MeshCursor::Next(std::int32_t& mesh, std::int32_t& materialIndex) {
     done_ = true;
     const std::string name = ConsoleName(object_.name);
     if (allowed_ < located_ && console_.Repeat(Repeated::Mesh)) {
-        console_.Warning("object %s meshes %d to %d skipped: more than %lld meshes.", name.c_str(),
-                         allowed_, located_ - 1, static_cast<long long>(object_.meshLimit));
+        console_.Damage("object %s meshes %d to %d skipped: more than %lld meshes.", name.c_str(),
+                        allowed_, located_ - 1, static_cast<long long>(object_.meshLimit));
     }
     if (located_ == count_ || !console_.Repeat(Repeated::Mesh)) return false;
     if (count_ - located_ == 1) {
-        console_.Warning("object %s mesh %d skipped: broken vertex data.", name.c_str(), located_);
+        console_.Damage("object %s mesh %d skipped: broken vertex data.", name.c_str(), located_);
     } else {
-        console_.Warning("object %s meshes %d to %d skipped: broken vertex data.", name.c_str(),
-                         located_, count_ - 1);
+        console_.Damage("object %s meshes %d to %d skipped: broken vertex data.", name.c_str(),
+                        located_, count_ - 1);
     }
     return false;
 }

@@ -36,6 +36,11 @@ struct ModelObject {
 void WalkObjects(const Model& model, Console& console,
                  const std::function<bool(ModelObject&)>& write);
 
+// Calls `visit` with each record of the material tables of the objects that convert, in file
+// order; a table that does not decode is passed over (silently: the walks above report it).
+void ForEachMaterial(const Model& model,
+                     const std::function<void(const MaterialBlock&, std::int32_t)>& visit);
+
 // Makes mesh i of the object current for writing and stores its Material index in
 // `materialIndex`. A mesh that does not decode, whose faces name vertices it does not have, or
 // that holds more vertices or triangles than the object's mesh size limit, is skipped with a

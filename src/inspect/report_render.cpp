@@ -1,4 +1,5 @@
 // The text and JSON forms of the inspect report.
+#include <algorithm>
 #include <charconv>
 #include <cinttypes>
 #include <cmath>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "export/object_walk.h"
 #include "inspect/report.h"
 #include "it3/console.h"
 
@@ -105,7 +107,13 @@ void TextMaterials(Text& text, const ObjectReport& object) {
             text(", alpha map %s%s", Shown(m.alphaMap).c_str(),
                  m.alphaMapFound ? "" : " (missing)");
         }
-        text(", power %g\n", static_cast<double>(m.power));
+        // The text outputs write the power truncated (and glTF's roughness comes from that).
+        const double written = PowerValue(m.power);
+        if (written == static_cast<double>(m.power)) {
+            text(", power %g\n", written);
+        } else {
+            text(", power %g (written as %g)\n", static_cast<double>(m.power), written);
+        }
     }
 }
 
@@ -222,6 +230,39 @@ std::string ReportText(const ModelReport& report) {
 
 namespace {
 
+// The bytes of a path in base64 (RFC 4648, padded): names the JSON text shows with U+FFFD where
+// they are not UTF-8 can still be opened.
+std::string Base64(std::string_view bytes) {
+    static constexpr char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    text.reserve((bytes.size() + 2) / 3 * 4);
+    for (std::size_t k = 0; k < bytes.size(); k += 3) {
+        const std::size_t n = std::min<std::size_t>(3, bytes.size() - k);
+        std::uint32_t group = 0;
+        for (std::size_t b = 0; b < 3; ++b) {
+            group = (group << 8) | (b < n ? static_cast<unsigned char>(bytes[k + b]) : 0u);
+        }
+        for (std::size_t d = 0; d < 4; ++d) {
+            text += d <= n ? kDigits[(group >> (18 - 6 * d)) & 63] : '=';
+        }
+    }
+    return text;
+}
+
+// A path as text under `key` and as its exact bytes under `key` + "Bytes".
+void SetPath(Json& j, const std::string& key, const std::string& path) {
+    j[key] = path;
+    j[key + "Bytes"] = Base64(path);
+}
+
+void SetPaths(Json& j, const std::string& key, const std::vector<std::string>& paths) {
+    j[key] = paths;
+    Json bytes = Json::array();
+    for (const std::string& path : paths) bytes.push_back(Base64(path));
+    j[key + "Bytes"] = std::move(bytes);
+}
+
 // A name or null for none.
 Json NameOrNull(const std::string& name) {
     return name.empty() ? Json(nullptr) : Json(name);
@@ -258,6 +299,7 @@ Json ObjectJson(const ObjectReport& object) {
         j["alphaMap"] = NameOrNull(m.alphaMap);
         j["alphaMapFound"] = m.alphaMap.empty() ? Json(nullptr) : Json(m.alphaMapFound);
         j["power"] = Number(m.power);
+        j["powerWritten"] = PowerValue(m.power);
         materials.push_back(std::move(j));
     }
     o["materials"] = std::move(materials);
@@ -275,8 +317,9 @@ Json ObjectJson(const ObjectReport& object) {
         meshes.push_back(std::move(j));
     }
     o["meshes"] = std::move(meshes);
-    o["files"] = object.files;
+    SetPaths(o, "files", object.files);
     o["mqoFile"] = NameOrNull(object.mqoFile);
+    o["mqoFileBytes"] = object.mqoFile.empty() ? Json(nullptr) : Json(Base64(object.mqoFile));
     return o;
 }
 
@@ -293,18 +336,29 @@ class JsonDocument {
         out_.Tail() += '}';
         return out_.Take();
     }
-    void Member(const char* key, const Json& value) {
+    void Member(std::string_view key, const Json& value) {
         Key(key);
         Append(value.dump(2, ' ', false, Json::error_handler_t::replace), depth_ + 1);
     }
+    // A path as its text and, under key + "Bytes", its bytes in base64 (as SetPath).
+    void Path(std::string_view key, const std::string& path) {
+        Member(key, path);
+        Member(std::string(key) + "Bytes", Base64(path));
+    }
+    // A list of paths the same way (as SetPaths), element by element.
+    void Paths(std::string_view key, const std::vector<std::string>& paths) {
+        Array(key, paths.size(), [&](std::size_t k) { return Json(paths[k]); });
+        Array(std::string(key) + "Bytes", paths.size(),
+              [&](std::size_t k) { return Json(Base64(paths[k])); });
+    }
     // A member whose value is an object made with JsonDocument(depth + 1).
-    void Raw(const char* key, const std::string& text) {
+    void Raw(std::string_view key, const std::string& text) {
         Key(key);
         out_.Tail() += text;
     }
     // An array member whose elements `element(k)` makes one at a time.
     template <class Element>
-    void Array(const char* key, std::size_t count, Element&& element) {
+    void Array(std::string_view key, std::size_t count, Element&& element) {
         Key(key);
         if (count == 0) {
             out_.Tail() += "[]";
@@ -326,7 +380,7 @@ class JsonDocument {
         out += '\n';
         out.append(2 * depth, ' ');
     }
-    void Key(const char* key) {
+    void Key(std::string_view key) {
         out_.Tail() += members_++ == 0 ? '{' : ',';
         Line(depth_ + 1);
         std::string& out = out_.Tail();
@@ -355,12 +409,12 @@ class JsonDocument {
 std::string ReportJson(const ModelReport& report) {
     if (!report.error.empty()) {
         Json j;
-        j["file"] = report.path;
+        SetPath(j, "file", report.path);
         j["error"] = report.error;
         return j.dump(2, ' ', false, Json::error_handler_t::replace);
     }
     JsonDocument j;
-    j.Member("file", report.path);
+    j.Path("file", report.path);
     j.Member("size", report.size);
     j.Member("blocks", report.blocks);
     j.Array("objects", report.objects.size(),
@@ -375,7 +429,7 @@ std::string ReportJson(const ModelReport& report) {
         e["height"] = t.height;
         e["converts"] = t.converts;
         e["problem"] = NameOrNull(t.problem);
-        e["file"] = t.file;
+        SetPath(e, "file", t.file);
         return e;
     });
     j.Array("missingTextures", report.missingTextures.size(), [&](std::size_t k) {
@@ -406,11 +460,9 @@ std::string ReportJson(const ModelReport& report) {
     }
     // The file lists are as long as the objects: written name by name.
     JsonDocument outputs(1);
-    outputs.Array("obj", report.objFiles.size(),
-                  [&](std::size_t k) { return Json(report.objFiles[k]); });
-    outputs.Array("mqo", report.mqoFiles.size(),
-                  [&](std::size_t k) { return Json(report.mqoFiles[k]); });
-    outputs.Member("gltf", report.gltfFile);
+    outputs.Paths("obj", report.objFiles);
+    outputs.Paths("mqo", report.mqoFiles);
+    outputs.Path("gltf", report.gltfFile);
     j.Raw("outputs", outputs.Take());
     const ReportTotals& t = report.totals;
     j.Member("totals", Json{{"objects", t.objects},

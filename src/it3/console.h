@@ -3,8 +3,10 @@
 // Every message goes through a Console: "-> <path>" for each file written, "Warning : ..." for
 // unknown or broken blocks, "Error : ..." for inputs and outputs that fail. A Console either
 // writes each line to a stream as it comes (the command line) or keeps the lines in memory
-// (tests, and runs whose lines are printed together later). It also records whether an output
-// file failed, which decides the exit status.
+// (tests, and runs whose lines are printed together later). The warnings and errors may go to a
+// stream (or a memory) of their own, apart from the "-> " lines. It also records whether an
+// output file failed, which decides the exit status, and counts the warnings, the damage (parts
+// of the model left out) and the errors, keeping the first of each kind as its reason.
 #pragma once
 
 #include <array>
@@ -27,8 +29,23 @@ struct WorkCounters {
     std::uint64_t pictureBytes = 0;     // pixel-row bytes of those pictures
     std::uint64_t imagesEncoded = 0;    // glTF images (PNG) encoded
     std::uint64_t imagePixels = 0;      // pixels of those images
-    std::uint64_t linesPrinted = 0;     // console lines, and their bytes
+    std::uint64_t linesPrinted = 0;     // console lines printed, and their bytes
     std::uint64_t bytesPrinted = 0;
+};
+
+// What a conversion reported, by kind: a model whose parts were left out (a broken block, a
+// texture that does not convert, skipped meshes) is converted with damage.
+struct MessageCounts {
+    std::uint64_t warnings = 0;  // every warning, damage included
+    std::uint64_t damage = 0;    // the warnings that say part of the model was left out
+    std::uint64_t errors = 0;
+    std::string firstDamage;  // the text of the first of each, without its prefix
+    std::string firstError;
+    std::string firstWarning;  // damage or not
+
+    // Why a conversion that failed failed: its first error, else its first warning (an input
+    // skipped with a warning, such as one that is no regular file); empty when it said nothing.
+    const std::string& Reason() const { return firstError.empty() ? firstWarning : firstError; }
 };
 
 // Messages that can come once per part of a file: an unknown block, a texture, an object, a
@@ -40,25 +57,33 @@ inline constexpr std::uint64_t kRepeatLimit = 20;
 
 class Console {
   public:
-    // Lines go to `out` as they are printed.
-    explicit Console(std::FILE* out = stdout) : out_(out) {}
-    // Lines are kept in memory: see Captured().
-    static Console Capturing() { return Console(nullptr); }
+    // Lines go to `out` as they are printed; warnings and errors go to `messages` (null: `out`).
+    explicit Console(std::FILE* out = stdout, std::FILE* messages = nullptr)
+        : out_(out), messagesOut_(messages != nullptr ? messages : out) {}
+    // Lines are kept in memory: see Captured(). `apart`: warnings and errors are kept apart from
+    // the "-> " lines, in CapturedMessages().
+    static Console Capturing(bool apart = false) {
+        Console console(nullptr);
+        console.apart_ = apart;
+        return console;
+    }
+    // Quiet: "-> " lines and warnings are not printed (they are still counted); errors are.
+    void SetQuiet(bool quiet) { quiet_ = quiet; }
 
-    // printf-style text, as it is; the message functions below add the line's prefix.
-    void Print(const char* format, ...) __attribute__((format(printf, 2, 3)));
     // "-> <path>\n": a file was written. The path is shown as ConsoleName shows it.
     void Written(std::string_view path);
     // "Warning : <text>\n".
     void Warning(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // A warning that part of the model was left out of the outputs.
+    void Damage(const char* format, ...) __attribute__((format(printf, 2, 3)));
     // "Error : <text>\n".
     void Error(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     // Counts one message of `kind`: true while it is among the first kRepeatLimit of its kind,
-    // when the caller prints it; false for the others, which SummariseRepeats reports.
-    bool Repeat(Repeated kind) {
-        return ++repeats_[static_cast<std::size_t>(kind)] <= kRepeatLimit;
-    }
+    // when the caller prints it; false for the others, which are counted in `messages` as the
+    // warnings (damage but for unknown blocks) or errors they stand for, and which
+    // SummariseRepeats reports.
+    bool Repeat(Repeated kind);
     // The messages of `kind` counted beyond the limit.
     std::uint64_t Beyond(Repeated kind) const {
         const std::uint64_t n = repeats_[static_cast<std::size_t>(kind)];
@@ -68,6 +93,9 @@ class Console {
     // with messages beyond the limit: "Warning : <n> more textures can not be converted." and
     // the like; the counts start again.
     void SummariseRepeats();
+    // The line that summarises the messages of `kind` beyond the limit ("Error : " for output
+    // files, else "Warning : "); not counted again in `messages`.
+    void More(Repeated kind, const char* format, ...) __attribute__((format(printf, 3, 4)));
     void ClearRepeats() { repeats_ = {}; }
 
     // An output file could not be created or written.
@@ -77,18 +105,29 @@ class Console {
 
     // The work of the conversion so far; Converter::Convert starts it at zero.
     WorkCounters counters;
+    // The messages of the conversion so far; Converter::Convert starts them at zero.
+    MessageCounts messages;
 
     // Everything printed so far by a capturing console (empty for a streaming one).
     const std::string& Captured() const { return captured_; }
+    // The warnings and errors of a console that keeps them apart.
+    const std::string& CapturedMessages() const { return apart_ ? capturedMessages_ : captured_; }
     // Hands the stream what was printed (no effect on a capturing console).
     void Flush();
 
   private:
-    void Append(const char* prefix, const char* format, std::va_list args);
+    // A message line: counted, printed unless quiet (`always`: errors), and its text kept in
+    // `first` when that is still empty.
+    void Message(const char* prefix, std::string* first, bool always, const char* format,
+                 std::va_list args);
 
     std::FILE* out_;
+    std::FILE* messagesOut_;
     std::string captured_;
+    std::string capturedMessages_;
     std::array<std::uint64_t, kRepeatedKinds> repeats_{};
+    bool apart_ = false;
+    bool quiet_ = false;
     bool outputFailed_ = false;
 };
 

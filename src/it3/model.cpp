@@ -175,10 +175,10 @@ void ScanBlocks(Model& model, Console& console) {
             tags += text;
         }
         if (moreTags) tags += ", ...";
-        console.Warning("%llu more unknown blocks (tags: %s).",
-                        static_cast<unsigned long long>(beyond), tags.c_str());
+        console.More(Repeated::UnknownBlock, "%llu more unknown blocks (tags: %s).",
+                     static_cast<unsigned long long>(beyond), tags.c_str());
     }
-    if (stop < fileSize) console.Warning("broken block at offset %d.", static_cast<int>(stop));
+    if (stop < fileSize) console.Damage("broken block at offset %d.", static_cast<int>(stop));
 }
 
 int AddBlock(Model& model, const Block& block, Console& console) {

@@ -280,7 +280,11 @@ Outcome BuildDocument(const Model& model, Console& console, GltfDocument& docume
 // that follows it) and written in one go.
 void ExportGltf(const Model& model, Console& console, std::string_view destPath,
                 const platform::Folder* folder) {
-    const std::string path = GltfFileName(destPath, model.baseName);
+    ExportGltfFile(model, console, GltfFileName(destPath, model.baseName), folder);
+}
+
+void ExportGltfFile(const Model& model, Console& console, const std::string& path,
+                    const platform::Folder* folder) {
     std::unique_ptr<GltfDocument> document;
     GlbFrame frame;
     Outcome built = Outcome::NoMemory;

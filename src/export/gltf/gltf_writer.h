@@ -18,12 +18,15 @@
 
 namespace morvex {
 
-// Writes "<dest_path><baseName>.glb". A model without any object that can be written still gives
-// a valid file: an empty scene and no BIN chunk. A model whose file would exceed 4 GiB, or that
-// runs out of memory, prints "Error : Can not write <path>." and writes nothing.
-// With `folder`, the open folder that destPath names: the files are made relative to it.
+// Writes "<dest_path><baseName>.glb" (GltfFileName). A model without any object that can be
+// written still gives a valid file: an empty scene and no BIN chunk. A model whose file would
+// exceed 4 GiB, or that runs out of memory, prints "Error : Can not write <path>." and writes
+// nothing. With `folder`, the open folder that destPath names: the file is made relative to it.
 void ExportGltf(const Model& model, Console& console, std::string_view destPath,
                 const platform::Folder* folder = nullptr);
+// The same into the file at `path` (-o); with `folder`, relative to it.
+void ExportGltfFile(const Model& model, Console& console, const std::string& path,
+                    const platform::Folder* folder = nullptr);
 
 // The roughnessFactor for a material's power: the Blinn-Phong exponent n = PowerValue(power)
 // (the value the text outputs write) gives the microfacet roughness alpha = sqrt(2 / (n + 2)),
