@@ -613,7 +613,14 @@ TEST(Bitmap, Format1006RawDataIsReadAsFarAsThePayloadGoes) {
     IndexedPicture picture = testdata::TestPicture(32, 32, 8);
     std::optional<ByteVector> texture = testdata::EncodeTexture1006(picture, {3, 3, false});
     ASSERT_TRUE(texture);
-    std::optional<ByteVector> firstTile = testdata::EncodeQuadTile(picture, 0, 0, 8, 8, false);
+    // The first tile alone: the top-left 8 by 8 pixels as a picture of their own.
+    IndexedPicture corner = picture;
+    corner.width = corner.height = 8;
+    corner.pixels.clear();
+    for (std::int32_t y = 0; y < 8; ++y) {
+        for (std::int32_t x = 0; x < 8; ++x) corner.pixels.push_back(picture.At(x, y));
+    }
+    std::optional<ByteVector> firstTile = testdata::EncodeQuadTiles(corner, 8, 8);
     ASSERT_TRUE(firstTile);
     const std::size_t cut = 24 + picture.palette.size() + firstTile->size();
     Converted c = Convert(std::span(*texture).first(cut));
