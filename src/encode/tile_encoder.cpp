@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <limits>
 #include <numeric>
 #include <unordered_map>
@@ -127,8 +128,9 @@ void MakeList(LookupTile& tile, const IndexedImage& image, std::size_t limit, bo
 }
 
 // With an odd number of tiles, the byte behind the tile map is both the last tile's value (high
-// nibble) and the first list's first entry. Arranges the lists so that it is; false when the
-// first list has to lose a colour first (the caller reduces it and tries again).
+// nibble) and the first list's first entry. Arranges the lists so that it is: an entry of the
+// right high nibble moved to the front, or one put in front, or the last list lengthened to the
+// value of an entry. False when the first list is full and none of its entries fits.
 bool ShareLastNibble(std::vector<LookupTile>& tiles) {
     auto first = std::find_if(tiles.begin(), tiles.end(),
                               [](const LookupTile& t) { return !t.list.empty(); });
@@ -173,6 +175,31 @@ bool ShareLastNibble(std::vector<LookupTile>& tiles) {
     const std::uint8_t fill = last.list.empty() ? 0 : last.list[0];
     last.list.resize((list[0] >> 4) + 1u, fill);
     return true;
+}
+
+// Where ShareLastNibble fails, one colour of the full first list moves to a palette index of
+// the high nibble it needs, exchanging places with the entry there (the palette grows to reach
+// it): the colours stay, only indices change. Index 0 takes no part, as it marks empty tiles.
+void MoveColourToTheSharedNibble(IndexedImage& image, std::vector<LookupTile>& tiles) {
+    auto first = std::find_if(tiles.begin(), tiles.end(),
+                              [](const LookupTile& t) { return !t.list.empty(); });
+    const std::vector<std::uint8_t>& list = first->list;
+    const bool self = &*first == &tiles.back();
+    const std::size_t nibble = self ? kMaxList - 1 : ListValue(tiles.back());
+    std::size_t target = nibble << 4;
+    while (target == 0 || std::find(list.begin(), list.end(), target) != list.end()) ++target;
+    const auto from = static_cast<std::uint8_t>(list.back());  // the largest: not 0
+    const auto to = static_cast<std::uint8_t>(target);
+    if (image.palette.size() < 4 * (target + 1)) image.palette.resize(4 * (target + 1), 0);
+    std::swap_ranges(image.palette.begin() + 4 * from, image.palette.begin() + 4 * from + 4,
+                     image.palette.begin() + 4 * static_cast<std::ptrdiff_t>(to));
+    auto exchange = [&](std::uint8_t& v) { v = v == from ? to : v == to ? from : v; };
+    for (std::uint8_t& v : image.pixels) exchange(v);
+    for (LookupTile& tile : tiles) {
+        for (std::uint8_t& v : tile.pixels) exchange(v);
+        for (std::uint8_t& v : tile.list) exchange(v);
+        std::sort(tile.list.begin(), tile.list.end());
+    }
 }
 
 // ---- Quad tiles ----
@@ -384,13 +411,10 @@ std::vector<std::uint8_t> EncodeLookupTiles(IndexedImage& image, std::size_t str
         }
         MakeList(tiles[t], image, kMaxList, exact);
     }
-    if (tiles.size() % 2 == 1) {
-        while (!ShareLastNibble(tiles)) {
-            // The first list is full and no entry fits: it gives up a colour.
-            auto first = std::find_if(tiles.begin(), tiles.end(),
-                                      [](const LookupTile& t) { return !t.list.empty(); });
-            MakeList(*first, image, first->list.size() - 1, exact);
-        }
+    if (tiles.size() % 2 == 1 && !ShareLastNibble(tiles)) {
+        MoveColourToTheSharedNibble(image, tiles);
+        [[maybe_unused]] const bool shared = ShareLastNibble(tiles);
+        assert(shared);
     }
 
     std::vector<std::uint8_t> out(tiles.size() / 2, 0);
