@@ -50,8 +50,8 @@ void Report(const std::string& name, Bytes file, Totals& all) {
         if (!result.Ok()) {
             ++totals.refused;
             std::printf("%-6llu %-10s %12zu %12s %8s  refused: %s\n",
-                        static_cast<unsigned long long>(block.offset), tag,
-                        block.Payload().size(), "-", "-", result.message.c_str());
+                        static_cast<unsigned long long>(block.offset), tag, block.Payload().size(),
+                        "-", "-", result.message.c_str());
             continue;
         }
         std::string why;
@@ -60,8 +60,8 @@ void Report(const std::string& name, Bytes file, Totals& all) {
         totals.original += block.Payload().size();
         totals.reencoded += payload.size();
         std::printf("%-6llu %-10s %12zu %12zu %8.3f  %s\n",
-                    static_cast<unsigned long long>(block.offset), tag,
-                    block.Payload().size(), payload.size(),
+                    static_cast<unsigned long long>(block.offset), tag, block.Payload().size(),
+                    payload.size(),
                     static_cast<double>(payload.size()) /
                         static_cast<double>(std::max<std::size_t>(1, block.Payload().size())),
                     same ? "same" : why.c_str());
