@@ -297,8 +297,9 @@ struct Stored8 {
 Stored8 Store(const ByteVector& original, const TextureImage& image) {
     Stored8 s;
     s.result = EncodeTexture(original, image, s.payload, &s.stats);
-    if (s.result.Ok())
+    if (s.result.Ok()) {
         EXPECT_EQ(DecodeTexture(std::span(s.payload).subspan(36), s.picture), Outcome::Ok);
+    }
     return s;
 }
 
@@ -362,10 +363,12 @@ TEST_P(IndexedFormat, EncoderStoresNewPicturesInTheOriginalsFormat) {
             // The name field and the bytes no reader uses are the original's.
             for (const ByteVector* payload : {&indexed.payload, &rgba.payload}) {
                 EXPECT_TRUE(std::equal(original.begin(), original.begin() + 36, payload->begin()));
-                if (f.format == Stored::k1004 || f.format == Stored::k1005)
+                if (f.format == Stored::k1004 || f.format == Stored::k1005) {
                     EXPECT_EQ(ReadLe(*payload, 48, 4), 0xA5A5A5A5u);
-                if (f.format == Stored::k1005)
+                }
+                if (f.format == Stored::k1005) {
                     EXPECT_EQ(ReadLe(*payload, 52 + 4 + ReadLe(*payload, 52, 4), 4), 0x5A5A5A5Au);
+                }
                 if (f.format == Stored::k1006Packed || f.format == Stored::k1006Raw) {
                     for (std::size_t k : {8u, 9u, 10u, 11u, 12u, 13u, 22u})
                         EXPECT_EQ((*payload)[36 + k], 0xC0 + k);
@@ -990,8 +993,9 @@ TEST(TextureEncoder, TilesThatCannotHoldTheirPixelsAreReducedAndTheRestStaysExac
             ASSERT_TRUE(s.result.Ok()) << s.result.message;
             EXPECT_EQ(s.stats.exact, c.exact);
             ExpectStatsOfTheStoredPicture(s, ColoursOf(p), Indexed(s.picture), mask);
-            if (!c.exact)
+            if (!c.exact) {
                 EXPECT_LE(s.stats.changed, 8);  // the least used colour of 17, or one block
+            }
         }
     }
 }

@@ -75,7 +75,7 @@ struct CompressOptions {
     bool matches = true;                           // near and far matches
     bool runs = true;                              // run tokens where they are cheaper than a match
     std::size_t maxSegmentBody = kMaxSegmentBody;  // smaller values force more segments
-    int chainDepth = 64;                           // candidates looked at per position
+    int chainDepth = 0;  // candidates looked at per position; 0: by the length of the data
     // The stream is made of pieces of this many input bytes, compressed at the same time; each
     // piece ends its last segment, and its matches reach back into the piece before it. The
     // stream does not depend on how many threads made it.

@@ -289,8 +289,9 @@ struct Codebook {
 };
 
 // Entries shared by mirrored blocks: each class of blocks that are mirrors of one another is one
-// entry (its first block seen); a block refers to it as q × c + k. Classes whose blocks need the
-// larger q take the smaller k. Fails when a reference would reach 255.
+// entry (its first block seen); a block refers to it as q × c + k. Where the order of first
+// appearance would make a reference reach 255, classes whose blocks need the larger q take the
+// smaller k. Fails when a reference reaches 255 even so.
 bool MirroredCodebook(const std::vector<Block4>& blocks, Codebook& book) {
     std::unordered_map<Block4, std::size_t> classOf;  // canonical form -> class
     std::vector<Block4> first;
@@ -310,15 +311,24 @@ bool MirroredCodebook(const std::vector<Block4>& blocks, Codebook& book) {
         picks.emplace_back(it->second, q);
     }
     const std::size_t c = first.size();
+    // Entries in the order their blocks first appear when all references fit so; else sorted.
     std::vector<std::size_t> order(c);
     std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return largestQ[a] > largestQ[b]; });
-    std::vector<std::size_t> slot(c);
-    for (std::size_t k = 0; k < c; ++k) {
-        slot[order[k]] = k;
-        if (static_cast<std::size_t>(largestQ[order[k]]) * c + k >= kMaxReferences) return false;
+    auto fits = [&] {
+        for (std::size_t k = 0; k < c; ++k) {
+            if (static_cast<std::size_t>(largestQ[order[k]]) * c + k >= kMaxReferences) {
+                return false;
+            }
+        }
+        return true;
+    };
+    if (!fits()) {
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t a, std::size_t b) { return largestQ[a] > largestQ[b]; });
+        if (!fits()) return false;
     }
+    std::vector<std::size_t> slot(c);
+    for (std::size_t k = 0; k < c; ++k) slot[order[k]] = k;
     book.entries.resize(c);
     for (std::size_t k = 0; k < c; ++k) book.entries[slot[k]] = first[k];
     book.references.clear();
