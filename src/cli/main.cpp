@@ -1,7 +1,5 @@
 // The morvex executable: parses the command line and runs one conversion, or a run of many
 // models (src/batch) for folders, several inputs and the inspect report.
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -11,6 +9,7 @@
 #include "batch/destination.h"
 #include "cli/command_line.h"
 #include "convert/converter.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -21,7 +20,10 @@ void Print(std::string_view text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    namespace platform = morvex::platform;
+    platform::UseBinaryStandardStreams();
+    const std::vector<std::string> arguments = platform::Arguments(argc, argv);
+    const std::vector<std::string_view> args(arguments.begin(), arguments.end());
     morvex::CommandLine line = morvex::ParseCommandLine(args);
     if (line.showUsage) {
         Print(morvex::kUsageText);
@@ -47,7 +49,7 @@ int main(int argc, char** argv) {
         request.inspect = line.inspect;
         request.json = line.json;
         request.options = line.options;
-        request.progress = ::isatty(STDERR_FILENO) != 0;
+        request.progress = platform::IsTerminal(stderr) && platform::EnableLineRedraw(stderr);
         return morvex::RunBatch(request, stdout, stderr);
     }
     morvex::Converter converter;
