@@ -9,7 +9,9 @@
 // BM_EncodeTexture/<format> run the block encoders on the scene's blocks decoded.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -227,6 +229,65 @@ void BM_EncodeTexture(benchmark::State& state) {
         benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_EncodeTexture)->DenseRange(0, 5)->Unit(benchmark::kMillisecond);
+
+// The error of storing pictures of more colours than a format holds: counters `rms` (root mean
+// square over red, green and blue, 0 to 255), `psnr_dB` and `max` (largest error of a channel)
+// from the encoder's stats.
+std::vector<std::uint8_t> QuantisePicture(int which, std::int32_t side) {
+    std::vector<std::uint8_t> rgba;
+    std::uint32_t noise = 12345;
+    auto next = [&noise] {
+        noise = noise * 1103515245u + 12345u;
+        return static_cast<int>((noise >> 16) % 17) - 8;
+    };
+    for (std::int32_t y = 0; y < side; ++y) {
+        for (std::int32_t x = 0; x < side; ++x) {
+            int r = 255 * x / side, g = 255 * y / side, b = 255 * (x + y) / (2 * side);
+            if (which == 1) {  // soft shading with grain
+                r = 128 + (r - 128) / 2 + next();
+                g = 96 + (g - 128) / 3 + next();
+                b = 64 + b / 4 + next();
+            }
+            for (int c : {r, g, b, 255})
+                rgba.push_back(static_cast<std::uint8_t>(std::clamp(c, 0, 255)));
+        }
+    }
+    return rgba;
+}
+
+void BM_Quantise(benchmark::State& state) {
+    const std::int32_t side = 256;
+    const int which = static_cast<int>(state.range(0));
+    const auto format = static_cast<std::uint32_t>(state.range(1));
+    TextureImage image;
+    image.width = image.height = side;
+    image.rgba = QuantisePicture(which, side);
+    // An original of the format: a header of that size (1006: 8 x 8 tiles, packed) and no data.
+    std::vector<std::uint8_t> original(kTextureNameSize + (format == 1006   ? 24
+                                                           : format >= 1004 ? 16
+                                                                            : 12),
+                                       0);
+    StoreU32(original.data() + kTextureNameSize, format);
+    if (format == 1006) {
+        original[kTextureNameSize + 16] = original[kTextureNameSize + 17] = 3;
+        original[kTextureNameSize + 23] = 1;
+    }
+    std::vector<std::uint8_t> payload;
+    TextureEncodeStats stats;
+    for (auto _ : state) {
+        if (!EncodeTexture(original, image, payload, &stats).Ok()) state.SkipWithError("refused");
+    }
+    state.SetLabel(std::string(which == 0 ? "gradient" : "grain") + " " + std::to_string(format));
+    state.counters["colours"] = stats.colours;
+    state.counters["rms"] = stats.rootMeanSquare;
+    state.counters["psnr_dB"] =
+        stats.rootMeanSquare > 0 ? 20 * std::log10(255 / stats.rootMeanSquare) : 0;
+    state.counters["max"] = stats.maxError;
+}
+BENCHMARK(BM_Quantise)
+    ->ArgsProduct({{0, 1}, {1001, 1002, 1004, 1005, 1006}})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 }  // namespace
 
