@@ -15,12 +15,6 @@
 namespace morvex {
 namespace {
 
-constexpr std::uint32_t kFormat16Bit = 1001;
-constexpr std::uint32_t kFormatIndexed = 1002;
-constexpr std::uint32_t kFormatByteTiles = 1004;
-constexpr std::uint32_t kFormatLookupTiles = 1005;
-constexpr std::uint32_t kFormatQuadTiles = 1006;
-
 // Header sizes: format code, width, height (1001, 1002), an unread word behind them (1004,
 // 1005); 1006's 24 bytes hold the data size at 4, the palette count at 14, the tile exponents at
 // 16 and 17, width and height at 18 and 20 and the packed flag at 23.
