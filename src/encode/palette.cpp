@@ -202,9 +202,7 @@ std::vector<std::uint32_t> Quantise(std::span<const std::uint32_t> colours,
 }
 
 IndexedImage MapToPalette(std::int32_t width, std::int32_t height,
-                          std::span<const std::uint8_t> rgba, const IndexedImage* original,
-                          bool& exact) {
-    exact = true;
+                          std::span<const std::uint8_t> rgba, const IndexedImage* original) {
     IndexedImage out;
     out.width = width;
     out.height = height;
@@ -307,7 +305,6 @@ IndexedImage MapToPalette(std::int32_t width, std::int32_t height,
     }
 
     // More colours than entries: quantise.
-    exact = false;
     std::vector<std::uint32_t> keys(n);
     for (std::size_t p = 0; p < n; ++p) keys[p] = colourAt(p);
     std::vector<std::uint32_t> sorted = keys;

@@ -42,11 +42,10 @@ std::uint32_t ColourDistance(std::uint32_t a, std::uint32_t b);
 // index; every other colour takes an original entry of that colour, or an entry that no kept
 // pixel uses any more, or a new entry behind the original ones. When the entries cannot hold
 // them so, every colour gets one entry (the original's where it has one). More than 256
-// colours are quantised (Quantise); `exact` tells whether that happened. New entries take the
+// colours are quantised (Quantise). New entries take the
 // fourth byte most entries of the original palette have (0 without one).
 IndexedImage MapToPalette(std::int32_t width, std::int32_t height,
-                          std::span<const std::uint8_t> rgba, const IndexedImage* original,
-                          bool& exact);
+                          std::span<const std::uint8_t> rgba, const IndexedImage* original);
 
 // A palette of at most `entries` colours for the distinct `colours` weighted by `counts`: a
 // median cut (the box with the largest weighted spread is cut at the weighted median of its

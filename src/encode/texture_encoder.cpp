@@ -215,8 +215,7 @@ IndexedImage ImageIndexed(const Picture& picture) {
 
 // The 8-bit codes: the picture on a palette.
 IndexedImage ToIndexed(const TextureImage& image, const std::vector<std::uint32_t>& colours,
-                       const Original& original, bool& exact) {
-    exact = true;
+                       const Original& original) {
     if (image.form == TextureImage::Form::Indexed) {
         IndexedImage indexed;
         indexed.width = image.width;
@@ -235,7 +234,7 @@ IndexedImage ToIndexed(const TextureImage& image, const std::vector<std::uint32_
     IndexedImage before;
     const bool haveBefore = original.decoded && original.picture.bitsPerPixel == 8;
     if (haveBefore) before = ImageIndexed(original.picture);
-    return MapToPalette(image.width, image.height, pixels, haveBefore ? &before : nullptr, exact);
+    return MapToPalette(image.width, image.height, pixels, haveBefore ? &before : nullptr);
 }
 
 // Whether pixel (x, y) lies in the part of the picture the format stores.
@@ -357,8 +356,9 @@ EncodeResult EncodeTexture(Bytes originalPayload, const TextureImage& image,
             }
             fits = AppendPackedChunk(data, rows, kTextureSizeAdjust);
         } else {
+            // The stats compare colours below; the tile encoders' own flag is not needed.
             bool exact = true;
-            IndexedImage indexed = ToIndexed(image, requested, original, exact);
+            IndexedImage indexed = ToIndexed(image, requested, original);
             const auto stride = static_cast<std::size_t>(PictureStride(8, width));
             std::vector<std::uint8_t> pixels;
             switch (original.format) {
