@@ -221,6 +221,9 @@ class Compressor {
         maxBody_ = std::clamp(options.maxSegmentBody, kMaxTokenBytes, kMaxSegmentBody);
         tables_.Reset();
         inserted_ = 0;
+        // Literals cost 9 bits a byte: an incompressible piece grows by an eighth, plus the
+        // segment headers.
+        writer_.Reserve((end - begin) + (end - begin) / 8 + 64);
     }
 
     Piece Run() {

@@ -31,6 +31,8 @@ inline constexpr std::size_t kMaxTokenBytes = 7;
 // forced), so tests can build any stream the decoder accepts.
 class StreamWriter {
   public:
+    // Makes room for a stream of `bytes` bytes, so that writing it does not move it.
+    void Reserve(std::size_t bytes) { out_.reserve(bytes); }
     // Opens a segment: reserves its header (the length is filled in by EndSegment).
     void BeginSegment();
     // Closes the open segment: fills in L = 4 + body bytes and appends the terminator.
