@@ -32,6 +32,7 @@ std::string HelpText() {
            "  morvex [OPTIONS] --out DEST INPUT...      convert files and folders, each under "
            "DEST\n"
            "  morvex -i [--json] INPUT...               report what models hold, write nothing\n"
+           "  morvex --pack ORIGINAL EDITED.glb NEW     put an edited glb back into it3\n"
            "\n"
            "Options:\n"
            "  -m             write Metasequoia documents (.mqo) instead of OBJ + MTL\n"
@@ -41,6 +42,9 @@ std::string HelpText() {
            "  -i             inspect: objects, meshes, materials, textures, missing textures,\n"
            "                 bounding box and the files a conversion would write\n"
            "  --json         with -i: the report as JSON (an array for several models)\n"
+           "  --pack         write NEW: ORIGINAL with the edits of EDITED.glb (a -g output\n"
+           "                 of ORIGINAL, edited); unchanged blocks are copied as they are\n"
+           "  --force        with --pack: NEW may be ORIGINAL\n"
            "  --out DEST     the destination of several inputs: a file FILE.it3 goes to\n"
            "                 DEST/FILE/, a folder F to DEST/F/ (its tree mirrored)\n"
            "  --jobs=N       convert N models at a time (0, the default: one per core;\n"
@@ -151,6 +155,10 @@ CommandLine ParseOptionForm(std::span<const std::string_view> args) {
             line.inspect = true;
         } else if (arg == "--json") {
             line.json = true;
+        } else if (arg == "--pack") {
+            line.pack = true;
+        } else if (arg == "--force") {
+            line.force = true;
         } else if (arg == "--out" || arg == "--jobs" || arg == "-j") {
             if (k + 1 == args.size()) {
                 bad = true;
@@ -176,6 +184,17 @@ CommandLine ParseOptionForm(std::span<const std::string_view> args) {
         return line;
     }
     if (line.showHelp || line.showVersion) return line;
+    // --pack takes its three files and no mode, report or destination; --force belongs to it.
+    if (line.pack || line.force) {
+        if (!line.pack || operands.size() != 3 || modeGiven || line.inspect || line.json ||
+            line.outOption) {
+            line.showUsage = true;
+            return line;
+        }
+        line.inputs = std::move(operands);
+        line.inputPath = line.inputs.front();
+        return line;
+    }
     // -i writes nothing: no mode, no destination. --json belongs to -i. Without --out a
     // conversion takes one input and an optional destination.
     if (operands.empty() || (line.json && !line.inspect) ||

@@ -15,9 +15,10 @@
 //   morvex [OPTIONS] INPUT [DEST]          one file or folder
 //   morvex [OPTIONS] --out DEST INPUT...   files and folders, each under DEST by its name
 //   morvex -i [--json] [OPTIONS] INPUT...  the inspect report, nothing written
+//   morvex --pack [--force] ORIGINAL.it3 EDITED.glb NEW.it3   an edited glb back into it3
 //
 // with the options -m, -g, -c, -i, --json, --out DEST (or --out=DEST), --jobs=N (or --jobs N,
-// -j N), -h / --help and --version; "--" ends the options.
+// -j N), --pack, --force, -h / --help and --version; "--" ends the options.
 #pragma once
 
 #include <span>
@@ -36,6 +37,8 @@ struct CommandLine {
     OutputMode mode = OutputMode::Obj;
     bool inspect = false;             // -i: print a report of each input, write nothing
     bool json = false;                // --json (with -i): the report as JSON
+    bool pack = false;                // --pack: inputs are ORIGINAL, EDITED and NEW
+    bool force = false;               // --force (with --pack): NEW may be ORIGINAL
     std::string inputPath;            // the first input
     std::vector<std::string> inputs;  // every input, inputPath first
     std::string destPath;             // normalised: empty, or ending in '/'
