@@ -23,10 +23,6 @@
 namespace morvex {
 namespace {
 
-constexpr std::size_t kNameField = 64;
-constexpr std::size_t kTextureNameOffset = 64;
-constexpr std::size_t kAlphaMapNameOffset = 128;
-constexpr std::size_t kPowerOffset = 372;
 // A roughness that differs from the one the stored power gives by more than this was edited
 // (an editor keeps it as a 32-bit float: a few parts in 10^8).
 constexpr double kRoughnessTolerance = 1e-5;
@@ -37,11 +33,6 @@ float PowerFromRoughness(double roughness) {
     const double r = std::clamp(roughness, 0.01, 1.0);
     const double n = 2.0 / (r * r * r * r) - 2.0;
     return static_cast<float>(std::round(std::min(n, 1e6)));
-}
-
-void SetField(std::uint8_t* record, std::size_t offset, std::string_view text) {
-    std::memset(record + offset, 0, kNameField);
-    std::memcpy(record + offset, text.data(), text.size());
 }
 
 class Packer {
@@ -67,6 +58,14 @@ class Packer {
                                ConsoleName(TextureName(model_.blocks[block])).c_str(),
                                problem.c_str());
                 return Outcome::Broken;
+            }
+            if (!stats.exact) {
+                console_.Warning(
+                    "texture %s has more colours than its format holds: %lld of %lld pixels "
+                    "changed to the nearest it holds (largest difference %d of 255).",
+                    ConsoleName(TextureName(model_.blocks[block])).c_str(),
+                    static_cast<long long>(stats.changed), static_cast<long long>(stats.pixels),
+                    stats.maxError);
             }
             payloads_[block] = std::move(payload);
         }
@@ -163,9 +162,9 @@ class Packer {
         }
         std::vector<std::uint8_t> payload;
         std::string problem;
-        if (EncodeVertexBlock(model_.blocks[static_cast<std::size_t>(block)], vertices.Layout(),
-                              meshes, payload, problem) != Outcome::Ok) {
-            console_.Error("object %s can not be written back: %s.", name.c_str(), problem.c_str());
+        if (EncodeVertexBlock(model_.blocks[static_cast<std::size_t>(block)], name, meshes, payload,
+                              problem) != Outcome::Ok) {
+            console_.Error("%s", problem.c_str());
             return Outcome::Broken;
         }
         payloads_[static_cast<std::size_t>(block)] = std::move(payload);
@@ -198,40 +197,44 @@ class Packer {
 
     Outcome PackMaterials(const EditedObject& object, const MaterialBlock& materials, int block,
                           const std::string& objectName) {
-        const Bytes stored = materials.Table();
-        std::vector<std::uint8_t> table(stored.begin(), stored.end());
+        const Bytes table = materials.Table();
+        std::vector<MaterialRecord> records(table.size() / kMaterialRecordSize);
+        for (std::size_t r = 0; r < records.size(); ++r) {
+            std::memcpy(records[r].data(), table.data() + r * kMaterialRecordSize,
+                        kMaterialRecordSize);
+        }
         bool changed = false;
+        auto setText = [&](std::int32_t r, MaterialField field, std::string_view text) {
+            MaterialRecord& record = records[static_cast<std::size_t>(r)];
+            const MaterialRecord before = record;
+            const EncodeResult set = SetMaterialText(record, field, text, objectName, r);
+            if (!set.Ok()) {
+                console_.Error("%s", set.message.c_str());
+                return false;
+            }
+            changed = changed || record != before;
+            return true;
+        };
         for (const auto& [r, edit] : object.materials) {
             if (!materials.HasRecord(r)) continue;
-            std::uint8_t* record = table.data() + static_cast<std::size_t>(r) * kMaterialRecordSize;
             const std::string_view textureName = materials.TextureNameAt(r);
             const std::string_view alphaName = materials.AlphaMapNameAt(r);
-            if (!SameName(edit.name, materials.MaterialAt(r))) {
-                if (edit.name.size() >= kNameField) {
-                    console_.Error(
-                        "object %s material %d: the name %s is longer than the %zu "
-                        "bytes a material name can hold.",
-                        objectName.c_str(), r, ConsoleName(edit.name).c_str(), kNameField - 1);
-                    return Outcome::Broken;
-                }
-                SetField(record, 0, edit.name);
-                changed = true;
+            if (!SameName(edit.name, materials.MaterialAt(r)) &&
+                !setText(r, MaterialField::Name, edit.name)) {
+                return Outcome::Broken;
             }
             if (std::fabs(edit.roughness - RoughnessFromPower(materials.PowerAt(r))) >
                 kRoughnessTolerance) {
-                const float power = PowerFromRoughness(edit.roughness);
-                std::uint32_t bits = 0;
-                std::memcpy(&bits, &power, 4);
-                StoreU32(record + kPowerOffset, bits);
+                SetMaterialPower(records[static_cast<std::size_t>(r)],
+                                 PowerFromRoughness(edit.roughness));
                 changed = true;
             }
             const std::string_view pairImage = textures_.ImageName(textureName, alphaName);
             if (edit.image < 0) {
-                if (!pairImage.empty()) {
-                    // The image was taken off the material: so are its texture and alpha map.
-                    SetField(record, kTextureNameOffset, {});
-                    SetField(record, kAlphaMapNameOffset, {});
-                    changed = true;
+                // The image was taken off the material: so are its texture and alpha map.
+                if (!pairImage.empty() && (!setText(r, MaterialField::TextureName, {}) ||
+                                           !setText(r, MaterialField::AlphaMapName, {}))) {
+                    return Outcome::Broken;
                 }
                 continue;
             }
@@ -243,35 +246,27 @@ class Packer {
                 continue;
             }
             // Pointed at another texture of the model.
-            std::int64_t other = textures_.Find(imageName);
-            for (std::size_t b = 0; other < 0 && b < model_.blocks.size(); ++b) {
-                if (model_.blocks[b].TagBits() == kTagTexi &&
-                    SameName(imageName, TextureName(model_.blocks[b]))) {
-                    other = static_cast<std::int64_t>(b);
-                }
-            }
+            const std::int64_t other = textures_.FindShown(imageName);
             if (other < 0) {
                 console_.Warning(
-                    "object %s material %d: its image %s is none of the model's "
-                    "textures; the material keeps its texture.",
+                    "object %s material %d: its image %s is none of the model's textures; the "
+                    "material keeps its texture.",
                     objectName.c_str(), r, ConsoleName(imageName).c_str());
                 continue;
             }
             const std::string_view otherName =
                 TextureName(model_.blocks[static_cast<std::size_t>(other)]);
-            if (otherName != textureName) {
-                SetField(record, kTextureNameOffset, otherName);
-                changed = true;
+            if (!setText(r, MaterialField::TextureName, otherName) ||
+                textures_.Take(otherName, {}, edit.image) != Outcome::Ok) {
+                return Outcome::Broken;
             }
-            if (textures_.Take(otherName, {}, edit.image) != Outcome::Ok) return Outcome::Broken;
         }
         if (!changed) return Outcome::Ok;
         std::vector<std::uint8_t> payload;
-        std::string problem;
-        if (EncodeMaterialBlock(model_.blocks[static_cast<std::size_t>(block)], table, payload,
-                                problem) != Outcome::Ok) {
-            console_.Error("object %s can not be written back: %s.", objectName.c_str(),
-                           problem.c_str());
+        const EncodeResult encoded = EncodeMaterialBlock(
+            model_.blocks[static_cast<std::size_t>(block)].TagBits(), records, payload);
+        if (!encoded.Ok()) {
+            console_.Error("%s", encoded.message.c_str());
             return Outcome::Broken;
         }
         payloads_[static_cast<std::size_t>(block)] = std::move(payload);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "pack/edited_model.h"
 #include "pack/png_decode.h"
 
 namespace morvex {
@@ -29,6 +30,15 @@ std::int64_t TextureEdits::Find(std::string_view name) const {
     if (name.empty()) return -1;
     const auto found = byName_.find(name);
     return found == byName_.end() ? -1 : static_cast<std::int64_t>(found->second);
+}
+
+std::int64_t TextureEdits::FindShown(std::string_view imageName) const {
+    const std::int64_t exact = Find(imageName);
+    if (exact >= 0) return exact;
+    for (const auto& [name, block] : byName_) {
+        if (SameName(imageName, name)) return static_cast<std::int64_t>(block);
+    }
+    return -1;
 }
 
 const Picture* TextureEdits::PictureOf(std::int64_t block) {
@@ -63,10 +73,10 @@ const RgbaPicture* TextureEdits::Image(int image) {
     return &images_.emplace(image, std::move(picture)).first->second;
 }
 
-void TextureEdits::Repaint(std::size_t block, RgbaPicture colours, const Picture& original) {
+void TextureEdits::Repaint(std::size_t block, RgbaPicture colours) {
     const auto [at, inserted] = repainted.try_emplace(block);
     if (!inserted) {
-        const RgbaPicture& first = at->second.colours;
+        const RgbaPicture& first = at->second;
         if (first.width != colours.width || first.height != colours.height ||
             first.pixels != colours.pixels) {
             console_.Warning(
@@ -76,8 +86,7 @@ void TextureEdits::Repaint(std::size_t block, RgbaPicture colours, const Picture
         }
         return;
     }
-    at->second.colours = std::move(colours);
-    at->second.original = original;
+    at->second = std::move(colours);
 }
 
 Outcome TextureEdits::Take(std::string_view textureName, std::string_view alphaName, int image) {
@@ -107,7 +116,7 @@ Outcome TextureEdits::Take(std::string_view textureName, std::string_view alphaN
         if (!same) {
             RgbaPicture colours = *shown;
             for (std::size_t k = 3; k < colours.pixels.size(); k += 4) colours.pixels[k] = 255;
-            Repaint(static_cast<std::size_t>(base), std::move(colours), *basePicture);
+            Repaint(static_cast<std::size_t>(base), std::move(colours));
         }
     }
     if (alphaPicture == nullptr || alpha == base) return Outcome::Ok;
@@ -144,7 +153,7 @@ Outcome TextureEdits::Take(std::string_view textureName, std::string_view alphaN
             }
         }
     }
-    if (changedAlpha) Repaint(static_cast<std::size_t>(alpha), std::move(map), *alphaPicture);
+    if (changedAlpha) Repaint(static_cast<std::size_t>(alpha), std::move(map));
     return Outcome::Ok;
 }
 

@@ -23,12 +23,6 @@
 
 namespace morvex {
 
-// A texture's new pixels: RGBA rows top first (alpha 255), with the picture it had.
-struct RepaintedTexture {
-    RgbaPicture colours;
-    Picture original;
-};
-
 class TextureEdits {
   public:
     TextureEdits(const Model& model, const GlbFile& glb, Console& console);
@@ -41,15 +35,18 @@ class TextureEdits {
     [[nodiscard]] Outcome Take(std::string_view texture, std::string_view alphaMap, int image);
     // The block position of the texture of that name, or -1.
     std::int64_t Find(std::string_view name) const;
+    // The block position of the texture an image of that name shows (allowing the ".NNN" an
+    // editor adds to names already taken), or -1.
+    std::int64_t FindShown(std::string_view imageName) const;
 
-    // Repainted textures by block position.
-    std::map<std::size_t, RepaintedTexture> repainted;
+    // The new colours of repainted textures (RGBA rows top first, alpha 255), by block position.
+    std::map<std::size_t, RgbaPicture> repainted;
 
   private:
     // The decoded picture of a texture; null when it does not decode.
     const Picture* PictureOf(std::int64_t block);
     const RgbaPicture* Image(int image);
-    void Repaint(std::size_t block, RgbaPicture colours, const Picture& original);
+    void Repaint(std::size_t block, RgbaPicture colours);
 
     const Model& model_;
     const GlbFile& glb_;
