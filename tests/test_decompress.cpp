@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "decode/decompress.h"
+#include "encode/compress.h"
 #include "testdata/compress.h"
 #include "testdata/it3_writer.h"
 
@@ -19,9 +20,6 @@ namespace morvex {
 namespace {
 
 using testdata::ByteVector;
-using testdata::Compress;
-using testdata::CompressOptions;
-using testdata::StreamWriter;
 
 // ---- Reference decoder ----
 
@@ -486,7 +484,7 @@ TEST(DecompressRoundTrip, SegmentsStayWithinTheirBodyLimit) {
     ByteVector data = RandomBytes(300000, 11);
     ByteVector mixed = MixedBytes(100000, 19);
     data.insert(data.end(), mixed.begin(), mixed.end());
-    for (std::size_t limit : {testdata::kMaxSegmentBody, std::size_t{1000}, std::size_t{7}}) {
+    for (std::size_t limit : {kMaxSegmentBody, std::size_t{1000}, std::size_t{7}}) {
         CompressOptions options;
         options.maxSegmentBody = limit;
         ByteVector stream = Compress(data, options);

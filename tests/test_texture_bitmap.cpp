@@ -6,9 +6,9 @@
 #include <string>
 
 #include "decode/texture_block.h"
+#include "encode/compress.h"
 #include "export/bitmap.h"
 #include "test_texture_bmp.h"
-#include "testdata/compress.h"
 #include "testdata/texture_writer.h"
 
 namespace morvex {
@@ -395,7 +395,7 @@ std::vector<RefusalCase> RefusalCases() {
     impossible.U32(20)
         .U32(0xFFFFFFFFu)
         .U32(0)
-        .Raw(testdata::Compress(std::vector<std::uint8_t>(4, 0)))
+        .Raw(Compress(std::vector<std::uint8_t>(4, 0)))
         .Zeros(8);
     // A palette chunk and no pixel chunk behind it.
     PayloadWriter noPixels;
@@ -555,7 +555,7 @@ TEST(Bitmap, LargePicturesWhoseLayoutPlacesNothingAreRefused) {
 TEST(Bitmap, OnlyWhatTheStreamProducesBacksAPicture) {
     PayloadWriter texture;
     texture.U32(1002).I32(128).I32(64).Chunk(ByteVector{1, 2, 3, 4});
-    texture.Raw(testdata::PackStream(testdata::Compress(ByteVector(10, 7)), 8192));
+    texture.Raw(testdata::PackStream(Compress(ByteVector(10, 7)), 8192));
     EXPECT_EQ(Convert(texture.bytes).result, Outcome::Broken);
 }
 

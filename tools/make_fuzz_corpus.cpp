@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "testdata/compress.h"
+#include "encode/compress.h"
 #include "testdata/it3_writer.h"
 #include "testdata/sample_model.h"
 #include "testdata/texture_writer.h"
@@ -126,8 +126,8 @@ std::vector<std::pair<std::string, ByteVector>> SomeTextures() {
     return textures;
 }
 
-ByteVector DecompressSeed(const ByteVector& data, const CompressOptions& options = {}) {
-    ByteVector stream = Compress(data, options);
+ByteVector DecompressSeed(const ByteVector& data, const morvex::CompressOptions& options = {}) {
+    ByteVector stream = morvex::Compress(data, options);
     // Destination size, no stream bytes cut off, the source size as a chunk gives it.
     PayloadWriter seed;
     seed.U16(static_cast<std::uint16_t>(data.size())).U16(0).U32(0).Raw(stream);
@@ -201,11 +201,11 @@ int main(int argc, char** argv) {
         ok &= corpus.AddRaw("decompress", "zeros", DecompressSeed(zeros));
         ok &= corpus.AddRaw("decompress", "ramp", DecompressSeed(ramp));
         ok &= corpus.AddRaw("decompress", "literals",
-                            DecompressSeed(text, {false, false, kMaxSegmentBody, 64}));
+                            DecompressSeed(text, {false, false, morvex::kMaxSegmentBody, 64}));
         ok &=
             corpus.AddRaw("decompress", "segments", DecompressSeed(picture, {true, true, 300, 64}));
         ok &= corpus.AddRaw("decompress", "no_runs",
-                            DecompressSeed(zeros, {true, false, kMaxSegmentBody, 8}));
+                            DecompressSeed(zeros, {true, false, morvex::kMaxSegmentBody, 8}));
     }
 
     // Whole models in every mode: selector 0 OBJ, 1 MQO, 2 glTF, 3 check.
