@@ -89,6 +89,8 @@ struct OptionCase {
     bool inspect = false;
     bool json = false;
     int jobs = 0;
+    bool pack = false;
+    bool force = false;
 };
 
 class OptionTable : public ::testing::TestWithParam<OptionCase> {};
@@ -107,6 +109,8 @@ TEST_P(OptionTable, Parses) {
     EXPECT_EQ(line.inspect, c.inspect);
     EXPECT_EQ(line.json, c.json);
     EXPECT_EQ(line.options.jobs, c.jobs);
+    EXPECT_EQ(line.pack, c.pack);
+    EXPECT_EQ(line.force, c.force);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -162,7 +166,35 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{{"--bogus", "a.it3"}, true, {}, ""},
         OptionCase{
             {"-mqo", "--out", "o", "a.it3"}, true, {}, ""},  // exact letters in the option form
-        OptionCase{{"-i"}, true, {}, ""}));
+        OptionCase{{"-i"}, true, {}, ""},
+        // --pack takes ORIGINAL, EDITED and NEW, nothing else; --force belongs to it.
+        OptionCase{{"--pack", "a.it3", "e.glb", "n.it3"},
+                   false,
+                   {"a.it3", "e.glb", "n.it3"},
+                   "",
+                   false,
+                   OutputMode::Obj,
+                   false,
+                   false,
+                   0,
+                   true},
+        OptionCase{{"--force", "a.it3", "--pack", "e.glb", "a.it3"},
+                   false,
+                   {"a.it3", "e.glb", "a.it3"},
+                   "",
+                   false,
+                   OutputMode::Obj,
+                   false,
+                   false,
+                   0,
+                   true,
+                   true},
+        OptionCase{{"--pack", "a.it3", "e.glb"}, true, {}, ""},
+        OptionCase{{"--pack", "a.it3", "e.glb", "n.it3", "x"}, true, {}, ""},
+        OptionCase{{"--force", "a.it3", "e.glb", "n.it3"}, true, {}, ""},
+        OptionCase{{"--pack", "-g", "a.it3", "e.glb", "n.it3"}, true, {}, ""},
+        OptionCase{{"--pack", "-i", "a.it3", "e.glb", "n.it3"}, true, {}, ""},
+        OptionCase{{"--pack", "--out", "o", "a.it3", "e.glb", "n.it3"}, true, {}, ""}));
 
 TEST(CommandLine, HelpAndVersion) {
     for (std::vector<std::string_view> args : {std::vector<std::string_view>{"-h"},

@@ -232,6 +232,9 @@ Json ObjectJson(const ObjectReport& object) {
     o["meshes"] = std::move(meshes);
     o["files"] = object.files;
     o["mqoFile"] = NameOrNull(object.mqoFile);
+    o["packable"] = object.written && object.packProblem.empty();
+    o["packProblem"] = object.written ? NameOrNull(object.packProblem) : Json("not written");
+    o["packMeshVertices"] = object.written ? Json(object.packMeshVertices) : Json(nullptr);
     return o;
 }
 
@@ -260,6 +263,7 @@ std::string ReportJson(const ModelReport& report) {
         e["converts"] = t.converts;
         e["problem"] = NameOrNull(t.problem);
         e["file"] = t.file;
+        e["packable"] = t.converts;
         textures.push_back(std::move(e));
     }
     j["textures"] = std::move(textures);

@@ -5,8 +5,8 @@
 namespace morvex {
 
 Outcome EncodeVertexBlock(const Block& original, std::string_view objectName,
-                          const std::vector<ResultMesh>& meshes,
-                          std::vector<std::uint8_t>& payload, std::string& problem) {
+                          const std::vector<ResultMesh>& meshes, std::vector<std::uint8_t>& payload,
+                          std::string& problem) {
     const std::uint32_t tag = original.TagBits();
     std::vector<OriginalMesh> stored;
     if (ReadOriginalMeshes(tag, original.Payload(), stored) != Outcome::Ok) {

@@ -49,14 +49,13 @@ class Packer {
         for (auto& [info, object] : edited.objects) {
             if (PackObject(object) != Outcome::Ok) return Outcome::Broken;
         }
-        for (const auto& [block, texture] : textures_.repainted) {
+        for (const auto& [block, colours] : textures_.repainted) {
             std::vector<std::uint8_t> payload;
             std::string problem;
-            if (EncodeTextureBlock(model_.blocks[block], texture, payload, problem) !=
+            TextureEncodeStats stats;
+            if (EncodeTextureBlock(model_.blocks[block], colours, payload, stats, problem) !=
                 Outcome::Ok) {
-                console_.Error("texture %s can not be written back: %s.",
-                               ConsoleName(TextureName(model_.blocks[block])).c_str(),
-                               problem.c_str());
+                console_.Error("%s", problem.c_str());
                 return Outcome::Broken;
             }
             if (!stats.exact) {
