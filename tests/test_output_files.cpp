@@ -325,6 +325,11 @@ TEST_F(OutputFiles, AFailureAtAnyCallLeavesTheOtherFilesWholeAndNoTraceOfTheFail
                 for (const std::string& name : missing) want.erase(name);
                 EXPECT_EQ(ReadFolder(run.Path()), want);
                 EXPECT_EQ(Entries(run.Path()).size(), want.size());
+                // The counts a run of many models reports: the files in place and their bytes.
+                std::uint64_t bytes = 0;
+                for (const auto& [name, content] : want) bytes += content.size();
+                EXPECT_EQ(r.counters.filesPlaced, want.size());
+                EXPECT_EQ(r.counters.bytesPlaced, bytes);
             }
         }
     }

@@ -172,6 +172,7 @@ ConvertResult ConvertInProcess(const fs::path& input, const std::string& destPat
     r.result = converter.Convert(input.string(), destPath, static_cast<OutputMode>(mode));
     r.outputFailed = converter.OutputFailed();
     r.output = converter.GetConsole().Captured();
+    r.counters = converter.GetConsole().counters;
     return r;
 }
 

@@ -90,6 +90,7 @@ struct ConvertResult {
     int result = 0;
     bool outputFailed = false;
     std::string output;
+    WorkCounters counters;
 };
 ConvertResult ConvertInProcess(const fs::path& input, const std::string& destPath, int mode);
 

@@ -13,6 +13,7 @@
 #include "batch/model_list.h"
 #include "batch/progress.h"
 #include "convert/converter.h"
+#include "decode/decoder_factory.h"
 #include "inspect/report.h"
 #include "it3/parallel.h"
 
@@ -27,43 +28,10 @@ struct Done {
     std::int64_t objects = 0, textures = 0, files = 0, bytes = 0;
 };
 
-constexpr std::string_view kWrittenPrefix = "-> ";
-
-// The files named by the "-> " lines of a conversion, and their sizes now.
-void CountWritten(const std::string& lines, Done& done) {
-    std::size_t start = 0;
-    while (start < lines.size()) {
-        std::size_t end = lines.find('\n', start);
-        if (end == std::string::npos) end = lines.size();
-        const std::string_view line(lines.data() + start, end - start);
-        if (line.substr(0, kWrittenPrefix.size()) == kWrittenPrefix) {
-            const std::string path(line.substr(kWrittenPrefix.size()));
-            struct stat info;
-            if (::stat(path.c_str(), &info) == 0) {
-                ++done.files;
-                done.bytes += static_cast<std::int64_t>(info.st_size);
-            }
-        }
-        start = end + 1;
-    }
-}
-
-// Objects (INFO blocks with a material and a vertex block) and textures of a loaded model.
+// The objects that convert and the textures of a loaded model.
 void CountContents(const Model& model, Done& done) {
-    for (std::size_t b = 0; b < model.blocks.size(); ++b) {
-        const std::uint32_t tag = model.blocks[b].TagBits();
-        if (tag == kTagTexi) ++done.textures;
-        if (tag != kTagInfo) continue;
-        const int info = static_cast<int>(b);
-        bool material = false, vertex = false;
-        for (std::string_view t : {"MATE", "MAT2", "MAT3", "MAT4"}) {
-            material = material || model.FindInObject(info, TagValue(t)) >= 0;
-        }
-        for (std::string_view t : {"VPA2", "VPA4", "VPA5", "VPA7", "VPA8", "VPAC"}) {
-            vertex = vertex || model.FindInObject(info, TagValue(t)) >= 0;
-        }
-        if (material && vertex) ++done.objects;
-    }
+    for (const ObjectBlocks& object : FindObjects(model)) done.objects += object.Converts();
+    for (const Block& block : model.blocks) done.textures += block.TagBits() == kTagTexi;
 }
 
 // The message of the first "Error : " line, without its prefix.
@@ -109,7 +77,9 @@ class Run {
                 done.failed = result != 0 || converter.OutputFailed();
                 done.text = converter.GetConsole().Captured();
                 if (result == 0) CountContents(converter.GetModel(), done);
-                CountWritten(done.text, done);
+                const WorkCounters& counters = converter.GetConsole().counters;
+                done.files = static_cast<std::int64_t>(counters.filesPlaced);
+                done.bytes = static_cast<std::int64_t>(counters.bytesPlaced);
                 // A model that wrote nothing leaves no empty folder behind.
                 if (fresh && done.files == 0) ::rmdir(model.folder.c_str());
             }

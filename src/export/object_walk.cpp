@@ -17,32 +17,34 @@ void WalkObjects(const Model& model, Console& console,
     std::unique_ptr<MaterialBlock> materials;
     std::unique_ptr<VertexBlock> vertices;
     std::int64_t written = 0;
-    for (std::size_t b = 0; b < model.blocks.size(); ++b) {
-        if (model.blocks[b].TagBits() != kTagInfo) continue;
-        const int info = static_cast<int>(b);
-        const int m = CreateMaterialDecoder(model, info, materials);
-        if (m < 0 || !materials) continue;
-        const int v = CreateVertexDecoder(model, info, vertices);
-        if (v < 0 || !vertices) continue;
-        materials->BindTo(model.blocks[static_cast<std::size_t>(m)]);
-        vertices->BindTo(model.blocks[static_cast<std::size_t>(v)]);
+    const std::vector<ObjectBlocks> objects = FindObjects(model);
+    for (std::size_t k = 0; k < objects.size(); ++k) {
+        const ObjectBlocks& found = objects[k];
+        if (!found.Converts()) continue;
+        const Block& materialRecord = model.blocks[static_cast<std::size_t>(found.material)];
+        const Block& vertexRecord = model.blocks[static_cast<std::size_t>(found.vertex)];
+        materials = NewMaterialDecoder(materialRecord);
+        vertices.reset();  // the previous object's data goes before this object's is decoded
+        vertices = NewVertexDecoder(vertexRecord);
+        materials->BindTo(materialRecord);
+        vertices->BindTo(vertexRecord);
         // Buffers the previous object's decoders gave back are not of this object's sizes; kept,
         // they would only add to the memory held while this object is written.
         ReleaseKeptBuffers();
+        const std::string_view name = model.ObjectName(found.info);
         if (materials->Decode() != 0) {
-            console.Warning("object %s skipped: broken material block.",
-                            ConsoleName(model.ObjectName(info)).c_str());
+            console.Warning("object %s skipped: broken material block.", ConsoleName(name).c_str());
             continue;
         }
         if (written >= model.limits.objects) {
             console.Warning("object %s and the objects behind it skipped: more than %lld objects.",
-                            ConsoleName(model.ObjectName(info)).c_str(),
+                            ConsoleName(name).c_str(),
                             static_cast<long long>(model.limits.objects));
             materials->Release();
             break;
         }
-        ModelObject object{info,      model.ObjectName(info), *materials,
-                           *vertices, model.limits.meshes,    model.limits.meshSize};
+        ModelObject object{
+            found.info, k, name, *materials, *vertices, model.limits.meshes, model.limits.meshSize};
         ++written;
         const bool more = write(object);
         materials->Release();

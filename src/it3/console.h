@@ -19,6 +19,8 @@ namespace morvex {
 // bounds through these instead of the clock.
 struct WorkCounters {
     std::uint64_t bytesWritten = 0;     // bytes handed to output files (kept or dropped)
+    std::uint64_t filesPlaced = 0;      // output files complete under their final names
+    std::uint64_t bytesPlaced = 0;      // the bytes of those files
     std::uint64_t texturesDecoded = 0;  // pictures decoded from TEXI blocks
     std::uint64_t pictureBytes = 0;     // pixel-row bytes of those pictures
     std::uint64_t imagesEncoded = 0;    // glTF images (PNG) encoded

@@ -9,7 +9,6 @@
 #include "decode/decoder_factory.h"
 #include "decode/material_block.h"
 #include "decode/texture_block.h"
-#include "decode/vertex_block.h"
 
 namespace morvex {
 
@@ -57,16 +56,13 @@ TextureLibrary::Texture* TextureLibrary::Find(std::string_view name) {
 }
 
 void TextureLibrary::CountPairs() {
-    std::unique_ptr<MaterialBlock> materials;
-    std::unique_ptr<VertexBlock> vertices;
     std::set<PairKey> pairs;
-    // The objects WalkObjects writes: those with a material and a vertex block.
-    for (std::size_t b = 0; b < model_.blocks.size(); ++b) {
-        if (model_.blocks[b].TagBits() != kTagInfo) continue;
-        const int info = static_cast<int>(b);
-        const int m = CreateMaterialDecoder(model_, info, materials);
-        if (m < 0 || !materials || CreateVertexDecoder(model_, info, vertices) < 0) continue;
-        materials->BindTo(model_.blocks[static_cast<std::size_t>(m)]);
+    // The objects WalkObjects writes.
+    for (const ObjectBlocks& object : FindObjects(model_)) {
+        if (!object.Converts()) continue;
+        const Block& record = model_.blocks[static_cast<std::size_t>(object.material)];
+        const std::unique_ptr<MaterialBlock> materials = NewMaterialDecoder(record);
+        materials->BindTo(record);
         if (materials->Decode() != 0) continue;
         const auto records =
             static_cast<std::int64_t>(materials->TableSize() / kMaterialRecordSize);
@@ -75,7 +71,6 @@ void TextureLibrary::CountPairs() {
                 KeyOf(Find(materials->TextureNameAt(j)), Find(materials->AlphaMapNameAt(j)));
             if (key != PairKey{kNone, kNone}) pairs.insert(key);
         }
-        materials->Release();
     }
     for (const PairKey& key : pairs) {
         counted_.emplace(key, false);
