@@ -80,20 +80,16 @@ class Reader {
         : model_(model), glb_(glb), console_(console), edited_(edited) {}
 
     Outcome Run() {
-        for (std::size_t b = 0; b < model_.blocks.size(); ++b) {
-            if (model_.blocks[b].TagBits() != kTagInfo) continue;
-            const int info = static_cast<int>(b);
-            std::unique_ptr<MaterialBlock> materials;
-            std::unique_ptr<VertexBlock> vertices;
-            const int m = CreateMaterialDecoder(model_, info, materials);
-            if (m < 0 || !materials || CreateVertexDecoder(model_, info, vertices) < 0) continue;
-            materials->BindTo(model_.blocks[static_cast<std::size_t>(m)]);
+        for (const ObjectBlocks& found : FindObjects(model_)) {
+            if (!found.Converts()) continue;
+            const Block& record = model_.blocks[static_cast<std::size_t>(found.material)];
             KnownObject known;
-            known.decoded = materials->Decode() == 0;
-            known.materials = std::move(materials);
-            objects_.emplace(info, std::move(known));
-            const std::string name = RepairedName(model_.ObjectName(info));
-            const auto [at, inserted] = byName_.emplace(name, info);
+            known.materials = NewMaterialDecoder(record);
+            known.materials->BindTo(record);
+            known.decoded = known.materials->Decode() == 0;
+            objects_.emplace(found.info, std::move(known));
+            const std::string name = RepairedName(model_.ObjectName(found.info));
+            const auto [at, inserted] = byName_.emplace(name, found.info);
             if (!inserted) at->second = -1;  // a name of two objects names neither
         }
         std::vector<Matrix4> world;
