@@ -1,7 +1,8 @@
 // The malformed-file corpus (tests/malformed, made by tools/make_malformed_corpus): every file is
-// converted by the built morvex in every mode, each run in a fresh sandbox, and must end
-// normally, print only well-formed console lines, write only inside its destination folder and
-// print the warnings the manifest lists for the parts it skips.
+// converted by the built morvex in every mode (a .glb file packed against pack_original.it3),
+// each run in a fresh sandbox, and must end normally, print only well-formed console lines,
+// write only inside its destination folder and print the warnings the manifest lists for the
+// parts it skips.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,6 +21,7 @@ namespace {
 
 const fs::path kCorpus = fs::path(MORVEX_SOURCE_DIR) / "tests" / "malformed";
 constexpr char kModes[] = {'c', 'o', 'm', 'g'};
+constexpr char kPackMode = 'p';
 
 struct CorpusEntry {
     std::string file;
@@ -90,12 +92,18 @@ void CheckRun(const fs::path& input, char mode, const CorpusEntry& entry) {
     TempDir root;
     const fs::path work = root.Path() / "a" / "b" / "work";
     fs::create_directories(work / "out");
-    fs::copy_file(input, work / "model.it3");
+    std::vector<std::string> args = ModeArgs(mode);
+    if (mode == kPackMode) {
+        fs::copy_file(kCorpus / "pack_original.it3", work / "original.it3");
+        fs::copy_file(input, work / "model.glb");
+        args = {"--pack", "original.it3", "model.glb", "out/new.it3"};
+    } else {
+        fs::copy_file(input, work / "model.it3");
+        args.push_back("model.it3");
+        args.push_back("out");
+    }
     const std::map<std::string, std::string> before = SnapshotTree(root.Path());
 
-    std::vector<std::string> args = ModeArgs(mode);
-    args.push_back("model.it3");
-    args.push_back("out");
     const RunResult run = RunMorvex(args, work, RunLimits{120, 1 << 20});
 
     ASSERT_EQ(run.signal, 0) << "ended by a signal (SIGALRM: it ran for minutes)";
@@ -170,6 +178,10 @@ TEST_P(MalformedCorpus, EveryModeStaysSafeAndReportsWhatItSkips) {
     const CorpusEntry& entry = GetParam();
     const fs::path input = kCorpus / entry.file;
     ASSERT_TRUE(fs::is_regular_file(input)) << input;
+    if (input.extension() == ".glb") {
+        CheckRun(input, kPackMode, entry);
+        return;
+    }
     for (char mode : kModes) CheckRun(input, mode, entry);
 }
 

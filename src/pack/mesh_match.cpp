@@ -68,19 +68,21 @@ class NearestPoints {
             const double d = static_cast<double>(q[c]) - p[c];
             distance += d * d;
         }
-        if (distance < bestDistance || (distance == bestDistance && order_[mid] < best)) {
+        if (distance < bestDistance) {
             bestDistance = distance;
             best = order_[mid];
         }
         const double side = static_cast<double>(q[static_cast<std::size_t>(axis)]) -
                             p[static_cast<std::size_t>(axis)];
         const int next = (axis + 1) % 3;
+        // The far side only when it may hold a nearer point: among points at one distance the
+        // first found wins, so that many points at one place cost no more than one.
         if (side < 0) {
             Search(lo, mid, next, q, best, bestDistance);
-            if (side * side <= bestDistance) Search(mid + 1, hi, next, q, best, bestDistance);
+            if (side * side < bestDistance) Search(mid + 1, hi, next, q, best, bestDistance);
         } else {
             Search(mid + 1, hi, next, q, best, bestDistance);
-            if (side * side <= bestDistance) Search(lo, mid, next, q, best, bestDistance);
+            if (side * side < bestDistance) Search(lo, mid, next, q, best, bestDistance);
         }
     }
 
@@ -140,12 +142,12 @@ class ChainedHash {
         head = item;
     }
     // Calls f(item) for the items of that hash's chain (others whose hash shares the bucket
-    // included: f compares the keys).
+    // included: f compares the keys) until f returns false.
     template <class F>
     void ForEach(std::uint64_t hash, F&& f) const {
         for (std::int64_t i = heads_[hash & mask_]; i >= 0;
              i = next_[static_cast<std::size_t>(i)]) {
-            f(i);
+            if (!f(i)) return;
         }
     }
 
@@ -153,6 +155,8 @@ class ChainedHash {
     std::vector<std::int64_t> heads_, next_;
     std::size_t mask_ = 0;
 };
+
+constexpr int kMostAtOnePlace = 256;
 
 // Every decoded vertex of an object's meshes as the glb shows it, found by position, and per mesh
 // the nearest vertex to a place.
@@ -193,18 +197,25 @@ class ObjectIndex {
     const ShownVertex& Shown(std::int32_t mesh, std::int32_t i) const {
         return shown_[first_[static_cast<std::size_t>(mesh)] + static_cast<std::size_t>(i)];
     }
-    // Calls f(mesh, vertex) for every vertex at exactly this position.
+    // Calls f(mesh, vertex) for the vertices at exactly this position, at most kMostAtOnePlace
+    // of them: a model that piles more vertices onto one place does not make every lookup
+    // there cost them all.
     template <class F>
     void ForEachAt(const Point& p, F&& f) const {
         const PositionKey key = KeyOf(p);
+        int found = 0, steps = 0;
         byPosition_->ForEach(HashOf(key), [&](std::int64_t id) {
             const auto at = static_cast<std::size_t>(id);
-            if (!(KeyOf(shown_[at].position) == key)) return;
-            const std::int32_t mesh = meshOf_[at];
-            f(mesh, static_cast<std::int32_t>(at - first_[static_cast<std::size_t>(mesh)]));
+            if (KeyOf(shown_[at].position) == key) {
+                const std::int32_t mesh = meshOf_[at];
+                f(mesh, static_cast<std::int32_t>(at - first_[static_cast<std::size_t>(mesh)]));
+                ++found;
+            }
+            return found < kMostAtOnePlace && ++steps < 4 * kMostAtOnePlace;
         });
     }
-    // The mesh's vertex nearest to p (the lowest-numbered of equals); -1 in an empty mesh.
+    // The mesh's vertex nearest to p (one of them when several are as near); -1 in an empty
+    // mesh.
     std::int32_t Nearest(std::int32_t mesh, const Point& p) {
         auto& tree = nearest_[static_cast<std::size_t>(mesh)];
         if (!tree) {
@@ -335,6 +346,7 @@ bool SameTriangles(const EditedObject& edited, const std::vector<std::size_t>& t
             std::int32_t first = i;
             seen.ForEach(h, [&](std::int64_t j) {
                 if (same(static_cast<std::int32_t>(j), i)) first = static_cast<std::int32_t>(j);
+                return first == i;
             });
             representative[static_cast<std::size_t>(i)] = first;
             if (first == i) seen.Insert(h, i);
