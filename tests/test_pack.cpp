@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "decode/vertex_block.h"
 #include "export/gltf/gltf_writer.h"
+#include "export/object_walk.h"
+#include "pack/mesh_match.h"
 #include "pack/pack.h"
 #include "test_support.h"
 #include "testdata/it3_writer.h"
@@ -250,6 +254,289 @@ TEST_F(PackInProcess, BrokenGlbFilesAreRefused) {
     EXPECT_EQ(Pack(foreign, packed, lines), Outcome::Broken);
     EXPECT_EQ(lines,
               "Error : edited.glb is not a glTF file that can be read: not a binary glTF file.\n");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Putting edited triangles back into their meshes.
+
+// An object's meshes as decoded, every byte the tool does not read set to a pattern of the
+// vertex (so that what a vertex inherits shows).
+std::vector<DecodedMesh> Originals(const std::vector<testdata::Mesh>& meshes, std::uint32_t stride,
+                                   std::uint32_t indexSize) {
+    std::vector<DecodedMesh> originals;
+    for (const testdata::Mesh& mesh : meshes) {
+        DecodedMesh d;
+        d.decoded = true;
+        d.written = true;
+        d.materialIndex = mesh.materialIndex;
+        d.vertexBytes = testdata::VertexBytes(mesh.vertices, stride);
+        for (std::size_t v = 0; v < mesh.vertices.size(); ++v) {
+            std::uint8_t* bytes = d.vertexBytes.data() + v * stride;
+            const std::size_t unread = stride == 112 ? 56 : 20;
+            for (std::size_t k = 0; k < unread; ++k) {
+                bytes[stride - unread + k] = static_cast<std::uint8_t>(v * 7 + k + 1);
+            }
+        }
+        d.indexBytes = testdata::IndexBytes(mesh.indices, indexSize);
+        originals.push_back(std::move(d));
+    }
+    return originals;
+}
+
+// The object as an editor that merges the primitives of one material gives it back: one
+// primitive per material, vertices in reverse order, each triangle starting at its second
+// corner, the unit normals our writer writes.
+EditedObject AsEdited(const std::vector<DecodedMesh>& originals, const VertexLayout& layout) {
+    EditedObject edited;
+    for (const DecodedMesh& original : originals) {
+        const MeshData view = original.View(layout);
+        const auto base = static_cast<std::uint32_t>(edited.vertices.size());
+        const auto n = static_cast<std::uint32_t>(view.vertexCount);
+        for (std::int32_t i = view.vertexCount - 1; i >= 0; --i) {
+            EditedVertex v;
+            v.position = view.PositionAt(i);
+            v.texCoord = view.TexCoordAt(i);
+            v.hasTexCoord = true;
+            if (view.HasNormals()) {
+                const auto u = UnitNormal(Upright(view.NormalAt(i)));
+                v.normal = {u[0], -u[2], u[1]};
+                v.hasNormal = true;
+            }
+            edited.vertices.push_back(v);
+        }
+        for (std::int32_t t = 0; t < view.faceCount; ++t) {
+            const auto f = view.FaceAt(t);
+            EditedTriangle triangle;
+            triangle.corners = {base + n - 1 - f[1], base + n - 1 - f[2], base + n - 1 - f[0]};
+            triangle.material = original.materialIndex;
+            edited.triangles.push_back(triangle);
+        }
+    }
+    return edited;
+}
+
+struct MatchCase {
+    const char* name;
+    std::function<void(EditedObject&)> edit;
+    bool changed;
+    // Checks of the result against the originals.
+    std::function<void(const std::vector<ResultMesh>&, const std::vector<DecodedMesh>&)> check;
+};
+
+std::array<float, 3> PositionOf(const std::vector<std::uint8_t>& bytes, std::size_t stride,
+                                std::size_t v) {
+    const std::uint8_t* p = bytes.data() + v * stride;
+    return {LoadF32(p), LoadF32(p + 4), LoadF32(p + 8)};
+}
+
+// The vertex of `mesh` at `position`, -1 when none is.
+std::int64_t VertexAt(const ResultMesh& mesh, std::size_t stride, std::array<float, 3> position) {
+    for (std::size_t v = 0; v < mesh.vertexBytes.size() / stride; ++v) {
+        if (PositionOf(mesh.vertexBytes, stride, v) == position)
+            return static_cast<std::int64_t>(v);
+    }
+    return -1;
+}
+
+TEST(MatchObject, TrianglesGoBackToTheirMeshesAndOnlyRealEditsCount) {
+    using testdata::BoxMesh;
+    const Vpa4Block vpa4;
+    const VertexLayout& layout = vpa4.Layout();
+    // Two boxes of material 1 (merged into one primitive by the editor) and a sphere of 0.
+    const std::vector<DecodedMesh> originals =
+        Originals({BoxMesh({0, 0, 0}, {1, 1, 1}, 1), testdata::SphereMesh({3, 0, 0}, 1, 4, 6, 0),
+                   BoxMesh({6, 0, 0}, {1, 1, 1}, 1)},
+                  112, 4);
+    auto unchanged = [](const std::vector<ResultMesh>& result, const std::vector<DecodedMesh>& o) {
+        ASSERT_EQ(result.size(), o.size());
+        for (std::size_t m = 0; m < o.size(); ++m) {
+            EXPECT_TRUE(result[m].unchanged) << m;
+            EXPECT_TRUE(result[m].vertexBytes == o[m].vertexBytes) << m;
+        }
+    };
+    // The vertex of the first box at (1, 1, 1) with its unit normal (1, 0, 0) (first face).
+    auto boxCorner = [](EditedObject& e) -> EditedVertex& {
+        for (EditedVertex& v : e.vertices) {
+            if (v.position == std::array<float, 3>{1, 1, 1} && v.normal[0] == 1) return v;
+        }
+        throw std::logic_error("no corner");
+    };
+    const MatchCase cases[] = {
+        {"merged and reordered", [](EditedObject&) {}, false, unchanged},
+        {"texture coordinates one step off (1 - v twice)",
+         [](EditedObject& e) {
+             for (EditedVertex& v : e.vertices) v.texCoord[1] = std::nextafter(v.texCoord[1], 2.0f);
+         },
+         false, unchanged},
+        {"normals re-encoded (half a thousandth of a radian)",
+         [](EditedObject& e) {
+             for (EditedVertex& v : e.vertices) {
+                 const double a = 5e-4;
+                 const std::array<float, 3> n = v.normal;
+                 v.normal = {static_cast<float>(n[0] * std::cos(a) - n[1] * std::sin(a)),
+                             static_cast<float>(n[0] * std::sin(a) + n[1] * std::cos(a)), n[2]};
+             }
+         },
+         false, unchanged},
+        {"unused vertices and a repeated triangle dropped",
+         [](EditedObject& e) {
+             // The sphere's poles: triangles with two corners at one place are dropped on import.
+             std::erase_if(e.triangles, [&](const EditedTriangle& t) {
+                 const auto& v = e.vertices;
+                 return v[t.corners[0]].position == v[t.corners[1]].position ||
+                        v[t.corners[1]].position == v[t.corners[2]].position ||
+                        v[t.corners[0]].position == v[t.corners[2]].position;
+             });
+         },
+         false, unchanged},
+        {"a moved vertex keeps its place and every unread byte",
+         [&](EditedObject& e) {
+             boxCorner(e).position = {1.25f, 1, 1};
+         },
+         true,
+         [](const std::vector<ResultMesh>& result, const std::vector<DecodedMesh>& o) {
+             ASSERT_EQ(result.size(), 3u);
+             EXPECT_FALSE(result[0].unchanged);
+             EXPECT_TRUE(result[1].unchanged && result[2].unchanged);
+             ASSERT_EQ(result[0].vertexBytes.size(), o[0].vertexBytes.size());
+             for (std::size_t v = 0; v < 24; ++v) {
+                 const bool moved = PositionOf(result[0].vertexBytes, 112, v) !=
+                                    PositionOf(o[0].vertexBytes, 112, v);
+                 // Everything but the position of the moved vertex is as stored.
+                 EXPECT_TRUE(std::equal(result[0].vertexBytes.begin() + v * 112 + 12,
+                                        result[0].vertexBytes.begin() + v * 112 + 112,
+                                        o[0].vertexBytes.begin() + v * 112 + 12))
+                     << v;
+                 if (moved) {
+                     EXPECT_EQ(PositionOf(result[0].vertexBytes, 112, v),
+                               (std::array<float, 3>{1.25f, 1, 1}));
+                 }
+             }
+             EXPECT_EQ(result[0].indexBytes.size(), o[0].indexBytes.size());
+         }},
+        {"a texture coordinate moved beyond the tolerance",
+         [&](EditedObject& e) { boxCorner(e).texCoord[0] += 1e-4f; }, true,
+         [](const std::vector<ResultMesh>& result, const std::vector<DecodedMesh>&) {
+             EXPECT_FALSE(result[0].unchanged);
+         }},
+        {"a normal turned by a hundredth of a radian",
+         [&](EditedObject& e) {
+             EditedVertex& v = boxCorner(e);
+             v.normal = {static_cast<float>(std::cos(0.01)), static_cast<float>(std::sin(0.01)), 0};
+         },
+         true,
+         [](const std::vector<ResultMesh>& result, const std::vector<DecodedMesh>&) {
+             EXPECT_FALSE(result[0].unchanged);
+         }},
+        {"a triangle turned over",
+         [](EditedObject& e) { std::swap(e.triangles[0].corners[1], e.triangles[0].corners[2]); },
+         true,
+         [](const std::vector<ResultMesh>& result, const std::vector<DecodedMesh>&) {
+             EXPECT_FALSE(result[0].unchanged && result[1].unchanged && result[2].unchanged);
+         }},
+        {"a new vertex and triangle inherit from the nearest vertex",
+         [](EditedObject& e) {
+             EditedVertex v = e.vertices[e.triangles[0].corners[0]];
+             v.position = {6.9f, 0.9f, 1.1f};  // near the second box's corner (7, 1, 1)
+             e.vertices.push_back(v);
+             EditedTriangle t = e.triangles.back();  // a triangle of the second box
+             t.corners[0] = static_cast<std::uint32_t>(e.vertices.size() - 1);
+             e.triangles.push_back(t);
+         },
+         true,
+         [](const std::vector<ResultMesh>& result, const std::vector<DecodedMesh>& o) {
+             EXPECT_TRUE(result[0].unchanged && result[1].unchanged);
+             ASSERT_FALSE(result[2].unchanged);
+             const std::int64_t added = VertexAt(result[2], 112, {6.9f, 0.9f, 1.1f});
+             ASSERT_EQ(added, 24);  // behind the original vertices
+             EXPECT_EQ(result[2].indexBytes.size(), o[2].indexBytes.size() + 12);
+             // Its unread bytes are those of the original vertex nearest to it.
+             std::int64_t nearest = -1;
+             for (std::size_t v = 0; v < 24; ++v) {
+                 if (PositionOf(o[2].vertexBytes, 112, v) == std::array<float, 3>{7, 1, 1}) {
+                     nearest = static_cast<std::int64_t>(v);
+                     break;
+                 }
+             }
+             ASSERT_GE(nearest, 0);
+             EXPECT_TRUE(std::equal(result[2].vertexBytes.begin() + added * 112 + 56,
+                                    result[2].vertexBytes.begin() + added * 112 + 112,
+                                    o[2].vertexBytes.begin() + nearest * 112 + 56));
+         }},
+        {"a deleted triangle", [](EditedObject& e) { e.triangles.erase(e.triangles.begin()); },
+         true,
+         [](const std::vector<ResultMesh>& result, const std::vector<DecodedMesh>& o) {
+             EXPECT_EQ(result[0].indexBytes.size() + 12, o[0].indexBytes.size());
+         }},
+        {"a mesh given another material",
+         [](EditedObject& e) {
+             for (EditedTriangle& t : e.triangles) {
+                 if (t.material == 0) t.material = 1;
+             }
+         },
+         true,
+         [](const std::vector<ResultMesh>& result, const std::vector<DecodedMesh>& o) {
+             ASSERT_EQ(result.size(), 3u);
+             EXPECT_EQ(result[1].materialIndex, 1);
+             // Its vertices are original ones, byte for byte (those no triangle uses dropped).
+             for (std::size_t v = 0; v < result[1].vertexBytes.size(); v += 112) {
+                 bool found = false;
+                 for (std::size_t w = 0; w < o[1].vertexBytes.size() && !found; w += 112) {
+                     found = std::equal(result[1].vertexBytes.begin() + v,
+                                        result[1].vertexBytes.begin() + v + 112,
+                                        o[1].vertexBytes.begin() + w);
+                 }
+                 EXPECT_TRUE(found) << v / 112;
+             }
+         }},
+        {"some triangles of a mesh given another material: split off",
+         [](EditedObject& e) { e.triangles[0].material = 0; }, true,
+         [](const std::vector<ResultMesh>& result, const std::vector<DecodedMesh>&) {
+             ASSERT_EQ(result.size(), 4u);
+             EXPECT_EQ(result[3].materialIndex, 0);
+             EXPECT_EQ(result[3].indexBytes.size(), 12u);
+             EXPECT_EQ(result[3].vertexBytes.size(), 3u * 112);
+             EXPECT_EQ(result[0].materialIndex, 1);
+         }},
+    };
+    for (const MatchCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        EditedObject edited = AsEdited(originals, layout);
+        c.edit(edited);
+        Console console = Console::Capturing();
+        std::vector<ResultMesh> result;
+        bool changed = false;
+        ASSERT_EQ(MatchObject(edited, layout, originals, "o", console, result, changed),
+                  Outcome::Ok)
+            << console.Captured();
+        EXPECT_EQ(changed, c.changed);
+        c.check(result, originals);
+    }
+}
+
+TEST(MatchObject, AMeshBeyondWhatItsIndicesNameIsAnErrorNamingIt) {
+    const Vpa5Block vpa5;
+    std::vector<DecodedMesh> originals =
+        Originals({testdata::BoxMesh({0, 0, 0}, {1, 1, 1}, 0)}, 40, 2);
+    EditedObject edited = AsEdited(originals, vpa5.Layout());
+    // 70000 new vertices in 23334 triangles near the box.
+    for (std::uint32_t k = 0; k < 70000; ++k) {
+        EditedVertex v = edited.vertices[0];
+        v.position = {2 + static_cast<float>(k), 0, 0};
+        edited.vertices.push_back(v);
+        if (k % 3 == 2) {
+            const auto last = static_cast<std::uint32_t>(edited.vertices.size() - 1);
+            edited.triangles.push_back({{last - 2, last - 1, last}, 0});
+        }
+    }
+    Console console = Console::Capturing();
+    std::vector<ResultMesh> result;
+    bool changed = false;
+    EXPECT_EQ(MatchObject(edited, vpa5.Layout(), originals, "crate", console, result, changed),
+              Outcome::Broken);
+    EXPECT_TRUE(console.Captured().starts_with("Error : object crate mesh 0: 700"));
+    EXPECT_TRUE(console.Captured().ends_with(
+        " vertices, more than the 65535 its vertex block can hold.\n"));
 }
 
 TEST(PackCommandLine, NewMayBeTheOriginalOnlyWithForce) {

@@ -296,6 +296,31 @@ std::int32_t MatchVertex(const EditedVertex& e, ObjectIndex& index, std::int32_t
     return best;
 }
 
+// The original vertex a new vertex of `mesh` takes its bytes from: the nearest one by position;
+// of several at that place, one whose place in the order is free (the vertex that was moved),
+// then the one closest in texture coordinates and normal. -1 in an empty mesh.
+std::int32_t BaseVertex(const EditedVertex& e, ObjectIndex& index, std::int32_t mesh,
+                        const std::vector<char>& slotUsed, bool normals,
+                        const MatchTolerances& tolerances) {
+    if (index.Count(mesh) == 0) return -1;
+    const std::int32_t nearest = index.Nearest(mesh, e.position);
+    std::int32_t best = nearest;
+    std::pair<bool, double> bestKey{true, INFINITY};  // (slot used, attribute error)
+    index.ForEachAt(index.Shown(mesh, nearest).position, [&](std::int32_t m, std::int32_t i) {
+        if (m != mesh) return;
+        EditedVertex here = e;
+        here.position = index.Shown(m, i).position;
+        const std::pair<bool, double> key{
+            slotUsed[static_cast<std::size_t>(i)] != 0,
+            Compare(here, index.Shown(m, i), normals, tolerances).error};
+        if (key < bestKey) {
+            best = i;
+            bestKey = key;
+        }
+    });
+    return best;
+}
+
 // A triangle as a key: its corners rotated so that the smallest comes first (winding kept).
 using TriangleKey = std::array<std::int32_t, 3>;
 TriangleKey Rotated(std::int32_t a, std::int32_t b, std::int32_t c) {
@@ -655,7 +680,8 @@ Outcome MatchObject(const EditedObject& edited, const VertexLayout& layout,
                 if (matchOf[corner] != -1) continue;
                 matchOf[corner] = -3;  // placed
                 const EditedVertex& e = edited.vertices[corner];
-                const std::int32_t base = n > 0 ? index.Nearest(plan.source, e.position) : -1;
+                const std::int32_t base =
+                    BaseVertex(e, index, plan.source, slotUsed, normals, tolerances);
                 if (base >= 0 && !slotUsed[static_cast<std::size_t>(base)]) {
                     slotUsed[static_cast<std::size_t>(base)] = 1;
                     slotBytes[static_cast<std::size_t>(base)] = newVertex(e, base);
