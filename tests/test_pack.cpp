@@ -365,13 +365,16 @@ TEST(MatchObject, TrianglesGoBackToTheirMeshesAndOnlyRealEditsCount) {
         {"merged and reordered", [](EditedObject&) {}, false, unchanged},
         {"texture coordinates one step off (1 - v twice)",
          [](EditedObject& e) {
-             for (EditedVertex& v : e.vertices) v.texCoord[1] = std::nextafter(v.texCoord[1], 2.0f);
+             for (EditedVertex& v : e.vertices) {
+                 v.texCoord[1] = std::nextafter(v.texCoord[1], 2.0f);
+                 v.texCoord[0] = 1 - (1 - v.texCoord[0]);
+             }
          },
          false, unchanged},
-        {"normals re-encoded (half a thousandth of a radian)",
+        {"normals re-encoded (a hundredth of a radian)",
          [](EditedObject& e) {
              for (EditedVertex& v : e.vertices) {
-                 const double a = 5e-4;
+                 const double a = 0.01;
                  const std::array<float, 3> n = v.normal;
                  v.normal = {static_cast<float>(n[0] * std::cos(a) - n[1] * std::sin(a)),
                              static_cast<float>(n[0] * std::sin(a) + n[1] * std::cos(a)), n[2]};
@@ -415,14 +418,14 @@ TEST(MatchObject, TrianglesGoBackToTheirMeshesAndOnlyRealEditsCount) {
              EXPECT_EQ(result[0].indexBytes.size(), o[0].indexBytes.size());
          }},
         {"a texture coordinate moved beyond the tolerance",
-         [&](EditedObject& e) { boxCorner(e).texCoord[0] += 1e-4f; }, true,
+         [&](EditedObject& e) { boxCorner(e).texCoord[0] += 1e-6f; }, true,
          [](const std::vector<ResultMesh>& result, const std::vector<DecodedMesh>&) {
              EXPECT_FALSE(result[0].unchanged);
          }},
-        {"a normal turned by a hundredth of a radian",
+        {"a normal turned by three hundredths of a radian",
          [&](EditedObject& e) {
              EditedVertex& v = boxCorner(e);
-             v.normal = {static_cast<float>(std::cos(0.01)), static_cast<float>(std::sin(0.01)), 0};
+             v.normal = {static_cast<float>(std::cos(0.03)), static_cast<float>(std::sin(0.03)), 0};
          },
          true,
          [](const std::vector<ResultMesh>& result, const std::vector<DecodedMesh>&) {

@@ -207,6 +207,16 @@ Outcome ReadEditedModel(const Model& model, const GlbFile& glb, Console& console
     return Reader(model, glb, console, edited).Run();
 }
 
+// glTF's normals are unit vectors. One that is not (an editor's arithmetic overflowed on
+// coordinates near the float range, or gave up and wrote NaN) has no direction to trust: the
+// vertex is taken to have no normal, so that it keeps its stored one.
+bool IsUnit(const float* n) {
+    const double length =
+        std::sqrt(static_cast<double>(n[0]) * n[0] + static_cast<double>(n[1]) * n[1] +
+                  static_cast<double>(n[2]) * n[2]);
+    return std::fabs(length - 1.0) <= 1e-3;
+}
+
 Outcome LoadGeometry(const GlbFile& glb, std::string_view objectName, Console& console,
                      EditedObject& object) {
     const std::string name = ConsoleName(objectName);
@@ -281,7 +291,7 @@ Outcome LoadGeometry(const GlbFile& glb, std::string_view objectName, Console& c
             // glTF (x, y, z) was the model's (x, z, -y).
             v.position = {static_cast<float>(p3[0]), static_cast<float>(-p3[2]),
                           static_cast<float>(p3[1])};
-            if (!normals.empty()) {
+            if (!normals.empty() && IsUnit(normals.data() + 3 * k)) {
                 std::array<double, 3> n3 = {normals[3 * k], normals[3 * k + 1], normals[3 * k + 2]};
                 if (!identity) n3 = Normalised(Apply3(normalMatrix, n3));
                 v.normal = {static_cast<float>(n3[0]), static_cast<float>(-n3[2]),

@@ -378,8 +378,9 @@ bool SameTriangles(const EditedObject& edited, const std::vector<std::size_t>& t
         }
     }
     struct Entry {
-        TriangleKey key;
-        bool degenerate;
+        TriangleKey key;  // the triangle, winding kept
+        TriangleKey set;  // its three vertices, sorted
+        bool degenerate;  // two corners at one place
         bool operator<(const Entry& other) const { return key < other.key; }
     };
     std::vector<Entry> original;
@@ -389,9 +390,12 @@ bool SameTriangles(const EditedObject& edited, const std::vector<std::size_t>& t
         const Point &a = index.Shown(mesh, static_cast<std::int32_t>(f[0])).position,
                     &b = index.Shown(mesh, static_cast<std::int32_t>(f[1])).position,
                     &c = index.Shown(mesh, static_cast<std::int32_t>(f[2])).position;
-        original.push_back(
-            {Rotated(representative[f[0]], representative[f[1]], representative[f[2]]),
-             a == b || b == c || a == c});
+        Entry entry{Rotated(representative[f[0]], representative[f[1]], representative[f[2]]),
+                    {},
+                    a == b || b == c || a == c};
+        entry.set = entry.key;
+        std::sort(entry.set.begin(), entry.set.end());
+        original.push_back(entry);
     }
     std::vector<TriangleKey> shown;
     shown.reserve(triangles.size());
@@ -405,20 +409,41 @@ bool SameTriangles(const EditedObject& edited, const std::vector<std::size_t>& t
     std::sort(original.begin(), original.end());
     std::sort(shown.begin(), shown.end());
     // Walk both sorted lists key by key: an edited triangle the original lacks, or more copies
-    // of one than it has, is a change; a missing one is a change unless it may be dropped.
+    // of one than it has, is a change. Then per set of three vertices: one that holds a triangle
+    // of some area must keep at least one of its triangles (an editor keeps one face of a
+    // vertex set, whatever its winding).
+    struct SetCount {
+        TriangleKey set;
+        std::size_t edits;
+        bool needed;
+        bool operator<(const SetCount& other) const { return set < other.set; }
+    };
+    std::vector<SetCount> sets;
     std::size_t o = 0, e = 0;
     while (o < original.size() || e < shown.size()) {
-        const TriangleKey key =
-            o < original.size() && (e == shown.size() || original[o].key <= shown[e])
-                ? original[o].key
-                : shown[e];
-        std::size_t stored = 0, edits = 0;
-        const bool degenerate =
-            o < original.size() && original[o].key == key && original[o].degenerate;
-        while (o < original.size() && original[o].key == key) ++o, ++stored;
-        while (e < shown.size() && shown[e] == key) ++e, ++edits;
-        if (edits > stored) return false;
-        if (edits == 0 && !degenerate) return false;
+        if (o == original.size() || (e < shown.size() && shown[e] < original[o].key)) {
+            return false;  // an edited triangle the original does not hold
+        }
+        const Entry& first = original[o];
+        SetCount count{first.set, 0, false};
+        std::size_t stored = 0;
+        for (; o < original.size() && original[o].key == first.key; ++o, ++stored) {
+            count.needed = count.needed || !original[o].degenerate;
+        }
+        while (e < shown.size() && shown[e] == first.key) ++e, ++count.edits;
+        if (count.edits > stored) return false;
+        sets.push_back(count);
+    }
+    std::sort(sets.begin(), sets.end());
+    for (std::size_t k = 0; k < sets.size();) {
+        std::size_t edits = 0;
+        bool needed = false;
+        const TriangleKey set = sets[k].set;
+        for (; k < sets.size() && sets[k].set == set; ++k) {
+            edits += sets[k].edits;
+            needed = needed || sets[k].needed;
+        }
+        if (needed && edits == 0) return false;
     }
     return true;
 }
@@ -651,7 +676,6 @@ Outcome MatchObject(const EditedObject& edited, const VertexLayout& layout,
             continue;
         }
         changed = true;
-
         // The output vertices: the original order of those used or replaced, then the rest.
         const MeshData& view = index.View(plan.source);
         std::vector<std::int32_t> slotOutput(static_cast<std::size_t>(n), -1);
