@@ -1,7 +1,11 @@
 #include "encode/compress.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <stdexcept>
+
+#include "it3/parallel.h"
 
 namespace morvex {
 
@@ -141,6 +145,12 @@ namespace {
 
 constexpr std::size_t kWindow = 8192;  // a power of two above the longest distance, 8191
 constexpr int kHashBits = 16;
+constexpr std::int32_t kNone = -1;
+// A match this long ends the search for a longer one, and is not weighed against a token one
+// byte later: longer searches pay little on real data and much on repetitive data.
+constexpr std::uint32_t kNiceLength = 96;
+constexpr std::uint32_t kLazyBelow = 32;
+constexpr std::uint8_t kEmptySegment[] = {4, 0, 0, 0};
 
 // Control bits of a length code.
 int LengthBits(std::uint32_t length) {
@@ -165,25 +175,51 @@ struct Choice {
     int savings = 0;
 };
 
+// The match finder's tables, kept per thread for the next piece: positions relative to the
+// piece's window start, kNone where empty.
+struct MatchTables {
+    std::vector<std::int32_t> head;      // latest position of each 3-byte hash
+    std::vector<std::int32_t> chain;     // previous position with the same hash, by pos % kWindow
+    std::vector<std::int32_t> lastPair;  // latest position of each 2-byte value
+
+    void Reset() {
+        head.assign(std::size_t{1} << kHashBits, kNone);
+        chain.assign(kWindow, kNone);
+        lastPair.assign(65536, kNone);
+    }
+};
+
+// The segments of one piece of the stream; each segment's terminator is left to the caller.
+struct Piece {
+    std::vector<std::uint8_t> bytes;
+    std::vector<std::size_t> terminators;  // positions in `bytes`
+};
+
+// Compresses data_[begin, end) into whole segments. Matches may reach back before `begin`, up
+// to the window, so that cutting a stream into pieces costs only the tokens at the cuts.
 class Compressor {
   public:
-    Compressor(std::span<const std::uint8_t> data, const CompressOptions& options)
-        : data_(data),
+    Compressor(std::span<const std::uint8_t> data, std::size_t begin, std::size_t end,
+               const CompressOptions& options, MatchTables& tables)
+        : base_(begin >= kWindow ? begin - kWindow : 0),
+          data_(data.subspan(base_, end - base_)),
+          begin_(begin - base_),
           options_(options),
-          head_(std::size_t{1} << kHashBits, -1),
-          chain_(kWindow, -1),
-          lastPair_(65536, -1) {
+          tables_(tables) {
         maxBody_ = std::clamp(options.maxSegmentBody, kMaxTokenBytes, kMaxSegmentBody);
+        tables_.Reset();
+        inserted_ = 0;
     }
 
-    std::vector<std::uint8_t> Run() {
+    Piece Run() {
         const std::size_t n = data_.size();
         writer_.BeginSegment();
-        std::size_t pos = 0;
-        Choice current = Find(0);
+        std::size_t pos = begin_;
+        InsertUpTo(pos);
+        Choice current = Find(pos);
         while (pos < n) {
             // One step of lazy matching: a better token one byte later wins over this one.
-            if (current.kind != Choice::kLiteral && current.length < 64 && pos + 1 < n) {
+            if (current.kind != Choice::kLiteral && current.length < kLazyBelow && pos + 1 < n) {
                 InsertUpTo(pos + 1);
                 Choice next = Find(pos + 1);
                 if (next.savings > current.savings) {
@@ -198,14 +234,8 @@ class Compressor {
             InsertUpTo(pos);
             current = Find(pos);
         }
-        if (segment_ == 0) {
-            // The first terminator never ends the stream (0 counts as 255): an empty second
-            // segment with terminator 0 does.
-            writer_.EndSegment(0);
-            writer_.BeginSegment();
-        }
-        writer_.EndSegment(0);
-        return writer_.Take();
+        EndSegment();
+        return Piece{writer_.Take(), std::move(terminators_)};
     }
 
   private:
@@ -222,19 +252,34 @@ class Compressor {
 
     void InsertUpTo(std::size_t end) {
         for (; inserted_ < end; ++inserted_) {
-            std::size_t pos = inserted_;
+            const std::size_t pos = inserted_;
             if (pos + 3 <= data_.size()) {
-                std::uint32_t h = Hash3(pos);
-                chain_[pos % kWindow] = head_[h];
-                head_[h] = static_cast<std::int64_t>(pos);
+                const std::uint32_t h = Hash3(pos);
+                tables_.chain[pos % kWindow] = tables_.head[h];
+                tables_.head[h] = static_cast<std::int32_t>(pos);
             }
-            if (pos + 2 <= data_.size()) lastPair_[Pair(pos)] = static_cast<std::int64_t>(pos);
+            if (pos + 2 <= data_.size()) {
+                tables_.lastPair[Pair(pos)] = static_cast<std::int32_t>(pos);
+            }
         }
     }
 
+    // How many bytes from `from` equal those from `pos` (from < pos), up to maxLength: eight at
+    // a time while they can.
     std::uint32_t MatchLength(std::size_t from, std::size_t pos, std::uint32_t maxLength) const {
         std::uint32_t k = 0;
-        while (k < maxLength && data_[from + k] == data_[pos + k]) ++k;
+        const std::uint8_t* a = data_.data() + from;
+        const std::uint8_t* b = data_.data() + pos;
+        while (k + 8 <= maxLength) {
+            std::uint64_t x, y;
+            std::memcpy(&x, a + k, 8);
+            std::memcpy(&y, b + k, 8);
+            if (x != y) {
+                return k + static_cast<std::uint32_t>(std::countr_zero(x ^ y) / 8);
+            }
+            k += 8;
+        }
+        while (k < maxLength && a[k] == b[k]) ++k;
         return k;
     }
 
@@ -249,32 +294,40 @@ class Compressor {
                             int savings) {
             if (savings > best.savings) best = Choice{kind, length, distance, savings};
         };
-        if (options_.runs && maxLength >= kMinRunLength) {
+        if (options_.runs && maxLength >= kMinRunLength && data_[pos + 1] == data_[pos]) {
             auto count = static_cast<std::uint32_t>(std::min<std::size_t>(kMaxRunLength, n - pos));
             std::uint32_t same = 1;
             while (same < count && data_[pos + same] == data_[pos]) ++same;
-            if (same >= kMinRunLength) consider(Choice::kRun, same, 0, RunSavings(same));
+            if (same >= kMinRunLength) {
+                consider(Choice::kRun, same, 0, RunSavings(same));
+                if (same >= kMaxMatchLength) return best;  // no match can say more
+            }
         }
         if (!options_.matches || maxLength < 2) return best;
-        std::int64_t pair = lastPair_[Pair(pos)];
-        if (pair >= 0 && pos - static_cast<std::size_t>(pair) <= kMaxNearDistance) {
-            auto from = static_cast<std::size_t>(pair);
-            std::uint32_t length = MatchLength(from, pos, maxLength);
-            auto distance = static_cast<std::uint32_t>(pos - from);
-            consider(Choice::kMatch, length, distance, MatchSavings(length, distance));
+        std::uint32_t longest = 0;
+        const std::int32_t pair = tables_.lastPair[Pair(pos)];
+        if (pair != kNone && pos - static_cast<std::size_t>(pair) <= kMaxNearDistance) {
+            const auto from = static_cast<std::size_t>(pair);
+            longest = MatchLength(from, pos, maxLength);
+            const auto distance = static_cast<std::uint32_t>(pos - from);
+            consider(Choice::kMatch, longest, distance, MatchSavings(longest, distance));
         }
-        if (maxLength >= 3) {
-            std::int64_t candidate = head_[Hash3(pos)];
-            for (int depth = options_.chainDepth; depth > 0 && candidate >= 0; --depth) {
-                auto from = static_cast<std::size_t>(candidate);
+        if (maxLength >= 3 && longest < maxLength) {
+            std::int32_t candidate = tables_.head[Hash3(pos)];
+            for (int depth = options_.chainDepth; depth > 0 && candidate != kNone; --depth) {
+                const auto from = static_cast<std::size_t>(candidate);
                 if (pos - from > kMaxFarDistance) break;
-                std::uint32_t length = MatchLength(from, pos, maxLength);
-                if (length >= 2) {
-                    auto distance = static_cast<std::uint32_t>(pos - from);
-                    consider(Choice::kMatch, length, distance, MatchSavings(length, distance));
-                    if (length == maxLength && distance <= kMaxNearDistance) break;
+                // Candidates come nearest first: a farther one pays only when it is longer.
+                if (data_[from + longest] == data_[pos + longest]) {
+                    const std::uint32_t length = MatchLength(from, pos, maxLength);
+                    if (length > longest && length >= 2) {
+                        longest = length;
+                        const auto distance = static_cast<std::uint32_t>(pos - from);
+                        consider(Choice::kMatch, length, distance, MatchSavings(length, distance));
+                        if (length >= kNiceLength || length == maxLength) break;
+                    }
                 }
-                std::int64_t next = chain_[from % kWindow];
+                const std::int32_t next = tables_.chain[from % kWindow];
                 if (next >= candidate) break;
                 candidate = next;
             }
@@ -282,13 +335,14 @@ class Compressor {
         return best;
     }
 
+    void EndSegment() {
+        writer_.EndSegment(0);
+        terminators_.push_back(writer_.Bytes().size() - 1);
+    }
+
     void Emit(const Choice& choice, std::size_t pos) {
         if (writer_.BodySize() + kMaxTokenBytes > maxBody_) {
-            // Terminators while more segments follow: the first 0 (it counts as 255), then
-            // 254, 253, ... down to 1, so that none exceeds the one before.
-            writer_.EndSegment(
-                segment_ == 0 ? 0 : static_cast<std::uint8_t>(std::max(1, 255 - segment_)));
-            ++segment_;
+            EndSegment();
             writer_.BeginSegment();
         }
         switch (choice.kind) {
@@ -308,22 +362,56 @@ class Compressor {
         }
     }
 
+    std::size_t base_;  // where data_ starts in the caller's data
     std::span<const std::uint8_t> data_;
+    std::size_t begin_;
     CompressOptions options_;
+    MatchTables& tables_;
     std::size_t maxBody_ = kMaxSegmentBody;
-    std::vector<std::int64_t> head_;      // latest position of each 3-byte hash
-    std::vector<std::int64_t> chain_;     // previous position with the same hash, by pos % kWindow
-    std::vector<std::int64_t> lastPair_;  // latest position of each 2-byte value
     std::size_t inserted_ = 0;
     StreamWriter writer_;
-    int segment_ = 0;
+    std::vector<std::size_t> terminators_;
 };
 
 }  // namespace
 
 std::vector<std::uint8_t> Compress(std::span<const std::uint8_t> data,
                                    const CompressOptions& options) {
-    return Compressor(data, options).Run();
+    const std::size_t pieceSize = std::max<std::size_t>(options.pieceSize, 1);
+    const std::size_t count = std::max<std::size_t>(1, (data.size() + pieceSize - 1) / pieceSize);
+    std::vector<Piece> pieces(count);
+    ForEachIndex(count, [&](std::size_t k) {
+        thread_local MatchTables tables;
+        const std::size_t begin = k * pieceSize;
+        pieces[k] =
+            Compressor(data, begin, std::min(data.size(), begin + pieceSize), options, tables)
+                .Run();
+    });
+
+    // Terminators: the first segment's 0 counts as 255 and never ends the stream; 1 on the
+    // segments between (none larger than the one before) and 0 on the last end it. A stream of
+    // one segment gets an empty second one, so that it ends by itself whatever the destination.
+    std::size_t total = 0, segments = 0;
+    for (const Piece& piece : pieces) {
+        total += piece.bytes.size();
+        segments += piece.terminators.size();
+    }
+    std::vector<std::uint8_t> out;
+    out.reserve(total + sizeof kEmptySegment + 1);
+    std::size_t segment = 0;
+    for (const Piece& piece : pieces) {
+        const std::size_t start = out.size();
+        out.insert(out.end(), piece.bytes.begin(), piece.bytes.end());
+        for (std::size_t at : piece.terminators) {
+            ++segment;
+            out[start + at] = segment == 1 || segment == segments ? 0 : 1;
+        }
+    }
+    if (segments == 1) {
+        out.insert(out.end(), std::begin(kEmptySegment), std::end(kEmptySegment));
+        out.push_back(0);
+    }
+    return out;
 }
 
 }  // namespace morvex

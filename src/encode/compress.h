@@ -76,11 +76,16 @@ struct CompressOptions {
     bool runs = true;                              // run tokens where they are cheaper than a match
     std::size_t maxSegmentBody = kMaxSegmentBody;  // smaller values force more segments
     int chainDepth = 64;                           // candidates looked at per position
+    // The stream is made of pieces of this many input bytes, compressed at the same time; each
+    // piece ends its last segment, and its matches reach back into the piece before it. The
+    // stream does not depend on how many threads made it.
+    std::size_t pieceSize = std::size_t{1} << 20;
 };
 
-// A stream that the decompressor expands back to exactly `data`. Segments end with
-// non-increasing non-zero terminators while another follows and 0 at the end; a stream of one
-// segment gets an empty second segment so that it ends by itself whatever the destination size.
+// A stream that the decompressor expands back to exactly `data`. The first segment's terminator
+// is 0 (which counts as 255), those of the segments between are 1 and the last one's 0; a stream
+// of one segment gets an empty second segment so that it ends by itself whatever the
+// destination size.
 std::vector<std::uint8_t> Compress(std::span<const std::uint8_t> data,
                                    const CompressOptions& options = {});
 

@@ -11,15 +11,16 @@ constexpr std::uint64_t kChunkHeader = 12;
 // terminator 0.
 constexpr std::uint8_t kEmptyLastSegment[] = {4, 0, 0, 0, 0};
 
-// The last stream position the reader compares with the source size: the start of the last
-// segment when it is empty, else at most the last token's start, which lies before the
-// terminator.
+// The largest stream position the reader compares with the source size. Inside a token it
+// compares the position behind the bytes read so far (before a match's length code), which for
+// the last token of the stream can be the terminator's position; a last segment that is empty
+// is compared at its start, and its tokens are those of the segment before.
 std::uint64_t LastCheckedPosition(Bytes stream) {
     const std::size_t n = stream.size();
     if (n >= 5 && std::equal(stream.end() - 5, stream.end(), std::begin(kEmptyLastSegment))) {
         return n - 5;
     }
-    return n >= 2 ? n - 2 : 0;
+    return n >= 1 ? n - 1 : 0;
 }
 
 }  // namespace
