@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -15,6 +16,7 @@
 #include "export/object_walk.h"
 #include "pack/mesh_match.h"
 #include "pack/pack.h"
+#include "pack/png_decode.h"
 #include "test_support.h"
 #include "testdata/it3_writer.h"
 #include "testdata/sample_model.h"
@@ -116,6 +118,37 @@ struct GlbParts {
     nlohmann::json json;
     ByteVector bin;
 
+    // The bytes of accessor a's element k (tightly packed, as our writer stores them).
+    std::uint8_t* Element(int a, std::size_t k) {
+        const nlohmann::json& accessor = json["accessors"][a];
+        const nlohmann::json& view = json["bufferViews"][accessor["bufferView"].get<int>()];
+        const std::size_t size = accessor["type"] == "VEC3"   ? 12
+                                 : accessor["type"] == "VEC2" ? 8
+                                                              : 4;
+        return bin.data() + view.value("byteOffset", 0) + accessor.value("byteOffset", 0) +
+               k * size;
+    }
+    morvex::Bytes ViewBytes(int v) const {
+        const nlohmann::json& view = json["bufferViews"][v];
+        return morvex::Bytes(bin).subspan(view.value("byteOffset", 0),
+                                          view["byteLength"].get<std::size_t>());
+    }
+    // Appends a bufferView holding `bytes`; its index.
+    int AddView(const ByteVector& bytes) {
+        bin.resize((bin.size() + 3) & ~std::size_t{3});
+        json["bufferViews"].push_back(
+            {{"buffer", 0}, {"byteOffset", bin.size()}, {"byteLength", bytes.size()}});
+        bin.insert(bin.end(), bytes.begin(), bytes.end());
+        json["buffers"][0]["byteLength"] = bin.size();
+        return static_cast<int>(json["bufferViews"].size() - 1);
+    }
+    int Find(const char* array, const std::string& name) const {
+        for (std::size_t k = 0; k < json[array].size(); ++k) {
+            if (json[array][k]["name"] == name) return static_cast<int>(k);
+        }
+        throw std::logic_error("no " + name);
+    }
+
     static GlbParts Of(const ByteVector& glb) {
         GlbParts parts;
         const std::uint32_t jsonLength = LoadU32(glb.data() + 12);
@@ -125,7 +158,7 @@ struct GlbParts {
             parts.bin.assign(glb.begin() + static_cast<std::ptrdiff_t>(bin + 8), glb.end());
         return parts;
     }
-    ByteVector Bytes() const {
+    ByteVector File() const {
         std::string text = json.dump();
         text.append((4 - text.size() % 4) % 4, ' ');
         ByteVector out(20 + text.size() + (bin.empty() ? 0 : 8 + bin.size()));
@@ -233,12 +266,12 @@ TEST_F(PackInProcess, BrokenGlbFilesAreRefused) {
         c.damage(parts);
         ByteVector packed;
         std::string lines;
-        EXPECT_NE(Pack(parts.Bytes(), packed, lines), Outcome::Ok) << c.name;
+        EXPECT_NE(Pack(parts.File(), packed, lines), Outcome::Ok) << c.name;
         EXPECT_EQ(lines.rfind("Error : ", 0), 0u) << c.name << ": " << lines;
         EXPECT_TRUE(packed.empty()) << c.name;
     }
     // The container itself.
-    const ByteVector whole = good.Bytes();
+    const ByteVector whole = good.File();
     for (std::size_t cut : {std::size_t{0}, std::size_t{11}, std::size_t{19}, std::size_t{40}}) {
         ByteVector packed;
         std::string lines;
@@ -254,6 +287,196 @@ TEST_F(PackInProcess, BrokenGlbFilesAreRefused) {
     EXPECT_EQ(Pack(foreign, packed, lines), Outcome::Broken);
     EXPECT_EQ(lines,
               "Error : edited.glb is not a glTF file that can be read: not a binary glTF file.\n");
+}
+
+// The decoded meshes of an object of a model (vertex bytes, index bytes, material) and its
+// material table.
+struct ObjectData {
+    std::vector<DecodedMesh> meshes;
+    std::vector<std::string> materialNames, textureNames;
+    std::vector<float> powers;
+};
+ObjectData DecodeObject(const Model& model, std::string_view name) {
+    ObjectData data;
+    Console console = Console::Capturing();
+    WalkObjects(model, console, [&](ModelObject& object) {
+        if (object.name != name) return true;
+        for (std::int32_t r = 0; object.materials.HasRecord(r); ++r) {
+            data.materialNames.emplace_back(object.materials.MaterialAt(r));
+            data.textureNames.emplace_back(object.materials.TextureNameAt(r));
+            data.powers.push_back(object.materials.PowerAt(r));
+        }
+        WalkMeshes(console, object, [&](std::int32_t, std::int32_t m) {
+            DecodedMesh mesh;
+            mesh.materialIndex = m;
+            const Bytes v = object.vertices.VertexData(), i = object.vertices.IndexData();
+            mesh.vertexBytes.assign(v.begin(), v.end());
+            mesh.indexBytes.assign(i.begin(), i.end());
+            data.meshes.push_back(std::move(mesh));
+            return true;
+        });
+        return false;
+    });
+    return data;
+}
+
+// The colours of a texture of a model, as the glb shows them.
+RgbaPicture TextureColours(const Model& model, std::string_view name) {
+    RgbaPicture rgba;
+    for (const Block& record : model.blocks) {
+        if (record.TagBits() != kTagTexi || TextureName(record) != name) continue;
+        TextureBlock texture;
+        texture.BindTo(record);
+        Picture picture;
+        if (DecodeTexture(texture.Header(), picture) == Outcome::Ok) ToRgba(picture, rgba);
+        break;
+    }
+    return rgba;
+}
+
+// The blocks of two files whose bytes differ, by tag, in order.
+std::vector<std::string> ChangedBlocks(const Model& a, const Model& b) {
+    std::vector<std::string> changed;
+    EXPECT_EQ(a.blocks.size(), b.blocks.size());
+    for (std::size_t k = 0; k < std::min(a.blocks.size(), b.blocks.size()); ++k) {
+        const Bytes x = a.blocks[k].Payload(), y = b.blocks[k].Payload();
+        if (!std::equal(x.begin(), x.end(), y.begin(), y.end())) {
+            changed.emplace_back(a.blocks[k].tag, 4);
+        }
+    }
+    return changed;
+}
+
+struct EditCase {
+    const char* name;
+    std::function<void(GlbParts&)> edit;
+    std::vector<std::string> changedBlocks;
+    std::function<void(const Model& original, const Model& packed)> check;
+};
+
+// Edits of our glb of the sample come back: only the blocks they touch change, and decoding the
+// new file shows the edit.
+TEST_F(PackInProcess, EditsComeBackInTheBlocksTheyTouch) {
+    const EditCase cases[] = {
+        {"a moved vertex of the crate",
+         [](GlbParts& g) {
+             const int positions = g.json["meshes"][0]["primitives"][0]["attributes"]["POSITION"];
+             // glTF's y is the model's z.
+             StoreU32(g.Element(positions, 5) + 4, std::bit_cast<std::uint32_t>(3.0f));
+         },
+         {"VPA5"},
+         [](const Model& original, const Model& packed) {
+             const ObjectData before = DecodeObject(original, "crate");
+             const ObjectData after = DecodeObject(packed, "crate");
+             ASSERT_EQ(after.meshes.size(), 1u);
+             const auto& a = after.meshes[0].vertexBytes;
+             const auto& b = before.meshes[0].vertexBytes;
+             ASSERT_EQ(a.size(), b.size());
+             for (std::size_t v = 0; v < a.size() / 40; ++v) {
+                 const bool moved = v == 5;
+                 EXPECT_EQ(LoadF32(a.data() + v * 40 + 8),
+                           moved ? 3.0f : LoadF32(b.data() + v * 40 + 8));
+                 EXPECT_TRUE(std::equal(a.begin() + v * 40 + 12, a.begin() + v * 40 + 40,
+                                        b.begin() + v * 40 + 12));
+             }
+         }},
+        {"the figure moved up by its node",
+         [](GlbParts& g) {
+             g.json["nodes"][1]["translation"] = {0.0, 1.5, 0.0};
+         },
+         {"VPAC"},
+         [](const Model& original, const Model& packed) {
+             const ObjectData before = DecodeObject(original, "figure");
+             const ObjectData after = DecodeObject(packed, "figure");
+             ASSERT_EQ(after.meshes.size(), before.meshes.size());
+             // Every vertex is an original one 1.5 higher, its other bytes as they were (those
+             // no triangle uses are gone).
+             for (std::size_t m = 0; m < after.meshes.size(); ++m) {
+                 const auto& a = after.meshes[m].vertexBytes;
+                 const auto& b = before.meshes[m].vertexBytes;
+                 for (std::size_t v = 0; v < a.size(); v += 112) {
+                     bool found = false;
+                     for (std::size_t w = 0; w < b.size() && !found; w += 112) {
+                         found = LoadF32(a.data() + v) == LoadF32(b.data() + w) &&
+                                 LoadF32(a.data() + v + 4) == LoadF32(b.data() + w + 4) &&
+                                 LoadF32(a.data() + v + 8) == LoadF32(b.data() + w + 8) + 1.5f &&
+                                 std::equal(a.begin() + v + 12, a.begin() + v + 112,
+                                            b.begin() + w + 12);
+                     }
+                     EXPECT_TRUE(found) << m << " " << v / 112;
+                 }
+                 EXPECT_EQ(after.meshes[m].indexBytes.size(), before.meshes[m].indexBytes.size());
+             }
+         }},
+        {"a repainted texture",
+         [](GlbParts& g) {
+             const int image = g.Find("images", "crate_wood");
+             RgbaPicture colours;
+             ASSERT_EQ(DecodePng(g.ViewBytes(g.json["images"][image]["bufferView"]), colours),
+                       Outcome::Ok);
+             for (std::size_t k = 0; k < 64 * 4; k += 4) colours.pixels[k] = 255;  // a red top row
+             std::vector<std::uint8_t> png;
+             ASSERT_EQ(EncodePng(colours, false, png), Outcome::Ok);
+             g.json["images"][image]["bufferView"] = g.AddView(png);
+         },
+         {"TEXI"},
+         [](const Model& original, const Model& packed) {
+             RgbaPicture expected = TextureColours(original, "crate_wood");
+             for (std::size_t k = 0; k < 64 * 4; k += 4) expected.pixels[k] = 255;
+             EXPECT_TRUE(TextureColours(packed, "crate_wood").pixels == expected.pixels);
+         }},
+        {"a material renamed, made shinier and given another texture",
+         [](GlbParts& g) {
+             const int wood = g.Find("materials", "wood");
+             g.json["materials"][wood]["name"] = "oak";
+             g.json["materials"][wood]["pbrMetallicRoughness"]["roughnessFactor"] =
+                 RoughnessFromPower(60.0f);
+             const int skin = g.Find("materials", "skin");
+             g.json["materials"][wood]["pbrMetallicRoughness"]["baseColorTexture"] =
+                 g.json["materials"][skin]["pbrMetallicRoughness"]["baseColorTexture"];
+         },
+         {"MAT2"},
+         [](const Model&, const Model& packed) {
+             const ObjectData crate = DecodeObject(packed, "crate");
+             EXPECT_EQ(crate.materialNames, std::vector<std::string>{"oak"});
+             EXPECT_EQ(crate.textureNames, std::vector<std::string>{"figure_skin"});
+             EXPECT_EQ(crate.powers, std::vector<float>{60.0f});
+         }},
+        {"a material known by its name, with the suffix an editor adds",
+         [](GlbParts& g) {
+             nlohmann::json copy = g.json["materials"][0];
+             copy.erase("extras");
+             copy["name"] = "wood.001";
+             g.json["materials"].push_back(copy);
+             g.json["meshes"][0]["primitives"][0]["material"] = g.json["materials"].size() - 1;
+         },
+         {},
+         [](const Model&, const Model&) {}},
+    };
+    for (const EditCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        GlbParts parts = GlbParts::Of(glb_);
+        c.edit(parts);
+        ByteVector packed;
+        std::string lines;
+        ASSERT_EQ(Pack(parts.File(), packed, lines), Outcome::Ok) << lines;
+        EXPECT_EQ(lines, "");
+        Console console = Console::Capturing();
+        const Model result = test::IndexedModel(packed, "sample", console);
+        EXPECT_EQ(ChangedBlocks(model_, result), c.changedBlocks);
+        c.check(model_, result);
+    }
+}
+
+TEST_F(PackInProcess, LimitsOfTheFormatAreErrorsAndWriteNothing) {
+    GlbParts parts = GlbParts::Of(glb_);
+    parts.json["materials"][0]["name"] = std::string(64, 'x');
+    ByteVector packed;
+    std::string lines;
+    EXPECT_EQ(Pack(parts.File(), packed, lines), Outcome::Broken);
+    EXPECT_TRUE(packed.empty());
+    EXPECT_TRUE(lines.starts_with("Error : ")) << lines;
+    EXPECT_NE(lines.find("crate"), std::string::npos) << lines;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -313,6 +536,14 @@ EditedObject AsEdited(const std::vector<DecodedMesh>& originals, const VertexLay
         }
     }
     return edited;
+}
+
+// Every vertex where its mesh has it: no node transform.
+void Untransformed(EditedObject& edited) {
+    for (EditedVertex& v : edited.vertices) {
+        v.placed = v.position;
+        v.placedNormal = v.normal;
+    }
 }
 
 struct MatchCase {
@@ -506,6 +737,7 @@ TEST(MatchObject, TrianglesGoBackToTheirMeshesAndOnlyRealEditsCount) {
         SCOPED_TRACE(c.name);
         EditedObject edited = AsEdited(originals, layout);
         c.edit(edited);
+        Untransformed(edited);
         Console console = Console::Capturing();
         std::vector<ResultMesh> result;
         bool changed = false;
@@ -532,6 +764,7 @@ TEST(MatchObject, AMeshBeyondWhatItsIndicesNameIsAnErrorNamingIt) {
             edited.triangles.push_back({{last - 2, last - 1, last}, 0});
         }
     }
+    Untransformed(edited);
     Console console = Console::Capturing();
     std::vector<ResultMesh> result;
     bool changed = false;

@@ -285,17 +285,20 @@ Outcome LoadGeometry(const GlbFile& glb, std::string_view objectName, Console& c
         placed.triangleCount = indices.size() / 3;
         for (std::size_t k = 0; k < count; ++k) {
             EditedVertex v;
-            std::array<double, 3> p3 = {positions[3 * k], positions[3 * k + 1],
-                                        positions[3 * k + 2]};
-            if (!identity) p3 = Transform(placed.world, p3);
             // glTF (x, y, z) was the model's (x, z, -y).
-            v.position = {static_cast<float>(p3[0]), static_cast<float>(-p3[2]),
-                          static_cast<float>(p3[1])};
+            auto back = [](const std::array<double, 3>& g) {
+                return std::array<float, 3>{static_cast<float>(g[0]), static_cast<float>(-g[2]),
+                                            static_cast<float>(g[1])};
+            };
+            const std::array<double, 3> p3 = {positions[3 * k], positions[3 * k + 1],
+                                              positions[3 * k + 2]};
+            v.position = back(p3);
+            v.placed = identity ? v.position : back(Transform(placed.world, p3));
             if (!normals.empty() && IsUnit(normals.data() + 3 * k)) {
-                std::array<double, 3> n3 = {normals[3 * k], normals[3 * k + 1], normals[3 * k + 2]};
-                if (!identity) n3 = Normalised(Apply3(normalMatrix, n3));
-                v.normal = {static_cast<float>(n3[0]), static_cast<float>(-n3[2]),
-                            static_cast<float>(n3[1])};
+                const std::array<double, 3> n3 = {normals[3 * k], normals[3 * k + 1],
+                                                  normals[3 * k + 2]};
+                v.normal = back(n3);
+                v.placedNormal = identity ? v.normal : back(Normalised(Apply3(normalMatrix, n3)));
                 v.hasNormal = true;
             }
             if (!texCoords.empty()) {

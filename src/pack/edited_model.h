@@ -26,9 +26,14 @@
 namespace morvex {
 
 struct EditedVertex {
+    // As the glb's mesh holds it (in the model's axes, before its node's transform): what it is
+    // matched to the original vertices by.
     std::array<float, 3> position{};
     std::array<float, 3> normal{};  // unit length; zero when the primitive has none
     std::array<float, 2> texCoord{};
+    // Where its node's transform puts it: what is written.
+    std::array<float, 3> placed{};
+    std::array<float, 3> placedNormal{};
     bool hasNormal = false;
     bool hasTexCoord = false;
 };

@@ -274,17 +274,20 @@ Comparison Compare(const EditedVertex& e, const ShownVertex& s, bool normals,
     return c;
 }
 
-// The vertex of `mesh` an edited vertex is, or -1.
-std::int32_t MatchVertex(const EditedVertex& e, ObjectIndex& index, std::int32_t mesh, bool normals,
+// The vertex of `mesh` an edited vertex is, or -1: the closest of those that match; of equally
+// close ones (vertices the glb cannot tell apart), one no other edited vertex is yet.
+std::int32_t MatchVertex(const EditedVertex& e, ObjectIndex& index, std::int32_t mesh,
+                         const std::vector<char>& claimed, bool normals,
                          const MatchTolerances& tolerances) {
     std::int32_t best = -1;
-    double bestError = INFINITY;
+    std::pair<double, bool> bestKey{INFINITY, true};
     auto consider = [&](std::int32_t m, std::int32_t i) {
         if (m != mesh) return;
         const Comparison c = Compare(e, index.Shown(m, i), normals, tolerances);
-        if (c.All() && (c.error < bestError || (c.error == bestError && i < best))) {
+        const std::pair<double, bool> key{c.error, claimed[static_cast<std::size_t>(i)] != 0};
+        if (c.All() && (key < bestKey || (key == bestKey && i < best))) {
             best = i;
-            bestError = c.error;
+            bestKey = key;
         }
     };
     index.ForEachAt(e.position, consider);
@@ -294,6 +297,21 @@ std::int32_t MatchVertex(const EditedVertex& e, ObjectIndex& index, std::int32_t
         index.ForEachAt(index.Shown(mesh, nearest).position, consider);
     }
     return best;
+}
+
+// Which of a vertex's values differ from an original vertex's beyond the tolerances, where its
+// node's transform puts it.
+struct Placed {
+    bool position = false, texCoord = false, normal = false;
+    bool Any() const { return position || texCoord || normal; }
+};
+Placed Differences(const EditedVertex& e, const ShownVertex& s, bool normals,
+                   const MatchTolerances& tolerances) {
+    EditedVertex placed = e;
+    placed.position = e.placed;
+    placed.normal = e.placedNormal;
+    const Comparison c = Compare(placed, s, normals, tolerances);
+    return {!c.position, !c.texCoord, !c.normal};
 }
 
 // The original vertex a new vertex of `mesh` takes its bytes from: the nearest one by position;
@@ -651,23 +669,27 @@ Outcome MatchObject(const EditedObject& edited, const VertexLayout& layout,
         touched.clear();
         const std::int32_t n = index.Count(plan.source);
         std::vector<char> slotUsed(static_cast<std::size_t>(n), 0);
-        bool allMatched = true;
+        bool allMatched = true, anyMoved = false;
         for (std::size_t t : *plan.triangles) {
             for (std::uint32_t corner : edited.triangles[t].corners) {
                 if (matchOf[corner] != -2) continue;
                 touched.push_back(corner);
+                const EditedVertex& e = edited.vertices[corner];
                 const std::int32_t j =
-                    MatchVertex(edited.vertices[corner], index, plan.source, normals, tolerances);
+                    MatchVertex(e, index, plan.source, slotUsed, normals, tolerances);
                 matchOf[corner] = j;
                 if (j >= 0) {
                     slotUsed[static_cast<std::size_t>(j)] = 1;
+                    anyMoved =
+                        anyMoved ||
+                        Differences(e, index.Shown(plan.source, j), normals, tolerances).Any();
                 } else {
                     allMatched = false;
                 }
             }
         }
 
-        if (allMatched && !plan.split && plan.material == original.materialIndex &&
+        if (allMatched && !anyMoved && !plan.split && plan.material == original.materialIndex &&
             SameTriangles(edited, *plan.triangles, matchOf, index, plan.source)) {
             mesh.unchanged = true;
             mesh.vertexBytes = original.vertexBytes;
@@ -681,37 +703,47 @@ Outcome MatchObject(const EditedObject& edited, const VertexLayout& layout,
         std::vector<std::int32_t> slotOutput(static_cast<std::size_t>(n), -1);
         std::vector<std::vector<std::uint8_t>> slotBytes(static_cast<std::size_t>(n));
         std::vector<std::vector<std::uint8_t>> extra;
-        auto newVertex = [&](const EditedVertex& e, std::int32_t base) {
+        // The bytes of vertex `base` with the values of `e` that differ from it.
+        auto vertexBytes = [&](const EditedVertex& e, std::int32_t base) {
             std::vector<std::uint8_t> bytes(layout.stride, 0);
-            Comparison c;
+            Placed differs{true, true, true};
             if (base >= 0) {
                 std::memcpy(bytes.data(),
                             view.vertices.data() + static_cast<std::size_t>(base) * layout.stride,
                             layout.stride);
-                c = Compare(e, index.Shown(plan.source, base), normals, tolerances);
+                differs = Differences(e, index.Shown(plan.source, base), normals, tolerances);
             }
-            StoreFloats(bytes.data(), e.position.data(), 3);
-            if (e.hasTexCoord && !c.texCoord) {
+            if (differs.position) StoreFloats(bytes.data(), e.placed.data(), 3);
+            if (e.hasTexCoord && differs.texCoord) {
                 StoreFloats(bytes.data() + texCoordOffset, e.texCoord.data(), 2);
             }
-            if (normals && e.hasNormal && !c.normal) {
-                StoreFloats(bytes.data() + 16, e.normal.data(), 3);
+            if (normals && e.hasNormal && differs.normal) {
+                StoreFloats(bytes.data() + 16, e.placedNormal.data(), 3);
             }
             return bytes;
         };
         for (std::size_t t : *plan.triangles) {
             for (std::uint32_t corner : edited.triangles[t].corners) {
-                if (matchOf[corner] != -1) continue;
-                matchOf[corner] = -3;  // placed
+                const std::int32_t j = matchOf[corner];
                 const EditedVertex& e = edited.vertices[corner];
+                if (j >= 0) {
+                    // An original vertex, moved by its node's transform where it was.
+                    if (slotBytes[static_cast<std::size_t>(j)].empty() &&
+                        Differences(e, index.Shown(plan.source, j), normals, tolerances).Any()) {
+                        slotBytes[static_cast<std::size_t>(j)] = vertexBytes(e, j);
+                    }
+                    continue;
+                }
+                if (j != -1) continue;
+                matchOf[corner] = -3;  // placed
                 const std::int32_t base =
                     BaseVertex(e, index, plan.source, slotUsed, normals, tolerances);
                 if (base >= 0 && !slotUsed[static_cast<std::size_t>(base)]) {
                     slotUsed[static_cast<std::size_t>(base)] = 1;
-                    slotBytes[static_cast<std::size_t>(base)] = newVertex(e, base);
+                    slotBytes[static_cast<std::size_t>(base)] = vertexBytes(e, base);
                     newOf[corner] = base;
                 } else {
-                    extra.push_back(newVertex(e, base));
+                    extra.push_back(vertexBytes(e, base));
                     newOf[corner] = ~static_cast<std::int64_t>(extra.size() - 1);
                 }
             }
