@@ -699,38 +699,25 @@ Outcome MatchObject(const EditedObject& edited, const VertexLayout& layout,
         }
         changed = true;
         // The output vertices: the original order of those used or replaced, then the rest.
+        // Each slot (an original vertex) is written from an edited vertex (its own, moved by
+        // its transform, or a new vertex that took its place) or kept as it is.
         const MeshData& view = index.View(plan.source);
         std::vector<std::int32_t> slotOutput(static_cast<std::size_t>(n), -1);
-        std::vector<std::vector<std::uint8_t>> slotBytes(static_cast<std::size_t>(n));
-        std::vector<std::vector<std::uint8_t>> extra;
-        // The bytes of vertex `base` with the values of `e` that differ from it.
-        auto vertexBytes = [&](const EditedVertex& e, std::int32_t base) {
-            std::vector<std::uint8_t> bytes(layout.stride, 0);
-            Placed differs{true, true, true};
-            if (base >= 0) {
-                std::memcpy(bytes.data(),
-                            view.vertices.data() + static_cast<std::size_t>(base) * layout.stride,
-                            layout.stride);
-                differs = Differences(e, index.Shown(plan.source, base), normals, tolerances);
-            }
-            if (differs.position) StoreFloats(bytes.data(), e.placed.data(), 3);
-            if (e.hasTexCoord && differs.texCoord) {
-                StoreFloats(bytes.data() + texCoordOffset, e.texCoord.data(), 2);
-            }
-            if (normals && e.hasNormal && differs.normal) {
-                StoreFloats(bytes.data() + 16, e.placedNormal.data(), 3);
-            }
-            return bytes;
+        std::vector<std::int64_t> slotFrom(static_cast<std::size_t>(n), -1);  // edited vertex
+        struct Extra {
+            std::uint32_t corner;
+            std::int32_t base;
         };
+        std::vector<Extra> extra;
         for (std::size_t t : *plan.triangles) {
             for (std::uint32_t corner : edited.triangles[t].corners) {
                 const std::int32_t j = matchOf[corner];
                 const EditedVertex& e = edited.vertices[corner];
                 if (j >= 0) {
                     // An original vertex, moved by its node's transform where it was.
-                    if (slotBytes[static_cast<std::size_t>(j)].empty() &&
+                    if (slotFrom[static_cast<std::size_t>(j)] < 0 &&
                         Differences(e, index.Shown(plan.source, j), normals, tolerances).Any()) {
-                        slotBytes[static_cast<std::size_t>(j)] = vertexBytes(e, j);
+                        slotFrom[static_cast<std::size_t>(j)] = corner;
                     }
                     continue;
                 }
@@ -740,10 +727,10 @@ Outcome MatchObject(const EditedObject& edited, const VertexLayout& layout,
                     BaseVertex(e, index, plan.source, slotUsed, normals, tolerances);
                 if (base >= 0 && !slotUsed[static_cast<std::size_t>(base)]) {
                     slotUsed[static_cast<std::size_t>(base)] = 1;
-                    slotBytes[static_cast<std::size_t>(base)] = vertexBytes(e, base);
+                    slotFrom[static_cast<std::size_t>(base)] = corner;
                     newOf[corner] = base;
                 } else {
-                    extra.push_back(vertexBytes(e, base));
+                    extra.push_back({corner, base});
                     newOf[corner] = ~static_cast<std::int64_t>(extra.size() - 1);
                 }
             }
@@ -765,20 +752,37 @@ Outcome MatchObject(const EditedObject& edited, const VertexLayout& layout,
             return Outcome::Broken;
         }
         mesh.vertexBytes.resize(static_cast<std::size_t>(total) * layout.stride);
+        // Vertex `base`'s bytes (zeros without one) at `to`, then the values of edited vertex
+        // `from` that differ from them.
+        auto write = [&](std::uint8_t* to, std::int64_t from, std::int32_t base) {
+            Placed differs{true, true, true};
+            if (base >= 0) {
+                std::memcpy(to,
+                            view.vertices.data() + static_cast<std::size_t>(base) * layout.stride,
+                            layout.stride);
+                if (from < 0) return;
+                differs = Differences(edited.vertices[static_cast<std::size_t>(from)],
+                                      index.Shown(plan.source, base), normals, tolerances);
+            } else {
+                std::memset(to, 0, layout.stride);
+            }
+            const EditedVertex& e = edited.vertices[static_cast<std::size_t>(from)];
+            if (differs.position) StoreFloats(to, e.placed.data(), 3);
+            if (e.hasTexCoord && differs.texCoord)
+                StoreFloats(to + texCoordOffset, e.texCoord.data(), 2);
+            if (normals && e.hasNormal && differs.normal)
+                StoreFloats(to + 16, e.placedNormal.data(), 3);
+        };
         for (std::int32_t i = 0; i < n; ++i) {
             const std::int32_t out = slotOutput[static_cast<std::size_t>(i)];
             if (out < 0) continue;
-            const auto& bytes = slotBytes[static_cast<std::size_t>(i)];
-            std::memcpy(mesh.vertexBytes.data() + static_cast<std::size_t>(out) * layout.stride,
-                        bytes.empty()
-                            ? view.vertices.data() + static_cast<std::size_t>(i) * layout.stride
-                            : bytes.data(),
-                        layout.stride);
+            write(mesh.vertexBytes.data() + static_cast<std::size_t>(out) * layout.stride,
+                  slotFrom[static_cast<std::size_t>(i)], i);
         }
         for (std::size_t k = 0; k < extra.size(); ++k) {
-            std::memcpy(mesh.vertexBytes.data() +
-                            (static_cast<std::size_t>(outputCount) + k) * layout.stride,
-                        extra[k].data(), layout.stride);
+            write(mesh.vertexBytes.data() +
+                      (static_cast<std::size_t>(outputCount) + k) * layout.stride,
+                  extra[k].corner, extra[k].base);
         }
         auto outputOf = [&](std::uint32_t corner) -> std::uint32_t {
             const std::int32_t j = matchOf[corner];
