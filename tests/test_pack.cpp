@@ -479,6 +479,46 @@ TEST_F(PackInProcess, LimitsOfTheFormatAreErrorsAndWriteNothing) {
     EXPECT_NE(lines.find("crate"), std::string::npos) << lines;
 }
 
+// An image made of a texture and its alpha map goes back as the two: its colours into the
+// texture, its alpha into the alpha map (here half the image's width: two image pixels read
+// each of its pixels, and the one that changed decides).
+TEST(PackTextures, AnImageOfATextureAndItsAlphaMapGoesBackAsTheTwo) {
+    Console console = Console::Capturing();
+    const Model model = test::IndexedModel(EveryFormModel(), "every", console);
+    test::TempDir tmp;
+    ExportGltf(model, console, (tmp.Path() / "").string());
+    GlbParts parts = GlbParts::Of(test::ReadBytes(tmp / "every.glb"));
+    const int image = parts.Find("images", "t1003");
+    RgbaPicture shown;
+    ASSERT_EQ(DecodePng(parts.ViewBytes(parts.json["images"][image]["bufferView"]), shown),
+              Outcome::Ok);
+    ASSERT_EQ(shown.width, 32u);
+    shown.pixels[3] = 77;  // pixel (0, 0): alpha
+    shown.pixels[4 * 33 + 0] = 0, shown.pixels[4 * 33 + 1] = 255, shown.pixels[4 * 33 + 2] = 0;
+    std::vector<std::uint8_t> png;
+    ASSERT_EQ(EncodePng(shown, true, png), Outcome::Ok);
+    parts.json["images"][image]["bufferView"] = parts.AddView(png);
+
+    ByteVector packed;
+    Console packing = Console::Capturing();
+    ASSERT_EQ(PackBytes(model, parts.File(), "every.glb", packing, packed), Outcome::Ok)
+        << packing.Captured();
+    const Model result = test::IndexedModel(packed, "every", console);
+    EXPECT_EQ(ChangedBlocks(model, result), (std::vector<std::string>{"TEXI", "TEXI"}));
+    RgbaPicture colours = TextureColours(model, "t1003");
+    colours.pixels[4 * 33 + 0] = 0, colours.pixels[4 * 33 + 1] = 255,
+                            colours.pixels[4 * 33 + 2] = 0;
+    EXPECT_TRUE(TextureColours(result, "t1003").pixels == colours.pixels);
+    RgbaPicture alpha = TextureColours(model, "alpha");
+    const RgbaPicture after = TextureColours(result, "alpha");
+    ASSERT_EQ(after.pixels.size(), alpha.pixels.size());
+    EXPECT_EQ((77u * after.pixels[0] + 150u * after.pixels[1] + 29u * after.pixels[2] + 128u) >> 8,
+              77u);
+    alpha.pixels[0] = after.pixels[0], alpha.pixels[1] = after.pixels[1],
+    alpha.pixels[2] = after.pixels[2];
+    EXPECT_TRUE(after.pixels == alpha.pixels);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Putting edited triangles back into their meshes.
 

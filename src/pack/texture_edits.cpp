@@ -124,6 +124,7 @@ Outcome TextureEdits::Take(std::string_view textureName, std::string_view alphaN
     // The alpha map as it is, and where each image pixel reads it.
     RgbaPicture map;
     ToRgba(*alphaPicture, map);
+    const RgbaPicture stored = map;
     const std::uint64_t aw = map.width, ah = map.height;
     const bool asMade = basePicture != nullptr
                             ? SameSize(*shown, basePicture->width, basePicture->height)
@@ -131,12 +132,15 @@ Outcome TextureEdits::Take(std::string_view textureName, std::string_view alphaN
     bool changedAlpha = false;
     if (asMade) {
         // Each image pixel stands for the alpha-map pixel our writer read for it; only those
-        // whose alpha differs are written, so the pixels between them keep their value.
+        // whose alpha differs are written, so the pixels no image pixel read keep their value.
         for (std::uint64_t y = 0; y < h; ++y) {
             for (std::uint64_t x = 0; x < w; ++x) {
-                std::uint8_t* a = map.pixels.data() + 4 * ((y * ah / h) * aw + x * aw / w);
+                const std::size_t at = 4 * ((y * ah / h) * aw + x * aw / w);
+                std::uint8_t* a = map.pixels.data() + at;
                 const std::uint8_t value = shown->pixels[4 * (y * w + x) + 3];
-                if (Luminance(a) == value) continue;
+                // Compared with the stored map: of several image pixels that read one map pixel,
+                // one that changed decides it.
+                if (Luminance(stored.pixels.data() + at) == value) continue;
                 a[0] = a[1] = a[2] = value;
                 changedAlpha = true;
             }
