@@ -214,29 +214,22 @@ struct Faults {
 };
 Faults faults;
 
-ssize_t FaultyWrite(int fd, const void* data, std::size_t length) {
-    if (!faults.Fails(Faults::Write)) return ::write(fd, data, length);
+std::int64_t FaultyWrite(platform::FileHandle file, const void* data, std::size_t length) {
+    if (!faults.Fails(Faults::Write)) return platform::Write(file, data, length);
     const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
-    if (full < 0) {
-        errno = ENOSPC;
-        return -1;
-    }
-    const ssize_t n = ::write(full, data, length);
-    const int error = errno;
+    if (full < 0) return -1;
+    const std::int64_t n = platform::Write(full, data, length);
     ::close(full);
-    errno = error;
     return n;
 }
-int FaultyClose(int fd) {
-    const int closed = ::close(fd);
-    if (!faults.Fails(Faults::Close)) return closed;
-    errno = EIO;
-    return -1;
+bool FaultyClose(platform::FileHandle file) {
+    const bool closed = platform::CloseHandle(file);
+    const bool fails = faults.Fails(Faults::Close);
+    return closed && !fails;
 }
-int FaultyRename(const char* from, const char* to) {
-    if (!faults.Fails(Faults::Rename)) return ::rename(from, to);
-    errno = EIO;
-    return -1;
+std::error_code FaultyRename(std::string_view from, std::string_view to) {
+    if (!faults.Fails(Faults::Rename)) return platform::Rename(from, to);
+    return std::make_error_code(std::errc::io_error);
 }
 const OutputCalls kFaultyCalls = {FaultyWrite, FaultyClose, FaultyRename};
 

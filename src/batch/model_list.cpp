@@ -1,11 +1,6 @@
 #include "batch/model_list.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -13,13 +8,14 @@
 
 #include "export/gltf/gltf_writer.h"
 #include "it3/model.h"
+#include "platform/platform.h"
 
 namespace morvex {
 namespace {
 
 namespace fs = std::filesystem;
 
-using FolderId = std::pair<dev_t, ino_t>;
+using FolderId = platform::FileId;
 
 std::string Joined(const std::string& folder, const std::string& name) {
     if (folder.empty()) return name;
@@ -59,29 +55,30 @@ class Search {
         list_.models.push_back(std::move(model));
     }
 
-    // Searches the folder at `path` (already known to be one, with identity `id`).
-    void Folder(const std::string& path, const std::string& relativeFolder, FolderId id) {
+    // Searches the folder at `path` (already known to be one, with identity `id`); false when it
+    // was searched before.
+    bool Folder(const std::string& path, const std::string& relativeFolder, FolderId id) {
         if (!visited_.insert(id).second) {
             const bool loop = std::find(above_.begin(), above_.end(), id) != above_.end();
             list_.messages.push_back("Warning : " + path +
                                      (loop ? " leads back to a folder above it, not followed."
                                            : " leads to a folder already searched, not followed."));
-            return;
+            return false;
         }
         std::vector<std::string> names;
-        if (!ReadNames(path, names)) return;
+        if (!ReadNames(path, names)) return true;
         above_.push_back(id);
         for (const std::string& name : names) {
             const std::string entry = Joined(path, name);
-            struct stat info;
-            if (::stat(entry.c_str(), &info) != 0) {
-                Unreadable(entry, errno);
+            platform::FileStatus info;
+            if (const std::error_code error = platform::StatusOf(entry, info)) {
+                Unreadable(entry, error);
                 continue;
             }
-            if (S_ISDIR(info.st_mode)) {
-                Folder(entry, relativeFolder + name + "/", {info.st_dev, info.st_ino});
+            if (info.kind == platform::FileKind::Folder) {
+                Folder(entry, relativeFolder + name + "/", info.id);
             } else if (HasIt3Extension(name)) {
-                if (S_ISREG(info.st_mode)) {
+                if (info.kind == platform::FileKind::Regular) {
                     AddModel(entry, relativeFolder);
                 } else {
                     list_.messages.push_back("Warning : " + entry +
@@ -90,30 +87,24 @@ class Search {
             }
         }
         above_.pop_back();
+        return true;
     }
 
-    void Unreadable(const std::string& path, int error) {
-        list_.messages.push_back("Error : Can not read " + path + ": " + std::strerror(error) +
-                                 ".");
-        list_.unreadable.push_back(path);
+    void Unreadable(const std::string& path, const std::error_code& error) {
+        Failed(path, "Can not read " + path + ": " + error.message() + ".");
+    }
+
+    void Failed(const std::string& path, std::string reason) {
+        list_.messages.push_back("Error : " + reason);
+        list_.failed.push_back({path, std::move(reason)});
     }
 
   private:
     bool ReadNames(const std::string& path, std::vector<std::string>& names) {
-        DIR* dir = ::opendir(path.c_str());
-        if (dir == nullptr) {
-            Unreadable(path, errno);
-            return false;
-        }
-        errno = 0;
-        while (const dirent* entry = ::readdir(dir)) {
-            const std::string_view name = entry->d_name;
-            if (name != "." && name != "..") names.emplace_back(name);
-            errno = 0;
-        }
-        const int error = errno;
-        ::closedir(dir);
-        if (error != 0) {
+        std::error_code error;
+        const platform::Folder folder = platform::Folder::Open(path, error);
+        if (!error) error = folder.ReadNames(names);
+        if (error) {
             Unreadable(path, error);
             return false;
         }
@@ -133,12 +124,12 @@ class Search {
 // the like the name of the folder it is; empty for the root.
 std::string FolderName(std::string input) {
     while (input.size() > 1 && input.back() == '/') input.pop_back();
-    fs::path path = fs::path(input).lexically_normal();
-    std::string name = path.filename().string();
+    fs::path path = platform::FilesystemPath(input).lexically_normal();
+    std::string name = platform::PathText(path.filename());
     if (name.empty() || name == "." || name == "..") {
         std::error_code error;
         const fs::path absolute = fs::weakly_canonical(fs::absolute(path, error), error);
-        name = absolute.filename().string();
+        name = platform::PathText(absolute.filename());
     }
     return name == "." || name == ".." ? std::string() : name;
 }
@@ -156,14 +147,18 @@ ModelList ListModels(const std::vector<std::string>& inputs, std::string_view de
     ModelList list;
     Search search(destPath, mode, list);
     for (const std::string& input : inputs) {
-        struct stat info;
-        if (::stat(input.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        platform::FileStatus info;
+        if (!platform::StatusOf(input, info) && info.kind == platform::FileKind::Folder) {
             std::string relative;
             if (byName) {
                 relative = FolderName(input);
                 if (!relative.empty()) relative += '/';
             }
-            search.Folder(input, relative, {info.st_dev, info.st_ino});
+            const std::size_t before = list.models.size(), failed = list.failed.size();
+            if (search.Folder(input, relative, info.id) && list.models.size() == before &&
+                list.failed.size() == failed) {
+                search.Failed(input, "No .it3 file below " + input + ".");
+            }
         } else {
             // A file, or a path that does not open: the conversion reports it.
             search.AddModel(input, "");

@@ -1,9 +1,7 @@
 #include "batch/progress.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include "it3/console.h"
+#include "platform/platform.h"
 
 namespace morvex {
 namespace {
@@ -63,11 +61,8 @@ std::string Progress::Line(std::size_t done, std::size_t total, const std::strin
 }
 
 std::size_t Progress::Columns() const {
-    winsize size{};
-    if (::ioctl(::fileno(err_), TIOCGWINSZ, &size) == 0 && size.ws_col > 1) {
-        return static_cast<std::size_t>(size.ws_col) - 1;
-    }
-    return 79;
+    const std::size_t columns = platform::TerminalColumns(err_);
+    return columns > 1 ? columns - 1 : 79;
 }
 
 void Progress::DrawLocked(bool force) {

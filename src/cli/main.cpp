@@ -1,7 +1,6 @@
 // The morvex executable: parses the command line and runs one conversion, or a run of many
 // models (src/batch) for folders, several inputs and the inspect report.
-#include <unistd.h>
-
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -12,21 +11,38 @@
 #include "cli/command_line.h"
 #include "convert/converter.h"
 #include "pack/pack.h"
+#include "platform/platform.h"
 
 namespace {
 
-void Print(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
+void Print(std::string_view text, std::FILE* stream = stdout) {
+    std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+morvex::PathKind ProbePath(const std::string& path) {
+    morvex::platform::FileStatus status;
+    if (morvex::platform::StatusOf(path, status)) return morvex::PathKind::Missing;
+    return status.kind == morvex::platform::FileKind::Folder ? morvex::PathKind::Folder
+                                                             : morvex::PathKind::File;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    morvex::CommandLine line = morvex::ParseCommandLine(args);
+    namespace platform = morvex::platform;
+    platform::UseBinaryStandardStreams();
+    const std::vector<std::string> arguments = platform::Arguments(argc, argv);
+    const std::vector<std::string_view> args(arguments.begin(), arguments.end());
+    morvex::CommandLine line = morvex::ParseCommandLine(args, ProbePath);
+    for (const std::string& note : line.notes) Print("morvex: " + note + "\n", stderr);
+    if (!line.mistake.empty()) Print("morvex: " + line.mistake + "\n", stderr);
     if (line.showUsage) {
         Print(morvex::kUsageText);
         Print(morvex::kUsageHelpLine);
+        return morvex::kExitUsage;
+    }
+    if (!line.mistake.empty()) {
+        Print("Run 'morvex --help' for the options.\n", stderr);
         return morvex::kExitUsage;
     }
     if (line.showHelp) {
@@ -43,33 +59,47 @@ int main(int argc, char** argv) {
         request.editedPath = line.inputs[1];
         request.newPath = line.inputs[2];
         request.force = line.force;
-        morvex::Console console;
+        morvex::Console console(stdout, stderr);
+        console.SetQuiet(line.verbosity == morvex::Verbosity::Quiet);
         const morvex::Outcome packed = morvex::PackModel(request, console);
         console.Flush();
         return packed == morvex::Outcome::Ok ? morvex::kExitOk : morvex::kExitFailure;
     }
     // A check prints what the scan of the block headers finds: nothing else is read.
     line.options.checkHeadersOnly = true;
-    if (line.inspect || line.outOption || morvex::IsFolder(line.inputPath)) {
+    if (line.inspect || line.byName || morvex::IsFolder(line.inputPath)) {
         morvex::BatchRequest request;
         request.inputs = line.inputs;
         request.destPath = line.destPath;
-        request.byName = line.outOption;
+        request.byName = line.byName;
         request.mode = line.mode;
         request.inspect = line.inspect;
         request.json = line.json;
         request.options = line.options;
-        request.progress = ::isatty(STDERR_FILENO) != 0;
+        request.progress = platform::IsTerminal(stderr) && platform::EnableLineRedraw(stderr);
+        request.verbosity = line.verbosity;
+        request.messagesApart = line.optionForm;
         return morvex::RunBatch(request, stdout, stderr);
     }
-    morvex::Converter converter;
-    // A destination that does not exist is created; one that cannot be gives one message.
-    if (line.mode != morvex::OutputMode::Check &&
-        morvex::PrepareDestination(line.destPath, converter.GetConsole()) != morvex::Outcome::Ok) {
-        converter.GetConsole().Flush();
-        return morvex::kExitFailure;
+    // The option form keeps standard output for the "-> " lines.
+    morvex::Console console =
+        line.optionForm ? morvex::Console(stdout, stderr) : morvex::Console(stdout);
+    console.SetQuiet(line.verbosity == morvex::Verbosity::Quiet);
+    morvex::Converter converter(std::move(console));
+    // The destination is made once the input has loaded: an input that cannot be converted
+    // leaves nothing behind.
+    line.options.prepareDestination = [&line](morvex::Console& c) {
+        return morvex::PrepareDestination(line.destPath, c);
+    };
+    const auto start = std::chrono::steady_clock::now();
+    const int result = converter.Convert(line.inputPath, line.destPath, line.mode, line.options);
+    if (line.verbosity == morvex::Verbosity::Verbose) {
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        Print(morvex::ConsoleName(line.inputPath) + ": " +
+                  morvex::ConversionCounts(converter, result == 0, seconds) + "\n",
+              stderr);
     }
-    int result = converter.Convert(line.inputPath, line.destPath, line.mode, line.options);
-    bool ok = result == 0 && !converter.OutputFailed();
+    const bool ok = result == 0 && !converter.OutputFailed();
     return ok ? morvex::kExitOk : morvex::kExitFailure;
 }

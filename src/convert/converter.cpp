@@ -44,6 +44,7 @@ int Converter::Run(std::string_view inputPath, std::string_view destPath, Output
     model_.limits = options.limits;
     console_.ClearOutputFailure();
     console_.counters = WorkCounters{};
+    console_.messages = MessageCounts{};
     // The registry is filled before the file is opened, so it is there even when loading fails.
     RegisterBlockTypes(model_.registry);
     model_.path.assign(inputPath);
@@ -56,8 +57,13 @@ int Converter::Run(std::string_view inputPath, std::string_view destPath, Output
         return -1;
     }
     ScanBlocks(model_, console_);
-
-    switch (static_cast<int>(mode) & 7) {
+    const int bits = static_cast<int>(mode) & 7;
+    if (bits <= 2 && options.prepareDestination &&
+        options.prepareDestination(console_) != Outcome::Ok) {
+        console_.Flush();
+        return -1;
+    }
+    switch (bits) {
         case 0:
             ExportObj(destPath);
             ExportTextures(destPath);
@@ -67,7 +73,11 @@ int Converter::Run(std::string_view inputPath, std::string_view destPath, Output
             ExportTextures(destPath);
             break;
         case 2:
-            ExportGltf(destPath);
+            if (options.outputFile.empty()) {
+                ExportGltf(destPath);
+            } else {
+                ExportGltfFile(model_, console_, options.outputFile);
+            }
             break;
         default:
             break;

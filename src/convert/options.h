@@ -1,7 +1,12 @@
 // What one conversion is asked to do.
 #pragma once
 
+#include <functional>
+#include <string>
+
+#include "it3/console.h"
 #include "it3/limits.h"
+#include "it3/result.h"
 
 namespace morvex {
 
@@ -19,6 +24,12 @@ struct ConvertOptions {
     // the converter's model: for a check whose model nobody looks at afterwards (the command
     // line's -c). Other modes read the whole file.
     bool checkHeadersOnly = false;
+    // -g: the path of the .glb instead of the destination and the input's base name.
+    std::string outputFile;
+    // Called once the input is loaded and indexed, before anything is written (not in check
+    // mode): makes the destination exist. Not Ok: nothing is written and Convert returns -1. So
+    // an input that cannot be converted leaves no destination folder behind.
+    std::function<Outcome(Console&)> prepareDestination;
 };
 
 }  // namespace morvex

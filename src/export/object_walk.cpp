@@ -33,13 +33,12 @@ void WalkObjects(const Model& model, Console& console,
         ReleaseKeptBuffers();
         const std::string_view name = model.ObjectName(found.info);
         if (materials->Decode() != 0) {
-            console.Warning("object %s skipped: broken material block.", ConsoleName(name).c_str());
+            console.Damage("object %s skipped: broken material block.", ConsoleName(name).c_str());
             continue;
         }
         if (written >= model.limits.objects) {
-            console.Warning("object %s and the objects behind it skipped: more than %lld objects.",
-                            ConsoleName(name).c_str(),
-                            static_cast<long long>(model.limits.objects));
+            console.Damage("object %s and the objects behind it skipped: more than %lld objects.",
+                           ConsoleName(name).c_str(), static_cast<long long>(model.limits.objects));
             materials->Release();
             break;
         }
@@ -104,9 +103,9 @@ bool DecodeMesh(Console& console, ModelObject& object, std::int32_t i,
         problem = "broken vertex data";
     } else if (object.vertices.VertexCount() > object.meshSizeLimit ||
                object.vertices.FaceCount() > object.meshSizeLimit) {
-        console.Warning("object %s mesh %d skipped: more than %lld vertices or triangles.",
-                        ConsoleName(object.name).c_str(), i,
-                        static_cast<long long>(object.meshSizeLimit));
+        console.Damage("object %s mesh %d skipped: more than %lld vertices or triangles.",
+                       ConsoleName(object.name).c_str(), i,
+                       static_cast<long long>(object.meshSizeLimit));
         object.vertices.Release();
         return false;
     } else if (!FacesInRange(object.vertices)) {
@@ -114,15 +113,15 @@ bool DecodeMesh(Console& console, ModelObject& object, std::int32_t i,
         object.vertices.Release();
     }
     if (problem == nullptr) return true;
-    console.Warning("object %s mesh %d skipped: %s.", ConsoleName(object.name).c_str(), i, problem);
+    console.Damage("object %s mesh %d skipped: %s.", ConsoleName(object.name).c_str(), i, problem);
     return false;
 }
 
 MeshCursor::MeshCursor(Console& console, ModelObject& object)
     : console_(console), object_(object), count_(object.vertices.Count()) {
     if (count_ < 0) {
-        console_.Warning("object %s meshes skipped: negative mesh count.",
-                         ConsoleName(object_.name).c_str());
+        console_.Damage("object %s meshes skipped: negative mesh count.",
+                        ConsoleName(object_.name).c_str());
         done_ = true;
         return;
     }
@@ -143,15 +142,15 @@ bool MeshCursor::Next(std::int32_t& mesh, std::int32_t& materialIndex) {
     done_ = true;
     const std::string name = ConsoleName(object_.name);
     if (allowed_ < located_) {
-        console_.Warning("object %s meshes %d to %d skipped: more than %lld meshes.", name.c_str(),
-                         allowed_, located_ - 1, static_cast<long long>(object_.meshLimit));
+        console_.Damage("object %s meshes %d to %d skipped: more than %lld meshes.", name.c_str(),
+                        allowed_, located_ - 1, static_cast<long long>(object_.meshLimit));
     }
     if (located_ == count_) return false;
     if (count_ - located_ == 1) {
-        console_.Warning("object %s mesh %d skipped: broken vertex data.", name.c_str(), located_);
+        console_.Damage("object %s mesh %d skipped: broken vertex data.", name.c_str(), located_);
     } else {
-        console_.Warning("object %s meshes %d to %d skipped: broken vertex data.", name.c_str(),
-                         located_, count_ - 1);
+        console_.Damage("object %s meshes %d to %d skipped: broken vertex data.", name.c_str(),
+                        located_, count_ - 1);
     }
     return false;
 }

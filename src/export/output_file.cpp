@@ -1,12 +1,7 @@
 #include "export/output_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -24,16 +19,10 @@ constexpr std::size_t kDirectWriteSize = 64 << 10;
 constexpr std::size_t kNameInTemporary = 96;
 constexpr int kCreateAttempts = 64;
 
-ssize_t SystemWrite(int fd, const void* data, std::size_t length) {
-    return ::write(fd, data, length);
+std::error_code SystemRename(std::string_view from, std::string_view to) {
+    return platform::Rename(from, to);
 }
-int SystemClose(int fd) {
-    return ::close(fd);
-}
-int SystemRename(const char* from, const char* to) {
-    return ::rename(from, to);
-}
-constexpr OutputCalls kSystemCalls = {SystemWrite, SystemClose, SystemRename};
+constexpr OutputCalls kSystemCalls = {platform::Write, platform::CloseHandle, SystemRename};
 std::atomic<const OutputCalls*> calls{&kSystemCalls};
 
 const OutputCalls& Calls() {
@@ -45,12 +34,12 @@ const OutputCalls& Calls() {
 std::atomic<std::uint64_t> temporaries{0};
 
 std::string TemporaryName(std::string_view path) {
-    const std::size_t slash = path.rfind('/');
-    const std::string_view folder =
-        slash == std::string_view::npos ? "" : path.substr(0, slash + 1);
-    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    std::size_t nameStart = path.size();
+    while (nameStart > 0 && !platform::IsSeparator(path[nameStart - 1])) --nameStart;
+    const std::string_view folder = path.substr(0, nameStart);
+    const std::string_view name = path.substr(nameStart);
     char tail[64];
-    std::snprintf(tail, sizeof tail, ".%ld-%llu", static_cast<long>(::getpid()),
+    std::snprintf(tail, sizeof tail, ".%ld-%llu", platform::ProcessId(),
                   static_cast<unsigned long long>(temporaries.fetch_add(1) + 1));
     std::string temporary(folder);
     temporary += '.';
@@ -63,9 +52,10 @@ std::string TemporaryName(std::string_view path) {
 // Whether a file can be put in place under `path` later: not when a folder has that name, nor
 // when the name itself is refused (too long, a component that is not a folder, ...).
 bool FinalNameUsable(const std::string& path) {
-    struct stat info;
-    if (::lstat(path.c_str(), &info) == 0) return !S_ISDIR(info.st_mode);
-    return errno == ENOENT;
+    platform::FileStatus status;
+    const std::error_code error = platform::StatusOf(path, status, platform::Links::Keep);
+    if (!error) return status.kind != platform::FileKind::Folder;
+    return error == std::errc::no_such_file_or_directory;
 }
 
 }  // namespace
@@ -99,16 +89,17 @@ void OutputFile::Allocate(std::size_t capacity) {
 
 Outcome OutputFile::Open() {
     if (!FinalNameUsable(path_)) return Outcome::CannotCreate;
-    for (int attempt = 0; attempt < kCreateAttempts && fd_ < 0; ++attempt) {
+    for (int attempt = 0; attempt < kCreateAttempts && file_ == platform::kNoFile; ++attempt) {
         std::string temporary = TemporaryName(path_);
-        fd_ = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-        if (fd_ >= 0) {
+        std::error_code error;
+        file_ = platform::CreateNewFile(temporary, error).Release();
+        if (file_ != platform::kNoFile) {
             temporary_ = std::move(temporary);
-        } else if (errno != EEXIST) {
+        } else if (error != std::errc::file_exists) {
             break;  // only a leftover of an earlier process of the same id is worth a new name
         }
     }
-    if (fd_ < 0) return Outcome::CannotCreate;
+    if (file_ == platform::kNoFile) return Outcome::CannotCreate;
     if (capacity_ != kFirstBufferSize) Allocate(kFirstBufferSize);
     used_ = 0;
     size_ = 0;
@@ -121,8 +112,7 @@ void OutputFile::WriteOut(const char* data, std::size_t length) {
     std::size_t done = 0;
     const OutputCalls& system = Calls();
     while (done < length && !failed_) {
-        const ssize_t n = system.write(fd_, data + done, length - done);
-        if (n < 0 && errno == EINTR) continue;
+        const std::int64_t n = system.write(file_, data + done, length - done);
         if (n <= 0) {
             failed_ = true;
         } else {
@@ -147,7 +137,7 @@ char* OutputFile::ReserveSlow(std::size_t n) {
 }
 
 void OutputFile::Append(std::string_view text) {
-    if (fd_ < 0 || text.empty()) return;
+    if (file_ == platform::kNoFile || text.empty()) return;
     if (text.size() >= std::min(capacity_, kDirectWriteSize)) {  // large blocks go straight out
         Flush();
         WriteOut(text.data(), text.size());
@@ -159,20 +149,20 @@ void OutputFile::Append(std::string_view text) {
 }
 
 Outcome OutputFile::Close() {
-    if (fd_ < 0) return Outcome::CannotWrite;
+    if (file_ == platform::kNoFile) return Outcome::CannotWrite;
     Flush();
     // No fsync: the rename makes a file appear whole to every reader while the system runs,
     // which is what a conversion promises. Surviving a power loss as well would cost a disk
     // flush per file (thousands for a large model) for outputs that are made again from the
     // input in a moment.
-    if (Calls().close(fd_) != 0) failed_ = true;
-    fd_ = -1;
+    if (!Calls().close(file_)) failed_ = true;
+    file_ = platform::kNoFile;
     return failed_ ? Outcome::CannotWrite : Outcome::Ok;
 }
 
 Outcome OutputFile::PutInPlace() {
-    if (fd_ >= 0 || failed_ || temporary_.empty()) return Outcome::CannotWrite;
-    if (Calls().rename(temporary_.c_str(), path_.c_str()) != 0) {
+    if (file_ != platform::kNoFile || failed_ || temporary_.empty()) return Outcome::CannotWrite;
+    if (Calls().rename(temporary_, path_)) {
         Remove();
         return Outcome::CannotWrite;
     }
@@ -182,16 +172,16 @@ Outcome OutputFile::PutInPlace() {
 }
 
 void OutputFile::Remove() {
-    if (fd_ >= 0) {
-        Calls().close(fd_);
-        fd_ = -1;
+    if (file_ != platform::kNoFile) {
+        Calls().close(file_);
+        file_ = platform::kNoFile;
     }
     if (!temporary_.empty()) {
-        ::unlink(temporary_.c_str());
+        platform::RemoveFile(temporary_);
         temporary_.clear();
     }
     if (placed_) {
-        ::unlink(path_.c_str());
+        platform::RemoveFile(path_);
         placed_ = false;
     }
 }

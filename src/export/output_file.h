@@ -4,15 +4,13 @@
 //
 // A file is written under a temporary name in its destination folder,
 // ".<final name>.<process id>-<n>.morvex-tmp" (the final name cut to 96 bytes), created with
-// O_CREAT | O_EXCL | O_NOFOLLOW so that nothing already there is opened or followed. Only after
+// platform::CreateNewFile, so that nothing already there is opened or followed. Only after
 // its last write and its close succeeded is it renamed onto the final name, which replaces a
 // file or a symbolic link of that name (a link is never written through). A file that fails, or
 // that is dropped without being put in place (a destructor during an exception included),
 // removes its temporary. So after a kill at any moment every file under a final name is
 // complete; what a killed run leaves besides are its temporaries.
 #pragma once
-
-#include <sys/types.h>
 
 #include <cstdint>
 #include <memory>
@@ -22,6 +20,7 @@
 #include "it3/byte_reader.h"
 #include "it3/console.h"
 #include "it3/result.h"
+#include "platform/platform.h"
 
 namespace morvex {
 
@@ -33,12 +32,13 @@ std::string SafeName(std::string_view name);
 // The fixed end of every temporary file name.
 inline constexpr std::string_view kTemporarySuffix = ".morvex-tmp";
 
-// The system calls through which output files write, close and rename; tests replace them to
-// make any one of them fail (see SetOutputCalls).
+// The system calls through which output files write, close and rename (platform::Write,
+// platform::CloseHandle, platform::Rename); tests replace them to make any one of them fail (see
+// SetOutputCalls).
 struct OutputCalls {
-    ssize_t (*write)(int fd, const void* data, std::size_t length);
-    int (*close)(int fd);
-    int (*rename)(const char* from, const char* to);
+    std::int64_t (*write)(platform::FileHandle file, const void* data, std::size_t length);
+    bool (*close)(platform::FileHandle file);
+    std::error_code (*rename)(std::string_view from, std::string_view to);
 };
 // Makes every OutputFile of the process use `calls` from now on (nullptr: the system's own);
 // returns the table used before. Not for use while files are being written on other threads.
@@ -89,7 +89,7 @@ class OutputFile {
 
     std::string path_;
     std::string temporary_;  // empty when there is none
-    int fd_ = -1;
+    platform::FileHandle file_ = platform::kNoFile;
     bool failed_ = false;
     bool placed_ = false;
     std::unique_ptr<char[]> buffer_;

@@ -45,7 +45,7 @@ void ExportTextures(const Model& model, Console& console, std::string_view destP
         const Picture picture = std::move(piece.picture);
         piece.picture = Picture{};
         if (piece.decoded != Outcome::Ok) {
-            console.Warning("can not convert texture %s.", ConsoleName(name).c_str());
+            console.Damage("can not convert texture %s.", ConsoleName(name).c_str());
             return;
         }
         ++console.counters.texturesDecoded;

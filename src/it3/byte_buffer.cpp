@@ -1,7 +1,5 @@
 #include "it3/byte_buffer.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -9,10 +7,12 @@
 #include <new>
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace morvex {
 namespace {
 
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
+using platform::kHugePage;
 constexpr std::size_t kPage = 4096;
 // Buffers from this size on are mappings of their own; smaller ones come from the heap, which
 // reuses freed memory without new faults.
@@ -26,27 +26,6 @@ void Observe(std::int64_t bytes) {
 
 std::size_t RoundUp(std::size_t n, std::size_t step) {
     return (n + step - 1) / step * step;
-}
-
-// A mapping of `size` bytes (a multiple of kPage) starting at a kHugePage boundary, so that the
-// kernel can back every whole 2 MiB of it with a huge page; the rest takes ordinary pages.
-std::uint8_t* MapAligned(std::size_t size, bool hugePages) {
-    if (size > SIZE_MAX - kHugePage) throw std::bad_alloc();
-    const std::size_t span = size + kHugePage;
-    void* raw = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (raw == MAP_FAILED) throw std::bad_alloc();
-    auto* base = static_cast<std::uint8_t*>(raw);
-    const auto address = reinterpret_cast<std::uintptr_t>(base);
-    std::uint8_t* start = base + (RoundUp(address, kHugePage) - address);
-    // Give back the parts before and after the aligned region.
-    if (start > base) ::munmap(base, static_cast<std::size_t>(start - base));
-    std::uint8_t* end = start + size;
-    if (base + span > end) ::munmap(end, static_cast<std::size_t>(base + span - end));
-#if defined(MADV_HUGEPAGE) && defined(MADV_NOHUGEPAGE)
-    // Advice only: without huge pages it still works.
-    ::madvise(start, size, hugePages ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
-#endif
-    return start;
 }
 
 // Released mappings kept for the next buffers. A conversion decodes one object after another
@@ -83,7 +62,7 @@ class MappingCache {
                 keptBytes_ = 0;
             }
         }
-        for (const Mapping& m : dropped) ::munmap(m.data, m.capacity);
+        for (const Mapping& m : dropped) platform::UnmapMemory(m.data, m.capacity);
         return found;
     }
 
@@ -96,7 +75,7 @@ class MappingCache {
                 return;
             }
         }
-        ::munmap(mapping.data, mapping.capacity);
+        platform::UnmapMemory(mapping.data, mapping.capacity);
     }
 
     void Clear() {
@@ -106,7 +85,7 @@ class MappingCache {
             dropped.swap(kept_);
             keptBytes_ = 0;
         }
-        for (const Mapping& m : dropped) ::munmap(m.data, m.capacity);
+        for (const Mapping& m : dropped) platform::UnmapMemory(m.data, m.capacity);
     }
 
   private:
@@ -159,7 +138,7 @@ void ByteBuffer::Allocate(std::size_t size, bool wholeHugePages, bool sparse) {
         // A mapping of whole huge pages: one fault fills its last part too, where small pages
         // would take one fault each.
         const std::size_t whole = wholeHugePages ? RoundUp(accounted, kHugePage) : accounted;
-        data_ = fresh ? MapAligned(whole, !sparse) : kept.data;
+        data_ = fresh ? platform::MapMemory(whole, !sparse) : kept.data;
         capacity_ = fresh ? whole : kept.capacity;
     } catch (const std::bad_alloc&) {
         Observe(-static_cast<std::int64_t>(accounted));
@@ -184,7 +163,7 @@ void ByteBuffer::Release() noexcept {
     if (data_ != nullptr) {
         if (mapped_) {
             if (sparse_) {
-                ::munmap(data_, capacity_);
+                platform::UnmapMemory(data_, capacity_);
             } else {
                 Cache().Put({data_, capacity_});
             }

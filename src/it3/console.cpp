@@ -4,53 +4,72 @@
 #include <cstdarg>
 
 namespace morvex {
+namespace {
 
-void Console::Append(const char* prefix, const char* format, std::va_list args) {
-    if (out_ != nullptr) {
-        std::fputs(prefix, out_);
-        std::vfprintf(out_, format, args);
-        return;
-    }
-    captured_ += prefix;
+// The printf-style text, formatted.
+std::string Formatted(const char* format, std::va_list args) {
     std::va_list again;
     va_copy(again, args);
     char small[256];
+    std::string text;
     const int length = std::vsnprintf(small, sizeof small, format, args);
     if (length > 0 && static_cast<std::size_t>(length) < sizeof small) {
-        captured_.append(small, static_cast<std::size_t>(length));
+        text.assign(small, static_cast<std::size_t>(length));
     } else if (length > 0) {
-        const std::size_t at = captured_.size();
-        captured_.resize(at + static_cast<std::size_t>(length) + 1);
-        std::vsnprintf(captured_.data() + at, static_cast<std::size_t>(length) + 1, format, again);
-        captured_.pop_back();  // the NUL vsnprintf wrote
+        text.resize(static_cast<std::size_t>(length) + 1);
+        std::vsnprintf(text.data(), text.size(), format, again);
+        text.pop_back();  // the NUL vsnprintf wrote
     }
     va_end(again);
+    return text;
 }
 
-void Console::Print(const char* format, ...) {
-    std::va_list args;
-    va_start(args, format);
-    Append("", format, args);
-    va_end(args);
+}  // namespace
+
+void Console::Message(const char* prefix, std::string* first, bool always, const char* format,
+                      std::va_list args) {
+    const std::string text = Formatted(format, args);
+    if (first != nullptr && first->empty()) *first = text;
+    if (quiet_ && !always) return;
+    if (out_ != nullptr) {
+        std::fputs(prefix, messagesOut_);
+        std::fwrite(text.data(), 1, text.size(), messagesOut_);
+        std::fputc('\n', messagesOut_);
+        return;
+    }
+    std::string& captured = apart_ ? capturedMessages_ : captured_;
+    captured += prefix;
+    captured += text;
+    captured += '\n';
 }
 
 void Console::Warning(const char* format, ...) {
+    ++messages.warnings;
     std::va_list args;
     va_start(args, format);
-    Append("Warning : ", format, args);
+    Message("Warning : ", nullptr, false, format, args);
     va_end(args);
-    Print("\n");
+}
+
+void Console::Damage(const char* format, ...) {
+    ++messages.warnings;
+    ++messages.damage;
+    std::va_list args;
+    va_start(args, format);
+    Message("Warning : ", &messages.firstDamage, false, format, args);
+    va_end(args);
 }
 
 void Console::Error(const char* format, ...) {
+    ++messages.errors;
     std::va_list args;
     va_start(args, format);
-    Append("Error : ", format, args);
+    Message("Error : ", &messages.firstError, true, format, args);
     va_end(args);
-    Print("\n");
 }
 
 void Console::Written(std::string_view path) {
+    if (quiet_) return;
     if (out_ != nullptr) {
         std::fputs("-> ", out_);
         std::fwrite(path.data(), 1, path.size(), out_);
@@ -64,6 +83,7 @@ void Console::Written(std::string_view path) {
 
 void Console::Flush() {
     if (out_ != nullptr) std::fflush(out_);
+    if (messagesOut_ != nullptr && messagesOut_ != out_) std::fflush(messagesOut_);
 }
 
 std::string ConsoleName(std::string_view name) {

@@ -1,50 +1,18 @@
 #include "it3/model.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstring>
 #include <new>
 
 #include "it3/parallel.h"
+#include "platform/platform.h"
 
 namespace morvex {
 namespace {
 
 // The parts a large file is read in, a whole number of huge pages each.
 constexpr std::size_t kReadPart = std::size_t{8} << 20;
-
-// A file descriptor closed on every path.
-class InputFile {
-  public:
-    explicit InputFile(const std::string& name) : fd_(::open(name.c_str(), O_RDONLY | O_CLOEXEC)) {}
-    ~InputFile() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    InputFile(const InputFile&) = delete;
-    InputFile& operator=(const InputFile&) = delete;
-    int fd() const { return fd_; }
-
-    // Reads exactly `length` bytes at `offset`; false on error or a short file.
-    bool ReadAt(std::uint8_t* out, std::size_t length, off_t offset) const {
-        while (length > 0) {
-            ssize_t n = ::pread(fd_, out, length, offset);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;
-            out += n;
-            length -= static_cast<std::size_t>(n);
-            offset += n;
-        }
-        return true;
-    }
-
-  private:
-    int fd_;
-};
 
 // The chain of block headers from offset 0 of a file of `fileSize` bytes, each giving the next:
 // `prepare(offset)` runs before the 8-byte header at `offset` is read from `file` (false stops
@@ -71,7 +39,7 @@ std::int64_t WalkBlocks(Bytes file, std::int64_t fileSize, Prepare&& prepare, Vi
 
 // Reads the pages of the file that hold its block headers into `buffer` (as long as the file):
 // the headers ScanBlocks will read. Dense headers share their pages, which are read once.
-bool ReadBlockHeaders(const InputFile& file, ByteBuffer& buffer) {
+bool ReadBlockHeaders(const platform::File& file, ByteBuffer& buffer) {
     constexpr std::uint64_t kPage = 4096;
     const std::uint64_t fileSize = buffer.size();
     std::uint64_t readTo = 0;  // the bytes below this are read
@@ -82,7 +50,7 @@ bool ReadBlockHeaders(const InputFile& file, ByteBuffer& buffer) {
         const std::uint64_t from = std::max(readTo, at / kPage * kPage);
         const std::uint64_t to = std::min((headerEnd + kPage - 1) / kPage * kPage, fileSize);
         readTo = to;
-        return file.ReadAt(buffer.data() + from, to - from, static_cast<off_t>(from));
+        return file.ReadAt({buffer.data() + from, to - from}, from);
     };
     return WalkBlocks(Bytes(buffer), static_cast<std::int64_t>(fileSize), read,
                       [](std::int64_t, std::int32_t) {}) >= 0;
@@ -91,9 +59,13 @@ bool ReadBlockHeaders(const InputFile& file, ByteBuffer& buffer) {
 }  // namespace
 
 std::string BaseNameOf(std::string_view inputPath) {
-    std::size_t slash = inputPath.rfind('/');
-    std::string_view name =
-        slash == std::string_view::npos ? inputPath : inputPath.substr(slash + 1);
+    std::string_view name = inputPath;
+    for (std::size_t k = name.size(); k > 0; --k) {
+        if (platform::IsSeparator(name[k - 1])) {
+            name.remove_prefix(k);
+            break;
+        }
+    }
     std::size_t dot = name.rfind('.');
     if (dot != std::string_view::npos) name = name.substr(0, dot);
     return std::string(name);
@@ -102,23 +74,24 @@ std::string BaseNameOf(std::string_view inputPath) {
 Outcome LoadFile(std::string_view path, ByteBuffer& buffer, Console& console, LoadPart part) {
     const std::string name(path);
     buffer.Clear();
-    InputFile file(name);
-    struct stat info;
-    if (file.fd() < 0 || ::fstat(file.fd(), &info) != 0 || S_ISDIR(info.st_mode)) {
+    std::error_code error;
+    const platform::File file = platform::OpenForReading(name, error);
+    platform::FileStatus info;
+    if (error || file.Status(info) || info.kind == platform::FileKind::Folder) {
         console.Error("Can not open %s.", name.c_str());
         return Outcome::CannotOpen;
     }
     std::uint8_t head[4];
-    if (info.st_size < 4 || !file.ReadAt(head, 4, 0) || std::memcmp(head, "INFO", 4) != 0) {
+    if (info.size < 4 || !file.ReadAt(head, 0) || std::memcmp(head, "INFO", 4) != 0) {
         console.Error("This file is not it3 file.");
         return Outcome::NotIt3;
     }
     // Block offsets are signed 32-bit: a larger file cannot be indexed.
-    if (info.st_size > INT32_MAX) {
+    if (info.size > INT32_MAX) {
         console.Error("Can not load %s.", name.c_str());
         return Outcome::CannotLoad;
     }
-    const auto fileSize = static_cast<std::size_t>(info.st_size);
+    const auto fileSize = static_cast<std::size_t>(info.size);
     try {
         if (part == LoadPart::BlockHeaders) {
             // Only the pages that are read take memory.
@@ -144,7 +117,7 @@ Outcome LoadFile(std::string_view path, ByteBuffer& buffer, Console& console, Lo
     ForEachIndex(parts, [&](std::size_t k) {
         const std::size_t start = k * kReadPart;
         const std::size_t length = std::min(kReadPart, buffer.size() - start);
-        if (!file.ReadAt(buffer.data() + start, length, static_cast<off_t>(start))) {
+        if (!file.ReadAt({buffer.data() + start, length}, start)) {
             failed.store(true, std::memory_order_relaxed);
         }
     });
@@ -173,7 +146,7 @@ void ScanBlocks(Model& model, Console& console) {
             AddBlock(model, scratch, console);
             ++number;
         });
-    if (stop < fileSize) console.Warning("broken block at offset %d.", static_cast<int>(stop));
+    if (stop < fileSize) console.Damage("broken block at offset %d.", static_cast<int>(stop));
 }
 
 int AddBlock(Model& model, const Block& block, Console& console) {

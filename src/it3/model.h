@@ -37,8 +37,8 @@ struct Model {
     std::string_view ObjectName(int infoPosition) const;
 };
 
-// The input file name without its directory (text after the last '/') and without its last
-// extension.
+// The input file name without its directory (text after the last '/', or on Windows '/' or '\')
+// and without its last extension.
 std::string BaseNameOf(std::string_view inputPath);
 
 // What LoadFile reads of a file.

@@ -88,7 +88,7 @@ bool TextureLibrary::Decode(Texture& texture) {
     TextureBlock block;
     block.BindTo(record);
     if (DecodeTexture(block.Header(), texture.picture, model_.limits) != Outcome::Ok) {
-        console_.Warning("can not convert texture %s.", ConsoleName(block.Name()).c_str());
+        console_.Damage("can not convert texture %s.", ConsoleName(block.Name()).c_str());
         texture.state = Texture::State::Fails;
         return false;
     }
@@ -154,7 +154,7 @@ TextureLibrary::MaterialTexture TextureLibrary::AddImage(Texture* base, Texture*
     if (pixels > imageBudget_) {
         const Block& b = model_.blocks[base != nullptr ? base->position : alpha->position];
         const std::string_view none = "(none)";
-        console_.Warning(
+        console_.Damage(
             "image of texture %s and alpha map %s skipped: more image pixels than its pictures "
             "allow.",
             ConsoleName(base != nullptr ? TextureName(b) : none).c_str(),
