@@ -114,7 +114,12 @@ void CheckRun(const fs::path& input, char mode, const CorpusEntry& entry) {
     // Console lines: one of the three kinds, every one complete.
     EXPECT_TRUE(run.output.empty() || run.output.back() == '\n') << run.output;
     std::vector<std::string> messages, written;
-    for (const std::string& line : test::SplitLines(run.output)) {
+    // The pack, a form with options, prints its warnings and errors on standard error.
+    std::vector<std::string> lines = test::SplitLines(run.output);
+    if (mode == kPackMode) {
+        for (std::string& line : test::SplitLines(run.errors)) lines.push_back(std::move(line));
+    }
+    for (const std::string& line : lines) {
         if (StartsWith(line, "-> ")) {
             written.push_back(line.substr(3));
         } else if (StartsWith(line, "Warning : ") || StartsWith(line, "Error : ")) {

@@ -4,8 +4,6 @@
 #include <array>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <new>
@@ -19,6 +17,7 @@
 #include "pack/block_encoding.h"
 #include "pack/edited_model.h"
 #include "pack/texture_edits.h"
+#include "platform/platform.h"
 
 namespace morvex {
 namespace {
@@ -313,20 +312,25 @@ class Packer {
     std::vector<std::array<std::uint8_t, 8>> headers_;           // of the replaced blocks
 };
 
-// The whole file at `path` (storage not filled before it is read); false when it cannot be
-// read.
+// The whole regular file at `path` (storage not filled before it is read); false when it cannot
+// be read.
 bool ReadWholeFile(const std::string& path, std::unique_ptr<std::uint8_t[]>& bytes,
                    std::size_t& size) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    in.seekg(0, std::ios::end);
-    const std::streamoff end = in.tellg();
-    if (end < 0) return false;
-    in.seekg(0);
-    size = static_cast<std::size_t>(end);
+    std::error_code error;
+    const platform::File file = platform::OpenForReading(path, error);
+    platform::FileStatus status;
+    if (!file.IsOpen() || file.Status(status) || status.kind != platform::FileKind::Regular) {
+        return false;
+    }
+    size = static_cast<std::size_t>(status.size);
     bytes.reset(new std::uint8_t[size]);
-    in.read(reinterpret_cast<char*>(bytes.get()), end);
-    return static_cast<bool>(in);
+    return size == 0 || file.ReadAt({bytes.get(), size}, 0);
+}
+
+// Whether two paths name one file (NEW the original).
+bool SameFile(const std::string& a, const std::string& b) {
+    platform::FileStatus first, second;
+    return !platform::StatusOf(a, first) && !platform::StatusOf(b, second) && first.id == second.id;
 }
 
 // Packs into pieces that point into `original`, `glbBytes` and `packer`.
@@ -369,9 +373,7 @@ Outcome PackBytes(const Model& original, Bytes glbBytes, std::string_view glbNam
 }
 
 Outcome PackModel(const PackRequest& request, Console& console) {
-    std::error_code error;
-    if (!request.force &&
-        std::filesystem::equivalent(request.originalPath, request.newPath, error)) {
+    if (!request.force && SameFile(request.originalPath, request.newPath)) {
         console.Error("%s is the original file; add --force to replace it.",
                       ConsoleName(request.newPath).c_str());
         return Outcome::CannotCreate;
