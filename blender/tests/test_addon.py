@@ -616,15 +616,20 @@ def select_only(objects):
         obj.select_set(obj in objects)
 
 
+def imported_file(ctx, path, name):
+    """Imports `path` through the add-on: the collection it made, named `name`."""
+    collections_before = set(bpy.data.collections)
+    check_equal(run_import(ctx, filepath=path), ({"FINISHED"}, None, []), f"import of {path}")
+    return new_collection(name, collections_before)
+
+
 def case_export_round_trip(ctx):
     # Import, move a vertex, repaint a texture, export, import what was written: the edit is
     # there, and the blocks of everything else are the original's.
     install_addon(ctx)
     preferences().morvex_path = ctx.morvex
     path = ctx.input_file("sample.it3")
-    collections_before = set(bpy.data.collections)
-    check_equal(run_import(ctx, filepath=path), ({"FINISHED"}, None, []), "import")
-    collection = new_collection("sample", collections_before)
+    collection = imported_file(ctx, path, "sample")
     crate = next(obj for obj in collection.objects if base_name(obj.name) == "crate")
     vertex = crate.data.vertices[0]
     vertex.co.z += 0.25
@@ -643,9 +648,7 @@ def case_export_round_trip(ctx):
     changed = [tag for (tag, old), (_, new) in zip(before, after) if old != new]
     check_equal(changed, [b"VPA5", b"TEXI"], "the blocks that changed")
 
-    collections_before = set(bpy.data.collections)
-    check_equal(run_import(ctx, filepath=edited), ({"FINISHED"}, None, []), "import of the edit")
-    again = new_collection("edited", collections_before)
+    again = imported_file(ctx, edited, "edited")
     crate = next(obj for obj in again.objects if base_name(obj.name) == "crate")
     check(
         any((crate.matrix_world @ v.co - moved).length < TOLERANCE for v in crate.data.vertices),
@@ -659,9 +662,7 @@ def case_export_refused(ctx):
     install_addon(ctx)
     preferences().morvex_path = ctx.morvex
     path = ctx.input_file("sample.it3")
-    collections_before = set(bpy.data.collections)
-    check_equal(run_import(ctx, filepath=path), ({"FINISHED"}, None, []), "import")
-    collection = new_collection("sample", collections_before)
+    collection = imported_file(ctx, path, "sample")
     target = os.path.join(ctx.work, "out.it3")
 
     bpy.ops.mesh.primitive_cube_add()

@@ -207,6 +207,8 @@ Outcome ReadEditedModel(const Model& model, const GlbFile& glb, Console& console
     return Reader(model, glb, console, edited).Run();
 }
 
+namespace {
+
 // glTF's normals are unit vectors. One that is not (an editor's arithmetic overflowed on
 // coordinates near the float range, or gave up and wrote NaN) has no direction to trust: the
 // vertex is taken to have no normal, so that it keeps its stored one.
@@ -216,6 +218,8 @@ bool IsUnit(const float* n) {
                   static_cast<double>(n[2]) * n[2]);
     return std::fabs(length - 1.0) <= 1e-3;
 }
+
+}  // namespace
 
 Outcome LoadGeometry(const GlbFile& glb, std::string_view objectName, Console& console,
                      EditedObject& object) {

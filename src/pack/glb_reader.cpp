@@ -482,23 +482,23 @@ void GlbFile::WorldTransforms(std::vector<Matrix4>& world, std::vector<bool>& re
 
 namespace {
 
-// The place of each element of an accessor inside the BIN chunk, after every check: false (with
-// `problem`) when the accessor does not lie wholly inside its bufferView.
-bool Locate(const GlbFile& glb, Bytes bin, int index, std::uint64_t& start, std::uint64_t& stride,
-            std::uint64_t& elementSize, std::string& problem) {
+// The elements of accessor `index` inside the BIN chunk, after every check: the accessor, or
+// null (with `problem`) when it does not lie wholly inside its bufferView.
+const GlbAccessor* Locate(const GlbFile& glb, Bytes bin, int index, GlbFile::Elements& out,
+                          std::string& problem) {
     if (index < 0 || static_cast<std::size_t>(index) >= glb.accessors.size()) {
         problem = "an accessor is missing";
-        return false;
+        return nullptr;
     }
     const GlbAccessor& a = glb.accessors[static_cast<std::size_t>(index)];
     if (a.sparse || a.view < 0) {
         problem = "accessor " + std::to_string(index) + " is sparse or has no bufferView";
-        return false;
+        return nullptr;
     }
     const GlbView& view = glb.views[static_cast<std::size_t>(a.view)];
-    elementSize = static_cast<std::uint64_t>(ComponentSize(a.componentType)) *
-                  static_cast<std::uint64_t>(a.components);
-    stride = view.stride != 0 ? view.stride : elementSize;
+    const std::uint64_t elementSize = static_cast<std::uint64_t>(ComponentSize(a.componentType)) *
+                                      static_cast<std::uint64_t>(a.components);
+    const std::uint64_t stride = view.stride != 0 ? view.stride : elementSize;
     // count ≤ length keeps every product below in 64 bits (stride ≤ 252, length < 2^32 here).
     const bool fits =
         view.length > 0 && view.offset + view.length <= bin.size() && a.offset <= view.length &&
@@ -506,44 +506,31 @@ bool Locate(const GlbFile& glb, Bytes bin, int index, std::uint64_t& start, std:
         (a.count == 0 || (a.count - 1) * stride + elementSize <= view.length - a.offset);
     if (!fits) {
         problem = "accessor " + std::to_string(index) + " leaves its bufferView";
-        return false;
+        return nullptr;
     }
-    start = view.offset + a.offset;
-    return true;
+    out = {bin.data() + view.offset + a.offset, stride, a.count, a.componentType};
+    return &a;
 }
 
 }  // namespace
 
 bool GlbFile::FloatElements(int accessor, int components, Elements& out,
                             std::string& problem) const {
-    std::uint64_t start = 0, size = 0;
-    if (!Locate(*this, bin_, accessor, start, out.stride, size, problem)) return false;
-    const GlbAccessor& a = accessors[static_cast<std::size_t>(accessor)];
-    const bool floats = a.componentType == 5126;
-    const bool unorm = a.normalized && (a.componentType == 5121 || a.componentType == 5123);
-    if (a.components != components || !(floats || unorm)) {
-        problem = "accessor " + std::to_string(accessor) + " is not of the expected kind";
-        return false;
-    }
-    out.first = bin_.data() + start;
-    out.count = a.count;
-    out.componentType = a.componentType;
-    return true;
+    const GlbAccessor* a = Locate(*this, bin_, accessor, out, problem);
+    if (a == nullptr) return false;
+    const bool unorm = a->normalized && (a->componentType == 5121 || a->componentType == 5123);
+    if (a->components == components && (a->componentType == 5126 || unorm)) return true;
+    problem = "accessor " + std::to_string(accessor) + " is not of the expected kind";
+    return false;
 }
 
 bool GlbFile::IndexElements(int accessor, Elements& out, std::string& problem) const {
-    std::uint64_t start = 0, size = 0;
-    if (!Locate(*this, bin_, accessor, start, out.stride, size, problem)) return false;
-    const GlbAccessor& a = accessors[static_cast<std::size_t>(accessor)];
-    if (a.components != 1 ||
-        (a.componentType != 5121 && a.componentType != 5123 && a.componentType != 5125)) {
-        problem = "accessor " + std::to_string(accessor) + " is not an index accessor";
-        return false;
-    }
-    out.first = bin_.data() + start;
-    out.count = a.count;
-    out.componentType = a.componentType;
-    return true;
+    const GlbAccessor* a = Locate(*this, bin_, accessor, out, problem);
+    if (a == nullptr) return false;
+    const int type = a->componentType;
+    if (a->components == 1 && (type == 5121 || type == 5123 || type == 5125)) return true;
+    problem = "accessor " + std::to_string(accessor) + " is not an index accessor";
+    return false;
 }
 
 Outcome GlbFile::Floats(int accessor, int components, std::vector<float>& out,

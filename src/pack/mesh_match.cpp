@@ -359,8 +359,6 @@ void StoreFloats(std::uint8_t* at, const float* values, std::size_t count) {
     }
 }
 
-}  // namespace
-
 // Whether the edited triangles of one mesh, every corner matched (matchOf), are its original
 // triangles: each as a rotation of an original one, with the same vertices (the lowest-numbered
 // of vertices the glb cannot tell apart standing for all of them). Original triangles with two
@@ -465,6 +463,8 @@ bool SameTriangles(const EditedObject& edited, const std::vector<std::size_t>& t
     }
     return true;
 }
+
+}  // namespace
 
 bool PrimitiveAsWritten(const GlbFile& glb, const EditedPrimitive& placed, const MeshData& mesh,
                         std::int32_t materialIndex) {
