@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "decode/block_types.h"
 #include "encode/compress.h"
+#include "export/gltf/gltf_writer.h"
 #include "testdata/it3_writer.h"
 #include "testdata/sample_model.h"
 #include "testdata/texture_writer.h"
@@ -262,6 +264,20 @@ int main(int argc, char** argv) {
         mixed.Block("VPAC", VertexPayload("VPAC", meshSets[0]));
         ok &= corpus.Add("convert", "mixed", 2, mixed.Bytes());
         ok &= corpus.Add("convert", "mixed_check", 3, mixed.Bytes());
+    }
+
+    // Edited glb files for the pack against the sample: our own glb of it, as -g writes it.
+    {
+        morvex::Model sample;
+        morvex::RegisterBlockTypes(sample.registry);
+        sample.baseName = "sample";
+        sample.buffer = morvex::ByteBuffer::CopyOf(BuildSampleModel().Bytes());
+        morvex::Console console = morvex::Console::Capturing();
+        morvex::ScanBlocks(sample, console);
+        const fs::path dir = fs::path(argv[1]) / "pack";
+        fs::create_directories(dir);
+        morvex::ExportGltf(sample, console, dir.string() + "/");
+        ok &= fs::is_regular_file(dir / "sample.glb");
     }
 
     std::printf("make_fuzz_corpus: %d seeds written, %d too large left out\n", corpus.Written(),
