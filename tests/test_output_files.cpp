@@ -26,6 +26,7 @@
 #include "test_support.h"
 #include "test_texture_bmp.h"
 #include "testdata/it3_writer.h"
+#include "testdata/sample_model.h"
 #include "testdata/texture_writer.h"
 
 namespace morvex {
@@ -526,6 +527,37 @@ TEST(KilledConversion, EveryFileUnderAFinalNameIsComplete) {
         // The next run into the folder removes what the killed one left.
         ASSERT_EQ(test::RunMorvex(args, dir.Path()).status, 0);
         for (const std::string& name : Entries(out)) EXPECT_FALSE(IsTemporary(name)) << name;
+    }
+}
+
+// Every run that writes into a folder removes the temporaries there whose process has ended, and
+// only those: a running process's temporaries stay.
+TEST(StaleTemporaries, ARunRemovesThoseOfEndedRunsWhereItWrites) {
+    test::TempDir dir;
+    testdata::BuildSampleModel().Save((dir / "sample.it3").string());
+    ASSERT_EQ(test::RunMorvex({"-g", "sample.it3", "glb"}, dir.Path()).status, 0);
+    fs::create_directories(dir / "models");
+    fs::copy_file(dir / "sample.it3", dir / "models" / "sample.it3");
+    const std::string ended = ".a.obj.2147483646-0" + std::string(kTemporarySuffix);
+    const std::string running =
+        ".b.obj." + std::to_string(getpid()) + "-0" + std::string(kTemporarySuffix);
+    struct Run {
+        std::vector<std::string> args;
+        std::string folder;  // where the temporaries are put
+    };
+    const Run runs[] = {
+        {{"sample.it3", "one"}, "one"},
+        {{"models", "tree"}, "tree/sample"},
+        {{"--pack", "sample.it3", "glb/sample.glb", "packed/new.it3"}, "packed"},
+    };
+    for (const Run& run : runs) {
+        SCOPED_TRACE(run.folder);
+        fs::create_directories(dir / run.folder);
+        test::WriteBytes(dir / run.folder / ended, ByteVector{1});
+        test::WriteBytes(dir / run.folder / running, ByteVector{1});
+        EXPECT_EQ(test::RunMorvex(run.args, dir.Path()).status, 0);
+        EXPECT_FALSE(fs::exists(dir / run.folder / ended));
+        EXPECT_TRUE(fs::exists(dir / run.folder / running));
     }
 }
 

@@ -321,6 +321,11 @@ TEST(HostileTrees, NothingIsFollowedOutOfTheInputsOrTheDestination) {
          {"-i", "pipe.it3"},
          1,
          {"Error : pipe.it3 is not a regular file, skipped."}},
+        {"fifo_packed",
+         {{"a.it3", nullptr}, {"pipe.glb", "fifo"}},
+         {"--pack", "a.it3", "pipe.glb", "out/new.it3"},
+         1,
+         {"Error : Can not open pipe.glb."}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);

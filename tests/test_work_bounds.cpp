@@ -299,8 +299,8 @@ TEST_F(WorkBounds, EightByteBlocksCostAFixedMultipleOfTheFileInEveryMode) {
     // The multiples of the file size that fuzz/README.md states for a file of 8-byte blocks.
     // The file, a 72-byte record a block and a 12-byte one an object.
     constexpr double kConversionMemory = 11.7;
-    constexpr double kReportMemory = 64, kJsonReportMemory = 140;
-    constexpr double kReportText = 11, kJsonReportText = 48;
+    constexpr double kReportMemory = 72, kJsonReportMemory = 170;
+    constexpr double kReportText = 11, kJsonReportText = 60;
     constexpr std::size_t kSize = 1 << 20;
     constexpr std::size_t kBlocks = kSize / 8 - 1;
     for (const bool objects : {false, true}) {

@@ -12,6 +12,7 @@
 #include "cli/command_line.h"
 #include "convert/converter.h"
 #include "export/output_file.h"
+#include "pack/pack.h"
 #include "platform/platform.h"
 
 namespace {
@@ -51,6 +52,18 @@ int Run(int argc, char** argv) {
     if (line.showVersion) {
         Print(morvex::VersionText());
         return morvex::kExitOk;
+    }
+    if (line.pack) {
+        morvex::PackRequest request;
+        request.originalPath = line.inputs[0];
+        request.editedPath = line.inputs[1];
+        request.newPath = line.inputs[2];
+        request.force = line.force;
+        morvex::Console console(stdout, stderr);
+        console.SetQuiet(line.verbosity == morvex::Verbosity::Quiet);
+        const morvex::Outcome packed = morvex::PackModel(request, console);
+        console.Flush();
+        return packed == morvex::Outcome::Ok ? morvex::kExitOk : morvex::kExitFailure;
     }
     // A check prints what the scan of the block headers finds: nothing else is read.
     line.options.checkHeadersOnly = true;

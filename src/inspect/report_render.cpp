@@ -320,6 +320,9 @@ Json ObjectJson(const ObjectReport& object) {
     SetPaths(o, "files", object.files);
     o["mqoFile"] = NameOrNull(object.mqoFile);
     o["mqoFileBytes"] = object.mqoFile.empty() ? Json(nullptr) : Json(Base64(object.mqoFile));
+    o["packable"] = object.written && object.packProblem.empty();
+    o["packProblem"] = object.written ? NameOrNull(object.packProblem) : Json("not written");
+    o["packMeshVertices"] = object.written ? Json(object.packMeshVertices) : Json(nullptr);
     return o;
 }
 
@@ -430,6 +433,7 @@ std::string ReportJson(const ModelReport& report) {
         e["converts"] = t.converts;
         e["problem"] = NameOrNull(t.problem);
         SetPath(e, "file", t.file);
+        e["packable"] = t.converts;
         return e;
     });
     j.Array("missingTextures", report.missingTextures.size(), [&](std::size_t k) {
