@@ -166,13 +166,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return fs::is_directory(status) ? PathKind::Folder : PathKind::File;
     });
     fuzz::Require(!line.showUsage && line.mistake.empty());
-    BatchRequest request;
-    request.inputs = line.inputs;
-    request.destPath = line.destPath;
-    request.byName = line.byName;
-    request.followLinks = line.followLinks;
-    request.mode = line.mode;
-    request.inspect = line.inspect;
+    BatchRequest request = BatchRequestOf(line);
     request.options.jobs = 1;
     request.options.checkHeadersOnly = true;
     RunBatch(request, null, null);

@@ -26,6 +26,21 @@ std::string VersionText() {
     return "morvex " MORVEX_VERSION "\n";
 }
 
+BatchRequest BatchRequestOf(const CommandLine& line) {
+    BatchRequest request;
+    request.inputs = line.inputs;
+    request.destPath = line.destPath;
+    request.byName = line.byName;
+    request.followLinks = line.followLinks;
+    request.mode = line.mode;
+    request.inspect = line.inspect;
+    request.json = line.json;
+    request.options = line.options;
+    request.verbosity = line.verbosity;
+    request.messagesApart = line.optionForm;
+    return request;
+}
+
 std::string NormaliseDestPath(std::string_view destPath) {
     if (destPath.empty() || destPath == ".") return {};
     std::string normalised(destPath);

@@ -73,6 +73,10 @@ using PathProbe = std::function<PathKind(const std::string&)>;
 // Parses the arguments behind the command name.
 CommandLine ParseCommandLine(std::span<const std::string_view> args, const PathProbe& probe);
 
+// The run of many models a parsed command line asks for (all but the progress line, which
+// depends on the terminal).
+BatchRequest BatchRequestOf(const CommandLine& line);
+
 // An absent, empty or "." destination means the current directory (empty prefix); any other
 // value gets a '/' appended unless it already ends in one.
 std::string NormaliseDestPath(std::string_view destPath);

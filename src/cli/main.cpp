@@ -68,18 +68,8 @@ int Run(int argc, char** argv) {
     // A check prints what the scan of the block headers finds: nothing else is read.
     line.options.checkHeadersOnly = true;
     if (line.inspect || line.byName || morvex::IsFolder(line.inputPath)) {
-        morvex::BatchRequest request;
-        request.inputs = line.inputs;
-        request.destPath = line.destPath;
-        request.byName = line.byName;
-        request.followLinks = line.followLinks;
-        request.mode = line.mode;
-        request.inspect = line.inspect;
-        request.json = line.json;
-        request.options = line.options;
+        morvex::BatchRequest request = morvex::BatchRequestOf(line);
         request.progress = platform::IsTerminal(stderr) && platform::EnableLineRedraw(stderr);
-        request.verbosity = line.verbosity;
-        request.messagesApart = line.optionForm;
         return morvex::RunBatch(request, stdout, stderr);
     }
     // The option form keeps standard output for the "-> " lines.
