@@ -22,7 +22,7 @@ void BM_ScanBlocks(benchmark::State& state) {
     morvex::Converter converter(sink);
     for (auto _ : state) {
         converter.Convert(path.string(), "", morvex::OutputMode::Check);
-        benchmark::DoNotOptimize(converter.GetModel().blocks.data());
+        benchmark::DoNotOptimize(converter.GetModel().blocks.size());
     }
     state.SetItemsProcessed(state.iterations() * state.range(0) * 4);
     std::fclose(sink);
