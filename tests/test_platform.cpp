@@ -22,17 +22,6 @@ std::string Text(const path& p) {
     return platform::PathText(p);
 }
 
-// Makes a symbolic link, or says why not (Windows without the privilege, Wine).
-bool MakeLink(const path& target, const path& link, bool folder = false) {
-    std::error_code error;
-    if (folder) {
-        fs::create_directory_symlink(target, link, error);
-    } else {
-        fs::create_symlink(target, link, error);
-    }
-    return !error;
-}
-
 std::string Contents(const path& file) {
     return test::ReadText(file);
 }
@@ -60,7 +49,7 @@ TEST(PlatformFiles, CreatingANewFileNeverOpensOrFollowsWhatHasTheName) {
         if (there == "file") Put(name, "old");
         if (there == "folder") fs::create_directory(name);
         if (there == "link to a file") Put(target, "target");
-        if (there.starts_with("link") && !MakeLink(target, name)) {
+        if (there.starts_with("link") && !test::MakeLink(target, name)) {
             std::printf("[  SKIPPED ] %s: symbolic links cannot be made here\n", c.there);
             continue;
         }
@@ -78,7 +67,7 @@ TEST(PlatformFiles, CreatingANewFileNeverOpensOrFollowsWhatHasTheName) {
     // Whatever the name was, the file behind a link is untouched and none was made for it.
     test::TempDir dir;
     Put(dir / "target", "target");
-    if (MakeLink(dir / "target", dir / "link")) {
+    if (test::MakeLink(dir / "target", dir / "link")) {
         std::error_code error;
         EXPECT_FALSE(platform::CreateNewFile(Text(dir / "link"), error).IsOpen());
         EXPECT_EQ(Contents(dir / "target"), "target");
@@ -92,7 +81,7 @@ TEST(PlatformFiles, RenameReplacesAFileOrALinkAndNeverWritesThroughIt) {
         Put(dir / "temporary", "new");
         Put(dir / "target", "target");
         if (std::string(there) == "file") Put(dir / "final", "old");
-        if (std::string(there) == "link" && !MakeLink(dir / "target", dir / "final")) {
+        if (std::string(there) == "link" && !test::MakeLink(dir / "target", dir / "final")) {
             std::printf("[  SKIPPED ] symbolic links cannot be made here\n");
             continue;
         }
@@ -108,8 +97,8 @@ TEST(PlatformFiles, LinksAreSeenAndRefusedWhereAsked) {
     test::TempDir dir;
     Put(dir / "file", "data");
     fs::create_directory(dir / "folder");
-    if (!MakeLink(dir / "file", dir / "link") ||
-        !MakeLink(dir / "folder", dir / "folder-link", true)) {
+    if (!test::MakeLink(dir / "file", dir / "link") ||
+        !test::MakeLink(dir / "folder", dir / "folder-link", true)) {
         GTEST_SKIP() << "symbolic links cannot be made here";
     }
     platform::FileStatus status;
@@ -147,7 +136,7 @@ TEST(PlatformFiles, FoldersAreKnownByTheirIdentityWhateverThePath) {
     EXPECT_NE(a.id, b.id);
     EXPECT_NE(a.id, c.id);
     EXPECT_NE(b.id, c.id);
-    if (MakeLink(dir / "a", dir / "link", true)) {
+    if (test::MakeLink(dir / "a", dir / "link", true)) {
         platform::FileStatus link;
         ASSERT_FALSE(platform::StatusOf(Text(dir / "link"), link));
         EXPECT_EQ(link.id, a.id);
@@ -182,7 +171,7 @@ TEST(PlatformFiles, LongPathsAndJapaneseNamesWork) {
 
     const std::string renamed = folder + "/" + "\xE8\x83\xBD.mtl";  // 能.mtl
     ASSERT_FALSE(platform::Rename(file, renamed));
-    const platform::File in = platform::OpenForReading(renamed, error);
+    platform::File in = platform::OpenForReading(renamed, error);
     ASSERT_TRUE(in.IsOpen()) << error.message();
     platform::FileStatus status;
     ASSERT_FALSE(in.Status(status));
@@ -192,6 +181,7 @@ TEST(PlatformFiles, LongPathsAndJapaneseNamesWork) {
     ASSERT_TRUE(in.ReadAt(middle, 3));
     EXPECT_EQ(std::memcmp(middle, "3456", 4), 0);
     EXPECT_FALSE(in.ReadAt(middle, 8));  // beyond the end
+    EXPECT_TRUE(in.Close());             // Windows removes an open file only once it is closed
     EXPECT_FALSE(platform::RemoveFile(renamed));
     EXPECT_EQ(platform::StatusOf(renamed, status), std::errc::no_such_file_or_directory);
     EXPECT_FALSE(platform::RemoveFolder(folder));

@@ -38,6 +38,10 @@ from mathutils import Matrix
 MORVEX_FILE_NAME = "morvex.exe" if os.name == "nt" else "morvex"
 # A morvex inside the add-on folder: the zip built with the binary puts it there.
 BUNDLED_MORVEX = os.path.join(os.path.dirname(os.path.abspath(__file__)), MORVEX_FILE_NAME)
+# On Windows morvex is a console program: run from Blender it would open a console window of its
+# own for every file unless told not to. Its arguments and output are Unicode either way (it
+# reads the wide command line and writes UTF-8 when its output is a pipe).
+NO_WINDOW = {"creationflags": subprocess.CREATE_NO_WINDOW} if os.name == "nt" else {}
 
 NOT_FOUND_HELP = (
     "morvex was not found. Set the morvex program in Edit > Preferences > Add-ons > "
@@ -232,6 +236,7 @@ class ImportIt3(Operator, ImportHelper):
                 capture_output=True,
                 encoding="utf-8",
                 errors="replace",
+                **NO_WINDOW,
             )
             report = json.loads(result.stdout) if result.returncode == 0 else None
             totals = report["totals"]
@@ -257,7 +262,11 @@ class ImportIt3(Operator, ImportHelper):
         file `label`. Returns the finished process, or None when morvex failed."""
         try:
             result = subprocess.run(
-                [morvex, *arguments], capture_output=True, encoding="utf-8", errors="replace"
+                [morvex, *arguments],
+                capture_output=True,
+                encoding="utf-8",
+                errors="replace",
+                **NO_WINDOW,
             )
         except OSError as error:
             self.report({"ERROR"}, f"Can not run morvex ({morvex}): {error}")

@@ -123,9 +123,9 @@ class Run {
             if (request_.json) {
                 std::fputs(printed_ == 0 ? "" : ",\n", out_);
             } else if (!request_.inspect) {
-                std::fprintf(out_, "Model : %s\n", ConsoleName(model.path).c_str());
+                WriteText(out_, "Model : " + ConsoleName(model.path) + "\n");
             }
-            std::fwrite(done.text.data(), 1, done.text.size(), out_);
+            WriteText(out_, done.text);
             std::fflush(out_);
         });
         ++printed_;
@@ -160,7 +160,7 @@ class Run {
         if (!problems.empty()) {
             std::fprintf(err_, "failed:\n");
             for (const std::string& path : problems) {
-                std::fprintf(err_, "  %s\n", ConsoleName(path).c_str());
+                WriteText(err_, "  " + ConsoleName(path) + "\n");
             }
         }
         std::fflush(err_);
@@ -170,7 +170,9 @@ class Run {
   private:
     void Inspect(const PlannedModel& model, Done& done) {
         Converter converter(Console::Capturing());
-        const int result = converter.Convert(model.path, "", OutputMode::Check);
+        ConvertOptions options;
+        options.utf8Names = request_.options.utf8Names;
+        const int result = converter.Convert(model.path, "", OutputMode::Check, options);
         ModelReport report =
             result == 0 ? BuildReport(converter.GetModel())
                         : FailedReport(model.path, FirstError(converter.GetConsole().Captured()));
@@ -212,7 +214,7 @@ int RunBatch(const BatchRequest& request, std::FILE* out, std::FILE* err) {
                                       request.inspect ? OutputMode::Check : request.mode);
     // Standard output holds nothing but the JSON document with --json.
     std::FILE* messages = request.json ? err : out;
-    for (const std::string& line : list.messages) std::fprintf(messages, "%s\n", line.c_str());
+    for (const std::string& line : list.messages) WriteText(messages, line + "\n");
     std::fflush(messages);
 
     // One JSON object for one file given, an array for several or for folders.

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "platform/platform.h"
+
 #ifndef MORVEX_VERSION
 #error "MORVEX_VERSION comes from the project version in CMakeLists.txt"
 #endif
@@ -45,6 +47,10 @@ std::string HelpText() {
            "                 DEST/FILE/, a folder F to DEST/F/ (its tree mirrored)\n"
            "  --jobs=N       convert N models at a time (0, the default: one per core;\n"
            "                 1: a single thread)\n"
+           "  --utf8-names   write the model's names as UTF-8, in file names and inside the\n"
+           "                 files (names in the Japanese code page 932 are decoded); without\n"
+           "                 it they are written as the model has them (on Windows, file\n"
+           "                 names are always decoded)\n"
            "  -h, --help     print this help\n"
            "  --version      print the version\n"
            "\n"
@@ -68,7 +74,7 @@ std::string HelpText() {
 std::string NormaliseDestPath(std::string_view destPath) {
     if (destPath.empty() || destPath == ".") return {};
     std::string normalised(destPath);
-    if (normalised.back() != '/') normalised.push_back('/');
+    if (!platform::IsSeparator(normalised.back())) normalised.push_back(platform::kSeparator);
     return normalised;
 }
 
@@ -151,6 +157,8 @@ CommandLine ParseOptionForm(std::span<const std::string_view> args) {
             line.inspect = true;
         } else if (arg == "--json") {
             line.json = true;
+        } else if (arg == "--utf8-names") {
+            line.options.utf8Names = true;
         } else if (arg == "--out" || arg == "--jobs" || arg == "-j") {
             if (k + 1 == args.size()) {
                 bad = true;

@@ -17,7 +17,7 @@
 //   morvex -i [--json] [OPTIONS] INPUT...  the inspect report, nothing written
 //
 // with the options -m, -g, -c, -i, --json, --out DEST (or --out=DEST), --jobs=N (or --jobs N,
-// -j N), -h / --help and --version; "--" ends the options.
+// -j N), --utf8-names, -h / --help and --version; "--" ends the options.
 #pragma once
 
 #include <span>
@@ -38,7 +38,7 @@ struct CommandLine {
     bool json = false;                // --json (with -i): the report as JSON
     std::string inputPath;            // the first input
     std::vector<std::string> inputs;  // every input, inputPath first
-    std::string destPath;             // normalised: empty, or ending in '/'
+    std::string destPath;             // normalised: empty, or ending in a separator
     bool outOption = false;           // --out: each input goes under destPath by its name
     bool optionForm = false;          // read option by option (not the one-file form)
     ConvertOptions options;
@@ -48,7 +48,8 @@ struct CommandLine {
 CommandLine ParseCommandLine(std::span<const std::string_view> args);
 
 // An absent, empty or "." destination means the current directory (empty prefix); any other
-// value gets a '/' appended unless it already ends in one.
+// value gets a separator appended unless it already ends in one: '/', or on Windows '\' (where
+// a trailing '/' counts as one too).
 std::string NormaliseDestPath(std::string_view destPath);
 
 // The usage text, UTF-8: printed for a command line that does not fit, followed by

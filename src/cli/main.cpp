@@ -13,7 +13,13 @@
 
 namespace {
 
-void Print(std::string_view text) {
+// Text for the user: characters on a Windows console, bytes elsewhere. `cp932`: on Windows the
+// bytes are those of code page 932, as a Japanese console program has always written them.
+void Print(std::string_view text, bool cp932 = false) {
+    namespace platform = morvex::platform;
+    if (platform::WriteToConsole(stdout, text)) return;
+    std::string encoded;
+    if (platform::kWindows && cp932 && platform::AppendInCp932(text, encoded)) text = encoded;
     std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
@@ -26,7 +32,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string_view> args(arguments.begin(), arguments.end());
     morvex::CommandLine line = morvex::ParseCommandLine(args);
     if (line.showUsage) {
-        Print(morvex::kUsageText);
+        Print(morvex::kUsageText, true);
         Print(morvex::kUsageHelpLine);
         return morvex::kExitUsage;
     }

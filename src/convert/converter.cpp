@@ -42,6 +42,7 @@ int Converter::Run(std::string_view inputPath, std::string_view destPath, Output
                    const ConvertOptions& options) {
     Reset();
     model_.limits = options.limits;
+    model_.names = options.utf8Names ? NameRules::Utf8Names() : NameRules{};
     console_.ClearOutputFailure();
     console_.counters = WorkCounters{};
     // The registry is filled before the file is opened, so it is there even when loading fails.

@@ -19,6 +19,9 @@ struct ConvertOptions {
     // the converter's model: for a check whose model nobody looks at afterwards (the command
     // line's -c). Other modes read the whole file.
     bool checkHeadersOnly = false;
+    // --utf8-names: every name from the model is written as UTF-8 (decoded from code page 932
+    // when it is not UTF-8), in file names and inside text files alike.
+    bool utf8Names = false;
 };
 
 }  // namespace morvex

@@ -64,18 +64,6 @@ const OutputCalls* SetOutputCalls(const OutputCalls* replacement) {
     return calls.exchange(replacement != nullptr ? replacement : &kSystemCalls);
 }
 
-std::string SafeName(std::string_view name) {
-    std::string safe(name);
-    std::replace_if(
-        safe.begin(), safe.end(),
-        [](char c) {
-            return c == ':' || c == '/' || c == '\\' ||
-                   IsControlByte(static_cast<unsigned char>(c));
-        },
-        '_');
-    return safe;
-}
-
 OutputFile::OutputFile(std::string path) : path_(std::move(path)) {}
 
 OutputFile::~OutputFile() {

@@ -19,15 +19,11 @@
 
 #include "it3/byte_reader.h"
 #include "it3/console.h"
+#include "it3/names.h"
 #include "it3/result.h"
 #include "platform/platform.h"
 
 namespace morvex {
-
-// A name taken from the model made safe for a file name: every ':', '/' and '\' becomes '_', and
-// so does every control byte: a line break or an escape sequence in a file name would break the
-// one-line "-> path" message and the scripts that read file lists.
-std::string SafeName(std::string_view name);
 
 // The fixed end of every temporary file name.
 inline constexpr std::string_view kTemporarySuffix = ".morvex-tmp";

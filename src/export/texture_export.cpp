@@ -51,7 +51,7 @@ void ExportTextures(const Model& model, Console& console, std::string_view destP
         ++console.counters.texturesDecoded;
         console.counters.pictureBytes += picture.pixels.size();
         std::string path(destPath);
-        path += SafeName(name);
+        path += SafeName(name, model.names.files);
         path += ".bmp";
         OutputFile file(std::move(path));
         if (OpenOutput(console, file) != Outcome::Ok) return;

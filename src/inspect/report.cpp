@@ -125,7 +125,7 @@ void ReportTextures(const Model& model, ModelReport& report) {
         TextureReport entry;
         entry.block = static_cast<std::int32_t>(b);
         entry.name.assign(texture.Name());
-        entry.file = SafeName(entry.name) + ".bmp";
+        entry.file = SafeName(entry.name, model.names.files) + ".bmp";
         const Bytes header = texture.Header();
         const ByteReader reader(header);
         std::int32_t code = 0;
@@ -199,7 +199,8 @@ ModelReport BuildReport(const Model& model) {
         ObjectReport& object = *found;
         object.written = true;
         object.skipped.clear();
-        const std::string stem = ObjectFileStem("", model.baseName, number++, walked.name);
+        const std::string stem =
+            ObjectFileStem("", model.baseName, number++, walked.name, model.names.files);
         object.files = {stem + ".obj", stem + ".mtl"};
         object.mqoFile = stem + ".mqo";
         ReportMaterials(walked.materials, textureNames, object, report);
@@ -238,7 +239,7 @@ ModelReport BuildReport(const Model& model) {
     }
     totals.missingTextures = static_cast<std::int64_t>(report.missingTextures.size());
     totals.unknownBlocks = static_cast<std::int64_t>(report.unknownBlocks.size());
-    report.gltfFile = GltfFileName("", model.baseName);
+    report.gltfFile = GltfFileName("", model.baseName, model.names.files);
     return report;
 }
 

@@ -9,6 +9,7 @@
 
 #include "inspect/report.h"
 #include "it3/console.h"
+#include "it3/names.h"
 
 namespace morvex {
 namespace {
@@ -17,7 +18,7 @@ using Json = nlohmann::ordered_json;
 
 class Text {
   public:
-    Text& operator()(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+    Text& operator()(const char* format, ...) MORVEX_PRINTF_FORMAT(2, 3) {
         std::va_list args;
         va_start(args, format);
         char small[512];
@@ -177,6 +178,16 @@ std::string ReportText(const ModelReport& report) {
 
 namespace {
 
+// Every text of a report as UTF-8: names that are not are decoded from code page 932.
+void DecodeTexts(Json& json) {
+    if (json.is_string()) {
+        std::string& text = json.get_ref<std::string&>();
+        if (!IsUtf8(text)) text = DecodeName(text, Undecodable::Replace);
+    } else if (json.is_structured()) {
+        for (Json& member : json) DecodeTexts(member);
+    }
+}
+
 // A name or null for none.
 Json NameOrNull(const std::string& name) {
     return name.empty() ? Json(nullptr) : Json(name);
@@ -242,6 +253,7 @@ std::string ReportJson(const ModelReport& report) {
     j["file"] = report.path;
     if (!report.error.empty()) {
         j["error"] = report.error;
+        DecodeTexts(j);
         return j.dump(2, ' ', false, Json::error_handler_t::replace);
     }
     j["size"] = report.size;
@@ -303,6 +315,7 @@ std::string ReportJson(const ModelReport& report) {
                    {"texturesConverting", t.texturesConverting},
                    {"missingTextures", t.missingTextures},
                    {"unknownBlocks", t.unknownBlocks}};
+    DecodeTexts(j);
     return j.dump(2, ' ', false, Json::error_handler_t::replace);
 }
 

@@ -3,28 +3,33 @@
 #include <algorithm>
 #include <cstdarg>
 
+#include "platform/platform.h"
+
 namespace morvex {
 
+void WriteText(std::FILE* stream, std::string_view text) {
+    if (platform::kWindows && platform::WriteToConsole(stream, text)) return;
+    std::fwrite(text.data(), 1, text.size(), stream);
+}
+
 void Console::Append(const char* prefix, const char* format, std::va_list args) {
-    if (out_ != nullptr) {
-        std::fputs(prefix, out_);
-        std::vfprintf(out_, format, args);
-        return;
-    }
-    captured_ += prefix;
+    std::string local;
+    std::string& text = out_ != nullptr ? local : captured_;
+    text += prefix;
     std::va_list again;
     va_copy(again, args);
     char small[256];
     const int length = std::vsnprintf(small, sizeof small, format, args);
     if (length > 0 && static_cast<std::size_t>(length) < sizeof small) {
-        captured_.append(small, static_cast<std::size_t>(length));
+        text.append(small, static_cast<std::size_t>(length));
     } else if (length > 0) {
-        const std::size_t at = captured_.size();
-        captured_.resize(at + static_cast<std::size_t>(length) + 1);
-        std::vsnprintf(captured_.data() + at, static_cast<std::size_t>(length) + 1, format, again);
-        captured_.pop_back();  // the NUL vsnprintf wrote
+        const std::size_t at = text.size();
+        text.resize(at + static_cast<std::size_t>(length) + 1);
+        std::vsnprintf(text.data() + at, static_cast<std::size_t>(length) + 1, format, again);
+        text.pop_back();  // the NUL vsnprintf wrote
     }
     va_end(again);
+    if (out_ != nullptr) WriteText(out_, text);
 }
 
 void Console::Print(const char* format, ...) {
@@ -52,9 +57,10 @@ void Console::Error(const char* format, ...) {
 
 void Console::Written(std::string_view path) {
     if (out_ != nullptr) {
-        std::fputs("-> ", out_);
-        std::fwrite(path.data(), 1, path.size(), out_);
-        std::fputc('\n', out_);
+        std::string line = "-> ";
+        line += path;
+        line += '\n';
+        WriteText(out_, line);
         return;
     }
     captured_ += "-> ";

@@ -13,6 +13,15 @@
 #include <string>
 #include <string_view>
 
+// printf-style checking of format strings; on MinGW against the C99 printf the build uses
+// (__USE_MINGW_ANSI_STDIO), not the system's older one.
+#ifdef __MINGW_PRINTF_FORMAT
+#define MORVEX_PRINTF_FORMAT(string, first) \
+    __attribute__((format(__MINGW_PRINTF_FORMAT, string, first)))
+#else
+#define MORVEX_PRINTF_FORMAT(string, first) __attribute__((format(printf, string, first)))
+#endif
+
 namespace morvex {
 
 // What a conversion did, counted as it goes: tests and benchmarks assert the work and output
@@ -33,13 +42,13 @@ class Console {
     static Console Capturing() { return Console(nullptr); }
 
     // printf-style text, as it is; the message functions below add the line's prefix.
-    void Print(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void Print(const char* format, ...) MORVEX_PRINTF_FORMAT(2, 3);
     // "-> <path>\n": a file was written.
     void Written(std::string_view path);
     // "Warning : <text>\n".
-    void Warning(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void Warning(const char* format, ...) MORVEX_PRINTF_FORMAT(2, 3);
     // "Error : <text>\n".
-    void Error(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void Error(const char* format, ...) MORVEX_PRINTF_FORMAT(2, 3);
 
     // An output file could not be created or written.
     void RecordOutputFailure() { outputFailed_ = true; }
@@ -67,6 +76,10 @@ class Console {
 constexpr bool IsControlByte(unsigned char c) {
     return c < 0x20 || c == 0x7F;
 }
+
+// Writes `text` (UTF-8, or a model's bytes) to `stream`: on a Windows console as characters,
+// elsewhere byte for byte.
+void WriteText(std::FILE* stream, std::string_view text);
 
 // A name taken from the model as messages show it: every control byte becomes '?', so that a
 // message is always one line.

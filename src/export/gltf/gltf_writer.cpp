@@ -23,9 +23,9 @@ double RoughnessFromPower(float power) {
     return std::clamp(roughness, 0.0, 1.0);
 }
 
-std::string GltfFileName(std::string_view destPath, std::string_view baseName) {
+std::string GltfFileName(std::string_view destPath, std::string_view baseName, NameForm form) {
     std::string name(destPath);
-    name += SafeName(baseName);
+    name += SafeName(baseName, form);
     name += ".glb";
     return name;
 }
@@ -279,7 +279,7 @@ Outcome BuildDocument(const Model& model, Console& console, GltfDocument& docume
 // The glb is assembled in memory (the JSON chunk, which comes first, describes the binary data
 // that follows it) and written in one go.
 void ExportGltf(const Model& model, Console& console, std::string_view destPath) {
-    const std::string path = GltfFileName(destPath, model.baseName);
+    const std::string path = GltfFileName(destPath, model.baseName, model.names.files);
     std::unique_ptr<GltfDocument> document;
     GlbFrame frame;
     Outcome built = Outcome::NoMemory;
