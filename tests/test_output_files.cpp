@@ -115,7 +115,7 @@ std::vector<std::string> Entries(const fs::path& dir) {
     return names;
 }
 
-bool IsTemporary(const std::string& name) {
+[[maybe_unused]] bool IsTemporary(const std::string& name) {
     const std::string_view suffix = kTemporarySuffix;
     return name.size() > suffix.size() + 1 && name[0] == '.' &&
            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
@@ -377,7 +377,7 @@ TEST_F(OutputFiles, FilesBeyondTheSizeTheSystemAllowsLeaveNothingAndTheirPartner
 // A conversion killed in the middle
 
 // Objects with large OBJ files and a texture: a conversion of a few seconds in OBJ mode.
-ByteVector LargeModel(int objects, int grid) {
+[[maybe_unused]] ByteVector LargeModel(int objects, int grid) {
     It3Writer file;
     for (int k = 0; k < objects; ++k) {
         file.Info("part" + std::to_string(k))
