@@ -5,9 +5,12 @@
 //                          against `cp -r` of the output folder just written (page cache to
 //                          page cache)
 //   BM_Convert/gltf        `-g` on the scene against the OBJ conversion of the same scene
+//   BM_Convert/gltf_textures  the same on a model of 24 textures (24 PNG images in the glb)
 //   BM_Convert/check       `-c` on the scene against `cat` of the input to /dev/null
 //   BM_MeshCount/<mode>    a model of 20,000 meshes against one of 250 meshes with the same
 //                          vertex count: cost per output MiB
+//   BM_TinyMeshes/<mode>   32,000 meshes of 3 to 12 vertices against 250 meshes of 6,000:
+//                          cost per output MiB
 //   BM_EmptyObjects/<mode> 3,000 objects without meshes (6,000 OBJ + MTL files, or 3,000 MQO
 //                          documents) against a shell loop writing as many small files
 //   BM_Scale/<mode>/x:<k>  the scene with k times its vertices against the scene itself: cost
@@ -304,6 +307,19 @@ const ModelFile& MeshCountModel(int meshes) {
     });
 }
 
+// 32,000 meshes of 3 to 12 vertices, and 250 meshes of 6,000 vertices (1,500,000).
+const ModelFile& TinyMeshModel() {
+    return CachedModel("tiny-meshes", [] { return morvex::testdata::BuildTinyMeshModel(); });
+}
+const ModelFile& LargeMeshModel() {
+    return CachedModel("meshes-250-large",
+                       [] { return morvex::testdata::BuildMeshCountModel(50, 100, 60); });
+}
+
+const ModelFile& ManyTexturesModel() {
+    return CachedModel("textures-24", [] { return morvex::testdata::BuildManyTexturesModel(); });
+}
+
 constexpr int kEmptyObjects = 3000;
 
 const ModelFile& EmptyObjectsModel() {
@@ -442,8 +458,9 @@ void ReportReference(benchmark::State& state, const Series& morvex, const Series
 // ---------------------------------------------------------------------------------------------
 // The benchmark scene: each mode against its reference
 
-void BM_Convert(benchmark::State& state, Mode mode) {
-    const ModelFile& model = Scene(1);
+// With `manyTextures`, the model of 24 textures instead of the scene.
+void BM_Convert(benchmark::State& state, Mode mode, bool manyTextures = false) {
+    const ModelFile& model = manyTextures ? ManyTexturesModel() : Scene(1);
     if (!CheckModel(state, model)) return;
     const fs::path out = WorkDir() / "out", ref = WorkDir() / "ref";
     WarmUp(model.path);
@@ -487,16 +504,18 @@ void BM_Convert(benchmark::State& state, Mode mode) {
 BENCHMARK_CAPTURE(BM_Convert, obj, Mode::Obj)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Convert, mqo, Mode::Mqo)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Convert, gltf, Mode::Gltf)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Convert, gltf_textures, Mode::Gltf, true)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Convert, check, Mode::Check)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // ---------------------------------------------------------------------------------------------
 // Linearity
 
-// 20,000 meshes against 250 with the same vertex count: the time per output MiB of the first
-// (ms_MiB) and of the second (ref_ms_MiB), and the first over the second (ratio).
-void BM_MeshCount(benchmark::State& state, Mode mode) {
-    const ModelFile& many = MeshCountModel(kManyMeshes);
-    const ModelFile& few = MeshCountModel(kFewMeshes);
+// The cost per output MiB of `many` (ms_MiB) against that of `few` (ref_ms_MiB), converted in
+// turn in each iteration, and the first over the second (ratio).
+void PerMiB(benchmark::State& state, Mode mode, const ModelFile& many, const ModelFile& few,
+            const char* label) {
     if (!CheckModel(state, many) || !CheckModel(state, few)) return;
     const fs::path out = WorkDir() / "out", ref = WorkDir() / "ref";
     WarmUp(many.path);
@@ -523,16 +542,32 @@ void BM_MeshCount(benchmark::State& state, Mode mode) {
         morvex.MeanSeconds() * 1e3 / (static_cast<double>(manyTree.bytes) / kMiB);
     const double fewPerMiB =
         reference.MeanSeconds() * 1e3 / (static_cast<double>(fewTree.bytes) / kMiB);
-    state.SetLabel("20000 meshes; ref: 250 meshes, per output MiB");
+    state.SetLabel(label);
     state.counters["ref_ms"] = reference.MeanSeconds() * 1e3;
     state.counters["ms_MiB"] = manyPerMiB;
     state.counters["ref_ms_MiB"] = fewPerMiB;
     state.counters["ratio"] = manyPerMiB / fewPerMiB;
 }
 
+// 20,000 meshes against 250 with the same vertex count.
+void BM_MeshCount(benchmark::State& state, Mode mode) {
+    PerMiB(state, mode, MeshCountModel(kManyMeshes), MeshCountModel(kFewMeshes),
+           "20000 meshes; ref: 250 meshes, per output MiB");
+}
+
 BENCHMARK_CAPTURE(BM_MeshCount, obj, Mode::Obj)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_MeshCount, mqo, Mode::Mqo)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_MeshCount, gltf, Mode::Gltf)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// 32,000 meshes of 3 to 12 vertices against 250 meshes of 6,000: the cost of each mesh.
+void BM_TinyMeshes(benchmark::State& state, Mode mode) {
+    PerMiB(state, mode, TinyMeshModel(), LargeMeshModel(),
+           "32000 tiny meshes; ref: 250 meshes of 1.5 M vertices, per output MiB");
+}
+
+BENCHMARK_CAPTURE(BM_TinyMeshes, obj, Mode::Obj)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_TinyMeshes, mqo, Mode::Mqo)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_TinyMeshes, gltf, Mode::Gltf)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // 3,000 objects without meshes against a shell loop that writes as many files as the mode
 // does (6,000 for OBJ + MTL, 3,000 for MQO), each of two bytes, into an empty folder: the cost
@@ -712,6 +747,9 @@ int main(int argc, char** argv) {
         std::printf("%s\n", MeshCountModel(kFewMeshes).path.c_str());
         std::printf("%s\n", MeshCountModel(kManyMeshes).path.c_str());
         std::printf("%s\n", EmptyObjectsModel().path.c_str());
+        std::printf("%s\n", TinyMeshModel().path.c_str());
+        std::printf("%s\n", LargeMeshModel().path.c_str());
+        std::printf("%s\n", ManyTexturesModel().path.c_str());
     } else {
         benchmark::Initialize(&argc, argv);
         if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -30,8 +30,10 @@ JOBS=${FUZZ_JOBS:-$(nproc)}
 TARGETS=(decompress material_block vertex_block texture_block convert)
 
 if ! grep -q '^MORVEX_FUZZ:BOOL=ON' "$BUILD/CMakeCache.txt" 2> /dev/null; then
+    # With assertions: RelWithDebInfo without its -DNDEBUG.
     cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-        -DMORVEX_FUZZ=ON -DMORVEX_TESTS=OFF -DMORVEX_WERROR=ON > /dev/null
+        -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g" -DMORVEX_FUZZ=ON -DMORVEX_TESTS=OFF \
+        -DMORVEX_WERROR=ON > /dev/null
 fi
 cmake --build "$BUILD" > /dev/null
 

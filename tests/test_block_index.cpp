@@ -6,6 +6,7 @@
 
 #include "convert/converter.h"
 #include "decode/block_types.h"
+#include "decode/decoder_factory.h"
 #include "decode/material_block.h"
 #include "decode/vertex_block.h"
 #include "test_support.h"
@@ -255,6 +256,21 @@ TEST_P(DecoderSelection, FollowsTheSearchOrder) {
     int m = c.CreateMaterialDecoder(0, material);
     std::unique_ptr<VertexBlock> vertex = std::make_unique<VpacBlock>();
     int v = c.CreateVertexDecoder(0, vertex);
+    // The one rule the walks, the reports and the counts share agrees with the factories, and
+    // a tag given twice gives its first block.
+    const std::vector<ObjectBlocks> objects = FindObjects(c.GetModel());
+    ASSERT_EQ(objects.size(), 2u);
+    EXPECT_EQ(objects[0].info, 0);
+    EXPECT_EQ(objects[0].material, m);
+    EXPECT_EQ(objects[0].vertex, v);
+    EXPECT_EQ(objects[0].Converts(), m >= 0 && v >= 0);
+    EXPECT_TRUE(objects[1].Converts());
+    if (!GetParam().material.empty()) {
+        EXPECT_EQ(m, c.FindInObject(0, TagValue(GetParam().material)));
+    }
+    if (!GetParam().vertex.empty()) {
+        EXPECT_EQ(v, c.FindInObject(0, TagValue(GetParam().vertex)));
+    }
     if (GetParam().material.empty()) {
         EXPECT_EQ(m, -1);
         EXPECT_EQ(material, nullptr);  // the previous decoder is gone all the same
@@ -283,7 +299,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FactoryCase{{"MAT2", "MAT3", "MATE"}, "MATE", ""},
                       FactoryCase{{"VPA8", "VPA7"}, "", "VPA7"},
                       FactoryCase{{"VPAC", "VPA4", "VPA2"}, "", "VPA2"},
-                      FactoryCase{{"BBOX"}, "", ""}));
+                      FactoryCase{{"BBOX"}, "", ""},
+                      FactoryCase{{"VPA4", "MAT3", "VPA4", "MAT3", "VPA8"}, "MAT3", "VPA4"}));
 
 TEST(ConverterLifecycle, ConvertsTwiceInTurn) {
     test::TempDir dir;

@@ -43,12 +43,15 @@ TEST(Executable, PrintsHelpAndVersionWithStatus0) {
     test::RunResult r = test::RunMorvex({"--version"}, dir.Path());
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.output, "morvex " MORVEX_VERSION "\n");
-    // The other options of other tools still print the usage text.
-    for (const char* option : {"-v", "-?", "--bogus"}) {
-        r = test::RunMorvex({option}, dir.Path());
-        EXPECT_EQ(r.status, 255) << option;
-        EXPECT_EQ(r.output, UsageOutput()) << option;
-    }
+    // "-?" asks for the usage text; an option without an input says what is missing.
+    r = test::RunMorvex({"-?"}, dir.Path());
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.output, UsageOutput());
+    EXPECT_EQ(r.errors, "");
+    r = test::RunMorvex({"-v"}, dir.Path());
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.output, "");
+    EXPECT_EQ(r.errors, "morvex: no input given\nRun 'morvex --help' for the options.\n");
     EXPECT_TRUE(test::ListTree(dir.Path()).empty());
 }
 
@@ -67,10 +70,10 @@ TEST(Executable, ReportsInputsThatCannotBeConverted) {
         EXPECT_EQ(r.output, "Error : This file is not it3 file.\n") << name;
         EXPECT_EQ(r.status, 1) << name;
     }
-    // A folder is no file: its models are converted (here none).
+    // A folder is no file: its models are converted; here there are none.
     r = test::RunMorvex({"folder.it3"}, dir.Path());
-    EXPECT_EQ(r.output, "");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.output, "Error : No .it3 file below folder.it3.\n");
+    EXPECT_EQ(r.status, 1);
 }
 
 TEST(Executable, CheckModeIndexesAndWritesNothing) {

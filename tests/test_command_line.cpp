@@ -17,45 +17,88 @@ std::string Slashed(std::string dest) {
     return dest;
 }
 
+// What exists for the tests: a.it3, b.it3 and model.it3 are files, models and existing are
+// folders; "-i" is a file, so that "-m -i" names it.
+PathKind FakeProbe(const std::string& path) {
+    for (const char* file : {"a.it3", "b.it3", "model.it3", "-i", "notes.txt"}) {
+        if (path == file) return PathKind::File;
+    }
+    for (const char* folder : {"models", "existing", "out.glb"}) {
+        if (path == folder) return PathKind::Folder;
+    }
+    return PathKind::Missing;
+}
+
+CommandLine Parse(const std::vector<std::string_view>& args) {
+    return ParseCommandLine(args, FakeProbe);
+}
+
 struct ArgumentCase {
     std::vector<std::string_view> args;
     bool usage;
     OutputMode mode;
     std::string input;
     std::string dest;
+    std::string mistake = "";             // the line on standard error, without "morvex: "
+    std::vector<std::string> notes = {};  // the lines on standard error of a run that goes on
 };
 
 class ArgumentTable : public ::testing::TestWithParam<ArgumentCase> {};
 
 TEST_P(ArgumentTable, Parses) {
     const ArgumentCase& c = GetParam();
-    CommandLine line = ParseCommandLine(c.args);
+    CommandLine line = Parse(c.args);
     EXPECT_EQ(line.showUsage, c.usage);
+    EXPECT_EQ(line.mistake, c.mistake);
+    EXPECT_EQ(line.notes, c.notes);
     if (c.usage) return;
     EXPECT_EQ(static_cast<int>(line.mode), static_cast<int>(c.mode));
     EXPECT_EQ(line.inputPath, c.input);
     EXPECT_EQ(Slashed(line.destPath), c.dest);
     EXPECT_FALSE(line.optionForm);
+    EXPECT_FALSE(line.byName);
     EXPECT_EQ(line.inputs, std::vector<std::string>{c.input});
 }
 
+// The one-file form: standard output as it always was; what may be a mistake gets a line on
+// standard error.
 INSTANTIATE_TEST_SUITE_P(
     CommandLine, ArgumentTable,
     ::testing::Values(
         ArgumentCase{{}, true, OutputMode::Obj, "", ""},
-        ArgumentCase{{"-m"}, true, OutputMode::Obj, "", ""},
-        ArgumentCase{{"-c"}, true, OutputMode::Obj, "", ""},
+        ArgumentCase{{"-m"}, true, OutputMode::Obj, "", "", "'-m' needs a file name after it"},
+        ArgumentCase{{"-c"}, true, OutputMode::Obj, "", "", "'-c' needs a file name after it"},
         ArgumentCase{{"/?"}, true, OutputMode::Obj, "", ""},
         ArgumentCase{{"/?", "model.it3"}, true, OutputMode::Obj, "", ""},
-        ArgumentCase{{"-x", "model.it3"}, true, OutputMode::Obj, "", ""},
-        ArgumentCase{{"-", "model.it3"}, true, OutputMode::Obj, "", ""},
         ArgumentCase{{"-?", "model.it3"}, true, OutputMode::Obj, "", ""},
+        ArgumentCase{{"-x", "model.it3"}, true, OutputMode::Obj, "", "", "unknown option '-x'"},
+        ArgumentCase{{"-", "model.it3"}, true, OutputMode::Obj, "", "", "unknown option '-'"},
+        ArgumentCase{{"-H", "a.it3"}, true, OutputMode::Obj, "", "", "unknown option '-H'"},
+        ArgumentCase{{"-x\x1b", "a.it3"}, true, OutputMode::Obj, "", "", "unknown option '-x?'"},
         ArgumentCase{{"-M", "model.it3"}, false, OutputMode::Mqo, "model.it3", ""},
-        ArgumentCase{{"-mqo", "model.it3"}, false, OutputMode::Mqo, "model.it3", ""},
-        ArgumentCase{{"-Cfoo", "model.it3"}, false, OutputMode::Check, "model.it3", ""},
+        ArgumentCase{{"-mqo", "model.it3"},
+                     false,
+                     OutputMode::Mqo,
+                     "model.it3",
+                     "",
+                     "",
+                     {"'-mqo' is read as '-m'"}},
+        ArgumentCase{{"-Cfoo", "model.it3"},
+                     false,
+                     OutputMode::Check,
+                     "model.it3",
+                     "",
+                     "",
+                     {"'-Cfoo' is read as '-c'"}},
         ArgumentCase{{"-g", "model.it3"}, false, OutputMode::Gltf, "model.it3", ""},
-        ArgumentCase{{"-Glb", "model.it3", "out"}, false, OutputMode::Gltf, "model.it3", "out/"},
-        ArgumentCase{{"-g"}, true, OutputMode::Obj, "", ""},
+        ArgumentCase{{"-gm", "model.it3", "out"},
+                     false,
+                     OutputMode::Gltf,
+                     "model.it3",
+                     "out/",
+                     "",
+                     {"'-gm' is read as '-g'"}},
+        ArgumentCase{{"-g"}, true, OutputMode::Obj, "", "", "'-g' needs a file name after it"},
         ArgumentCase{{"-c", "model.it3", "out"}, false, OutputMode::Check, "model.it3", "out/"},
         ArgumentCase{{"model.it3"}, false, OutputMode::Obj, "model.it3", ""},
         ArgumentCase{{"model.it3", "."}, false, OutputMode::Obj, "model.it3", ""},
@@ -65,7 +108,32 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{{"model.it3", "out/"}, false, OutputMode::Obj, "model.it3", "out/"},
         ArgumentCase{{"model.it3", "C:"}, false, OutputMode::Obj, "model.it3", "C:/"},
         ArgumentCase{
-            {"model.it3", "out", "extra", "more"}, false, OutputMode::Obj, "model.it3", "out/"},
+            {"model.it3", "out", "extra", "-g"},
+            false,
+            OutputMode::Obj,
+            "model.it3",
+            "out/",
+            "",
+            {"'extra' after the destination is ignored", "'-g' after the destination is ignored"}},
+        // A destination named like a file: converted into that folder as always, with a hint.
+        ArgumentCase{{"model.it3", "out.glb"}, false, OutputMode::Obj, "model.it3", "out.glb/"},
+        ArgumentCase{{"model.it3", "new.glb"},
+                     false,
+                     OutputMode::Obj,
+                     "model.it3",
+                     "new.glb/",
+                     "",
+                     {"the destination 'new.glb' looks like a file: use -g --out DIR, or -o "
+                      "new.glb"}},
+        ArgumentCase{{"-m", "model.it3", "x.MQO"},
+                     false,
+                     OutputMode::Mqo,
+                     "model.it3",
+                     "x.MQO/",
+                     "",
+                     {"the destination 'x.MQO' looks like a file: it is the folder the outputs "
+                      "go into"}},
+        ArgumentCase{{"model.it3", "notes.txt"}, false, OutputMode::Obj, "model.it3", "notes.txt/"},
         // Absolute paths are paths, not options.
         ArgumentCase{{"/data/model.it3", "/tmp/out"},
                      false,
@@ -74,102 +142,218 @@ INSTANTIATE_TEST_SUITE_P(
                      "/tmp/out/"},
         ArgumentCase{{"-m", "/data/model.it3"}, false, OutputMode::Mqo, "/data/model.it3", ""},
         ArgumentCase{{""}, false, OutputMode::Obj, "", ""},
-        // Whatever follows the destination stays ignored, options too; after a mode letter only
-        // an option beginning with "--" starts the option form.
-        ArgumentCase{{"model.it3", "out", "--jobs=2"}, false, OutputMode::Obj, "model.it3", "out/"},
-        ArgumentCase{{"model.it3", "--out", "x"}, false, OutputMode::Obj, "model.it3", "--out/"},
+        ArgumentCase{{"model.it3", "--out", "x"},
+                     false,
+                     OutputMode::Obj,
+                     "model.it3",
+                     "--out/",
+                     "",
+                     {"the destination '--out' looks like an option: in this form options come "
+                      "first",
+                      "'x' after the destination is ignored"}},
+        ArgumentCase{{"-g", "a.it3", "-o", "r.glb"},
+                     false,
+                     OutputMode::Gltf,
+                     "a.it3",
+                     "-o/",
+                     "",
+                     {"the destination '-o' looks like an option: in this form options come first",
+                      "'r.glb' after the destination is ignored"}},
+        // After a mode letter an existing file is a file, whatever its name.
         ArgumentCase{{"-m", "-i", "x"}, false, OutputMode::Mqo, "-i", "x/"},
+        ArgumentCase{{"-m", "-weird.it3", "x"}, false, OutputMode::Mqo, "-weird.it3", "x/"},
         ArgumentCase{
-            {"-c", "a.it3", "b.it3", "c.it3"}, false, OutputMode::Check, "a.it3", "b.it3/"},
-        ArgumentCase{{"-x", "--out", "o", "a.it3"}, true, OutputMode::Obj, "", ""},
-        ArgumentCase{{"-H", "a.it3"}, true, OutputMode::Obj, "", ""}));
+            {"-x", "--out", "o", "a.it3"}, true, OutputMode::Obj, "", "", "unknown option '-x'"}));
 
-// The option form: what the one-file form answered with the usage text (an option beginning
-// with "--", the letters i, h and j) or did not convert (a mode letter followed by "--...").
+// The option form, and the one-file form's several inputs: what the one-file form answered with
+// the usage text (an option beginning with "--", the letters i, h, j, o, q and v) or did not
+// convert (a mode letter followed by an option, a destination that is a model file).
 struct OptionCase {
     std::vector<std::string_view> args;
-    bool usage;
-    std::vector<std::string> inputs;
-    std::string dest;
-    bool out = false;
+    std::string mistake = "";  // the line on standard error, without "morvex: "
+    std::vector<std::string> inputs = {};
+    std::string dest = "";
+    bool byName = false;
     OutputMode mode = OutputMode::Obj;
     bool inspect = false;
     bool json = false;
     int jobs = 0;
+    Verbosity verbosity = Verbosity::Normal;
+    std::string outputFile = "";
+    bool optionForm = true;
 };
 
 class OptionTable : public ::testing::TestWithParam<OptionCase> {};
 
 TEST_P(OptionTable, Parses) {
     const OptionCase& c = GetParam();
-    CommandLine line = ParseCommandLine(c.args);
-    ASSERT_EQ(line.showUsage, c.usage) << c.args[0];
-    if (c.usage) return;
-    EXPECT_TRUE(line.optionForm);
+    CommandLine line = Parse(c.args);
+    ASSERT_EQ(line.mistake, c.mistake) << c.args[0];
+    EXPECT_EQ(line.optionForm, c.optionForm);
+    // The usage text belongs to the one-file form.
+    EXPECT_EQ(line.showUsage, !c.mistake.empty() && !c.optionForm);
+    EXPECT_TRUE(line.notes.empty());
+    if (!c.mistake.empty()) return;
     EXPECT_EQ(line.inputs, c.inputs);
     EXPECT_EQ(line.inputPath, c.inputs.front());
     EXPECT_EQ(Slashed(line.destPath), c.dest);
-    EXPECT_EQ(line.outOption, c.out);
+    EXPECT_EQ(line.byName, c.byName);
     EXPECT_EQ(static_cast<int>(line.mode), static_cast<int>(c.mode));
     EXPECT_EQ(line.inspect, c.inspect);
     EXPECT_EQ(line.json, c.json);
     EXPECT_EQ(line.options.jobs, c.jobs);
+    EXPECT_EQ(line.verbosity, c.verbosity);
+    EXPECT_EQ(line.options.outputFile, c.outputFile);
 }
+
+using V = Verbosity;
+using M = OutputMode;
 
 INSTANTIATE_TEST_SUITE_P(
     CommandLine, OptionTable,
     ::testing::Values(
-        OptionCase{{"--out", "o", "a.it3", "models"}, false, {"a.it3", "models"}, "o/", true},
-        OptionCase{{"--out=o/", "a.it3"}, false, {"a.it3"}, "o/", true},
-        OptionCase{{"-g", "--out", "o", "a", "b", "c"},
-                   false,
-                   {"a", "b", "c"},
-                   "o/",
-                   true,
-                   OutputMode::Gltf},
-        OptionCase{{"-m", "--jobs=3", "models", "out"},
-                   false,
-                   {"models"},
-                   "out/",
-                   false,
-                   OutputMode::Mqo,
-                   false,
-                   false,
-                   3},
+        OptionCase{.args = {"--out", "o", "a.it3", "models"},
+                   .inputs = {"a.it3", "models"},
+                   .dest = "o/",
+                   .byName = true},
         OptionCase{
-            {"--jobs", "0", "-c", "models"}, false, {"models"}, "", false, OutputMode::Check},
+            .args = {"--out=o/", "a.it3"}, .inputs = {"a.it3"}, .dest = "o/", .byName = true},
+        OptionCase{.args = {"-g", "--out", "o", "a", "b", "c"},
+                   .inputs = {"a", "b", "c"},
+                   .dest = "o/",
+                   .byName = true,
+                   .mode = M::Gltf},
+        OptionCase{.args = {"-m", "--jobs=3", "models", "out"},
+                   .inputs = {"models"},
+                   .dest = "out/",
+                   .mode = M::Mqo,
+                   .jobs = 3},
+        OptionCase{.args = {"--jobs", "0", "-c", "models"}, .inputs = {"models"}, .mode = M::Check},
+        OptionCase{.args = {"-j", "1", "a.it3"}, .inputs = {"a.it3"}, .jobs = 1},
         OptionCase{
-            {"-j", "1", "a.it3"}, false, {"a.it3"}, "", false, OutputMode::Obj, false, false, 1},
-        OptionCase{{"-i", "a.it3", "b.it3", "models"},
-                   false,
-                   {"a.it3", "b.it3", "models"},
-                   "",
-                   false,
-                   OutputMode::Obj,
-                   true},
+            .args = {"-j4", "a.it3", "-q"}, .inputs = {"a.it3"}, .jobs = 4, .verbosity = V::Quiet},
+        OptionCase{.args = {"--verbose", "a.it3", "out"},
+                   .inputs = {"a.it3"},
+                   .dest = "out/",
+                   .verbosity = V::Verbose},
+        // Options in any order, after a mode letter too.
+        OptionCase{.args = {"-g", "-j", "2", "models", "out"},
+                   .inputs = {"models"},
+                   .dest = "out/",
+                   .mode = M::Gltf,
+                   .jobs = 2},
+        OptionCase{.args = {"-i", "a.it3", "b.it3", "models"},
+                   .inputs = {"a.it3", "b.it3", "models"},
+                   .inspect = true},
         OptionCase{
-            {"--json", "-i", "a.it3"}, false, {"a.it3"}, "", false, OutputMode::Obj, true, true},
+            .args = {"--json", "-i", "a.it3"}, .inputs = {"a.it3"}, .inspect = true, .json = true},
         // "--" ends the options: a file whose name begins with '-'.
-        OptionCase{{"--out", "o", "--", "-m", "--x"}, false, {"-m", "--x"}, "o/", true},
-        OptionCase{
-            {"--jobs=2", "-", "o"}, false, {"-"}, "o/", false, OutputMode::Obj, false, false, 2},
-        // What does not fit prints the usage text.
-        OptionCase{{"--jobs=2"}, true, {}, ""}, OptionCase{{"--jobs=-1", "a.it3"}, true, {}, ""},
-        OptionCase{{"--jobs=x", "a.it3"}, true, {}, ""},
-        OptionCase{{"--jobs=1025", "a.it3"}, true, {}, ""},
-        OptionCase{{"--jobs", "a.it3"}, true, {}, ""}, OptionCase{{"--out"}, true, {}, ""},
-        OptionCase{{"--out=", "a.it3"}, true, {}, ""},
-        OptionCase{{"--out", "o", "--out", "p", "a.it3"}, true, {}, ""},
-        OptionCase{
-            {"--jobs=1", "a.it3", "out", "extra"}, true, {}, ""},       // several inputs need --out
-        OptionCase{{"-m", "--out", "o", "-g", "a.it3"}, true, {}, ""},  // two modes
-        OptionCase{{"--json", "a.it3"}, true, {}, ""},                  // --json belongs to -i
-        OptionCase{{"-i", "-g", "a.it3"}, true, {}, ""},                // -i writes nothing
-        OptionCase{{"-i", "--out", "o", "a.it3"}, true, {}, ""},
-        OptionCase{{"--bogus", "a.it3"}, true, {}, ""},
-        OptionCase{
-            {"-mqo", "--out", "o", "a.it3"}, true, {}, ""},  // exact letters in the option form
-        OptionCase{{"-i"}, true, {}, ""}));
+        OptionCase{.args = {"--out", "o", "--", "-m", "--x"},
+                   .inputs = {"-m", "--x"},
+                   .dest = "o/",
+                   .byName = true},
+        OptionCase{.args = {"--jobs=2", "-", "o"}, .inputs = {"-"}, .dest = "o/", .jobs = 2},
+        // -o: one .glb file, the format from its extension.
+        OptionCase{.args = {"-o", "dir/robot.GLB", "a.it3"},
+                   .inputs = {"a.it3"},
+                   .dest = "dir/",
+                   .mode = M::Gltf,
+                   .outputFile = "dir/robot.GLB"},
+        OptionCase{.args = {"-g", "-o", "r.glb", "a.it3"},
+                   .inputs = {"a.it3"},
+                   .mode = M::Gltf,
+                   .outputFile = "r.glb"},
+        // Several inputs without --out: each under its name, into the last argument when that
+        // is an existing folder, else into the current folder; in the one-file form too.
+        OptionCase{.args = {"-g", "a.it3", "b.it3"},
+                   .inputs = {"a.it3", "b.it3"},
+                   .byName = true,
+                   .mode = M::Gltf,
+                   .optionForm = false},
+        OptionCase{.args = {"a.it3", "b.it3", "gone.it3"},
+                   .inputs = {"a.it3", "b.it3", "gone.it3"},
+                   .byName = true,
+                   .optionForm = false},
+        OptionCase{.args = {"a.it3", "b.it3", "existing"},
+                   .inputs = {"a.it3", "b.it3"},
+                   .dest = "existing/",
+                   .byName = true,
+                   .optionForm = false},
+        OptionCase{.args = {"-q", "a.it3", "b.it3", "models", "existing"},
+                   .inputs = {"a.it3", "b.it3", "models"},
+                   .dest = "existing/",
+                   .byName = true,
+                   .verbosity = V::Quiet},
+        OptionCase{.args = {"-j1", "a.it3", "b.it3"},
+                   .inputs = {"a.it3", "b.it3"},
+                   .byName = true,
+                   .jobs = 1},
+        // Mistakes: one line naming the argument.
+        OptionCase{.args = {"--bogus", "a.it3"}, .mistake = "unknown option '--bogus'"},
+        OptionCase{.args = {"--format", "glb", "a.it3"}, .mistake = "unknown option '--format'"},
+        OptionCase{.args = {"-mqo", "--out", "o", "a.it3"}, .mistake = "unknown option '-mqo'"},
+        OptionCase{.args = {"-q", "-x"}, .mistake = "unknown option '-x'"},
+        OptionCase{.args = {"--jobs=2"}, .mistake = "no input given"},
+        OptionCase{.args = {"-v"}, .mistake = "no input given"},
+        OptionCase{.args = {"-i"}, .mistake = "no input given"},
+        OptionCase{.args = {"--jobs=-1", "a.it3"},
+                   .mistake = "'--jobs' takes a number from 0 to 1024, not '-1'"},
+        OptionCase{.args = {"--jobs=abc", "a.it3"},
+                   .mistake = "'--jobs' takes a number from 0 to 1024, not 'abc'"},
+        OptionCase{.args = {"-j2x", "a.it3"},
+                   .mistake = "'-j' takes a number from 0 to 1024, not '2x'"},
+        OptionCase{.args = {"--jobs=1025", "a.it3"},
+                   .mistake = "'--jobs' takes a number from 0 to 1024, not '1025'"},
+        OptionCase{.args = {"--jobs", "a.it3"},
+                   .mistake = "'--jobs' takes a number from 0 to 1024, not 'a.it3'"},
+        OptionCase{.args = {"-j", "1", "-j", "2", "a.it3"}, .mistake = "'-j' is given twice"},
+        OptionCase{.args = {"--out"}, .mistake = "'--out' needs DEST after it"},
+        OptionCase{.args = {"--out=", "a.it3"}, .mistake = "'--out' needs DEST after it"},
+        OptionCase{.args = {"--json=yes", "-i", "a.it3"}, .mistake = "'--json' takes no value"},
+        OptionCase{.args = {"--out", "o", "--out", "p", "a.it3"},
+                   .mistake = "'--out' is given twice"},
+        OptionCase{.args = {"-m", "--out", "o", "-g", "a.it3"},
+                   .mistake = "'-g' conflicts with '-m': choose one output mode"},
+        OptionCase{.args = {"-m", "-g", "a.it3"},
+                   .mistake = "'-g' conflicts with '-m': choose one output mode"},
+        OptionCase{.args = {"-q", "-v", "a.it3"}, .mistake = "'-v' conflicts with '-q'"},
+        OptionCase{.args = {"--json", "a.it3"}, .mistake = "'--json' needs -i"},
+        OptionCase{.args = {"--textures", "jpg", "a.it3"},
+                   .mistake = "'--textures' takes bmp or png, not 'jpg'"},
+        OptionCase{.args = {"-g", "--textures", "png", "a.it3"},
+                   .mistake = "'--textures' is for OBJ and MQO files: -g puts PNG images inside "
+                              "the .glb"},
+        OptionCase{.args = {"-o", "x.glb", "--textures=bmp", "a.it3"},
+                   .mistake = "'--textures' is for OBJ and MQO files: -g puts PNG images inside "
+                              "the .glb"},
+        OptionCase{.args = {"-c", "--textures", "png", "a.it3"},
+                   .mistake = "'--textures' cannot be used with -c, which writes nothing"},
+        OptionCase{.args = {"-i", "--json", "-g", "a.it3"},
+                   .mistake = "'-g' cannot be used with -i, which writes nothing"},
+        OptionCase{.args = {"-i", "--out", "o", "a.it3"},
+                   .mistake = "'--out' cannot be used with -i, which writes nothing"},
+        OptionCase{.args = {"-o", "out", "a.it3"},
+                   .mistake = "'-o out': -o writes one .glb file; OBJ and MQO give a file per "
+                              "object and texture: use --out DIR"},
+        OptionCase{.args = {"-m", "-o", "x.glb", "a.it3"},
+                   .mistake = "'-o x.glb' writes glTF: it conflicts with '-m'"},
+        OptionCase{.args = {"-o", "x.glb", "--out", "o", "a.it3"},
+                   .mistake = "'-o' conflicts with '--out'"},
+        OptionCase{.args = {"-o", "x.glb", "a.it3", "b.it3"},
+                   .mistake = "'-o' names one output file, but 2 inputs are given"},
+        OptionCase{.args = {"-o", "x.glb", "models"},
+                   .mistake = "'-o' names one output file, but 'models' is a folder"},
+        OptionCase{.args = {"-g", "a.it3", "b.it3", "newdir"},
+                   .mistake = "'newdir' does not exist: with several inputs the last one is the "
+                              "destination only when it is an existing folder (or use --out "
+                              "newdir)",
+                   .optionForm = false},
+        OptionCase{.args = {"-j1", "a.it3", "models", "b.it3"},
+                   .mistake = "'models' is a folder: with several inputs, name the destination "
+                              "with --out DIR or as the last argument"},
+        OptionCase{.args = {"a.it3", "b.it3", "-g"},
+                   .mistake = "'-g' after the inputs is not read: options come first",
+                   .optionForm = false}));
 
 TEST(CommandLine, HelpAndVersion) {
     for (std::vector<std::string_view> args : {std::vector<std::string_view>{"-h"},
@@ -177,17 +361,19 @@ TEST(CommandLine, HelpAndVersion) {
                                                {"--jobs=2", "--help"},
                                                {"-m", "--help"},
                                                {"-i", "a.it3", "-h"}}) {
-        const CommandLine line = ParseCommandLine(args);
+        const CommandLine line = Parse(args);
         EXPECT_TRUE(line.showHelp) << args[0];
         EXPECT_FALSE(line.showUsage) << args[0];
     }
-    EXPECT_TRUE(ParseCommandLine(std::vector<std::string_view>{"--version"}).showVersion);
+    EXPECT_TRUE(Parse({"--version"}).showVersion);
     EXPECT_EQ(VersionText(), "morvex " MORVEX_VERSION "\n");
     // Help is English text, one option a line, and says how the exit status is made.
     const std::string help = HelpText();
     for (const char* option :
-         {"  -m ", "  -g ", "  -c ", "  -i ", "  --json ", "  --out DEST ", "  --jobs=N ",
-          "  -h, --help ", "  --version ", "Exit status:", "Examples:"}) {
+         {"  -m ", "  -g ", "  -c ", "  -i ", "  --json ", "  -o FILE ", "  --out DEST ",
+          "  -j N, --jobs N ", "--jobs=N", "  -q, --quiet ", "  -v, --verbose ", "  -h, --help ",
+          "  --version ", "-o FILE.glb FILE", "INPUT... [DEST]", "  --textures bmp|png ",
+          "Exit status:", "Examples:"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option;
     }
     EXPECT_EQ(help.find("\xE3"), std::string::npos);  // no Japanese text

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "batch/progress.h"
+#include "cli/command_line.h"
 #include "platform/platform.h"
 #include "test_support.h"
 #include "testdata/it3_writer.h"
@@ -74,7 +75,8 @@ TEST(Folders, ConvertTheTreeIntoMirroredFoldersLikeOneFileRuns) {
     Write(models / "x" / "wing.it3", SmallModel("left", "wing2", 3));
     Write(models / "y" / "wing.it3", SmallModel("right", "wing2", 4));
     fs::create_directories(models / "empty");
-    if (!test::MakeLink("..", models / "nested" / "loop", true)) {
+    if (!test::MakeLink("..", models / "nested" / "loop", true) ||
+        !test::MakeLink("deeper", models / "nested" / "zagain", true)) {  // searched already
         GTEST_SKIP() << "symbolic links cannot be made here (the C++ library of MinGW has none)";
     }
 
@@ -85,7 +87,8 @@ TEST(Folders, ConvertTheTreeIntoMirroredFoldersLikeOneFileRuns) {
     // The same models one by one, into the same folders.
     fs::remove_all(dir / "out");
     const std::string expected =
-        "Warning : models/nested/loop leads back to a folder above it, not followed.\n" +
+        "Warning : models/nested/loop leads back to a folder above it, not followed.\n"
+        "Warning : models/nested/zagain leads to a folder already searched, not followed.\n" +
         OneByOne(dir.Path(), {{"models/a.it3", "out/a"},
                               {"models/broken.it3", "out/broken"},
                               {"models/nested/deeper/b.It3", "out/nested/deeper/b"},
@@ -105,11 +108,13 @@ TEST(Folders, ConvertTheTreeIntoMirroredFoldersLikeOneFileRuns) {
     EXPECT_FALSE(fs::exists(dir / "out" / "nested" / "readme"));
 
     // The summary and the failed models on standard error.
-    EXPECT_NE(run.errors.find("morvex: 4 models converted, 1 failed; 4 objects, 4 textures; 12 "
-                              "files, "),
+    EXPECT_NE(run.errors.find("morvex: 4 models converted, 0 damaged, 1 failed; 1 warning; 4 "
+                              "objects, 4 textures; 12 files, "),
               std::string::npos)
         << run.errors;
-    EXPECT_NE(run.errors.find("failed:\n  models/broken.it3\n"), std::string::npos) << run.errors;
+    EXPECT_NE(run.errors.find("failed:\n  models/broken.it3: This file is not it3 file.\n"),
+              std::string::npos)
+        << run.errors;
     // Not a terminal: no progress line.
     EXPECT_EQ(run.errors.find('\r'), std::string::npos);
     EXPECT_EQ(run.errors.find('\033'), std::string::npos);
@@ -128,11 +133,18 @@ TEST(Folders, GroupsStayWholeAndInOrderWhateverTheJobs) {
         expectedModels.push_back({"models/" + stem + ".it3", "out/" + stem});
     }
     const std::string oneByOne = OneByOne(dir.Path(), expectedModels);
+    // With options the warnings go to standard error, each behind its model's path.
+    std::string files, warnings, model;
+    for (const std::string& line : test::SplitLines(oneByOne)) {
+        if (line.rfind("Model : ", 0) == 0) model = line.substr(8);
+        (line.rfind("Warning : ", 0) == 0 ? warnings += model + ": " : files) += line + "\n";
+    }
     for (const char* jobs : {"--jobs=1", "--jobs=2", "--jobs=8", "--jobs=0"}) {
         fs::remove_all(dir / "out");
         test::RunResult run = test::RunMorvex({jobs, "models", "out"}, dir.Path());
         EXPECT_EQ(run.status, 0) << jobs;
-        EXPECT_EQ(run.output, oneByOne) << jobs;
+        EXPECT_EQ(run.output, files) << jobs;
+        EXPECT_EQ(run.errors.substr(0, warnings.size()), warnings) << jobs;
     }
 }
 
@@ -169,20 +181,24 @@ TEST(Folders, OutPlacesEveryInputUnderItsName) {
     EXPECT_EQ(run.output,
               "Model : a.it3\n-> dest/deep/a/a_00_body.mqo\n-> dest/deep/a/t.bmp\n"
               "Model : models/b.it3\n-> dest/deep/models/b/b_00_cap.mqo\n"
-              "-> dest/deep/models/b/t.bmp\n"
-              "Model : other/a.it3\nError : Can not convert other/a.it3: its outputs would "
-              "replace those of a.it3.\n");
-    EXPECT_NE(run.errors.find("failed:\n  other/a.it3\n"), std::string::npos) << run.errors;
+              "-> dest/deep/models/b/t.bmp\n");
+    const std::string reason =
+        "Can not convert other/a.it3: its outputs would replace those of a.it3.\n";
+    EXPECT_EQ(run.errors.rfind("other/a.it3: Error : " + reason, 0), 0u) << run.errors;
+    EXPECT_NE(run.errors.find("failed:\n  other/a.it3: " + reason), std::string::npos)
+        << run.errors;
 }
 
 TEST(Folders, EmptyFolderAndCheckMode) {
     test::TempDir dir;
     fs::create_directories(dir / "models");
+    // A folder without a model is an error, and nothing is created.
     test::RunResult run = test::RunMorvex({"models", "out"}, dir.Path());
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.output, "");
-    EXPECT_NE(run.errors.find("morvex: 0 models converted, 0 failed"), std::string::npos)
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.output, "Error : No .it3 file below models.\n");
+    EXPECT_NE(run.errors.find("morvex: 0 models converted, 0 damaged, 1 failed"), std::string::npos)
         << run.errors;
+    EXPECT_FALSE(fs::exists(dir / "out"));
 
     // -c lists every model with its warnings and writes nothing, not even folders.
     fs::remove_all(dir / "out");
@@ -206,7 +222,10 @@ TEST(Folders, UnreadableEntriesAreReportedAndFailTheRun) {
     EXPECT_EQ(run.output,
               "Error : Can not read models/dangling: No such file or directory.\n"
               "Model : models/a.it3\n");
-    EXPECT_NE(run.errors.find("failed:\n  models/dangling\n"), std::string::npos) << run.errors;
+    EXPECT_NE(run.errors.find("failed:\n  models/dangling: Can not read models/dangling: No "
+                              "such file or directory.\n"),
+              std::string::npos)
+        << run.errors;
 }
 
 TEST(Destination, MissingFolderIsCreatedWithItsParents) {
@@ -241,13 +260,136 @@ TEST(Destination, FolderThatCannotBeCreatedGivesOneMessageAndNothingElse) {
           {"--out", "file.txt/out", "models/a.it3"}}) {
         test::RunResult run = test::RunMorvex(args, dir.Path());
         EXPECT_EQ(run.status, 1) << args[0];
-        EXPECT_EQ(run.output, "Error : Can not create folder file.txt/out: Not a directory.\n")
+        // With options, errors go to standard error.
+        EXPECT_EQ(args[0] == "--out" ? run.errors : run.output,
+                  "Error : Can not create folder file.txt/out: Not a directory.\n")
             << args[0];
     }
     test::RunResult run = test::RunMorvex({"models", "file.txt"}, dir.Path());
     EXPECT_EQ(run.output, "Error : Can not create folder file.txt: Not a directory.\n");
     EXPECT_EQ(test::SnapshotTree(dir.Path()), before);
 }
+
+// Whole runs of the executable: what each prints on both streams, its status, and the files it
+// leaves (besides its inputs: a.it3, b.it3, trunc.it3 cut inside its texture, broken.it3 and
+// empty.it3 that are no models, the folders noModels/ and existing/).
+struct RunCase {
+    std::vector<std::string> args;
+    int status;
+    std::string output;               // standard output, exactly
+    std::vector<std::string> errors;  // pieces of standard error, in order
+    std::vector<std::string> made;    // the files afterwards, besides the inputs
+};
+
+class RunTable : public ::testing::TestWithParam<RunCase> {};
+
+// Every file and folder below `dir` (folders ending in '/').
+std::vector<std::string> Entries(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& [name, contents] : test::SnapshotTree(dir)) names.push_back(name);
+    return names;
+}
+
+TEST_P(RunTable, PrintsAndLeaves) {
+    const RunCase& c = GetParam();
+    test::TempDir dir;
+    Write(dir / "a.it3", SmallModel("body", "t", 1));
+    Write(dir / "b.it3", SmallModel("cap", "u", 2));
+    ByteVector cut = SmallModel("hull", "v", 3);
+    cut.resize(cut.size() - 20);
+    Write(dir / "trunc.it3", cut);
+    Write(dir / "broken.it3", ByteVector{'N', 'O', 'P', 'E'});
+    Write(dir / "empty.it3", ByteVector{});
+    Write(dir / "noModels" / "readme.txt", ByteVector{'h', 'i'});
+    fs::create_directories(dir / "existing");
+    const std::vector<std::string> inputs = Entries(dir.Path());
+
+    const test::RunResult run = test::RunMorvex(c.args, dir.Path());
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.output, c.output);
+    std::size_t at = 0;
+    for (const std::string& piece : c.errors) {
+        at = run.errors.find(piece, at);
+        ASSERT_NE(at, std::string::npos) << piece << "\nin:\n" << run.errors;
+    }
+    std::vector<std::string> made;
+    for (const std::string& file : Entries(dir.Path())) {
+        if (std::find(inputs.begin(), inputs.end(), file) == inputs.end()) made.push_back(file);
+    }
+    EXPECT_EQ(made, c.made);
+}
+
+const std::string kOptionsHint = "Run 'morvex --help' for the options.\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, RunTable,
+    ::testing::Values(
+        // Nothing is created when nothing can be converted.
+        RunCase{{"nothere.it3", "o"}, 1, "Error : Can not open nothere.it3.\n", {}, {}},
+        RunCase{{"broken.it3", "o"}, 1, "Error : This file is not it3 file.\n", {}, {}},
+        RunCase{{"-g", "empty.it3", "o/p"}, 1, "Error : This file is not it3 file.\n", {}, {}},
+        RunCase{{"-m", "noModels", "o"},
+                1,
+                "Error : No .it3 file below noModels.\n",
+                {"failed:\n  noModels: No .it3 file below noModels.\n"},
+                {}},
+        RunCase{{"--out", "o", "nothere.it3", "broken.it3"},
+                1,
+                "",
+                {"nothere.it3: Error : Can not open nothere.it3.\n",
+                 "broken.it3: Error : This file is not it3 file.\n", "0 models converted",
+                 "failed:\n  nothere.it3: Can not open nothere.it3.\n"},
+                {}},
+        // Several inputs: each under its name, here or in the existing folder named last.
+        RunCase{{"-g", "a.it3", "b.it3"},
+                0,
+                "Model : a.it3\n-> a.glb\nModel : b.it3\n-> b.glb\n",
+                {"morvex: 2 models converted, 0 damaged, 0 failed; 0 warnings"},
+                {"a.glb", "b.glb"}},
+        RunCase{{"a.it3", "b.it3", "existing"},
+                0,
+                "Model : a.it3\n-> existing/a/a_00_body.obj\n-> existing/a/a_00_body.mtl\n"
+                "-> existing/a/t.bmp\nModel : b.it3\n-> existing/b/b_00_cap.obj\n"
+                "-> existing/b/b_00_cap.mtl\n-> existing/b/u.bmp\n",
+                {},
+                {"existing/a/", "existing/a/a_00_body.mtl", "existing/a/a_00_body.obj",
+                 "existing/a/t.bmp", "existing/b/", "existing/b/b_00_cap.mtl",
+                 "existing/b/b_00_cap.obj", "existing/b/u.bmp"}},
+        // Quiet: errors and the summary, with the damaged and failed models and why.
+        RunCase{{"-q", "-g", "a.it3", "trunc.it3", "broken.it3", "existing"},
+                1,
+                "",
+                {"broken.it3: Error : This file is not it3 file.\n",
+                 "morvex: 1 model converted, 1 damaged, 1 failed; 1 warning;",
+                 "failed:\n  broken.it3: This file is not it3 file.\n"
+                 "damaged:\n  trunc.it3: broken block at offset "},
+                {"existing/a.glb", "existing/trunc.glb"}},
+        RunCase{{"-v", "-o", "r.glb", "a.it3"},
+                0,
+                "-> r.glb\n",
+                {"a.it3: 1 object, 1 texture, 1 file (0.0 MB), 0 warnings, "},
+                {"r.glb"}},
+        RunCase{{"-g", "-j", "1", "trunc.it3", "deep/er"},
+                0,
+                "-> deep/er/trunc.glb\n",
+                {"Warning : broken block at offset "},
+                {"deep/", "deep/er/", "deep/er/trunc.glb"}},
+        // Mistakes: a line on standard error; the usage text in the one-file form only.
+        RunCase{{"--bogus", "a.it3"},
+                255,
+                "",
+                {"morvex: unknown option '--bogus'\n" + kOptionsHint},
+                {}},
+        RunCase{{"-x", "a.it3"},
+                255,
+                std::string(kUsageText) + std::string(kUsageHelpLine),
+                {"morvex: unknown option '-x'\n"},
+                {}},
+        RunCase{{"a.it3", "late", "-g"},
+                0,
+                "-> late/a_00_body.obj\n-> late/a_00_body.mtl\n-> late/t.bmp\n",
+                {"morvex: '-g' after the destination is ignored\n"},
+                {"late/", "late/a_00_body.mtl", "late/a_00_body.obj", "late/t.bmp"}}));
 
 #ifndef _WIN32
 // Runs morvex with standard error on a pseudo-terminal (standard output to a file) and returns
@@ -296,7 +438,7 @@ TEST(Progress, DrawnOnATerminalAndErasedAtTheEnd) {
     // The last drawing shows every model done, then the line is erased and the summary follows.
     EXPECT_NE(terminal.find("\r\033[K[12/12 100%] "), std::string::npos) << terminal;
     EXPECT_NE(terminal.find(" elapsed"), std::string::npos) << terminal;
-    const std::size_t summary = terminal.find("morvex: 12 models converted, 0 failed");
+    const std::size_t summary = terminal.find("morvex: 12 models converted, 0 damaged, 0 failed");
     ASSERT_NE(summary, std::string::npos) << terminal;
     EXPECT_EQ(terminal.substr(summary - 4, 4), "\r\033[K");
     // The summary stands alone: nothing is drawn after it (the terminal ends lines in CR LF).

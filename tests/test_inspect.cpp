@@ -118,6 +118,10 @@ TEST(InspectReport, DescribesObjectsMeshesMaterialsTexturesAndProblems) {
               std::string::npos)
         << text;
     EXPECT_NE(text.find("Broken block: at offset "), std::string::npos);
+    // The power as stored and, when the files write another, that one.
+    EXPECT_NE(text.find("\"face\", texture \"Head101\" (missing), power 10\n"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find(", power 2.5 (written as 2)\n"), std::string::npos) << text;
 }
 
 // The file names of the report are those that the conversion writes, in every mode.
@@ -169,11 +173,14 @@ TEST(InspectReport, JsonOfTheExecutableMatchesTheSchema) {
     test::WriteBytes(dir / "problem.it3", ProblemModel().Bytes());
     fs::copy_file(fs::path(MORVEX_SOURCE_DIR) / "examples" / "sample.it3", dir / "sample.it3");
     test::WriteBytes(dir / "not-it3.it3", ByteVector{'n', 'o'});
-    std::vector<std::string> inputs = {"problem.it3", "sample.it3", "not-it3.it3", "missing.it3"};
+    // A name that is not UTF-8: its text has U+FFFD, its bytes reopen it.
+    fs::copy_file(dir / "sample.it3", dir / "caf\xE9.it3");
+    std::vector<std::string> inputs = {"problem.it3", "sample.it3", "not-it3.it3", "missing.it3",
+                                       "caf\xE9.it3"};
     for (const auto& entry : fs::directory_iterator(fs::path(MORVEX_TEST_DATA) / "conformance")) {
         inputs.push_back((entry.path() / (entry.path().filename().string() + ".it3")).string());
     }
-    std::sort(inputs.begin() + 4, inputs.end());
+    std::sort(inputs.begin() + 5, inputs.end());
 
     std::vector<fs::path> documents;
     for (const std::string& input : inputs) {
@@ -181,7 +188,9 @@ TEST(InspectReport, JsonOfTheExecutableMatchesTheSchema) {
         const bool loads = input != "not-it3.it3" && input != "missing.it3";
         EXPECT_EQ(run.status, loads ? 0 : 1) << input;
         const Json report = Json::parse(run.output);  // throws, failing the test, when invalid
-        EXPECT_EQ(report["file"], input);
+        if (input != "caf\xE9.it3") {
+            EXPECT_EQ(report["file"], input);
+        }
         EXPECT_EQ(report.contains("error"), !loads) << input;
         documents.push_back(dir / ("report" + std::to_string(documents.size()) + ".json"));
         std::ofstream(documents.back()) << run.output;
@@ -189,6 +198,15 @@ TEST(InspectReport, JsonOfTheExecutableMatchesTheSchema) {
     EXPECT_EQ(Json::parse(test::ReadText(documents[0]))["missingTextures"][0]["name"], "Head101");
     EXPECT_EQ(Json::parse(test::ReadText(documents[2]))["error"], "This file is not it3 file.");
     EXPECT_EQ(Json::parse(test::ReadText(documents[3]))["error"], "Can not open missing.it3.");
+    EXPECT_EQ(Json::parse(test::ReadText(documents[3]))["fileBytes"], "bWlzc2luZy5pdDM=");
+    const Json cafe = Json::parse(test::ReadText(documents[4]));
+    EXPECT_EQ(cafe["file"], "caf\uFFFD.it3");
+    EXPECT_EQ(cafe["fileBytes"], "Y2Fm6S5pdDM=");
+    EXPECT_EQ(cafe["outputs"]["gltfBytes"], "Y2Fm6S5nbGI=");
+    EXPECT_EQ(cafe["outputs"]["objBytes"][0], "Y2Fm6V8wMF9jcmF0ZS5vYmo=");
+    EXPECT_EQ(cafe["objects"][0]["filesBytes"][0], "Y2Fm6V8wMF9jcmF0ZS5vYmo=");
+    EXPECT_EQ(cafe["objects"][0]["materials"][0]["power"], 12.5);
+    EXPECT_EQ(cafe["objects"][0]["materials"][0]["powerWritten"], 12);
 
     // Several inputs: one array in input order, the same objects.
     std::vector<std::string> args = {"-i", "--json"};

@@ -12,6 +12,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <map>
@@ -159,10 +160,11 @@ TEST_F(OutputFiles, LinksAtEveryOutputNameAreReplacedNotFollowed) {
                             "none): PlatformFiles covers replace-on-rename";
         }
     }
-    enum class Target { Outside, Dangling, DevFull };
+    enum class Target { Outside, Dangling, DevFull, Folder };
     const std::pair<const char*, Target> targets[] = {{"outside", Target::Outside},
                                                       {"dangling", Target::Dangling},
-                                                      {"dev_full", Target::DevFull}};
+                                                      {"dev_full", Target::DevFull},
+                                                      {"folder", Target::Folder}};
     for (const Mode& mode : Modes()) {
         const Reference& ref = reference[mode.label];
         for (const std::string& name : mode.outputs) {
@@ -175,6 +177,11 @@ TEST_F(OutputFiles, LinksAtEveryOutputNameAreReplacedNotFollowed) {
                 fs::copy_file(dir / "robo.it3", run / "robo.it3");
                 const fs::path victim = run / "outside" / "victim";
                 if (target == Target::Outside) test::WriteBytes(victim, {'k', 'e', 'e', 'p'});
+                // A folder: nothing is written into it, and the name becomes the file.
+                if (target == Target::Folder) {
+                    fs::create_directories(victim);
+                    test::WriteBytes(victim / "inside", {'k', 'e', 'e', 'p'});
+                }
                 const fs::path linkTarget =
                     target == Target::DevFull ? fs::path("/dev/full") : victim;
                 fs::create_symlink(linkTarget, run / "out" / name);
@@ -197,12 +204,15 @@ TEST_F(OutputFiles, LinksAtEveryOutputNameAreReplacedNotFollowed) {
                 EXPECT_EQ(Entries(run / "out").size(), ref.files.size());
                 if (target == Target::Outside) {
                     EXPECT_EQ(test::ReadText(victim), "keep");
+                } else if (target == Target::Folder) {
+                    EXPECT_EQ(Entries(victim), std::vector<std::string>{"inside"});
+                    EXPECT_EQ(test::ReadText(victim / "inside"), "keep");
                 } else {
                     EXPECT_FALSE(fs::exists(fs::symlink_status(victim)));
                 }
-                EXPECT_EQ(Entries(run / "outside"), target == Target::Outside
-                                                        ? std::vector<std::string>{"victim"}
-                                                        : std::vector<std::string>{});
+                const bool kept = target == Target::Outside || target == Target::Folder;
+                EXPECT_EQ(Entries(run / "outside"),
+                          kept ? std::vector<std::string>{"victim"} : std::vector<std::string>{});
             }
         }
     }
@@ -240,7 +250,11 @@ bool FaultyClose(platform::FileHandle file) {
     const bool fails = faults.Fails(Faults::Close);
     return closed && !fails;
 }
+// The final names of the renames so far, in order.
+std::vector<std::string> renamed;
+
 std::error_code FaultyRename(std::string_view from, std::string_view to) {
+    renamed.push_back(fs::path(to).filename().string());
     if (!faults.Fails(Faults::Rename)) return platform::Rename(from, to);
     return std::make_error_code(std::errc::io_error);
 }
@@ -271,10 +285,21 @@ TEST_F(OutputFiles, AFailureAtAnyCallLeavesTheOtherFilesWholeAndNoTraceOfTheFail
         {
             test::TempDir run;
             FaultyOutputs counting(Faults::Write, 0);
+            renamed.clear();
             test::ConvertResult r = test::ConvertInProcess(
                 dir / "robo.it3", run.Path().string() + "/", static_cast<int>(mode.mode));
             ASSERT_FALSE(r.outputFailed);
             std::copy(std::begin(faults.count), std::end(faults.count), calls);
+        }
+        // An object's MTL is put in place before its OBJ: a reader who sees the OBJ finds it.
+        for (std::size_t k = 0; k < renamed.size(); ++k) {
+            const std::string& name = renamed[k];
+            if (name.size() < 4 || name.substr(name.size() - 4) != ".obj") continue;
+            const std::string mtl = name.substr(0, name.size() - 4) + ".mtl";
+            EXPECT_NE(
+                std::find(renamed.begin(), renamed.begin() + static_cast<std::ptrdiff_t>(k), mtl),
+                renamed.begin() + static_cast<std::ptrdiff_t>(k))
+                << name << " before its MTL";
         }
         // Files of several writes are among them: the OBJ of B and the glb take more than one.
         EXPECT_GT(calls[Faults::Write], static_cast<int>(mode.outputs.size()));
@@ -331,6 +356,11 @@ TEST_F(OutputFiles, AFailureAtAnyCallLeavesTheOtherFilesWholeAndNoTraceOfTheFail
                 for (const std::string& name : missing) want.erase(name);
                 EXPECT_EQ(ReadFolder(run.Path()), want);
                 EXPECT_EQ(Entries(run.Path()).size(), want.size());
+                // The counts a run of many models reports: the files in place and their bytes.
+                std::uint64_t bytes = 0;
+                for (const auto& [name, content] : want) bytes += content.size();
+                EXPECT_EQ(r.counters.filesPlaced, want.size());
+                EXPECT_EQ(r.counters.bytesPlaced, bytes);
             }
         }
     }
@@ -403,50 +433,52 @@ pid_t StartMorvex(const std::vector<std::string>& args, const fs::path& workDir)
 
 // Runs morvex with `args` and kills it with SIGKILL while a temporary is open in `out`, once at
 // least `finalsBefore` files have been put in place there; true when it was killed (not finished
-// before). The folder is watched with inotify from before the start, so no temporary is missed
-// however short its life.
+// before). The folder is watched with inotify from before the start. At each event that creates
+// a temporary (with enough files in place) the process is stopped, and killed when the folder,
+// looked at while it stands still, holds a temporary: the kill lands on a state with a file being
+// written however fast the run goes on (a temporary already renamed lets it go on to the next).
 bool KillWhileWriting(const std::vector<std::string>& args, const fs::path& workDir,
                       const fs::path& out, std::size_t finalsBefore) {
     const int watch = inotify_init1(IN_CLOEXEC);
     if (watch < 0) return false;
-    if (inotify_add_watch(watch, out.c_str(), IN_CREATE | IN_MOVED_FROM | IN_MOVED_TO) < 0) {
+    if (inotify_add_watch(watch, out.c_str(), IN_CREATE | IN_MOVED_TO) < 0) {
         close(watch);
         return false;
     }
     const pid_t pid = StartMorvex(args, workDir);
-    std::set<std::string> open;  // temporaries created and not yet renamed
     std::size_t finals = 0;
-    bool killed = false;
+    bool killed = false, exited = false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (pid > 0 && !killed && std::chrono::steady_clock::now() < deadline) {
+    while (pid > 0 && !killed && !exited && std::chrono::steady_clock::now() < deadline) {
         pollfd ready{watch, POLLIN, 0};
         if (poll(&ready, 1, 10) > 0) {
             alignas(inotify_event) char events[64 * 1024];
             const ssize_t n = read(watch, events, sizeof events);
+            bool created = false;
             for (ssize_t at = 0; at < n;) {
                 const auto* event = reinterpret_cast<const inotify_event*>(events + at);
                 const std::string name = event->len > 0 ? event->name : "";
-                if (IsTemporary(name)) {
-                    if (event->mask & IN_CREATE) open.insert(name);
-                    if (event->mask & IN_MOVED_FROM) open.erase(name);
-                } else if (event->mask & IN_MOVED_TO) {
-                    ++finals;
-                }
+                if (IsTemporary(name) && (event->mask & IN_CREATE)) created = true;
+                if (!IsTemporary(name) && (event->mask & IN_MOVED_TO)) ++finals;
                 at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
             }
-            if (!open.empty() && finals >= finalsBefore) {
-                kill(pid, SIGKILL);
-                killed = true;
+            int status = 0;
+            if (created && finals >= finalsBefore && kill(pid, SIGSTOP) == 0 &&
+                waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status)) {
+                const std::vector<std::string> names = Entries(out);
+                if (std::any_of(names.begin(), names.end(), IsTemporary)) {
+                    kill(pid, SIGKILL);
+                    killed = true;
+                } else {
+                    kill(pid, SIGCONT);
+                }
             }
         }
         int status = 0;
-        if (!killed && waitpid(pid, &status, WNOHANG) == pid) {
-            close(watch);
-            return false;
-        }
+        if (!killed && waitpid(pid, &status, WNOHANG) == pid) exited = true;
     }
     close(watch);
-    if (pid <= 0) return false;
+    if (pid <= 0 || exited) return false;
     if (!killed) kill(pid, SIGKILL);
     int status = 0;
     waitpid(pid, &status, 0);

@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <png.h>
+
 #ifdef _WIN32
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -319,6 +321,7 @@ ConvertResult ConvertInProcess(const fs::path& input, const std::string& destPat
     r.result = converter.Convert(input.string(), destPath, static_cast<OutputMode>(mode));
     r.outputFailed = converter.OutputFailed();
     r.output = converter.GetConsole().Captured();
+    r.counters = converter.GetConsole().counters;
     return r;
 }
 
@@ -333,6 +336,22 @@ Model IndexedModel(std::vector<std::uint8_t> bytes, std::string baseName, Consol
 
 Model IndexedModel(const fs::path& file, Console& console) {
     return IndexedModel(ReadBytes(file), BaseNameOf(file.string()), console);
+}
+
+// Decodes a PNG file image with libpng into RGBA; `hadAlpha` tells the stored colour type.
+bool DecodePng(const std::vector<std::uint8_t>& png, RgbaPicture& picture, bool& hadAlpha) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&image, png.data(), png.size())) return false;
+    hadAlpha = (image.format & PNG_FORMAT_FLAG_ALPHA) != 0;
+    bool colour = (image.format & PNG_FORMAT_FLAG_COLOR) != 0;
+    image.format = PNG_FORMAT_RGBA;
+    picture.width = image.width;
+    picture.height = image.height;
+    picture.pixels.resize(PNG_IMAGE_SIZE(image));
+    bool ok = png_image_finish_read(&image, nullptr, picture.pixels.data(), 0, nullptr) != 0;
+    png_image_free(&image);
+    return ok && colour;
 }
 
 }  // namespace morvex::test

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "export/gltf/png_encode.h"
 #include "it3/console.h"
 #include "it3/model.h"
 #include "testdata/it3_writer.h"
@@ -101,6 +102,7 @@ struct ConvertResult {
     int result = 0;
     bool outputFailed = false;
     std::string output;
+    WorkCounters counters;
 };
 ConvertResult ConvertInProcess(const fs::path& input, const std::string& destPath, int mode);
 
@@ -108,5 +110,8 @@ ConvertResult ConvertInProcess(const fs::path& input, const std::string& destPat
 // registry filled, the bytes scanned (warnings go to `console`).
 Model IndexedModel(std::vector<std::uint8_t> bytes, std::string baseName, Console& console);
 Model IndexedModel(const fs::path& file, Console& console);
+
+// Decodes a PNG file image with libpng into RGBA; `hadAlpha` tells the stored colour type.
+bool DecodePng(const std::vector<std::uint8_t>& png, RgbaPicture& picture, bool& hadAlpha);
 
 }  // namespace morvex::test

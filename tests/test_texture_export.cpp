@@ -2,6 +2,7 @@
 // and the written bitmaps read back by our reader and by an independent one.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -214,6 +215,80 @@ TEST(TextureExport, ConformanceModelsGiveTheRecordedBitmaps) {
         }
     }
     EXPECT_GT(compared, 0);
+}
+
+// The colour of a pixel of a bitmap we wrote, as a reader shows it: red, green, blue.
+std::array<std::uint8_t, 3> BitmapColour(const test::BitmapFile& bmp, std::int32_t x,
+                                         std::int32_t y) {
+    const std::uint32_t v = bmp.At(x, y);
+    if (bmp.bitsPerPixel == 16) {
+        auto widen = [](std::uint32_t c) { return static_cast<std::uint8_t>((c << 3) | (c >> 2)); };
+        return {widen((v >> 10) & 31), widen((v >> 5) & 31), widen(v & 31)};
+    }
+    if (4 * v + 3 > bmp.palette.size()) return {0, 0, 0};
+    return {bmp.palette[4 * v + 2], bmp.palette[4 * v + 1], bmp.palette[4 * v]};
+}
+
+// --textures png: the PNG files show what the bitmaps show; a texture used as an alpha map also
+// holds its luminance as alpha (Blender's OBJ importer reads map_d's alpha channel); the MTL and
+// MQO files name the PNG files.
+TEST(TextureExport, PngFilesShowWhatTheBitmapsShow) {
+    test::TempDir dir;
+    It3Writer file;
+    testdata::Mesh mesh;
+    mesh.vertices = {test::V(0, 0, 0), test::V(1, 0, 0), test::V(0, 1, 0)};
+    mesh.indices = {0, 1, 2};
+    file.Info("box").Block("MATE", testdata::MaterialPayload("MATE", {{"skin", "t8", "fade", 4.0f},
+                                                                      {"metal", "t16", "", 9.0f}}));
+    file.Block("VPAC", testdata::VertexPayload("VPAC", {mesh}));
+    file.Block("TEXI",
+               TexiPayload("t8", testdata::EncodeTexture1002(testdata::TestPicture(9, 5, 1))));
+    file.Block("TEXI",
+               TexiPayload("t16", testdata::EncodeTexture1001(testdata::TestPicture16(6, 4, 2))));
+    file.Block("TEXI",
+               TexiPayload("fade", testdata::EncodeTexture1002(testdata::TestPicture(7, 3, 3))));
+    test::WriteBytes(dir / "m.it3", file.Bytes());
+
+    const test::RunResult bmp = test::RunMorvex({"m.it3", "bmp"}, dir.Path());
+    const test::RunResult png = test::RunMorvex({"--textures", "png", "m.it3", "png"}, dir.Path());
+    const test::RunResult mqo =
+        test::RunMorvex({"-m", "--textures=png", "m.it3", "mqo"}, dir.Path());
+    ASSERT_EQ(png.status, 0) << png.errors;
+    EXPECT_EQ(png.output,
+              "-> png/m_00_box.obj\n-> png/m_00_box.mtl\n-> png/t8.png\n"
+              "-> png/t16.png\n-> png/fade.png\n");
+    EXPECT_EQ(mqo.output, "-> mqo/m_00_box.mqo\n-> mqo/t8.png\n-> mqo/t16.png\n-> mqo/fade.png\n");
+    const std::string mtl = test::ReadText(dir / "png" / "m_00_box.mtl");
+    EXPECT_NE(mtl.find("map_Kd t8.png\r\nmap_d fade.png\r\n"), std::string::npos) << mtl;
+    const std::string doc = test::ReadText(dir / "mqo" / "m_00_box.mqo");
+    EXPECT_NE(doc.find(" tex(\"t8.png\") aplane(\"fade.png\")"), std::string::npos) << doc;
+
+    for (const char* name : {"t8", "t16", "fade"}) {
+        const auto bitmap =
+            test::ReadBitmap(test::ReadBytes(dir / "bmp" / (std::string(name) + ".bmp")));
+        ASSERT_TRUE(bitmap) << name;
+        RgbaPicture picture;
+        bool hadAlpha = false;
+        const auto bytes = test::ReadBytes(dir / "png" / (std::string(name) + ".png"));
+        EXPECT_EQ(bytes, test::ReadBytes(dir / "mqo" / (std::string(name) + ".png"))) << name;
+        ASSERT_TRUE(test::DecodePng(bytes, picture, hadAlpha)) << name;
+        const bool alphaMap = std::string(name) == "fade";
+        EXPECT_EQ(hadAlpha, alphaMap) << name;
+        ASSERT_EQ(picture.width, static_cast<std::uint32_t>(bitmap->width)) << name;
+        ASSERT_EQ(picture.height, static_cast<std::uint32_t>(bitmap->height)) << name;
+        for (std::int32_t y = 0; y < bitmap->height; ++y) {
+            for (std::int32_t x = 0; x < bitmap->width; ++x) {
+                const auto rgb = BitmapColour(*bitmap, x, y);
+                const std::uint8_t* p =
+                    &picture.pixels[4 * (static_cast<std::size_t>(y) * picture.width +
+                                         static_cast<std::size_t>(x))];
+                ASSERT_EQ((std::array<std::uint8_t, 3>{p[0], p[1], p[2]}), rgb)
+                    << name << " " << x << "," << y;
+                const int luminance = (77 * rgb[0] + 150 * rgb[1] + 29 * rgb[2] + 128) >> 8;
+                ASSERT_EQ(p[3], alphaMap ? luminance : 255) << name << " " << x << "," << y;
+            }
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

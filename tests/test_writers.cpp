@@ -95,12 +95,61 @@ TEST(ObjFaceLines, MatchTheNumbersWhateverTheIndicesBeforeThem) {
         mesh.faceCount = static_cast<std::int32_t>(indices.size() / 3);
         mesh.vertexCount = 20000;
         std::string out(static_cast<std::size_t>(mesh.faceCount) * kMaxObjFaceLine, '\0');
-        LineWriter writer(out.data());
+        LineWriter writer(out.data(), out.data() + out.size());
         // In two calls, as two pieces of a mesh are written.
         WriteObjFaces(writer, mesh, c.base, 0, 1000);
         WriteObjFaces(writer, mesh, c.base, 1000, mesh.faceCount);
         out.resize(writer.Written());
         EXPECT_TRUE(out == ExpectedFaces(indices, c.base, c.normals)) << c.base << " " << c.normals;
+    }
+}
+
+TEST(LineWriterBounds, AWriteBeyondTheLineBudgetOrTheEndStops) {
+    if (!kCheckedLines) GTEST_SKIP() << "LineWriter checks its writes only with assertions on";
+    struct Case {
+        const char* label;
+        std::size_t room;  // bytes of the memory given
+        void (*write)(LineWriter&);
+        const char* stop;  // the assertion's text, or null when the writes fit
+    };
+    const Case cases[] = {
+        {"number within its line", 64,
+         [](LineWriter& w) { w.Line(2 + kMaxIntText + 2).Str("v ").Int(7).EndLine(); }, nullptr},
+        // A short value still takes a number's longest form of the budget.
+        {"one byte too many", 64,
+         [](LineWriter& w) { w.Line(2 + kMaxIntText + 1).Str("v ").Int(7).EndLine(); },
+         "longer than its budget"},
+        {"fixed over the budget", 64,
+         [](LineWriter& w) { w.Line(kMaxFloatFixed + 1).Fixed(0.5, 6).EndLine(); },
+         "longer than its budget"},
+        {"text that fits", 4, [](LineWriter& w) { w.Str("abcd"); }, nullptr},
+        {"text past the end", 4, [](LineWriter& w) { w.Str("abcde"); }, "past the end"},
+        // Fixed-size copies need their whole block, however short the text they carry.
+        {"digits copied near the end", kMaxIntText - 1,
+         [](LineWriter& w) {
+             const char digits[kMaxIntText] = {'7'};
+             w.Digits(digits, 1);
+         },
+         "past the end"},
+        {"a copy takes its room of the line", 64,
+         [](LineWriter& w) {
+             const char text[8] = {'a'};
+             w.Line(20).Copied<8, 24>(text, 1).EndLine();
+         },
+         "longer than its budget"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::vector<char> memory(c.room);
+        auto run = [&] {
+            LineWriter writer(memory.data(), memory.data() + memory.size());
+            c.write(writer);
+        };
+        if (c.stop == nullptr) {
+            run();
+        } else {
+            EXPECT_DEATH(run(), c.stop);
+        }
     }
 }
 
@@ -151,7 +200,7 @@ TEST(MqoFaceLines, TexturesCoordinatesBelongToTheirOwnMesh) {
             expected += ")\r\n";
         }
         std::string out(static_cast<std::size_t>(test.mesh.faceCount) * kMaxMqoFaceLine, '\0');
-        LineWriter writer(out.data());
+        LineWriter writer(out.data(), out.data() + out.size());
         WriteMqoFaces(writer, test.mesh, 7, 0, 100);
         WriteMqoFaces(writer, test.mesh, 7, 100, test.mesh.faceCount);
         out.resize(writer.Written());
@@ -215,9 +264,10 @@ TEST(WritersInProcess, EachWriterRunsOnAModelInMemoryWithACapturingConsole) {
         std::string lines;
     };
     const Case cases[] = {
-        {ExportObj, "-> " + dest + "mem_00_Body.obj\n-> " + dest + "mem_00_Body.mtl\n" + warning +
-                        "-> " + dest + "mem_01_Cap.obj\n-> " + dest + "mem_01_Cap.mtl\n"},
-        {ExportMqo,
+        {[](const Model& m, Console& c, std::string_view d) { ExportObj(m, c, d); },
+         "-> " + dest + "mem_00_Body.obj\n-> " + dest + "mem_00_Body.mtl\n" + warning + "-> " +
+             dest + "mem_01_Cap.obj\n-> " + dest + "mem_01_Cap.mtl\n"},
+        {[](const Model& m, Console& c, std::string_view d) { ExportMqo(m, c, d); },
          "-> " + dest + "mem_00_Body.mqo\n" + warning + "-> " + dest + "mem_01_Cap.mqo\n"},
         {ExportGltf, warning + "-> " + dest + "mem.glb\n"},
     };

@@ -25,7 +25,13 @@ import subprocess
 import tempfile
 
 import bpy
-from bpy.props import BoolProperty, CollectionProperty, FloatProperty, StringProperty
+from bpy.props import (
+    BoolProperty,
+    CollectionProperty,
+    EnumProperty,
+    FloatProperty,
+    StringProperty,
+)
 from bpy.types import AddonPreferences, Operator, OperatorFileListElement
 from bpy_extras.io_utils import (
     ImportHelper,
@@ -140,6 +146,25 @@ class ImportIt3(Operator, ImportHelper):
         description="Give the materials the textures stored in the file",
         default=True,
     )
+    image_files: EnumProperty(
+        name="Images",
+        description="Where the textures' images are kept",
+        items=(
+            (
+                "FILES",
+                "PNG Files",
+                "PNG files in a folder textures/<file name> beside the .blend file, ready to "
+                "repaint in any program (packed while the .blend is not saved yet)",
+            ),
+            (
+                "PACK",
+                "Packed",
+                "Packed inside the .blend file (File > External Data > Unpack Resources writes "
+                "them out later)",
+            ),
+        ),
+        default="FILES",
+    )
     global_scale: FloatProperty(
         name="Scale",
         description="Scale the imported objects by this factor (1: as stored, 0.01 for a model "
@@ -209,6 +234,15 @@ class ImportIt3(Operator, ImportHelper):
                     return False
 
         objects = [obj for obj in bpy.data.objects if obj not in objects_before]
+        new_materials = [m for m in bpy.data.materials if m not in materials_before]
+        new_images = [i for i in bpy.data.images if i not in images_before]
+        if not objects:
+            # Nothing to place: no empty collection, and the user is told.
+            remove_textures(new_materials, new_images)
+            for material in new_materials:
+                bpy.data.materials.remove(material)
+            self.report({"WARNING"}, f"{label}: the file holds no object that can be imported")
+            return False
         collection = bpy.data.collections.new(os.path.splitext(label)[0])
         context.collection.children.link(collection)
         for obj in objects:
@@ -217,13 +251,50 @@ class ImportIt3(Operator, ImportHelper):
             collection.objects.link(obj)
             if obj.parent is None:
                 obj.matrix_world = placement @ obj.matrix_world
+        # Images first: a material's likeness looks at its images.
+        new_images = merge_duplicates(new_images, image_signature)
+        new_materials = merge_duplicates(new_materials, material_signature)
         if not self.import_textures:
-            remove_textures(
-                [m for m in bpy.data.materials if m not in materials_before],
-                [i for i in bpy.data.images if i not in images_before],
-            )
+            remove_textures(new_materials, new_images)
+        elif self.image_files == "FILES":
+            self.write_images(path, new_images)
         self.report_contents(morvex, path, label, collection)
         return True
+
+    def write_images(self, path, images):
+        """Writes the packed images of the file at `path` as PNG files into textures/<stem>
+        beside the .blend file and uses them from there. While the .blend is not saved they stay
+        packed, and the user is told how to write them out later. An image that cannot be written
+        stays packed, with a warning."""
+        label = os.path.basename(path)
+        if not any(image.packed_file is not None for image in images):
+            return
+        if not bpy.data.filepath:
+            self.report(
+                {"INFO"},
+                f"{label}: the images are packed, as the .blend file is not saved yet; once it "
+                "is, File > External Data > Unpack Resources writes them into textures/ beside it",
+            )
+            return
+        stem = os.path.splitext(label)[0]
+        folder = os.path.join(os.path.dirname(bpy.data.filepath), "textures", stem)
+        for image in images:
+            if image.packed_file is None:
+                continue
+            target = os.path.join(folder, bpy.path.clean_name(image.name) + ".png")
+            try:
+                os.makedirs(folder, exist_ok=True)
+                with open(target, "wb") as file:
+                    file.write(image.packed_file.data)
+            except OSError as error:
+                self.report(
+                    {"WARNING"}, f"image {image.name} kept packed: can not write {target}: {error}"
+                )
+                continue
+            # The file just written is the image's source from now on.
+            image.unpack(method="REMOVE")
+            image.filepath = bpy.path.relpath(target)
+            image.reload()
 
     def report_contents(self, morvex, path, label, collection):
         """Reports what the file holds, from morvex's report (`morvex -i --json`): one line of
@@ -243,12 +314,15 @@ class ImportIt3(Operator, ImportHelper):
         except (OSError, ValueError, KeyError, TypeError):
             return
         collection["morvex_report"] = result.stdout
-        self.report(
-            {"INFO"},
-            f"{label}: {totals['objectsWritten']} objects, {totals['meshesWritten']} meshes, "
-            f"{totals['vertices']} vertices, {totals['triangles']} triangles, "
-            f"{totals['materials']} materials, {totals['texturesConverting']} textures",
-        )
+        counts = [
+            (totals["objectsWritten"], "object"),
+            (totals["meshesWritten"], "mesh"),
+            (totals["vertices"], "vertex"),
+            (totals["triangles"], "triangle"),
+            (totals["materials"], "material"),
+            (totals["texturesConverting"], "texture"),
+        ]
+        self.report({"INFO"}, f"{label}: " + ", ".join(counted(n, word) for n, word in counts))
         for missing in report.get("missingTextures", []):
             kind = "alpha map" if missing["kind"] == "alphaMap" else "texture"
             self.report(
@@ -286,6 +360,70 @@ class ImportIt3(Operator, ImportHelper):
                 self.report({"ERROR"}, f"{label}: morvex failed: {detail[0]}")
             return None
         return result
+
+
+PLURALS = {"mesh": "meshes", "vertex": "vertices"}
+
+
+def counted(count, word):
+    """ "1 object", "2 objects", "1 vertex", "3 vertices"."""
+    return f"{count} {word if count == 1 else PLURALS.get(word, word + 's')}"
+
+
+def base_name(name):
+    """A data-block name without the ".001" Blender adds to a name already taken."""
+    stem, dot, number = name.rpartition(".")
+    return stem if dot and len(number) == 3 and number.isdigit() else name
+
+
+def material_signature(material):
+    """What makes two of the glTF importer's materials the same: their settings and nodes."""
+    tree = material.node_tree
+    nodes, links = [], []
+    if tree is not None:
+        for node in tree.nodes:
+            image = getattr(node, "image", None)
+            values = tuple(
+                repr(tuple(socket.default_value) if hasattr(socket.default_value, "__len__")
+                     else socket.default_value)
+                for socket in node.inputs
+                if hasattr(socket, "default_value") and not socket.is_linked
+            )
+            nodes.append((node.bl_idname, image.name if image else None, values))
+        links = [
+            (l.from_node.bl_idname, l.from_socket.identifier, l.to_node.bl_idname,
+             l.to_socket.identifier)
+            for l in tree.links
+        ]
+    return (
+        material.blend_method,
+        round(material.alpha_threshold, 6),
+        tuple(sorted(nodes, key=repr)),
+        tuple(sorted(links)),
+    )
+
+
+def image_signature(image):
+    return image.packed_file.data if image.packed_file is not None else image.filepath
+
+
+def merge_duplicates(blocks, signature):
+    """Among the data-blocks one file brought (materials or images), those whose names differ
+    only by Blender's ".001" and that are alike become one: their users take the first. Returns
+    the blocks that remain."""
+    kept = {}
+    remaining = []
+    for block in sorted(blocks, key=lambda b: b.name):
+        key = (base_name(block.name), signature(block))
+        first = kept.setdefault(key, block)
+        if first is block:
+            remaining.append(block)
+        else:
+            block.user_remap(first)
+            (bpy.data.materials if isinstance(block, bpy.types.Material) else bpy.data.images).remove(
+                block
+            )
+    return remaining
 
 
 def remove_textures(materials, images):

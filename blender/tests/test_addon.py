@@ -311,6 +311,8 @@ def new_collection(name, before):
 def case_install_and_sample(ctx):
     module = install_addon(ctx)
     check(addon_utils.check(ADDON)[1], "the add-on is not enabled")
+    with open(os.path.join(os.path.dirname(module.__file__), "LICENSE"), encoding="utf-8") as text:
+        check(text.read().startswith("MIT License\n"), "the add-on carries no MIT LICENSE")
     check(hasattr(bpy.types, "IMPORT_SCENE_OT_it3"), "the import operator is not registered")
     check(
         module.menu_import in bpy.types.TOPBAR_MT_file_import._dyn_ui_initialize(),
@@ -330,7 +332,10 @@ def case_install_and_sample(ctx):
     check_equal((result, error, reports), ({"FINISHED"}, None, []), "import of the sample")
     check_equal(
         ctx.infos,
-        ["sample.it3: 2 objects, 5 meshes, 213 vertices, 216 triangles, 4 materials, 3 textures"],
+        [
+            packed_info("sample.it3"),
+            "sample.it3: 2 objects, 5 meshes, 213 vertices, 216 triangles, 4 materials, 3 textures",
+        ],
         "the summary of the sample's contents",
     )
 
@@ -498,7 +503,10 @@ def case_missing_textures(ctx):
     )
     check_equal(
         ctx.infos,
-        [f"{name}: 2 objects, 5 meshes, 213 vertices, 216 triangles, 4 materials, 3 textures"],
+        [
+            packed_info(name),
+            f"{name}: 2 objects, 5 meshes, 213 vertices, 216 triangles, 4 materials, 3 textures",
+        ],
         "the summary of the model's contents",
     )
     report = json.loads(new_collection("renamed", collections_before)["morvex_report"])
@@ -506,6 +514,108 @@ def case_missing_textures(ctx):
         report["missingTextures"],
         [{"object": "crate", "material": "wood", "kind": "texture", "name": "crate_wood"}],
         "missing textures in the kept report",
+    )
+
+
+def packed_info(label):
+    """The info an import gives while the .blend file is not saved."""
+    return (
+        f"{label}: the images are packed, as the .blend file is not saved yet; once it is, "
+        "File > External Data > Unpack Resources writes them into textures/ beside it"
+    )
+
+
+def blocks_of(data):
+    """The blocks of an it3 file as (tag, whole block bytes)."""
+    found, offset = [], 0
+    while offset + 8 <= len(data):
+        size = struct.unpack_from("<I", data, offset + 4)[0]
+        found.append((data[offset : offset + 4], data[offset : offset + 8 + size]))
+        offset += 8 + size
+    return found
+
+
+def case_images_and_materials(ctx):
+    install_addon(ctx)
+    preferences().morvex_path = ctx.morvex
+    with open(ctx.sample, "rb") as file:
+        blocks = blocks_of(file.read())
+    infos = [k for k, (tag, _) in enumerate(blocks) if tag == b"INFO"]
+    check_equal(len(infos), 2, "objects of the sample")
+    crate = [block for _, block in blocks[infos[0] : infos[1]]]
+    check(crate[0][8:14] == b"crate\0", "the sample's first object is not the crate")
+    # The crate twice: a second object of another name with the same material "wood".
+    twin = [crate[0].replace(b"crate\0", b"cratf\0", 1)] + crate[1:]
+    rest = [block for _, block in blocks[infos[1] :]]
+    path = ctx.input_file("twins.it3", b"".join(crate + twin + rest))
+    # The .blend is saved: the images become files beside it.
+    blend = os.path.join(ctx.work, "scene.blend")
+    bpy.ops.wm.save_as_mainfile(filepath=blend)
+    materials_before = set(bpy.data.materials)
+    images_before = set(bpy.data.images)
+    collections_before = set(bpy.data.collections)
+    result, error, reports = run_import(ctx, filepath=path)
+    check_equal((result, error, reports), ({"FINISHED"}, None, []), "import of the twins")
+    check_equal(
+        ctx.infos,
+        ["twins.it3: 3 objects, 6 meshes, 237 vertices, 228 triangles, 5 materials, 3 textures"],
+        "the summary of the twins",
+    )
+    collection = new_collection("twins", collections_before)
+    by_name = {obj.name: obj for obj in collection.objects}
+    check(
+        by_name["crate"].data.materials[0] is by_name["cratf"].data.materials[0],
+        "the twins do not share their material",
+    )
+    new_materials = sorted(m.name for m in bpy.data.materials if m not in materials_before)
+    check_equal(new_materials, sorted(set(map(base_name, new_materials))), "new materials")
+    new_images = [image for image in bpy.data.images if image not in images_before]
+    check_equal(len(new_images), 3, "new images")
+    for image in new_images:
+        check(image.packed_file is None, f"image {image.name} is packed")
+        file = bpy.path.abspath(image.filepath)
+        check_equal(
+            os.path.dirname(file), os.path.join(ctx.work, "textures", "twins"), "image folder"
+        )
+        with open(file, "rb") as png:
+            check(png.read(8) == b"\x89PNG\r\n\x1a\n", f"{file} is not a PNG file")
+        width, height = image.size  # loads the file
+        check(
+            width > 0 and len(image.pixels) == width * height * image.channels,
+            f"image {image.name} has no data",
+        )
+
+    # Packed on request.
+    images_before = set(bpy.data.images)
+    result, error, reports = run_import(ctx, filepath=path, image_files="PACK")
+    check_equal((result, error, reports), ({"FINISHED"}, None, []), "packed import")
+    check_images([i for i in bpy.data.images if i not in images_before], "packed twins")
+
+    # One object, in the singular; then a file without any object: a warning, nothing made.
+    crate_only = b"".join(crate + [block for tag, block in blocks if tag == b"TEXI"][:1])
+    result, error, reports = run_import(ctx, filepath=ctx.input_file("crate.it3", crate_only))
+    check_equal(result, {"FINISHED"}, "import of the crate alone")
+    check_equal(
+        ctx.infos[-1],
+        "crate.it3: 1 object, 1 mesh, 24 vertices, 12 triangles, 1 material, 1 texture",
+        "the summary of one object",
+    )
+    empty = b"INFO" + struct.pack("<I", 6) + b"empty\0"
+    objects_before = set(bpy.data.objects)
+    collections_before = set(bpy.data.collections)
+    result, error, reports = run_import(ctx, filepath=ctx.input_file("none.it3", empty))
+    check_equal(
+        (result, error, reports),
+        (
+            {"CANCELLED"},
+            None,
+            [("Warning", "none.it3: the file holds no object that can be imported")],
+        ),
+        "import of a file without objects",
+    )
+    check_equal([o for o in bpy.data.objects if o not in objects_before], [], "objects made")
+    check_equal(
+        [c for c in bpy.data.collections if c not in collections_before], [], "collections made"
     )
 
 

@@ -5,12 +5,14 @@
 
 #include <chrono>
 #include <cinttypes>
+#include <filesystem>
 #include <utility>
 
 #include "batch/destination.h"
 #include "batch/model_list.h"
 #include "batch/progress.h"
 #include "convert/converter.h"
+#include "decode/decoder_factory.h"
 #include "inspect/report.h"
 #include "it3/parallel.h"
 #include "platform/platform.h"
@@ -21,58 +23,37 @@ namespace {
 // What one model's run left for the printing stage.
 struct Done {
     std::size_t index = 0;
-    std::string text;  // its console lines or its report
+    std::string text;      // its console lines or its report
+    std::string messages;  // its warnings and errors, when they go apart
     bool failed = false;
+    MessageCounts counts;
+    std::string counted;  // the -v line
     std::int64_t objects = 0, textures = 0, files = 0, bytes = 0;
 };
 
-constexpr std::string_view kWrittenPrefix = "-> ";
+// The objects that convert and the textures of a loaded model.
+void CountContents(const Model& model, std::int64_t& objects, std::int64_t& textures) {
+    for (const ObjectBlocks& object : FindObjects(model)) objects += object.Converts();
+    for (const Block& block : model.blocks) textures += block.TagBits() == kTagTexi;
+}
 
-// The files named by the "-> " lines of a conversion, and their sizes now.
-void CountWritten(const std::string& lines, Done& done) {
+const char* Plural(std::uint64_t count) {
+    return count == 1 ? "" : "s";
+}
+
+// Every line of `lines` behind "<path>: ".
+std::string Prefixed(const std::string& lines, const std::string& path) {
+    std::string prefixed;
     std::size_t start = 0;
     while (start < lines.size()) {
-        std::size_t end = lines.find('\n', start);
-        if (end == std::string::npos) end = lines.size();
-        const std::string_view line(lines.data() + start, end - start);
-        if (line.substr(0, kWrittenPrefix.size()) == kWrittenPrefix) {
-            const std::string path(line.substr(kWrittenPrefix.size()));
-            platform::FileStatus info;
-            if (!platform::StatusOf(path, info)) {
-                ++done.files;
-                done.bytes += static_cast<std::int64_t>(info.size);
-            }
-        }
+        const std::size_t end = std::min(lines.find('\n', start), lines.size());
+        prefixed += path;
+        prefixed += ": ";
+        prefixed.append(lines, start, end - start);
+        prefixed += '\n';
         start = end + 1;
     }
-}
-
-// Objects (INFO blocks with a material and a vertex block) and textures of a loaded model.
-void CountContents(const Model& model, Done& done) {
-    for (std::size_t b = 0; b < model.blocks.size(); ++b) {
-        const std::uint32_t tag = model.blocks[b].TagBits();
-        if (tag == kTagTexi) ++done.textures;
-        if (tag != kTagInfo) continue;
-        const int info = static_cast<int>(b);
-        bool material = false, vertex = false;
-        for (std::string_view t : {"MATE", "MAT2", "MAT3", "MAT4"}) {
-            material = material || model.FindInObject(info, TagValue(t)) >= 0;
-        }
-        for (std::string_view t : {"VPA2", "VPA4", "VPA5", "VPA7", "VPA8", "VPAC"}) {
-            vertex = vertex || model.FindInObject(info, TagValue(t)) >= 0;
-        }
-        if (material && vertex) ++done.objects;
-    }
-}
-
-// The message of the first "Error : " line, without its prefix.
-std::string FirstError(const std::string& lines) {
-    constexpr std::string_view kError = "Error : ";
-    const std::size_t at = lines.find(kError);
-    if (at == std::string::npos) return "Can not open file.";
-    const std::size_t end = lines.find('\n', at);
-    return lines.substr(at + kError.size(),
-                        (end == std::string::npos ? lines.size() : end) - at - kError.size());
+    return prefixed;
 }
 
 class Run {
@@ -82,35 +63,53 @@ class Run {
           list_(list),
           out_(out),
           err_(err),
-          progress_(err, request.progress, list.models.size()) {}
+          progress_(err, request.progress && request.verbosity != Verbosity::Quiet,
+                    list.models.size()) {}
 
     Done Convert(std::size_t index) {
         const PlannedModel& model = list_.models[index];
+        const auto start = std::chrono::steady_clock::now();
         Done done;
         done.index = index;
         progress_.Started(model.path);
         if (!model.conflict.empty()) {
-            done.text = "Error : Can not convert " + model.path +
-                        ": its outputs would replace those of " + model.conflict + ".\n";
+            done.counts.firstError = "Can not convert " + model.path +
+                                     ": its outputs would replace those of " + model.conflict + ".";
+            (request_.messagesApart ? done.messages : done.text) =
+                "Error : " + done.counts.firstError + "\n";
             done.failed = true;
         } else if (request_.inspect) {
             Inspect(model, done);
         } else {
-            Console console = Console::Capturing();
+            Console console = Console::Capturing(request_.messagesApart);
+            console.SetQuiet(request_.verbosity == Verbosity::Quiet);
+            // The model's folder is made once the model has loaded. A model that wrote nothing
+            // leaves no empty folder behind: its own folder (not the one the .glb files of a
+            // folder share) is removed again.
             const bool fresh = !model.folder.empty() && !IsFolder(model.folder);
-            if (fresh && PrepareDestination(model.folder, console) != Outcome::Ok) {
-                done.text = console.Captured();
-                done.failed = true;
-            } else {
-                Converter converter(std::move(console));
-                const int result =
-                    converter.Convert(model.path, model.destPath, request_.mode, request_.options);
-                done.failed = result != 0 || converter.OutputFailed();
-                done.text = converter.GetConsole().Captured();
-                if (result == 0) CountContents(converter.GetModel(), done);
-                CountWritten(done.text, done);
-                // A model that wrote nothing leaves no empty folder behind.
-                if (fresh && done.files == 0) platform::RemoveFolder(model.folder);
+            const bool own = request_.mode != OutputMode::Gltf;
+            ConvertOptions options = request_.options;
+            if (fresh) {
+                options.prepareDestination = [&model](Console& c) {
+                    return PrepareDestination(model.folder, c);
+                };
+            }
+            Converter converter(std::move(console));
+            const int result =
+                converter.Convert(model.path, model.destPath, request_.mode, options);
+            done.failed = result != 0 || converter.OutputFailed();
+            const Console& used = converter.GetConsole();
+            done.text = used.Captured();
+            if (request_.messagesApart) done.messages = used.CapturedMessages();
+            done.counts = used.messages;
+            done.files = static_cast<std::int64_t>(used.counters.filesPlaced);
+            done.bytes = static_cast<std::int64_t>(used.counters.bytesPlaced);
+            if (result == 0) CountContents(converter.GetModel(), done.objects, done.textures);
+            if (fresh && own && done.files == 0) platform::RemoveFolder(model.folder);
+            if (request_.verbosity == Verbosity::Verbose) {
+                const double seconds =
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+                done.counted = ConversionCounts(converter, result == 0, seconds);
             }
         }
         progress_.Finished();
@@ -119,17 +118,34 @@ class Run {
 
     void Print(const Done& done) {
         const PlannedModel& model = list_.models[done.index];
+        const std::string shown = ConsoleName(model.path);
         progress_.Around([&] {
             if (request_.json) {
                 std::fputs(printed_ == 0 ? "" : ",\n", out_);
-            } else if (!request_.inspect) {
-                WriteText(out_, "Model : " + ConsoleName(model.path) + "\n");
+            } else if (!request_.inspect && request_.verbosity != Verbosity::Quiet &&
+                       !(request_.messagesApart && done.text.empty())) {
+                WriteText(out_, "Model : " + shown + "\n");
             }
             WriteText(out_, done.text);
             std::fflush(out_);
+            std::string apart = Prefixed(done.messages, shown);
+            if (!done.counted.empty()) apart += shown + ": " + done.counted + "\n";
+            WriteText(err_, apart);
+            std::fflush(err_);
         });
         ++printed_;
-        if (done.failed) failed_.push_back(model.path);
+        if (done.failed) {
+            failed_.push_back({model.path, done.counts.firstError.empty()
+                                               ? "Can not convert it."
+                                               : done.counts.firstError});
+        } else if (done.counts.damage > 0) {
+            std::string reason = done.counts.firstDamage;
+            if (done.counts.damage > 1) {
+                reason += " (and " + std::to_string(done.counts.damage - 1) + " more)";
+            }
+            damaged_.push_back({model.path, std::move(reason)});
+        }
+        warnings_ += done.counts.warnings;
         objects_ += done.objects;
         textures_ += done.textures;
         files_ += done.files;
@@ -142,29 +158,31 @@ class Run {
         if (request_.json && jsonArray) std::fputs(printed_ == 0 ? "[]\n" : "\n]\n", out_);
         if (request_.json && !jsonArray && printed_ > 0) std::fputs("\n", out_);
         std::fflush(out_);
+        std::vector<FailedInput> failed = list_.failed;
+        failed.insert(failed.end(), failed_.begin(), failed_.end());
+        if (!jsonArray) return failed.empty() ? 0 : 1;
         const std::size_t total = list_.models.size();
-        const std::size_t failed = failed_.size();
+        const std::size_t converted = total - failed_.size() - damaged_.size();
         const char* verb = request_.inspect                     ? "inspected"
                            : request_.mode == OutputMode::Check ? "checked"
                                                                 : "converted";
-        if (!jsonArray) return failed_.empty() ? 0 : 1;
-        {
-            std::fprintf(err_,
-                         "morvex: %zu %s %s, %zu failed; %" PRId64 " objects, %" PRId64
-                         " textures; %" PRId64 " files, %.1f MB written in %.1f s\n",
-                         total - failed, total - failed == 1 ? "model" : "models", verb, failed,
-                         objects_, textures_, files_, static_cast<double>(bytes_) / 1e6, seconds);
-        }
-        std::vector<std::string> problems = list_.unreadable;
-        problems.insert(problems.end(), failed_.begin(), failed_.end());
-        if (!problems.empty()) {
-            std::fprintf(err_, "failed:\n");
-            for (const std::string& path : problems) {
-                WriteText(err_, "  " + ConsoleName(path) + "\n");
+        std::fprintf(err_,
+                     "morvex: %zu model%s %s, %zu damaged, %zu failed; %" PRIu64
+                     " warning%s; %" PRId64 " objects, %" PRId64 " textures; %" PRId64
+                     " files, %.1f MB written in %.1f s\n",
+                     converted, Plural(converted), verb, damaged_.size(), failed.size(), warnings_,
+                     Plural(warnings_), objects_, textures_, files_,
+                     static_cast<double>(bytes_) / 1e6, seconds);
+        for (const auto& [title, inputs] : {std::pair{"failed", &failed}, {"damaged", &damaged_}}) {
+            if (inputs->empty()) continue;
+            std::fprintf(err_, "%s:\n", title);
+            for (const FailedInput& input : *inputs) {
+                WriteText(err_, "  " + ConsoleName(input.path) + ": " +
+                                    ConsoleName(input.reason) + "\n");
             }
         }
         std::fflush(err_);
-        return problems.empty() ? 0 : 1;
+        return failed.empty() ? 0 : 1;
     }
 
   private:
@@ -173,11 +191,12 @@ class Run {
         ConvertOptions options;
         options.utf8Names = request_.options.utf8Names;
         const int result = converter.Convert(model.path, "", OutputMode::Check, options);
-        ModelReport report =
-            result == 0 ? BuildReport(converter.GetModel())
-                        : FailedReport(model.path, FirstError(converter.GetConsole().Captured()));
+        const MessageCounts& counts = converter.GetConsole().messages;
+        ModelReport report = result == 0 ? BuildReport(converter.GetModel())
+                                         : FailedReport(model.path, counts.firstError);
         done.failed = result != 0;
-        if (result == 0) CountContents(converter.GetModel(), done);
+        done.counts = counts;
+        if (result == 0) CountContents(converter.GetModel(), done.objects, done.textures);
         done.text = request_.json ? ReportJson(report) : ReportText(report);
     }
 
@@ -187,7 +206,8 @@ class Run {
     std::FILE* err_;
     Progress progress_;
     std::size_t printed_ = 0;
-    std::vector<std::string> failed_;
+    std::vector<FailedInput> failed_, damaged_;
+    std::uint64_t warnings_ = 0;
     std::int64_t objects_ = 0, textures_ = 0, files_ = 0, bytes_ = 0;
 };
 
@@ -203,17 +223,40 @@ int ThreadsFor(int jobs) {
     return std::max(1, tbb::info::default_concurrency());
 }
 
+std::string ConversionCounts(const Converter& converter, bool loaded, double seconds) {
+    std::int64_t objects = 0, textures = 0;
+    if (loaded) CountContents(converter.GetModel(), objects, textures);
+    const WorkCounters& work = converter.GetConsole().counters;
+    const std::uint64_t warnings = converter.GetConsole().messages.warnings;
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "%" PRId64 " object%s, %" PRId64 " texture%s, %" PRIu64
+                  " file%s (%.1f MB), %" PRIu64 " warning%s, %.2f s",
+                  objects, Plural(static_cast<std::uint64_t>(objects)), textures,
+                  Plural(static_cast<std::uint64_t>(textures)), work.filesPlaced,
+                  Plural(work.filesPlaced), static_cast<double>(work.bytesPlaced) / 1e6, warnings,
+                  Plural(warnings), seconds);
+    return text;
+}
+
 int RunBatch(const BatchRequest& request, std::FILE* out, std::FILE* err) {
     const auto start = std::chrono::steady_clock::now();
     const bool writes = !request.inspect && request.mode != OutputMode::Check;
-    if (writes) {
-        Console console(out);
+    // A destination that cannot be a folder (it, or the nearest of its folders that exists, is
+    // a file) fails the run at once; one that is missing is made for the first model that loads.
+    std::error_code error;
+    std::filesystem::path nearest = platform::FilesystemPath(request.destPath);
+    while (!nearest.empty() && !std::filesystem::exists(nearest, error)) {
+        nearest = nearest.has_relative_path() ? nearest.parent_path() : std::filesystem::path();
+    }
+    if (writes && !nearest.empty() && !IsFolder(platform::PathText(nearest))) {
+        Console console(request.messagesApart ? err : out);
         if (PrepareDestination(request.destPath, console) != Outcome::Ok) return 1;
     }
     const ModelList list = ListModels(request.inputs, request.destPath, request.byName,
                                       request.inspect ? OutputMode::Check : request.mode);
     // Standard output holds nothing but the JSON document with --json.
-    std::FILE* messages = request.json ? err : out;
+    std::FILE* messages = request.json || request.messagesApart ? err : out;
     for (const std::string& line : list.messages) WriteText(messages, line + "\n");
     std::fflush(messages);
 

@@ -64,17 +64,18 @@ class Search {
         list_.models.push_back(std::move(model));
     }
 
-    // Searches the folder at `path` (already known to be one, with identity `id`).
-    void Folder(const std::string& path, const std::string& relativeFolder, FolderId id) {
+    // Searches the folder at `path` (already known to be one, with identity `id`); false when it
+    // was searched before.
+    bool Folder(const std::string& path, const std::string& relativeFolder, FolderId id) {
         if (!visited_.insert(id).second) {
             const bool loop = std::find(above_.begin(), above_.end(), id) != above_.end();
             list_.messages.push_back("Warning : " + path +
                                      (loop ? " leads back to a folder above it, not followed."
                                            : " leads to a folder already searched, not followed."));
-            return;
+            return false;
         }
         std::vector<std::string> names;
-        if (!ReadNames(path, names)) return;
+        if (!ReadNames(path, names)) return true;
         above_.push_back(id);
         for (const std::string& name : names) {
             const std::string entry = Joined(path, name);
@@ -95,11 +96,16 @@ class Search {
             }
         }
         above_.pop_back();
+        return true;
     }
 
     void Unreadable(const std::string& path, const std::error_code& error) {
-        list_.messages.push_back("Error : Can not read " + path + ": " + error.message() + ".");
-        list_.unreadable.push_back(path);
+        Failed(path, "Can not read " + path + ": " + error.message() + ".");
+    }
+
+    void Failed(const std::string& path, std::string reason) {
+        list_.messages.push_back("Error : " + reason);
+        list_.failed.push_back({path, std::move(reason)});
     }
 
   private:
@@ -157,7 +163,11 @@ ModelList ListModels(const std::vector<std::string>& inputs, std::string_view de
                 relative = FolderName(input);
                 if (!relative.empty()) relative += platform::kSeparator;
             }
-            search.Folder(input, relative, info.id);
+            const std::size_t before = list.models.size(), failed = list.failed.size();
+            if (search.Folder(input, relative, info.id) && list.models.size() == before &&
+                list.failed.size() == failed) {
+                search.Failed(input, "No .it3 file below " + input + ".");
+            }
         } else {
             // A file, or a path that does not open: the conversion reports it.
             search.AddModel(input, "");

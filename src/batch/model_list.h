@@ -17,13 +17,19 @@ struct PlannedModel {
     std::string conflict;  // set when its outputs would land on an earlier model's: that path
 };
 
+// An input, or an entry below a folder, that gives no model: its path and why.
+struct FailedInput {
+    std::string path;
+    std::string reason;
+};
+
 struct ModelList {
     std::vector<PlannedModel> models;
     // Lines about the search, in the order found: "Error : Can not read <path>: <reason>." for
-    // entries that cannot be read, "Warning : ..." for links not followed and other files
-    // skipped.
+    // entries that cannot be read, "Error : No .it3 file below <folder>." for a folder given
+    // that holds none, "Warning : ..." for links not followed and other files skipped.
     std::vector<std::string> messages;
-    std::vector<std::string> unreadable;  // the paths behind the Error lines
+    std::vector<FailedInput> failed;  // the inputs behind the Error lines
 };
 
 // True when `name` ends in ".it3" in any case.
@@ -32,7 +38,8 @@ bool HasIt3Extension(std::string_view name);
 // Lists the models of `inputs`. A folder is searched recursively: its entries in byte order of
 // their names, links followed, every regular file whose name ends in ".it3" (in any case) taken.
 // A folder reached a second time (a link loop, or two links to one folder) is not searched
-// again. Any other input is a model, whatever its name.
+// again; a folder given that holds no model is a failed input. Any other input is a model,
+// whatever its name.
 //
 // Destinations: with `byName` false (one input, no --out) the tree below a folder is mirrored
 // into `destPath`; with `byName` true every input goes below `destPath` under its own name (a

@@ -1,5 +1,6 @@
 // The morvex executable: parses the command line and runs one conversion, or a run of many
 // models (src/batch) for folders, several inputs and the inspect report.
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -15,12 +16,19 @@ namespace {
 
 // Text for the user: characters on a Windows console, bytes elsewhere. `cp932`: on Windows the
 // bytes are those of code page 932, as a Japanese console program has always written them.
-void Print(std::string_view text, bool cp932 = false) {
+void Print(std::string_view text, std::FILE* stream = stdout, bool cp932 = false) {
     namespace platform = morvex::platform;
-    if (platform::WriteToConsole(stdout, text)) return;
+    if (platform::WriteToConsole(stream, text)) return;
     std::string encoded;
     if (platform::kWindows && cp932 && platform::AppendInCp932(text, encoded)) text = encoded;
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+morvex::PathKind ProbePath(const std::string& path) {
+    morvex::platform::FileStatus status;
+    if (morvex::platform::StatusOf(path, status)) return morvex::PathKind::Missing;
+    return status.kind == morvex::platform::FileKind::Folder ? morvex::PathKind::Folder
+                                                             : morvex::PathKind::File;
 }
 
 }  // namespace
@@ -30,10 +38,16 @@ int main(int argc, char** argv) {
     platform::UseBinaryStandardStreams();
     const std::vector<std::string> arguments = platform::Arguments(argc, argv);
     const std::vector<std::string_view> args(arguments.begin(), arguments.end());
-    morvex::CommandLine line = morvex::ParseCommandLine(args);
+    morvex::CommandLine line = morvex::ParseCommandLine(args, ProbePath);
+    for (const std::string& note : line.notes) Print("morvex: " + note + "\n", stderr);
+    if (!line.mistake.empty()) Print("morvex: " + line.mistake + "\n", stderr);
     if (line.showUsage) {
-        Print(morvex::kUsageText, true);
+        Print(morvex::kUsageText, stdout, true);
         Print(morvex::kUsageHelpLine);
+        return morvex::kExitUsage;
+    }
+    if (!line.mistake.empty()) {
+        Print("Run 'morvex --help' for the options.\n", stderr);
         return morvex::kExitUsage;
     }
     if (line.showHelp) {
@@ -46,26 +60,39 @@ int main(int argc, char** argv) {
     }
     // A check prints what the scan of the block headers finds: nothing else is read.
     line.options.checkHeadersOnly = true;
-    if (line.inspect || line.outOption || morvex::IsFolder(line.inputPath)) {
+    if (line.inspect || line.byName || morvex::IsFolder(line.inputPath)) {
         morvex::BatchRequest request;
         request.inputs = line.inputs;
         request.destPath = line.destPath;
-        request.byName = line.outOption;
+        request.byName = line.byName;
         request.mode = line.mode;
         request.inspect = line.inspect;
         request.json = line.json;
         request.options = line.options;
         request.progress = platform::IsTerminal(stderr) && platform::EnableLineRedraw(stderr);
+        request.verbosity = line.verbosity;
+        request.messagesApart = line.optionForm;
         return morvex::RunBatch(request, stdout, stderr);
     }
-    morvex::Converter converter;
-    // A destination that does not exist is created; one that cannot be gives one message.
-    if (line.mode != morvex::OutputMode::Check &&
-        morvex::PrepareDestination(line.destPath, converter.GetConsole()) != morvex::Outcome::Ok) {
-        converter.GetConsole().Flush();
-        return morvex::kExitFailure;
+    // The option form keeps standard output for the "-> " lines.
+    morvex::Console console =
+        line.optionForm ? morvex::Console(stdout, stderr) : morvex::Console(stdout);
+    console.SetQuiet(line.verbosity == morvex::Verbosity::Quiet);
+    morvex::Converter converter(std::move(console));
+    // The destination is made once the input has loaded: an input that cannot be converted
+    // leaves nothing behind.
+    line.options.prepareDestination = [&line](morvex::Console& c) {
+        return morvex::PrepareDestination(line.destPath, c);
+    };
+    const auto start = std::chrono::steady_clock::now();
+    const int result = converter.Convert(line.inputPath, line.destPath, line.mode, line.options);
+    if (line.verbosity == morvex::Verbosity::Verbose) {
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        Print(morvex::ConsoleName(line.inputPath) + ": " +
+                  morvex::ConversionCounts(converter, result == 0, seconds) + "\n",
+              stderr);
     }
-    int result = converter.Convert(line.inputPath, line.destPath, line.mode, line.options);
-    bool ok = result == 0 && !converter.OutputFailed();
+    const bool ok = result == 0 && !converter.OutputFailed();
     return ok ? morvex::kExitOk : morvex::kExitFailure;
 }

@@ -45,6 +45,7 @@ int Converter::Run(std::string_view inputPath, std::string_view destPath, Output
     model_.names = options.utf8Names ? NameRules::Utf8Names() : NameRules{};
     console_.ClearOutputFailure();
     console_.counters = WorkCounters{};
+    console_.messages = MessageCounts{};
     // The registry is filled before the file is opened, so it is there even when loading fails.
     RegisterBlockTypes(model_.registry);
     model_.path.assign(inputPath);
@@ -57,20 +58,33 @@ int Converter::Run(std::string_view inputPath, std::string_view destPath, Output
         return -1;
     }
     ScanBlocks(model_, console_);
-
-    switch (static_cast<int>(mode) & 7) {
-        case 0:
+    // The mode's low three bits decide; a mode without a writer checks only.
+    const auto writer = static_cast<OutputMode>(static_cast<int>(mode) & 7);
+    const bool writes =
+        writer == OutputMode::Obj || writer == OutputMode::Mqo || writer == OutputMode::Gltf;
+    if (writes && options.prepareDestination &&
+        options.prepareDestination(console_) != Outcome::Ok) {
+        console_.Flush();
+        return -1;
+    }
+    textures_ = options.textures;
+    switch (writer) {
+        case OutputMode::Obj:
             ExportObj(destPath);
             ExportTextures(destPath);
             break;
-        case 1:
+        case OutputMode::Mqo:
             ExportMqo(destPath);
             ExportTextures(destPath);
             break;
-        case 2:
-            ExportGltf(destPath);
+        case OutputMode::Gltf:
+            if (options.outputFile.empty()) {
+                ExportGltf(destPath);
+            } else {
+                ExportGltfFile(model_, console_, options.outputFile);
+            }
             break;
-        default:
+        default:  // Check, and the low bits that name no writer
             break;
     }
     console_.Flush();
@@ -86,12 +100,12 @@ int Converter::CreateVertexDecoder(int infoPosition, std::unique_ptr<VertexBlock
 }
 
 int Converter::ExportObj(std::string_view destPath) {
-    morvex::ExportObj(model_, console_, destPath);
+    morvex::ExportObj(model_, console_, destPath, textures_);
     return 0;
 }
 
 int Converter::ExportMqo(std::string_view destPath) {
-    morvex::ExportMqo(model_, console_, destPath);
+    morvex::ExportMqo(model_, console_, destPath, textures_);
     return 0;
 }
 
@@ -101,7 +115,7 @@ int Converter::ExportGltf(std::string_view destPath) {
 }
 
 int Converter::ExportTextures(std::string_view destPath) {
-    morvex::ExportTextures(model_, console_, destPath);
+    morvex::ExportTextures(model_, console_, destPath, textures_);
     return 0;
 }
 

@@ -60,6 +60,7 @@ class Converter {
 
     const Model& GetModel() const { return model_; }
     Console& GetConsole() { return console_; }
+    const Console& GetConsole() const { return console_; }
     // True when an output file could not be created or written during the last Convert.
     bool OutputFailed() const { return console_.OutputFailed(); }
 
@@ -69,6 +70,7 @@ class Converter {
 
     Model model_;
     Console console_;
+    TextureFormat textures_ = TextureFormat::Bmp;  // of the Convert running
 };
 
 }  // namespace morvex

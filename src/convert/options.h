@@ -1,7 +1,13 @@
 // What one conversion is asked to do.
 #pragma once
 
+#include <functional>
+#include <string>
+
+#include "export/texture_export.h"
+#include "it3/console.h"
 #include "it3/limits.h"
+#include "it3/result.h"
 
 namespace morvex {
 
@@ -22,6 +28,14 @@ struct ConvertOptions {
     // --utf8-names: every name from the model is written as UTF-8 (decoded from code page 932
     // when it is not UTF-8), in file names and inside text files alike.
     bool utf8Names = false;
+    // The files of the textures beside OBJ + MTL and MQO documents (--textures).
+    TextureFormat textures = TextureFormat::Bmp;
+    // -g: the path of the .glb instead of the destination and the input's base name.
+    std::string outputFile;
+    // Called once the input is loaded and indexed, before anything is written (not in check
+    // mode): makes the destination exist. Not Ok: nothing is written and Convert returns -1. So
+    // an input that cannot be converted leaves no destination folder behind.
+    std::function<Outcome(Console&)> prepareDestination;
 };
 
 }  // namespace morvex

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cassert>
 #include <cstring>
 #include <new>
 
@@ -69,15 +70,17 @@ class StreamDecoder {
     // output instead of stopping a margin before it.
     StreamDecoder(MutableBytes dest, Bytes source, std::int32_t sourceSize, bool slack = false)
         : StreamDecoder(dest.data(), static_cast<std::int64_t>(dest.size()), source, sourceSize,
-                        slack) {}
+                        slack,
+                        static_cast<std::int64_t>(dest.size()) + (slack ? kFastOutputMargin : 0)) {}
 
-    // Decodes an output of `size` bytes through `window`, of which only the positions below the
-    // stop of each Step are produced (see StreamReader). With `slack`, the window holds
-    // kFastOutputMargin bytes beyond each stop.
+    // Decodes an output of `size` bytes through `window` (`room` bytes), of which only the
+    // positions below the stop of each Step are produced (see StreamReader). With `slack`, the
+    // window holds kFastOutputMargin bytes beyond each stop.
     StreamDecoder(std::uint8_t* window, std::int64_t size, Bytes source, std::int32_t sourceSize,
-                  bool slack)
+                  bool slack, std::int64_t room)
         : out_(window),
           outSize_(size),
+          room_(room),
           src_(source.data()),
           limit_(static_cast<std::int64_t>(source.size())),
           sourceSize_(sourceSize),
@@ -268,6 +271,15 @@ class StreamDecoder {
 
     // ---- Fast path. ----
 
+    // With assertions: a token's reads end at or before the source limit, and its writes (with
+    // their over-writes) at or before the end of the memory the decoder may write. The margins
+    // at the token's start are what should make both hold.
+    void AssertFast([[maybe_unused]] std::int64_t readEnd,
+                    [[maybe_unused]] std::int64_t writeEnd) const {
+        assert(readEnd <= limit_ && "fast path reads past the source");
+        assert(writeEnd <= room_ && "fast path writes past the destination");
+    }
+
     // Decodes the tokens of the current segment that start below fastSourceEnd_ and
     // fastOutputEnd_ and below bodyEnd. At such a token start every read of the token lies below
     // the source limit, no check of j against the source size can fire before the token ends,
@@ -287,6 +299,7 @@ class StreamDecoder {
         // case, the bit buffer does not wait for the load of the word.
         auto load = [&](std::uint32_t k) {
             if (count < k) [[unlikely]] {
+                AssertFast(j + 2, i);
                 bits |= static_cast<std::uint32_t>(LoadU16(src + j)) << count;
                 count += 16;
                 j += 2;
@@ -306,6 +319,7 @@ class StreamDecoder {
             }
             if (zeros >= 5) {  // five 0 bits held: no load(1) after them
                 take(5);
+                AssertFast(j + 1, i);
                 return static_cast<std::int64_t>(src[j++]) + 14;
             }
             if (zeros == 4 && count > 4) {  // 00001 held; load(3) takes a word (count < 8)
@@ -326,7 +340,10 @@ class StreamDecoder {
             }
             std::uint32_t x = bits & 1u;
             take(1);
-            if (x == 0) return static_cast<std::int64_t>(src[j++]) + 14;
+            if (x == 0) {
+                AssertFast(j + 1, i);
+                return static_cast<std::int64_t>(src[j++]) + 14;
+            }
             load(3);
             std::uint32_t v = kReversed3[bits & 7u];
             take(3);
@@ -334,6 +351,8 @@ class StreamDecoder {
         };
 
         while (j < jStop && i <= iStop) {
+            // The margins: room for the longest token before the source's end and the output's.
+            AssertFast(j + kFastSourceMargin, i + kFastOutputMargin);
             load(1);
             if ((bits & 1u) == 0) {
                 // A batch of literals: as many as there are 0 bits held (no load falls between
@@ -342,6 +361,7 @@ class StreamDecoder {
                 n = std::min<std::int64_t>(n, 16);
                 std::int64_t room = bodyEnd - j;
                 if (room < n) n = std::max<std::int64_t>(room, 1);
+                AssertFast(j + 16, i + 16);
                 std::memcpy(out + i, src + j, 16);
                 i += n;
                 j += n;
@@ -360,6 +380,7 @@ class StreamDecoder {
             std::uint32_t c;
             std::int64_t afterC;
             if (count < 1 + 6 * far) [[unlikely]] {
+                AssertFast(j + 3, i);
                 std::int64_t before = far & static_cast<std::uint32_t>(count < 5);
                 c = src[j + 2 * before];
                 bits |= static_cast<std::uint32_t>(LoadU16(src + j + 1 - before)) << count;
@@ -367,6 +388,7 @@ class StreamDecoder {
                 afterC = j + 1 + 2 * before;
                 j += 3;
             } else {
+                AssertFast(j + 1, i);
                 c = src[j++];
                 afterC = j;
             }
@@ -381,6 +403,7 @@ class StreamDecoder {
                     continue;  // the loop ends; the segment's bits are dropped
                 }
                 load(5);
+                AssertFast(j + 2, i);
                 std::uint32_t t = src[j++];
                 std::uint32_t f = bits & 1u;
                 std::uint32_t r = kReversed4[(bits >> 1) & 15u];
@@ -391,12 +414,15 @@ class StreamDecoder {
                     value = src[j++];
                     runLength = static_cast<std::int64_t>(r) * 256 + t + 14;
                 }
+                AssertFast(j, i + runLength);
                 std::memset(out + i, value, static_cast<std::size_t>(runLength));
                 i += runLength;
                 continue;
             }
             std::int64_t n = length();
             auto distance = static_cast<std::int64_t>(h * 256 + c);
+            // The copies below write whole steps of up to 16 bytes, after a set-up of up to 32.
+            AssertFast(j, i + n + 32);
 
             std::uint8_t* op = out + i;
             if (static_cast<std::uint64_t>(distance - 1) >= static_cast<std::uint64_t>(i))
@@ -442,6 +468,7 @@ class StreamDecoder {
 
     std::uint8_t* out_;
     std::int64_t outSize_;
+    [[maybe_unused]] std::int64_t room_;  // the bytes at out_ the decoder may write
     const std::uint8_t* src_;
     std::int64_t limit_;
     std::int64_t sourceSize_;
@@ -539,7 +566,7 @@ void StreamReader::Restart() {
         window_.Resize(static_cast<std::size_t>(kWindow));
     }
     decoder_ = std::make_unique<StreamDecoder>(window_.data(), static_cast<std::int64_t>(size_),
-                                               source_, sourceSize_, true);
+                                               source_, sourceSize_, true, kWindow);
 }
 
 void StreamReader::Read(std::uint64_t offset, MutableBytes dest) {

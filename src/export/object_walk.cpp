@@ -8,7 +8,6 @@
 #include "decode/decoder_factory.h"
 #include "export/output_file.h"
 #include "export/text/number_format.h"
-#include "it3/byte_buffer.h"
 
 namespace morvex {
 
@@ -17,40 +16,49 @@ void WalkObjects(const Model& model, Console& console,
     std::unique_ptr<MaterialBlock> materials;
     std::unique_ptr<VertexBlock> vertices;
     std::int64_t written = 0;
-    for (std::size_t b = 0; b < model.blocks.size(); ++b) {
-        if (model.blocks[b].TagBits() != kTagInfo) continue;
-        const int info = static_cast<int>(b);
-        const int m = CreateMaterialDecoder(model, info, materials);
-        if (m < 0 || !materials) continue;
-        const int v = CreateVertexDecoder(model, info, vertices);
-        if (v < 0 || !vertices) continue;
-        materials->BindTo(model.blocks[static_cast<std::size_t>(m)]);
-        vertices->BindTo(model.blocks[static_cast<std::size_t>(v)]);
-        // Buffers the previous object's decoders gave back are not of this object's sizes; kept,
-        // they would only add to the memory held while this object is written.
-        ReleaseKeptBuffers();
+    const std::vector<ObjectBlocks> objects = FindObjects(model);
+    for (std::size_t k = 0; k < objects.size(); ++k) {
+        const ObjectBlocks& found = objects[k];
+        if (!found.Converts()) continue;
+        const Block& materialRecord = model.blocks[static_cast<std::size_t>(found.material)];
+        const Block& vertexRecord = model.blocks[static_cast<std::size_t>(found.vertex)];
+        materials = NewMaterialDecoder(materialRecord);
+        vertices.reset();  // the previous object's data goes before this object's is decoded
+        vertices = NewVertexDecoder(vertexRecord);
+        materials->BindTo(materialRecord);
+        vertices->BindTo(vertexRecord);
+        const std::string_view name = model.ObjectName(found.info);
         if (materials->Decode() != 0) {
-            console.Warning("object %s skipped: broken material block.",
-                            ConsoleName(model.ObjectName(info)).c_str());
+            console.Damage("object %s skipped: broken material block.", ConsoleName(name).c_str());
             continue;
         }
         if (written >= model.limits.objects) {
-            console.Warning("object %s and the objects behind it skipped: more than %lld objects.",
-                            ConsoleName(model.ObjectName(info)).c_str(),
-                            static_cast<long long>(model.limits.objects));
+            console.Damage("object %s and the objects behind it skipped: more than %lld objects.",
+                           ConsoleName(name).c_str(), static_cast<long long>(model.limits.objects));
             materials->Release();
             break;
         }
-        ModelObject object{info,      model.ObjectName(info), *materials,
-                           *vertices, model.limits.meshes,    model.limits.meshSize};
+        ModelObject object{
+            found.info, k, name, *materials, *vertices, model.limits.meshes, model.limits.meshSize};
         ++written;
         const bool more = write(object);
         materials->Release();
         if (!more) break;
     }
-    // The decoded data of the last object is not reused after the walk.
-    vertices.reset();
-    ReleaseKeptBuffers();
+}
+
+void ForEachMaterial(const Model& model,
+                     const std::function<void(const MaterialBlock&, std::int32_t)>& visit) {
+    for (const ObjectBlocks& object : FindObjects(model)) {
+        if (!object.Converts()) continue;
+        const Block& record = model.blocks[static_cast<std::size_t>(object.material)];
+        const std::unique_ptr<MaterialBlock> materials = NewMaterialDecoder(record);
+        materials->BindTo(record);
+        if (materials->Decode() != 0) continue;
+        const auto records =
+            static_cast<std::int64_t>(materials->TableSize() / kMaterialRecordSize);
+        for (std::int32_t j = 0; j < records; ++j) visit(*materials, j);
+    }
 }
 
 std::string ObjectFileStem(std::string_view destPath, std::string_view baseName, int number,
@@ -94,9 +102,9 @@ bool DecodeMesh(Console& console, ModelObject& object, std::int32_t i,
         problem = "broken vertex data";
     } else if (object.vertices.VertexCount() > object.meshSizeLimit ||
                object.vertices.FaceCount() > object.meshSizeLimit) {
-        console.Warning("object %s mesh %d skipped: more than %lld vertices or triangles.",
-                        ConsoleName(object.name).c_str(), i,
-                        static_cast<long long>(object.meshSizeLimit));
+        console.Damage("object %s mesh %d skipped: more than %lld vertices or triangles.",
+                       ConsoleName(object.name).c_str(), i,
+                       static_cast<long long>(object.meshSizeLimit));
         object.vertices.Release();
         return false;
     } else if (!FacesInRange(object.vertices)) {
@@ -104,15 +112,15 @@ bool DecodeMesh(Console& console, ModelObject& object, std::int32_t i,
         object.vertices.Release();
     }
     if (problem == nullptr) return true;
-    console.Warning("object %s mesh %d skipped: %s.", ConsoleName(object.name).c_str(), i, problem);
+    console.Damage("object %s mesh %d skipped: %s.", ConsoleName(object.name).c_str(), i, problem);
     return false;
 }
 
 MeshCursor::MeshCursor(Console& console, ModelObject& object)
     : console_(console), object_(object), count_(object.vertices.Count()) {
     if (count_ < 0) {
-        console_.Warning("object %s meshes skipped: negative mesh count.",
-                         ConsoleName(object_.name).c_str());
+        console_.Damage("object %s meshes skipped: negative mesh count.",
+                        ConsoleName(object_.name).c_str());
         done_ = true;
         return;
     }
@@ -133,15 +141,15 @@ bool MeshCursor::Next(std::int32_t& mesh, std::int32_t& materialIndex) {
     done_ = true;
     const std::string name = ConsoleName(object_.name);
     if (allowed_ < located_) {
-        console_.Warning("object %s meshes %d to %d skipped: more than %lld meshes.", name.c_str(),
-                         allowed_, located_ - 1, static_cast<long long>(object_.meshLimit));
+        console_.Damage("object %s meshes %d to %d skipped: more than %lld meshes.", name.c_str(),
+                        allowed_, located_ - 1, static_cast<long long>(object_.meshLimit));
     }
     if (located_ == count_) return false;
     if (count_ - located_ == 1) {
-        console_.Warning("object %s mesh %d skipped: broken vertex data.", name.c_str(), located_);
+        console_.Damage("object %s mesh %d skipped: broken vertex data.", name.c_str(), located_);
     } else {
-        console_.Warning("object %s meshes %d to %d skipped: broken vertex data.", name.c_str(),
-                         located_, count_ - 1);
+        console_.Damage("object %s meshes %d to %d skipped: broken vertex data.", name.c_str(),
+                        located_, count_ - 1);
     }
     return false;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -18,6 +19,7 @@ namespace morvex {
 
 struct ModelObject {
     int infoPosition;
+    std::size_t index;      // the object's place in FindObjects' list
     std::string_view name;  // the object name as stored
     MaterialBlock& materials;
     VertexBlock& vertices;
@@ -25,13 +27,19 @@ struct ModelObject {
     std::int64_t meshSizeLimit = Limits::kNone;  // and its Limits::meshSize
 };
 
-// Calls `write` for each object in file order, until it returns false. Objects without a
-// material or a vertex block are passed over; one whose material table does not decode is
-// skipped with "Warning : object <name> skipped: broken material block.". The material table is
-// released after `write` returns. Once Limits::objects objects have been written, the walk ends
-// with "Warning : object <name> and the objects behind it skipped: more than <n> objects.".
+// Calls `write` for each object in file order, until it returns false. Objects that do not
+// convert (FindObjects, src/decode/decoder_factory.h) are passed over; one whose material table
+// does not decode is skipped with "Warning : object <name> skipped: broken material block.". The
+// material table is released after `write` returns. Once Limits::objects objects have been written,
+// the walk ends with "Warning : object <name> and the objects behind it skipped: more than <n>
+// objects.".
 void WalkObjects(const Model& model, Console& console,
                  const std::function<bool(ModelObject&)>& write);
+
+// Calls `visit` with each record of the material tables of the objects that convert, in file
+// order; a table that does not decode is passed over (silently: the walks above report it).
+void ForEachMaterial(const Model& model,
+                     const std::function<void(const MaterialBlock&, std::int32_t)>& visit);
 
 // Makes mesh i of the object current for writing and stores its Material index in
 // `materialIndex`. A mesh that does not decode, whose faces name vertices it does not have, or

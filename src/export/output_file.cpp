@@ -90,6 +90,7 @@ Outcome OutputFile::Open() {
     if (file_ == platform::kNoFile) return Outcome::CannotCreate;
     if (capacity_ != kFirstBufferSize) Allocate(kFirstBufferSize);
     used_ = 0;
+    size_ = 0;
     failed_ = false;
     placed_ = false;
     return Outcome::Ok;
@@ -104,6 +105,7 @@ void OutputFile::WriteOut(const char* data, std::size_t length) {
             failed_ = true;
         } else {
             done += static_cast<std::size_t>(n);
+            size_ += static_cast<std::uint64_t>(n);
             if (counter_ != nullptr) *counter_ += static_cast<std::uint64_t>(n);
         }
     }
@@ -181,10 +183,23 @@ Outcome OpenOutput(Console& console, OutputFile& file) {
     return opened;
 }
 
+namespace {
+
+void CountPlaced(Console& console, const OutputFile& file) {
+    ++console.counters.filesPlaced;
+    console.counters.bytesPlaced += file.Size();
+}
+
+}  // namespace
+
 Outcome CloseOutput(Console& console, OutputFile& file) {
     Outcome closed = file.Close();
     if (closed == Outcome::Ok) closed = file.PutInPlace();
-    if (closed != Outcome::Ok) FailOutput(console, file);
+    if (closed != Outcome::Ok) {
+        FailOutput(console, file);
+    } else {
+        CountPlaced(console, file);
+    }
     return closed;
 }
 
@@ -193,6 +208,8 @@ Outcome CloseOutputs(Console& console, OutputFile& main, OutputFile& companion) 
     const Outcome companionClosed = companion.Close();
     if (mainClosed == Outcome::Ok && companionClosed == Outcome::Ok &&
         companion.PutInPlace() == Outcome::Ok && main.PutInPlace() == Outcome::Ok) {
+        CountPlaced(console, companion);
+        CountPlaced(console, main);
         return Outcome::Ok;
     }
     FailOutput(console, main);

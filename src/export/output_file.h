@@ -71,6 +71,8 @@ class OutputFile {
     // Deletes what the file left: its temporary, or the final file once it was put in place.
     void Remove();
     const std::string& Path() const { return path_; }
+    // Bytes handed to the system since Open.
+    std::uint64_t Size() const { return size_; }
     // Bytes handed to the system so far are also added to *counter (may be null).
     void CountInto(std::uint64_t* counter) { counter_ = counter; }
 
@@ -89,14 +91,15 @@ class OutputFile {
     std::unique_ptr<char[]> buffer_;
     std::size_t capacity_ = 0;
     std::size_t used_ = 0;
+    std::uint64_t size_ = 0;
     std::uint64_t* counter_ = nullptr;
 };
 
 // Open and close with the console lines of failures: "Error : Can not create <path>." when the
 // file cannot be created, "Error : Can not write <path>." (and nothing left behind) when a write,
 // the close or the rename fails. Both record the failure for the exit status and count the bytes
-// written into the console's counters; a caller that goes on with the next file whatever happened
-// need not look at CloseOutput's result.
+// written, and the files put in place with their sizes, into the console's counters; a caller that
+// goes on with the next file whatever happened need not look at CloseOutput's result.
 [[nodiscard]] Outcome OpenOutput(Console& console, OutputFile& file);
 Outcome CloseOutput(Console& console, OutputFile& file);
 // Two files that belong together (an OBJ and the MTL it names): both are put in place or

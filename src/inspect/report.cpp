@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
 #include <set>
 #include <string_view>
 
@@ -24,20 +23,16 @@ std::string TagOf(const Model& model, int position) {
 
 // The objects in file order, each with the material and vertex block its decoders would read.
 void ListObjects(const Model& model, ModelReport& report) {
-    std::unique_ptr<MaterialBlock> materials;
-    std::unique_ptr<VertexBlock> vertices;
-    for (std::size_t b = 0; b < model.blocks.size(); ++b) {
-        if (model.blocks[b].TagBits() != kTagInfo) continue;
-        const int info = static_cast<int>(b);
+    for (const ObjectBlocks& found : FindObjects(model)) {
         ObjectReport object;
         object.index = static_cast<std::int32_t>(report.objects.size());
-        object.block = info;
-        object.name.assign(model.ObjectName(info));
-        object.materialTag = TagOf(model, CreateMaterialDecoder(model, info, materials));
-        object.vertexTag = TagOf(model, CreateVertexDecoder(model, info, vertices));
-        if (object.materialTag.empty()) {
+        object.block = found.info;
+        object.name.assign(model.ObjectName(found.info));
+        object.materialTag = TagOf(model, found.material);
+        object.vertexTag = TagOf(model, found.vertex);
+        if (found.material < 0) {
             object.skipped = "no material block";
-        } else if (object.vertexTag.empty()) {
+        } else if (found.vertex < 0) {
             object.skipped = "no vertex block";
         } else {
             object.skipped = "broken material block";  // cleared when the walk reaches it
@@ -192,11 +187,7 @@ ModelReport BuildReport(const Model& model) {
     Console console = Console::Capturing();
     int number = 0;
     WalkObjects(model, console, [&](ModelObject& walked) {
-        auto found =
-            std::find_if(report.objects.begin(), report.objects.end(),
-                         [&](const ObjectReport& o) { return o.block == walked.infoPosition; });
-        if (found == report.objects.end()) return true;
-        ObjectReport& object = *found;
+        ObjectReport& object = report.objects[walked.index];
         object.written = true;
         object.skipped.clear();
         const std::string stem =

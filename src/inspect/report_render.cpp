@@ -1,4 +1,5 @@
 // The text and JSON forms of the inspect report.
+#include <algorithm>
 #include <charconv>
 #include <cinttypes>
 #include <cmath>
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
+#include "export/object_walk.h"
 #include "inspect/report.h"
 #include "it3/console.h"
 #include "it3/names.h"
@@ -66,7 +68,13 @@ void TextMaterials(Text& text, const ObjectReport& object) {
             text(", alpha map %s%s", Shown(m.alphaMap).c_str(),
                  m.alphaMapFound ? "" : " (missing)");
         }
-        text(", power %g\n", static_cast<double>(m.power));
+        // The text outputs write the power truncated (and glTF's roughness comes from that).
+        const double written = PowerValue(m.power);
+        if (written == static_cast<double>(m.power)) {
+            text(", power %g\n", written);
+        } else {
+            text(", power %g (written as %g)\n", static_cast<double>(m.power), written);
+        }
     }
 }
 
@@ -188,6 +196,39 @@ void DecodeTexts(Json& json) {
     }
 }
 
+// The bytes of a path in base64 (RFC 4648, padded): a name the JSON text shows with U+FFFD
+// (neither UTF-8 nor code page 932) can still be opened.
+std::string Base64(std::string_view bytes) {
+    static constexpr char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    text.reserve((bytes.size() + 2) / 3 * 4);
+    for (std::size_t k = 0; k < bytes.size(); k += 3) {
+        const std::size_t n = std::min<std::size_t>(3, bytes.size() - k);
+        std::uint32_t group = 0;
+        for (std::size_t b = 0; b < 3; ++b) {
+            group = (group << 8) | (b < n ? static_cast<unsigned char>(bytes[k + b]) : 0u);
+        }
+        for (std::size_t d = 0; d < 4; ++d) {
+            text += d <= n ? kDigits[(group >> (18 - 6 * d)) & 63] : '=';
+        }
+    }
+    return text;
+}
+
+// A path as text under `key` and as its exact bytes under `key` + "Bytes".
+void SetPath(Json& j, const std::string& key, const std::string& path) {
+    j[key] = path;
+    j[key + "Bytes"] = Base64(path);
+}
+
+void SetPaths(Json& j, const std::string& key, const std::vector<std::string>& paths) {
+    j[key] = paths;
+    Json bytes = Json::array();
+    for (const std::string& path : paths) bytes.push_back(Base64(path));
+    j[key + "Bytes"] = std::move(bytes);
+}
+
 // A name or null for none.
 Json NameOrNull(const std::string& name) {
     return name.empty() ? Json(nullptr) : Json(name);
@@ -224,6 +265,7 @@ Json ObjectJson(const ObjectReport& object) {
         j["alphaMap"] = NameOrNull(m.alphaMap);
         j["alphaMapFound"] = m.alphaMap.empty() ? Json(nullptr) : Json(m.alphaMapFound);
         j["power"] = Number(m.power);
+        j["powerWritten"] = PowerValue(m.power);
         materials.push_back(std::move(j));
     }
     o["materials"] = std::move(materials);
@@ -241,8 +283,9 @@ Json ObjectJson(const ObjectReport& object) {
         meshes.push_back(std::move(j));
     }
     o["meshes"] = std::move(meshes);
-    o["files"] = object.files;
+    SetPaths(o, "files", object.files);
     o["mqoFile"] = NameOrNull(object.mqoFile);
+    o["mqoFileBytes"] = object.mqoFile.empty() ? Json(nullptr) : Json(Base64(object.mqoFile));
     return o;
 }
 
@@ -250,7 +293,7 @@ Json ObjectJson(const ObjectReport& object) {
 
 std::string ReportJson(const ModelReport& report) {
     Json j;
-    j["file"] = report.path;
+    SetPath(j, "file", report.path);
     if (!report.error.empty()) {
         j["error"] = report.error;
         DecodeTexts(j);
@@ -271,7 +314,7 @@ std::string ReportJson(const ModelReport& report) {
         e["height"] = t.height;
         e["converts"] = t.converts;
         e["problem"] = NameOrNull(t.problem);
-        e["file"] = t.file;
+        SetPath(e, "file", t.file);
         textures.push_back(std::move(e));
     }
     j["textures"] = std::move(textures);
@@ -302,7 +345,11 @@ std::string ReportJson(const ModelReport& report) {
     } else {
         j["boundingBox"] = nullptr;
     }
-    j["outputs"] = {{"obj", report.objFiles}, {"mqo", report.mqoFiles}, {"gltf", report.gltfFile}};
+    Json outputs;
+    SetPaths(outputs, "obj", report.objFiles);
+    SetPaths(outputs, "mqo", report.mqoFiles);
+    SetPath(outputs, "gltf", report.gltfFile);
+    j["outputs"] = std::move(outputs);
     const ReportTotals& t = report.totals;
     j["totals"] = {{"objects", t.objects},
                    {"objectsWritten", t.objectsWritten},

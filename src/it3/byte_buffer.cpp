@@ -5,7 +5,6 @@
 #include <cstring>
 #include <mutex>
 #include <new>
-#include <vector>
 
 #include "platform/platform.h"
 
@@ -28,85 +27,7 @@ std::size_t RoundUp(std::size_t n, std::size_t step) {
     return (n + step - 1) / step * step;
 }
 
-// Released mappings kept for the next buffers. A conversion decodes one object after another
-// into buffers of similar sizes; a kept mapping's pages are in place already, so reusing it
-// costs neither page faults nor the kernel's clearing of fresh pages. A request that no kept
-// mapping fits gives all of them back first, so that keeping never adds to the peak.
-class MappingCache {
-  public:
-    struct Mapping {
-        std::uint8_t* data = nullptr;
-        std::size_t capacity = 0;
-    };
-
-    // A kept mapping of at least `size` bytes and at most a sixteenth and a huge page more (all of
-    // a kept mapping's pages are resident: a much larger one would add to the peak), or none.
-    Mapping Take(std::size_t size) {
-        std::vector<Mapping> dropped;
-        Mapping found;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            auto best = kept_.end();
-            for (auto it = kept_.begin(); it != kept_.end(); ++it) {
-                if (it->capacity >= size && it->capacity <= size + size / 16 + kHugePage &&
-                    (best == kept_.end() || it->capacity < best->capacity)) {
-                    best = it;
-                }
-            }
-            if (best != kept_.end()) {
-                found = *best;
-                keptBytes_ -= best->capacity;
-                kept_.erase(best);
-            } else {
-                dropped.swap(kept_);
-                keptBytes_ = 0;
-            }
-        }
-        for (const Mapping& m : dropped) platform::UnmapMemory(m.data, m.capacity);
-        return found;
-    }
-
-    void Put(Mapping mapping) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (kept_.size() < kMaxKept && keptBytes_ + mapping.capacity <= kMaxKeptBytes) {
-                kept_.push_back(mapping);
-                keptBytes_ += mapping.capacity;
-                return;
-            }
-        }
-        platform::UnmapMemory(mapping.data, mapping.capacity);
-    }
-
-    void Clear() {
-        std::vector<Mapping> dropped;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            dropped.swap(kept_);
-            keptBytes_ = 0;
-        }
-        for (const Mapping& m : dropped) platform::UnmapMemory(m.data, m.capacity);
-    }
-
-  private:
-    static constexpr std::size_t kMaxKept = 8;
-    static constexpr std::size_t kMaxKeptBytes = std::size_t{512} << 20;
-
-    std::mutex mutex_;
-    std::vector<Mapping> kept_;
-    std::size_t keptBytes_ = 0;
-};
-
-MappingCache& Cache() {
-    static MappingCache* cache = new MappingCache;  // lives as long as the process
-    return *cache;
-}
-
 }  // namespace
-
-void ReleaseKeptBuffers() {
-    Cache().Clear();
-}
 
 void SetBufferObserver(BufferObserver observe) {
     observer.store(observe);
@@ -127,26 +48,21 @@ void ByteBuffer::Allocate(std::size_t size, bool wholeHugePages, bool sparse) {
         size_ = size;
         return;
     }
-    // The observer is told of the bytes asked for, whatever mapping serves them.
+    // The observer is told of the bytes asked for before the mapping is made.
     const std::size_t accounted = RoundUp(size, kPage);
     Observe(static_cast<std::int64_t>(accounted));
     try {
-        // A kept mapping's pages are all in place: not for a sparse buffer.
-        const MappingCache::Mapping kept =
-            sparse ? MappingCache::Mapping{} : Cache().Take(accounted);
-        const bool fresh = kept.data == nullptr;
         // A mapping of whole huge pages: one fault fills its last part too, where small pages
         // would take one fault each.
         const std::size_t whole = wholeHugePages ? RoundUp(accounted, kHugePage) : accounted;
-        data_ = fresh ? platform::MapMemory(whole, !sparse) : kept.data;
-        capacity_ = fresh ? whole : kept.capacity;
+        data_ = platform::MapMemory(whole, !sparse);
+        capacity_ = whole;
     } catch (const std::bad_alloc&) {
         Observe(-static_cast<std::int64_t>(accounted));
         throw;
     }
     accounted_ = accounted;
     mapped_ = true;
-    sparse_ = sparse;
     size_ = size;
 }
 
@@ -162,11 +78,7 @@ void ByteBuffer::Grow(std::size_t size, bool wholeHugePages) {
 void ByteBuffer::Release() noexcept {
     if (data_ != nullptr) {
         if (mapped_) {
-            if (sparse_) {
-                platform::UnmapMemory(data_, capacity_);
-            } else {
-                Cache().Put({data_, capacity_});
-            }
+            platform::UnmapMemory(data_, capacity_);
             Observe(-static_cast<std::int64_t>(accounted_));
         } else {
             delete[] data_;
@@ -177,7 +89,6 @@ void ByteBuffer::Release() noexcept {
     capacity_ = 0;
     accounted_ = 0;
     mapped_ = false;
-    sparse_ = false;
 }
 
 void ByteBuffer::Take(ByteBuffer& other) noexcept {
@@ -186,13 +97,11 @@ void ByteBuffer::Take(ByteBuffer& other) noexcept {
     capacity_ = other.capacity_;
     accounted_ = other.accounted_;
     mapped_ = other.mapped_;
-    sparse_ = other.sparse_;
     other.data_ = nullptr;
     other.size_ = 0;
     other.capacity_ = 0;
     other.accounted_ = 0;
     other.mapped_ = false;
-    other.sparse_ = false;
 }
 
 ByteBufferPool::ByteBufferPool(std::size_t mostKept) : mostKept_(mostKept) {

@@ -5,8 +5,8 @@
 // more than the work itself: every fresh 4 KiB page takes a page fault, and the data is written
 // again by the read or the decoder right after. A ByteBuffer leaves its bytes as they are; large
 // ones are 2 MiB-aligned mappings with transparent huge pages asked for, so that a 256 MiB buffer
-// costs about 128 faults instead of 65,536, and a released one is kept for the next buffer of a
-// similar size, whose pages are then in place already.
+// costs about 128 faults instead of 65,536. Buffers that are worth reusing (a vertex block's mesh
+// stores, the stream windows) are kept by their owners in a ByteBufferPool.
 #pragma once
 
 #include <cstddef>
@@ -22,10 +22,6 @@ namespace morvex {
 // refuse it by throwing std::bad_alloc) and with -bytes after it is released. nullptr: none.
 using BufferObserver = void (*)(std::int64_t bytes);
 void SetBufferObserver(BufferObserver observer);
-
-// Gives the mappings kept for reuse back to the system: for the end of a stage after which no
-// buffer of those sizes will be asked for, so that they do not add to the memory of the next.
-void ReleaseKeptBuffers();
 
 class ByteBuffer {
   public:
@@ -68,8 +64,8 @@ class ByteBuffer {
     // no more memory than its size. Its last part then takes small pages.
     void ResizeToFit(std::size_t size) { Grow(size, false); }
     // New storage of `size` bytes that read as zeros, for a buffer of which only scattered parts
-    // will be written (the block headers of a file): a mapping of small pages only, not kept for
-    // reuse, so that the parts never written hold no memory.
+    // will be written (the block headers of a file): a mapping of small pages only, so that the
+    // parts never written hold no memory.
     void ResizeSparse(std::size_t size) {
         Release();
         Allocate(size, false, true);
@@ -88,7 +84,6 @@ class ByteBuffer {
     std::size_t capacity_ = 0;
     std::size_t accounted_ = 0;  // the bytes the observer was told of
     bool mapped_ = false;        // a whole mapping of capacity_ bytes, else from operator new
-    bool sparse_ = false;        // a mapping of small pages, unmapped when released
 };
 
 // A few buffers kept for reuse, given back and taken on any thread: memory whose pages are in

@@ -6,56 +6,75 @@
 #include "platform/platform.h"
 
 namespace morvex {
+namespace {
+
+// The printf-style text, formatted.
+std::string Formatted(const char* format, std::va_list args) {
+    std::va_list again;
+    va_copy(again, args);
+    char small[256];
+    std::string text;
+    const int length = std::vsnprintf(small, sizeof small, format, args);
+    if (length > 0 && static_cast<std::size_t>(length) < sizeof small) {
+        text.assign(small, static_cast<std::size_t>(length));
+    } else if (length > 0) {
+        text.resize(static_cast<std::size_t>(length) + 1);
+        std::vsnprintf(text.data(), text.size(), format, again);
+        text.pop_back();  // the NUL vsnprintf wrote
+    }
+    va_end(again);
+    return text;
+}
+
+}  // namespace
 
 void WriteText(std::FILE* stream, std::string_view text) {
     if (platform::kWindows && platform::WriteToConsole(stream, text)) return;
     std::fwrite(text.data(), 1, text.size(), stream);
 }
 
-void Console::Append(const char* prefix, const char* format, std::va_list args) {
-    std::string local;
-    std::string& text = out_ != nullptr ? local : captured_;
-    text += prefix;
-    std::va_list again;
-    va_copy(again, args);
-    char small[256];
-    const int length = std::vsnprintf(small, sizeof small, format, args);
-    if (length > 0 && static_cast<std::size_t>(length) < sizeof small) {
-        text.append(small, static_cast<std::size_t>(length));
-    } else if (length > 0) {
-        const std::size_t at = text.size();
-        text.resize(at + static_cast<std::size_t>(length) + 1);
-        std::vsnprintf(text.data() + at, static_cast<std::size_t>(length) + 1, format, again);
-        text.pop_back();  // the NUL vsnprintf wrote
+void Console::Message(const char* prefix, std::string* first, bool always, const char* format,
+                      std::va_list args) {
+    const std::string text = Formatted(format, args);
+    if (first != nullptr && first->empty()) *first = text;
+    if (quiet_ && !always) return;
+    if (out_ != nullptr) {
+        WriteText(messagesOut_, prefix + text + '\n');
+        return;
     }
-    va_end(again);
-    if (out_ != nullptr) WriteText(out_, text);
-}
-
-void Console::Print(const char* format, ...) {
-    std::va_list args;
-    va_start(args, format);
-    Append("", format, args);
-    va_end(args);
+    std::string& captured = apart_ ? capturedMessages_ : captured_;
+    captured += prefix;
+    captured += text;
+    captured += '\n';
 }
 
 void Console::Warning(const char* format, ...) {
+    ++messages.warnings;
     std::va_list args;
     va_start(args, format);
-    Append("Warning : ", format, args);
+    Message("Warning : ", nullptr, false, format, args);
     va_end(args);
-    Print("\n");
+}
+
+void Console::Damage(const char* format, ...) {
+    ++messages.warnings;
+    ++messages.damage;
+    std::va_list args;
+    va_start(args, format);
+    Message("Warning : ", &messages.firstDamage, false, format, args);
+    va_end(args);
 }
 
 void Console::Error(const char* format, ...) {
+    ++messages.errors;
     std::va_list args;
     va_start(args, format);
-    Append("Error : ", format, args);
+    Message("Error : ", &messages.firstError, true, format, args);
     va_end(args);
-    Print("\n");
 }
 
 void Console::Written(std::string_view path) {
+    if (quiet_) return;
     if (out_ != nullptr) {
         std::string line = "-> ";
         line += path;
@@ -70,6 +89,7 @@ void Console::Written(std::string_view path) {
 
 void Console::Flush() {
     if (out_ != nullptr) std::fflush(out_);
+    if (messagesOut_ != nullptr && messagesOut_ != out_) std::fflush(messagesOut_);
 }
 
 std::string ConsoleName(std::string_view name) {

@@ -146,7 +146,7 @@ void ScanBlocks(Model& model, Console& console) {
             AddBlock(model, scratch, console);
             ++number;
         });
-    if (stop < fileSize) console.Warning("broken block at offset %d.", static_cast<int>(stop));
+    if (stop < fileSize) console.Damage("broken block at offset %d.", static_cast<int>(stop));
 }
 
 int AddBlock(Model& model, const Block& block, Console& console) {

@@ -76,10 +76,10 @@ auto RunWithThreads(int threads, Work&& work) {
 // (FormatPiece leaves a piece's segments empty, and `used` says how much of its text counts).
 inline constexpr std::size_t kPiecesPerThread = 3;
 
-// Pieces are kept and reused from one to the next (their buffers keep their memory), so a run
-// `perThread` sets how many pieces may exist per thread (kPiecesPerThread unless pieces are
-// large, as pictures are). With `keep`, the run starts with the pieces it holds and leaves all
-// of its pieces there, so that runs one after another reuse them too.
+// `perThread` sets how many pieces may exist at once per thread (kPiecesPerThread unless pieces
+// are large, as pictures are). A piece serves one after another, so its buffers keep their
+// memory; with `keep`, the run starts with the pieces it holds and leaves all of its pieces
+// there, so that runs one after another reuse them too.
 template <class Piece, class Produce, class Work, class Consume>
 void RunInOrder(Produce&& produce, Work&& work, Consume&& consume,
                 std::size_t perThread = kPiecesPerThread,

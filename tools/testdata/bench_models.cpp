@@ -332,6 +332,15 @@ ByteVector QuadTiles(const IndexedPicture& picture, int exponent) {
     return *EncodeTexture1006(picture, {3, 3, true});
 }
 
+// Four materials without textures.
+std::vector<Material> PlainMaterials() {
+    std::vector<Material> materials;
+    for (int m = 0; m < 4; ++m) {
+        materials.push_back({"part" + std::to_string(m), "", "", static_cast<float>(m) * 5.0f});
+    }
+    return materials;
+}
+
 std::uint32_t Seed(int object, int mesh) {
     return static_cast<std::uint32_t>(object) * 1000u + static_cast<std::uint32_t>(mesh);
 }
@@ -447,12 +456,108 @@ GeneratedModel BuildMeshCountModel(int meshesPerObject, int columns, int rows) {
                                            static_cast<float>(object)};
             meshes.push_back(NoisySheet(origin, 3.0f, columns, rows, Seed(object, k), k % 4));
         }
-        std::vector<Material> materials;
-        for (int m = 0; m < 4; ++m) {
-            materials.push_back({"part" + std::to_string(m), "", "", static_cast<float>(m) * 5.0f});
+        AddObject(model, std::string("sheets_") + tag, "MATE", PlainMaterials(), tag, meshes);
+        ++object;
+    }
+    return model;
+}
+
+GeneratedModel BuildTinyMeshModel() {
+    GeneratedModel model;
+    const std::pair<const char*, int> objects[] = {{"VPA5", 20000}, {"VPA4", 12000}};
+    int object = 0;
+    for (const auto& [tag, count] : objects) {
+        std::vector<Mesh> meshes;
+        for (int k = 0; k < count; ++k) {
+            const std::uint32_t h = Mix(static_cast<std::uint32_t>(k), 7, 9, Seed(object, 0));
+            const auto n = static_cast<std::uint32_t>(3 + h % 10);
+            const auto triangles = static_cast<std::uint32_t>(1 + (h >> 8) % 10);
+            Mesh mesh;
+            mesh.materialIndex = static_cast<std::int32_t>(k % 4);
+            const std::array<float, 3> at = {static_cast<float>(k % 200) * 0.5f,
+                                             static_cast<float>(k / 200) * 0.5f,
+                                             static_cast<float>(object)};
+            for (std::uint32_t v = 0; v < n; ++v) {
+                const float angle = 6.2831853f * static_cast<float>(v) / static_cast<float>(n);
+                const float r = 0.1f + 0.1f * Unit(Mix(static_cast<std::uint32_t>(k), v, 3, 17));
+                Vertex vertex;
+                vertex.position = {
+                    at[0] + r * std::cos(angle), at[1] + r * std::sin(angle),
+                    at[2] + 0.05f * Unit(Mix(v, static_cast<std::uint32_t>(k), 5, 19))};
+                vertex.normal = Normalised({0.1f * std::cos(angle), 0.1f * std::sin(angle), 1.0f});
+                vertex.texCoord = {0.5f + 0.5f * std::cos(angle), 0.5f + 0.5f * std::sin(angle)};
+                mesh.vertices.push_back(vertex);
+            }
+            for (std::uint32_t t = 0; t < triangles; ++t) {
+                mesh.indices.insert(mesh.indices.end(), {t % n, (t + 1) % n, (t + 2) % n});
+            }
+            meshes.push_back(std::move(mesh));
+        }
+        AddObject(model, std::string("parts_") + tag, "MAT2", PlainMaterials(), tag, meshes);
+        ++object;
+    }
+    return model;
+}
+
+namespace {
+
+// "<stem><k>", built so that g++ 12 sees no overlapping copy in it.
+std::string Numbered(std::string_view stem, int k) {
+    std::string name(stem);
+    name += std::to_string(k);
+    return name;
+}
+
+}  // namespace
+
+GeneratedModel BuildManyTexturesModel() {
+    constexpr int kTextures = 24;
+    GeneratedModel model;
+    std::vector<Material> materials;
+    for (int k = 0; k < kTextures; ++k) {
+        materials.push_back({Numbered("m", k), Numbered("tex", k),
+                             k % 3 == 0 ? Numbered("tex", (k + 1) % kTextures) : "",
+                             static_cast<float>(k)});
+    }
+    const char* const tags[] = {"VPA4", "VPA5", "VPA8", "VPAC"};
+    int object = 0;
+    for (const char* tag : tags) {
+        std::vector<Mesh> meshes;
+        for (int k = 0; k < 60; ++k) {
+            const std::array<float, 3> origin = {static_cast<float>(k % 10) * 4.0f,
+                                                 static_cast<float>(k / 10) * 4.0f,
+                                                 static_cast<float>(object) * 3.0f};
+            meshes.push_back(NoisySheet(origin, 3.0f, 80, 80, Seed(object + 10, k),
+                                        (k + 6 * object) % kTextures));
         }
         AddObject(model, std::string("sheets_") + tag, "MATE", materials, tag, meshes);
         ++object;
+    }
+    for (int k = 0; k < kTextures; ++k) {
+        const std::int32_t side = k % 3 == 2 ? 512 : 1024;
+        const std::int32_t height = k % 4 == 1 ? side / 2 : side;
+        ByteVector texture;
+        switch (k % 5) {
+            case 0:
+                texture = QuadTiles(GroundPicture(side, height), 3);
+                break;
+            case 1:
+                texture = EncodeTexture1004(BrickPicture(side, height));
+                break;
+            case 2:
+                texture = EncodeTexture1002(StonePicture(side, height));
+                break;
+            case 3: {
+                const IndexedPicture cloth = ClothPattern(side, height);
+                const auto encoded = EncodeTexture1005(cloth);
+                texture = encoded ? *encoded : EncodeTexture1002(cloth);
+                break;
+            }
+            default:
+                texture = EncodeTexture1001(SkyPicture(side, height));
+                break;
+        }
+        AddTexture(model, Numbered("tex", k), texture);
     }
     return model;
 }

@@ -48,6 +48,16 @@ std::vector<std::pair<std::string, ByteVector>> BenchmarkSceneTextures();
 // of similar size, so that their cost per output byte can be compared.
 GeneratedModel BuildMeshCountModel(int meshesPerObject, int columns, int rows);
 
+// Many tiny meshes: two objects of 20,000 (VPA5) and 12,000 (VPA4) meshes, each of 3 to 12
+// vertices and 1 to 10 triangles, four untextured materials: what a model of small parts (bolts,
+// leaves, decals) looks like. Its cost per output byte shows the cost of each mesh.
+GeneratedModel BuildTinyMeshModel();
+
+// Many textures: four objects (VPA4, VPA5, VPA8, VPAC) of 60 noisy sheets of 80 x 80 vertices
+// (1,536,000 vertices), 24 materials used in turn, each with a texture of its own (512 x 512 to
+// 1024 x 1024, 8 and 16 bits a pixel), every third with an alpha map: 24 PNG images in -g.
+GeneratedModel BuildManyTexturesModel();
+
 // `objects` objects, each an INFO block, a MATE block of no Material and a VPAC block of no mesh
 // (about 45 bytes an object): every object still gets its own OBJ and MTL file (or MQO
 // document), so the conversion creates many small files out of a small input.

@@ -22,27 +22,16 @@ void AppendU32(std::string& out, std::uint32_t value) {
 
 }  // namespace
 
-MutableBytes BlockArena::Take(std::size_t most) {
-    if (used_ == kPage) {
-        pages_.emplace_back(kPage);
-        used_ = 0;
-    }
-    const std::size_t n = std::min(most, kPage - used_);
-    const MutableBytes taken(pages_.back().data() + used_, n);
-    used_ += n;
-    return taken;
-}
-
 BinaryChunk::Block& BinaryChunk::Open() {
-    if (blocks_.empty() || blocks_.back().used == blocks_.back().bytes.size()) {
-        Block block;
-        if (blocks_.empty() || arena_ == nullptr) {
-            block.owned = ByteBuffer(kFirstBlock);
-            block.bytes = MutableBytes(block.owned);
-        } else {
-            block.bytes = arena_->Take(arenaBlock_);
+    if (blocks_.empty() || !blocks_.back().adopted.empty() ||
+        blocks_.back().used == blocks_.back().bytes.size()) {
+        std::size_t size = kFirstBlock;
+        if (!blocks_.empty()) {
+            size = std::max(kFirstBlock, 2 * blocks_.back().bytes.size());
+            // A block of 1 MiB or more is a mapping of whole huge pages: it may as well be one.
+            if (size >= (std::size_t{1} << 20)) size = kLargestBlock;
         }
-        blocks_.push_back(std::move(block));
+        blocks_.emplace_back().bytes = ByteBuffer(size);
     }
     return blocks_.back();
 }
@@ -59,6 +48,14 @@ void BinaryChunk::Append(const std::uint8_t* data, std::size_t length) {
     }
 }
 
+void BinaryChunk::Adopt(std::vector<std::uint8_t> bytes) {
+    if (bytes.empty()) return;
+    Block& block = blocks_.emplace_back();
+    block.used = bytes.size();
+    block.adopted = std::move(bytes);
+    size_ += block.used;
+}
+
 void BinaryChunk::AppendZeros(std::size_t length) {
     static constexpr std::uint8_t kZeros[4] = {};
     while (length > 0) {
@@ -73,26 +70,11 @@ void BinaryChunk::Reserve(std::size_t length, std::vector<MutableBytes>& parts) 
     while (length > 0) {
         Block& block = Open();
         const std::size_t n = std::min(length, block.bytes.size() - block.used);
-        parts.push_back(block.bytes.subspan(block.used, n));
+        parts.push_back(MutableBytes(block.bytes).subspan(block.used, n));
         block.used += n;
         size_ += n;
         length -= n;
     }
-}
-
-std::size_t BinaryChunk::AppendLater() {
-    // An empty block: the next bytes appended open another.
-    blocks_.emplace_back();
-    return blocks_.size() - 1;
-}
-
-void BinaryChunk::Fill(std::size_t place, std::vector<std::uint8_t> bytes, std::size_t zeros) {
-    Block& block = blocks_.at(place);
-    block.later = std::move(bytes);
-    block.bytes = MutableBytes(block.later);
-    block.used = block.later.size();
-    block.zeros = std::min<std::size_t>(zeros, 3);
-    size_ += block.used + block.zeros;
 }
 
 ViewWriter::~ViewWriter() {

@@ -18,72 +18,43 @@ namespace morvex {
 
 inline constexpr std::uint64_t kMaxGlbSize = UINT32_MAX;
 
-// Memory handed out in order from whole huge pages (ByteBuffers of 2 MiB, one page fault each
-// to fill instead of 512): the BIN chunk and the JSON arrays of a glTF document take their
-// blocks from one arena, so that only its last page is left partly used.
-class BlockArena {
-  public:
-    static constexpr std::size_t kPage = std::size_t{2} << 20;
-
-    // The next `most` bytes of the current page, or fewer when the page has fewer left; a new
-    // page when it has none. Throws std::bad_alloc when there is no memory.
-    MutableBytes Take(std::size_t most);
-
-  private:
-    std::vector<ByteBuffer> pages_;
-    std::size_t used_ = kPage;  // bytes of the last page handed out
-};
-
 // Bytes appended in blocks: growing never copies what is held. The first block is 64 KiB from
-// the heap, so that a small chunk holds little more than its bytes; the later ones come from
-// `arena` (at most `arenaBlock` bytes each), or from the heap, 64 KiB each, without one.
+// the heap, so that a small chunk holds little more than its bytes; each next one is twice the
+// one before, up to whole huge pages (2 MiB, one page fault each to fill instead of 512).
 class BinaryChunk {
   public:
     static constexpr std::size_t kFirstBlock = std::size_t{64} << 10;
-    // A block from the arena: small enough that the last one, partly used, wastes little of
-    // the page it shares with the other texts, large enough to be written out in one go.
-    static constexpr std::size_t kArenaBlock = std::size_t{256} << 10;
-
-    explicit BinaryChunk(BlockArena* arena = nullptr, std::size_t arenaBlock = kArenaBlock)
-        : arena_(arena), arenaBlock_(arenaBlock) {}
+    static constexpr std::size_t kLargestBlock = std::size_t{2} << 20;
 
     void Append(const std::uint8_t* data, std::size_t length);
     void AppendZeros(std::size_t length);
+    // Appends `bytes` without copying them: they become a block of their own, and what is
+    // appended after them goes into a new one.
+    void Adopt(std::vector<std::uint8_t> bytes);
     // Sets the next `length` bytes aside without writing them and puts where they lie into
     // `parts` (one span per block they touch). Their memory stays in place while the chunk goes
     // on growing, so they may be written later, on another thread, while more is appended.
     void Reserve(std::size_t length, std::vector<MutableBytes>& parts);
-    // Leaves a place after the bytes held so far for bytes that come later (Fill); what is
-    // appended afterwards follows them. Size() counts them once they are filled. Returns the
-    // place.
-    std::size_t AppendLater();
-    // Puts `bytes` and `zeros` zero bytes (at most 3) in the place AppendLater left.
-    void Fill(std::size_t place, std::vector<std::uint8_t> bytes, std::size_t zeros);
     std::uint64_t Size() const { return size_; }
     // The blocks' bytes in order.
     template <class Each>
     void ForEachBlock(Each&& each) const {
-        static constexpr std::uint8_t kZeros[3] = {};
         for (const Block& block : blocks_) {
-            each(Bytes(block.bytes.data(), block.used));
-            if (block.zeros > 0) each(Bytes(kZeros, block.zeros));
+            each(Bytes(block.adopted.empty() ? block.bytes.data() : block.adopted.data(),
+                       block.used));
         }
     }
 
   private:
     struct Block {
-        ByteBuffer owned;                 // empty for a block from the arena
-        std::vector<std::uint8_t> later;  // the bytes of a place left for later
-        MutableBytes bytes;
+        ByteBuffer bytes;
+        std::vector<std::uint8_t> adopted;  // the bytes of an adopted block (bytes empty)
         std::size_t used = 0;
-        std::size_t zeros = 0;  // zero bytes after the bytes of a place left for later
     };
     // The block the next bytes go into, with room in it.
     Block& Open();
     std::vector<Block> blocks_;
     std::uint64_t size_ = 0;
-    BlockArena* arena_;
-    std::size_t arenaBlock_;
 };
 
 // Little-endian values written into bytes a BinaryChunk set aside (Reserve): the parts, in

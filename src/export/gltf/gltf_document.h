@@ -1,18 +1,22 @@
 // The glTF document being built: the JSON arrays (nodes, meshes, materials, textures, images,
 // accessors, bufferViews) and the BIN chunk their views point into.
 //
-// Every bufferView starts at a multiple of 4 bytes of the BIN chunk. The document keeps track of
-// the least size its glb can have; once that passes the 4 GiB limit the document is Full() and
-// takes no more binary data, and the writer stops building it.
+// Every bufferView starts at a multiple of 4 bytes of the BIN chunk. The geometry's views are
+// set aside in the order the meshes come; the images are encoded beside them, on the
+// conversion's threads, and go at the end of the BIN chunk, in the order they were added, when
+// the document is finished. The document keeps track of the least size its glb can have; once
+// that passes the 4 GiB limit the document is Full() and takes no more binary data, and the
+// writer stops building it.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <deque>
-#include <memory>
+#include <functional>
 #include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "export/gltf/glb_container.h"
@@ -23,14 +27,12 @@
 namespace morvex {
 
 // The items of one top-level JSON array, comma-separated. A model of many meshes has megabytes
-// of them. The items are written into a small string that is reused, and moved from it into
-// blocks of 64 KiB (the first from the heap, the later ones from `arena` when there is one)
-// once it holds that much: growing never copies what is held, and in an arena the text costs a
-// page fault per 2 MiB rather than per 4 KiB.
+// of them. The items are written into a small string that is reused, and moved from it into the
+// blocks of a BinaryChunk once it holds 64 KiB: growing never copies what is held.
 struct JsonArray {
     static constexpr std::size_t kStaged = std::size_t{64} << 10;
 
-    explicit JsonArray(BlockArena* arena = nullptr) : held_(arena, kStaged) {}
+    JsonArray() = default;
     JsonArray(const JsonArray&) = delete;
     JsonArray& operator=(const JsonArray&) = delete;
 
@@ -74,24 +76,16 @@ struct JsonArray {
 
 class GltfDocument {
   public:
+    // The bytes that the images being encoded may hold at once: an image that would pass them
+    // waits for those before it to be encoded. About what one image of 1024 × 1024 RGBA pixels
+    // holds while it is encoded (its pixels, its rows and the compressed bytes).
+    static constexpr std::uint64_t kImageBytesInFlight = std::uint64_t{12} << 20;
+
     // Adds a bufferView of `length` bytes and sets them aside in the BIN chunk, padded to a
     // multiple of 4 bytes: `parts` receives where they lie, for a ViewWriter to fill (possibly
     // later, on another thread; the writer zeroes the padding). `target` 0 writes no target.
     // Returns the view's index, or -1 (nothing added, `parts` empty) when the document is Full().
     int ReserveView(std::size_t length, int target, std::vector<MutableBytes>& parts);
-    // Adds a bufferView (without a target) whose bytes `make(bytes)` makes, returning Ok or why
-    // it could not: on another thread when the work allows, else at once. The JSON of the views
-    // from this one on waits until it is made, since their offsets follow its length. Returns
-    // the view's index, or -1 (`make` not run) when Full().
-    template <class Make>
-    int AddLaterView(Make&& make);
-    // Waits for the later view being made, if any, and puts it in place: what its make held is
-    // then freed.
-    void WaitForLaterViews();
-    // Waits for the later views and writes the bufferViews still waiting: the document is then
-    // whole. Ok, or the first failure of a `make`.
-    [[nodiscard]] Outcome Finish();
-
     // The same, with the bytes written at once by `write`.
     template <class Write>
     int AddView(std::size_t length, int target, Write&& write) {
@@ -103,6 +97,18 @@ class GltfDocument {
         }
         return view;
     }
+
+    // Adds an image named `name` whose PNG file image `encode(png)` makes (returning Ok or why
+    // it could not), on another thread when the work allows, else at once. `held` is what the
+    // encoding holds until it ends (see kImageBytesInFlight). Its bufferView and its entry in
+    // the images follow those of the images before it when the document is finished. Returns
+    // the image's index, or -1 (`encode` not run) when Full().
+    template <class Encode>
+    int AddImage(std::string name, std::uint64_t held, Encode&& encode);
+    // Waits for the images and puts them at the end of the BIN chunk, each with its bufferView
+    // and its entry in the images: the document is then whole. Ok, or the first failure of an
+    // `encode`.
+    [[nodiscard]] Outcome Finish();
 
     // Adds an accessor over a whole bufferView; `bounds` holds min and max, 3 values each.
     int AddAccessor(int view, int componentType, std::int64_t count, std::string_view type,
@@ -116,68 +122,55 @@ class GltfDocument {
     template <class Put>
     void Json(Put&& put) const;
 
-    BlockArena pages;        // the memory of the arrays and of the BIN chunk below
     std::string sceneNodes;  // the node indices of the scene, comma-separated
-    JsonArray nodes{&pages}, meshes{&pages}, materials{&pages}, textures{&pages}, images{&pages},
-        accessors{&pages}, bufferViews{&pages};
-    BinaryChunk binary{&pages};
+    JsonArray nodes, meshes, materials, textures, images, accessors, bufferViews;
+    BinaryChunk binary;
 
   private:
-    // At least the size of the glb: the headers, the JSON arrays (without the text around
-    // them, and the bufferViews at their shortest) and the BIN chunk without the bytes of later
-    // views. It does not depend on when the later views are made.
+    // At least the size of the glb: the headers, the JSON arrays (without the text around them)
+    // and the BIN chunk, without the images still to be placed.
     std::uint64_t SizeAtLeast() const;
+    // Writes the JSON of a bufferView of `length` bytes at the end of the BIN chunk.
+    int NewView(std::uint64_t length, int target);
 
-    // A bufferView made by AddLaterView.
-    struct LaterView {
-        std::vector<std::uint8_t> bytes;
-        std::size_t place = 0;  // in the BIN chunk
+    // An image being encoded, or encoded, until Finish places it.
+    struct Image {
+        std::string name;
+        std::uint64_t held = 0;
+        std::function<Outcome(std::vector<std::uint8_t>&)> encode;
+        std::vector<std::uint8_t> png;
         Outcome outcome = Outcome::NoMemory;
-        std::atomic<bool> made{false};  // set once bytes and outcome are final
     };
-    // A bufferView whose JSON is still to be written: it and those after it wait for the later
-    // view among them to be made, since their offsets follow its length.
-    struct ViewRecord {
-        std::uint64_t length = 0;
-        int target = 0;
-        std::unique_ptr<LaterView> later;
-    };
-    int NewView(std::uint64_t length, int target, std::unique_ptr<LaterView> later = nullptr);
-    // Writes the JSON of the waiting views up to the first later view not yet made, putting the
-    // bytes of the later ones in place.
-    void WriteReadyViews();
 
-    std::deque<ViewRecord> waiting_;
     int viewCount_ = 0;
-    std::uint64_t nextOffset_ = 0;  // the BIN offset of the first waiting view
-    std::uint64_t laterBytes_ = 0;  // bytes of later views in the BIN chunk
-    Outcome failed_ = Outcome::Ok;  // the first failure of a later view
-    bool making_ = false;           // a later view was handed off and not yet seen made
-    // Last: going first, it waits for the makes, which write into the waiting views.
+    std::deque<Image> images_;  // a deque: the encodings write into their entries meanwhile
+    std::atomic<std::uint64_t> heldByImages_{0};
+    // Last: going first, it waits for the encodings, which write into images_.
     BackgroundTasks tasks_;
 };
 
-template <class Make>
-int GltfDocument::AddLaterView(Make&& make) {
+template <class Encode>
+int GltfDocument::AddImage(std::string name, std::uint64_t held, Encode&& encode) {
     if (Full()) return -1;
-    auto later = std::make_unique<LaterView>();
-    LaterView* entry = later.get();
-    entry->place = binary.AppendLater();
-    // A make may hold a picture: one at a time beside the caller, which meanwhile goes on with
-    // the geometry (or the next picture).
-    WaitForLaterViews();
-    const int view = NewView(0, 0, std::move(later));
-    making_ = true;
-    tasks_.Run([entry, make = std::forward<Make>(make)]() {
+    // Those before it go first when this one would pass what the images may hold at once.
+    const std::uint64_t holding = heldByImages_.load(std::memory_order_acquire);
+    if (holding > 0 && holding + held > kImageBytesInFlight) tasks_.Wait();
+    Image& image = images_.emplace_back();
+    image.name = std::move(name);
+    image.held = held;
+    image.encode = std::forward<Encode>(encode);
+    heldByImages_ += held;
+    tasks_.Run([&image, &holding = heldByImages_] {
         try {
-            entry->outcome = make(entry->bytes);
+            image.outcome = image.encode(image.png);
         } catch (const std::bad_alloc&) {
-            entry->outcome = Outcome::NoMemory;
+            image.outcome = Outcome::NoMemory;
         }
-        if (entry->outcome != Outcome::Ok) entry->bytes = {};
-        entry->made.store(true, std::memory_order_release);
+        if (image.outcome != Outcome::Ok) image.png = {};
+        image.encode = nullptr;  // what the encoding held goes with it
+        holding -= image.held;
     });
-    return view;
+    return static_cast<int>(images_.size()) - 1;
 }
 
 template <class Put>

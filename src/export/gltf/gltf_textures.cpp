@@ -4,18 +4,14 @@
 #include <memory>
 #include <new>
 #include <set>
+#include <string>
 #include <vector>
 
-#include "decode/decoder_factory.h"
 #include "decode/material_block.h"
 #include "decode/texture_block.h"
-#include "decode/vertex_block.h"
+#include "export/object_walk.h"
 
 namespace morvex {
-
-// Rows unfiltered at zlib level 3: on shaded, grainy texture content as small as libpng's default
-// filters at level 6 or smaller, in a third of the time (bench/bench_png.cpp).
-constexpr PngEffort kPngEffort = PngEffort::Fast;
 
 namespace {
 
@@ -28,8 +24,7 @@ struct ImageJob {
     RgbaPicture rgba;
 
     Outcome operator()(std::vector<std::uint8_t>& png) const {
-        return palette ? EncodePalettePng(indexed, png, kPngEffort)
-                       : EncodePng(rgba, withAlpha, png, kPngEffort);
+        return palette ? EncodePalettePng(indexed, png) : EncodePng(rgba, withAlpha, png);
     }
 };
 
@@ -57,26 +52,12 @@ TextureLibrary::Texture* TextureLibrary::Find(std::string_view name) {
 }
 
 void TextureLibrary::CountPairs() {
-    std::unique_ptr<MaterialBlock> materials;
-    std::unique_ptr<VertexBlock> vertices;
     std::set<PairKey> pairs;
-    // The objects WalkObjects writes: those with a material and a vertex block.
-    for (std::size_t b = 0; b < model_.blocks.size(); ++b) {
-        if (model_.blocks[b].TagBits() != kTagInfo) continue;
-        const int info = static_cast<int>(b);
-        const int m = CreateMaterialDecoder(model_, info, materials);
-        if (m < 0 || !materials || CreateVertexDecoder(model_, info, vertices) < 0) continue;
-        materials->BindTo(model_.blocks[static_cast<std::size_t>(m)]);
-        if (materials->Decode() != 0) continue;
-        const auto records =
-            static_cast<std::int64_t>(materials->TableSize() / kMaterialRecordSize);
-        for (std::int32_t j = 0; j < records; ++j) {
-            const PairKey key =
-                KeyOf(Find(materials->TextureNameAt(j)), Find(materials->AlphaMapNameAt(j)));
-            if (key != PairKey{kNone, kNone}) pairs.insert(key);
-        }
-        materials->Release();
-    }
+    ForEachMaterial(model_, [&](const MaterialBlock& materials, std::int32_t j) {
+        const PairKey key =
+            KeyOf(Find(materials.TextureNameAt(j)), Find(materials.AlphaMapNameAt(j)));
+        if (key != PairKey{kNone, kNone}) pairs.insert(key);
+    });
     for (const PairKey& key : pairs) {
         counted_.emplace(key, false);
         const std::size_t members[] = {key.first, key.second == key.first ? kNone : key.second};
@@ -93,7 +74,7 @@ bool TextureLibrary::Decode(Texture& texture) {
     TextureBlock block;
     block.BindTo(record);
     if (DecodeTexture(block.Header(), texture.picture, model_.limits) != Outcome::Ok) {
-        console_.Warning("can not convert texture %s.", ConsoleName(block.Name()).c_str());
+        console_.Damage("can not convert texture %s.", ConsoleName(block.Name()).c_str());
         texture.state = Texture::State::Fails;
         return false;
     }
@@ -159,7 +140,7 @@ TextureLibrary::MaterialTexture TextureLibrary::AddImage(Texture* base, Texture*
     if (pixels > imageBudget_) {
         const Block& b = model_.blocks[base != nullptr ? base->position : alpha->position];
         const std::string_view none = "(none)";
-        console_.Warning(
+        console_.Damage(
             "image of texture %s and alpha map %s skipped: more image pixels than its pictures "
             "allow.",
             ConsoleName(base != nullptr ? TextureName(b) : none).c_str(),
@@ -168,8 +149,6 @@ TextureLibrary::MaterialTexture TextureLibrary::AddImage(Texture* base, Texture*
         return {};
     }
     imageBudget_ -= pixels;
-    // One pair's pictures at a time: the image before this one is encoded first.
-    document.WaitForLaterViews();
     ImageJob job;
     // The one place where making a pair's image runs out of memory: the material goes without.
     try {
@@ -223,18 +202,20 @@ TextureLibrary::MaterialTexture TextureLibrary::AddImage(Texture* base, Texture*
     console_.counters.imagePixels += pixels;
 
     // Encoded beside the rest of the document.
-    const int view = document.AddLaterView(std::move(job));
-    if (view < 0) return {};
-    const int image = document.images.Next();
-    JsonWriter(document.images.items)
-        .BeginObject()
-        .Key("name")
-        .String(TextureName(model_.blocks[base != nullptr ? base->position : alpha->position]))
-        .Key("bufferView")
-        .Int(view)
-        .Key("mimeType")
-        .String("image/png")
-        .EndObject();
+    // Named after its pictures: "<texture>", "<texture>+<alpha map>" or "<alpha map>", so that
+    // the images of one texture with different alpha maps can be told apart.
+    std::string name(
+        TextureName(model_.blocks[base != nullptr ? base->position : alpha->position]));
+    if (base != nullptr && alpha != nullptr) {
+        name += '+';
+        name += TextureName(model_.blocks[alpha->position]);
+    }
+    // The encoding holds its pixels, their rows and the compressed bytes: about thrice the
+    // pixels.
+    const std::uint64_t held =
+        3 * (job.palette ? job.indexed.pixels.size() : job.rgba.pixels.size());
+    const int image = document.AddImage(std::move(name), held, std::move(job));
+    if (image < 0) return {};
     result.texture = document.textures.Next();
     JsonWriter(document.textures.items)
         .BeginObject()

@@ -12,7 +12,8 @@
 //   pixel) only while a pair that uses it is still to be made: before the walk, the material
 //   tables are read once to count the pairs each texture belongs to, and a picture is dropped
 //   when the last of them is made. A picture's RGBA form (4 bytes a pixel) lives only while the
-//   image of one pair is made.
+//   image of its pair is encoded, on another thread; the encodings under way hold at most
+//   GltfDocument::kImageBytesInFlight bytes of pixels (or one image larger than that).
 // - The images together hold at most twice the pixels of the pictures decoded so far plus
 //   Limits::imagePixels: a file cannot combine a few large pictures into many large images (n
 //   textures and n² materials would otherwise cost n² pictures' work). A pair beyond that is

@@ -279,7 +279,10 @@ Outcome BuildDocument(const Model& model, Console& console, GltfDocument& docume
 // The glb is assembled in memory (the JSON chunk, which comes first, describes the binary data
 // that follows it) and written in one go.
 void ExportGltf(const Model& model, Console& console, std::string_view destPath) {
-    const std::string path = GltfFileName(destPath, model.baseName, model.names.files);
+    ExportGltfFile(model, console, GltfFileName(destPath, model.baseName, model.names.files));
+}
+
+void ExportGltfFile(const Model& model, Console& console, const std::string& path) {
     std::unique_ptr<GltfDocument> document;
     GlbFrame frame;
     Outcome built = Outcome::NoMemory;

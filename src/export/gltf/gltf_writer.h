@@ -17,10 +17,13 @@
 
 namespace morvex {
 
-// Writes "<dest_path><baseName>.glb". A model without any object that can be written still gives
-// a valid file: an empty scene and no BIN chunk. A model whose file would exceed 4 GiB, or that
-// runs out of memory, prints "Error : Can not write <path>." and writes nothing.
+// Writes "<dest_path><baseName>.glb" (GltfFileName). A model without any object that can be
+// written still gives a valid file: an empty scene and no BIN chunk. A model whose file would
+// exceed 4 GiB, or that runs out of memory, prints "Error : Can not write <path>." and writes
+// nothing.
 void ExportGltf(const Model& model, Console& console, std::string_view destPath);
+// The same into the file at `path` (-o).
+void ExportGltfFile(const Model& model, Console& console, const std::string& path);
 
 // The roughnessFactor for a material's power: the Blinn-Phong exponent n = PowerValue(power)
 // (the value the text outputs write) gives the microfacet roughness alpha = sqrt(2 / (n + 2)),

@@ -1,9 +1,13 @@
 #include "export/gltf/png_encode.h"
 
-#include <png.h>
+#include <libdeflate.h>
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <memory>
+
+#include "it3/byte_buffer.h"
 
 namespace morvex {
 
@@ -73,23 +77,70 @@ AlphaUse ClassifyAlpha(const RgbaPicture& picture) {
 
 namespace {
 
-// Runs libpng's writer on `image` into `png`, from rows `rowStride` components apart (negative:
-// the last row in memory is the top one).
-Outcome WritePng(png_image& image, const void* rows, png_int_32 rowStride, const void* colormap,
-                 PngEffort effort, std::vector<std::uint8_t>& png) {
-    if (effort == PngEffort::Fast) image.flags |= PNG_IMAGE_FLAG_FAST;
-    // The worst case of the encoder: the whole picture stored uncompressed, plus its chunks.
-    png_alloc_size_t size = PNG_IMAGE_PNG_SIZE_MAX(image);
-    png.resize(size);
-    const int ok =
-        png_image_write_to_memory(&image, png.data(), &size, 0, rows, rowStride, colormap);
-    png_image_free(&image);
-    if (!ok) {
-        png.clear();
-        return Outcome::NoMemory;
+constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+constexpr int kColourRgb = 2;
+constexpr int kColourPalette = 3;
+constexpr int kColourRgba = 6;
+
+struct FreeCompressor {
+    void operator()(libdeflate_compressor* compressor) const {
+        libdeflate_free_compressor(compressor);
     }
-    png.resize(size);
-    png.shrink_to_fit();
+};
+
+void AppendU32(std::vector<std::uint8_t>& png, std::uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8)
+        png.push_back(static_cast<std::uint8_t>(value >> shift));
+}
+
+// A chunk: its length, type and data, and the CRC of type and data.
+void AppendChunk(std::vector<std::uint8_t>& png, const char (&type)[5], Bytes data) {
+    AppendU32(png, static_cast<std::uint32_t>(data.size()));
+    const std::size_t start = png.size();
+    png.insert(png.end(), type, type + 4);
+    png.insert(png.end(), data.begin(), data.end());
+    AppendU32(png, libdeflate_crc32(0, png.data() + start, png.size() - start));
+}
+
+// Writes a PNG of 8-bit samples: `rowBytes` bytes a row, which `row(y, out)` writes for row y
+// (top first); a palette of 3-byte entries for colour type 3.
+template <class Row>
+Outcome WritePng(std::uint32_t width, std::uint32_t height, int colourType, std::size_t rowBytes,
+                 Bytes palette, int level, std::vector<std::uint8_t>& png, Row&& row) {
+    // The image data: every row behind its filter byte, 0 (none).
+    const std::size_t stride = rowBytes + 1;
+    ByteBuffer raw(stride * height);
+    for (std::uint32_t y = 0; y < height; ++y) {
+        std::uint8_t* line = raw.data() + stride * y;
+        line[0] = 0;
+        row(y, line + 1);
+    }
+    const std::unique_ptr<libdeflate_compressor, FreeCompressor> compressor(
+        libdeflate_alloc_compressor(level));
+    if (!compressor) return Outcome::NoMemory;
+    ByteBuffer compressed(libdeflate_zlib_compress_bound(compressor.get(), raw.size()));
+    const std::size_t length = libdeflate_zlib_compress(compressor.get(), raw.data(), raw.size(),
+                                                        compressed.data(), compressed.size());
+    if (length == 0) return Outcome::NoMemory;  // not for a buffer of the bound's size
+    raw.Clear();
+
+    std::uint8_t header[13];  // width and height most significant byte first
+    for (int k = 0; k < 4; ++k) {
+        header[k] = static_cast<std::uint8_t>(width >> (24 - 8 * k));
+        header[4 + k] = static_cast<std::uint8_t>(height >> (24 - 8 * k));
+    }
+    header[8] = 8;  // bits per sample
+    header[9] = static_cast<std::uint8_t>(colourType);
+    header[10] = header[11] = header[12] = 0;  // deflate, filter method 0, no interlace
+    // 3 bytes more: room for a container that pads the file to whole 4-byte words (the glb)
+    // without moving it.
+    png.reserve(sizeof kSignature + 25 + (palette.empty() ? 0 : 12 + palette.size()) + 12 + length +
+                12 + 3);
+    png.assign(kSignature, kSignature + sizeof kSignature);
+    AppendChunk(png, "IHDR", header);
+    if (!palette.empty()) AppendChunk(png, "PLTE", palette);
+    AppendChunk(png, "IDAT", Bytes(compressed.data(), length));
+    AppendChunk(png, "IEND", {});
     return Outcome::Ok;
 }
 
@@ -109,34 +160,30 @@ bool CanEncodePalettePng(const Picture& picture) {
 }
 
 Outcome EncodePng(const RgbaPicture& picture, bool withAlpha, std::vector<std::uint8_t>& png,
-                  PngEffort effort) {
+                  int level) {
     png.clear();
     if (!CanEncodePng(picture)) return Outcome::Broken;
-    const std::uint64_t pixels = std::uint64_t{picture.width} * picture.height;
-    std::vector<std::uint8_t> rgb;
-    const std::uint8_t* source = picture.pixels.data();
-    if (!withAlpha) {
-        rgb.resize(static_cast<std::size_t>(pixels * 3));
-        for (std::uint64_t k = 0; k < pixels; ++k) {
-            rgb[3 * k] = picture.pixels[4 * k];
-            rgb[3 * k + 1] = picture.pixels[4 * k + 1];
-            rgb[3 * k + 2] = picture.pixels[4 * k + 2];
-        }
-        source = rgb.data();
-    }
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    image.width = picture.width;
-    image.height = picture.height;
-    image.format = withAlpha ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB;
-    return WritePng(image, source, 0, nullptr, effort, png);
+    const std::size_t w = picture.width;
+    const Outcome written =
+        WritePng(picture.width, picture.height, withAlpha ? kColourRgba : kColourRgb,
+                 w * (withAlpha ? 4 : 3), {}, level, png, [&](std::uint32_t y, std::uint8_t* out) {
+                     const std::uint8_t* in = picture.pixels.data() + 4 * w * y;
+                     if (withAlpha) {
+                         std::memcpy(out, in, 4 * w);
+                         return;
+                     }
+                     for (std::size_t x = 0; x < w; ++x, in += 4, out += 3) {
+                         out[0] = in[0];
+                         out[1] = in[1];
+                         out[2] = in[2];
+                     }
+                 });
+    if (written != Outcome::Ok) png.clear();
+    return written;
 }
 
-Outcome EncodePalettePng(const Picture& picture, std::vector<std::uint8_t>& png, PngEffort effort) {
+Outcome EncodePalettePng(const Picture& picture, std::vector<std::uint8_t>& png, int level) {
     png.clear();
-    const auto w = static_cast<std::uint64_t>(picture.width);
-    const auto h = static_cast<std::uint64_t>(picture.height);
-    const auto stride = static_cast<std::uint64_t>(picture.Stride());
     if (!CanEncodePalettePng(picture)) return Outcome::Broken;
     // The colours of every index, as ToRgba reads them; entries past the palette stay black.
     std::array<std::uint8_t, 3 * 256> colormap{};
@@ -144,15 +191,13 @@ Outcome EncodePalettePng(const Picture& picture, std::vector<std::uint8_t>& png,
     for (std::size_t k = 0; k < entries; ++k) {
         std::copy_n(picture.palette.data() + 4 * k, 3, colormap.data() + 3 * k);
     }
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    image.width = static_cast<png_uint_32>(w);
-    image.height = static_cast<png_uint_32>(h);
-    image.format = PNG_FORMAT_RGB_COLORMAP;
-    image.colormap_entries = 256;
-    // The rows are stored bottom row first: a negative stride makes libpng start at the top.
-    return WritePng(image, picture.pixels.data(), -static_cast<png_int_32>(stride), colormap.data(),
-                    effort, png);
+    const auto w = static_cast<std::size_t>(picture.width);
+    const Outcome written = WritePng(
+        static_cast<std::uint32_t>(picture.width), static_cast<std::uint32_t>(picture.height),
+        kColourPalette, w, colormap, level, png,
+        [&](std::uint32_t y, std::uint8_t* out) { std::memcpy(out, picture.RowFromTop(y), w); });
+    if (written != Outcome::Ok) png.clear();
+    return written;
 }
 
 }  // namespace morvex

@@ -1,5 +1,6 @@
-// Pictures for embedding in glTF: 8-bit RGBA pixels made from a decoded picture, the alpha-map
-// combination, and PNG encoding into memory with libpng.
+// Pictures as PNG images: 8-bit RGBA pixels made from a decoded picture, the alpha-map
+// combination, and PNG encoding into memory (the zlib stream by libdeflate). The glTF writer
+// embeds them; the functions stand on their own for any writer of PNG files.
 #pragma once
 
 #include <cstdint>
@@ -40,16 +41,16 @@ AlphaUse ClassifyAlpha(const RgbaPicture& picture);
 // The largest picture that is encoded: every picture a texture decodes to fits.
 inline constexpr std::uint64_t kMaxPngPixels = std::uint64_t{1} << 28;
 
-// How hard the PNG encoder works: Default is libpng's choice of a filter per row and zlib level
-// 6; Fast writes rows unfiltered at zlib level 3 (larger files, made faster).
-enum class PngEffort { Default, Fast };
+// The compression level of the PNG encoder (libdeflate's, 1 to 12), rows stored unfiltered. On
+// the benchmark scene's textures (bench/bench_png.cpp) level 1 takes 26 ms of CPU where level 4
+// takes 35 and libpng's fastest setting 68, for 2 % more bytes than either.
+inline constexpr int kPngLevel = 1;
 
 // Encodes the picture as a PNG file image: 8-bit RGB (the alpha channel dropped) or RGBA.
-// Returns Ok, Broken (an empty or oversized picture) or NoMemory (libpng failed), `png` then
-// empty. std::bad_alloc passes through to the caller.
+// Returns Ok, Broken (an empty or oversized picture) or NoMemory (the compressor could not be
+// made), `png` then empty. std::bad_alloc passes through to the caller.
 [[nodiscard]] Outcome EncodePng(const RgbaPicture& picture, bool withAlpha,
-                                std::vector<std::uint8_t>& png,
-                                PngEffort effort = PngEffort::Default);
+                                std::vector<std::uint8_t>& png, int level = kPngLevel);
 
 // False for the pictures EncodePng and EncodePalettePng call Broken: whether they encode is known
 // before the work.
@@ -62,6 +63,6 @@ bool CanEncodePalettePng(const Picture& picture);
 // without alpha, from a quarter of the bytes to compress. Broken for a picture that is not
 // 8-bit, empty or oversized; otherwise as EncodePng.
 [[nodiscard]] Outcome EncodePalettePng(const Picture& picture, std::vector<std::uint8_t>& png,
-                                       PngEffort effort = PngEffort::Default);
+                                       int level = kPngLevel);
 
 }  // namespace morvex

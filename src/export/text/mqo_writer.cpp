@@ -10,22 +10,29 @@
 #include "export/output_file.h"
 #include "export/text/recent_texts.h"
 #include "export/text/text_pieces.h"
+#include "export/texture_export.h"
 
 namespace morvex {
+
+// Two tabs, three numbers with a blank between, CR LF.
+constexpr std::size_t kMaxMqoVertexLine = 2 + 3 * kMaxFloatFixed + 2 + 2;
 
 void WriteMqoVertices(LineWriter& doc, const MeshData& mesh, std::int32_t begin, std::int32_t end) {
     for (std::int32_t k = begin; k < end; ++k) {
         const std::array<float, 3> p = Upright(mesh.PositionAt(k));
-        doc.Str("\t\t").Fixed(p[0], 4).Char(' ').Fixed(p[1], 4).Char(' ').Fixed(p[2], 4).EndLine();
+        doc.Line(kMaxMqoVertexLine).Str("\t\t").Fixed(p[0], 4).Char(' ').Fixed(p[1], 4);
+        doc.Char(' ').Fixed(p[2], 4).EndLine();
     }
 }
 
 namespace {
 
-// The texture coordinates of a corner, "u v" with 5 decimals each, are kept while each is below
-// 10^9 in size (a sign, 10 digits, the point and 5 decimals: 17 bytes).
+// The texture coordinates of a corner: "u v", 5 decimals each.
+constexpr std::size_t kMaxTexCoords = 2 * kMaxFloatFixed + 1;
+// They are kept while each is below 10^9 in size (a sign, 10 digits, the point and 5 decimals:
+// 17 bytes).
 constexpr std::size_t kTexCoordText = 40;
-static_assert(2 * 17 + 1 <= kTexCoordText && kTexCoordText <= 2 * kMaxFloatFixed + 1);
+static_assert(2 * 17 + 1 <= kTexCoordText);
 using TexCoordTexts = RecentTexts<kTexCoordText, 4096>;
 
 bool Short(float value) {
@@ -40,6 +47,11 @@ std::size_t MakeTexCoords(char* text, const std::array<float, 2>& uv) {
 
 }  // namespace
 
+// "\t\t3 V(a b c) M(m) UV(" with three indices and the Material index, three corners' texture
+// coordinates with a blank between, ")" and CR LF.
+constexpr std::size_t kMaxMqoFaceLine =
+    6 + 3 * kMaxIntText + 2 + 4 + kMaxIntText + 5 + 3 * kMaxTexCoords + 2 + 1 + 2;
+
 void WriteMqoFaces(LineWriter& doc, const MeshData& mesh, std::int32_t materialIndex,
                    std::int32_t begin, std::int32_t end) {
     // The texts of one call belong to one mesh: keys of another call never match them.
@@ -48,7 +60,7 @@ void WriteMqoFaces(LineWriter& doc, const MeshData& mesh, std::int32_t materialI
     TexCoordTexts& recent = TexCoordTexts::ForThisThread();
     for (std::int32_t t = begin; t < end; ++t) {
         const auto f = mesh.FaceAt(t);
-        doc.Str("\t\t3 V(").Int(f[0]).Char(' ').Int(f[1]).Char(' ').Int(f[2]);
+        doc.Line(kMaxMqoFaceLine).Str("\t\t3 V(").Int(f[0]).Char(' ').Int(f[1]).Char(' ').Int(f[2]);
         doc.Str(") M(").Int(materialIndex).Str(") UV(");
         for (std::size_t c = 0; c < 3; ++c) {
             const auto uv = mesh.TexCoordAt(static_cast<std::int32_t>(f[c]));
@@ -56,12 +68,12 @@ void WriteMqoFaces(LineWriter& doc, const MeshData& mesh, std::int32_t materialI
             if (Short(uv[0]) && Short(uv[1])) [[likely]] {
                 const TexCoordTexts::Text& text = recent.Find(
                     call | f[c], f[c], [&](char* bytes) { return MakeTexCoords(bytes, uv); });
-                doc.Copied<kTexCoordText>(text.bytes, text.length);
+                doc.Copied<kTexCoordText, kMaxTexCoords>(text.bytes, text.length);
             } else {
                 doc.Fixed(uv[0], 5).Char(' ').Fixed(uv[1], 5);
             }
         }
-        doc.Str(")\r\n");
+        doc.Char(')').EndLine();
     }
 }
 
@@ -84,7 +96,8 @@ void FormatLines(LineWriter& doc, const LineSegment& segment) {
 // The document of one object, opened: writes it whole. The material list and the meshes'
 // decoding go in order; the meshes' lines are formatted in pieces, in parallel, and written in
 // order.
-void WriteDocument(Console& console, ModelObject& object, NameForm form, OutputFile& file) {
+void WriteDocument(Console& console, ModelObject& object, NameForm form, TextureFormat textures,
+                   OutputFile& file) {
     TextWriter doc(file);
     doc.Str("Metasequoia Document\r\nFormat Text Ver 1.0\r\n\r\n");
     const MaterialBlock& materials = object.materials;
@@ -101,10 +114,14 @@ void WriteDocument(Console& console, ModelObject& object, NameForm form, OutputF
                 "power(");
         doc.Fixed(PowerValue(materials.PowerAt(j)), 2).Char(')');
         if (materials.HasTexture(j)) {
-            doc.Str(" tex(\"").Str(SafeName(materials.TextureNameAt(j), form)).Str(".bmp\")");
+            doc.Str(" tex(\"")
+                .Str(TextureFileName(materials.TextureNameAt(j), textures, form))
+                .Str("\")");
         }
         if (materials.HasAlphaMap(j)) {
-            doc.Str(" aplane(\"").Str(SafeName(materials.AlphaMapNameAt(j), form)).Str(".bmp\")");
+            doc.Str(" aplane(\"")
+                .Str(TextureFileName(materials.AlphaMapNameAt(j), textures, form))
+                .Str("\")");
         }
         doc.EndLine();
     }
@@ -136,7 +153,8 @@ void WriteDocument(Console& console, ModelObject& object, NameForm form, OutputF
 
 }  // namespace
 
-void ExportMqo(const Model& model, Console& console, std::string_view destPath) {
+void ExportMqo(const Model& model, Console& console, std::string_view destPath,
+               TextureFormat textures) {
     int number = 0;
     WalkObjects(model, console, [&](ModelObject& object) {
         OutputFile file(
@@ -146,7 +164,7 @@ void ExportMqo(const Model& model, Console& console, std::string_view destPath) 
         console.Written(file.Path());
         // The one place where writing an object runs out of memory: its file is dropped.
         try {
-            WriteDocument(console, object, model.names.text, file);
+            WriteDocument(console, object, model.names.text, textures, file);
         } catch (const std::bad_alloc&) {
             FailOutput(console, file);
             ++number;

@@ -11,18 +11,21 @@
 
 #include "decode/vertex_block.h"
 #include "export/text/text_writer.h"
+#include "export/texture_export.h"
 #include "it3/console.h"
 #include "it3/model.h"
 
 namespace morvex {
 
 // Writes every object of the model that has a material and a vertex block.
-void ExportMqo(const Model& model, Console& console, std::string_view destPath);
+// `textures`: the files the materials name (TextureFileName); the texture export writes them.
+void ExportMqo(const Model& model, Console& console, std::string_view destPath,
+               TextureFormat textures = TextureFormat::Bmp);
 
-// The longest lines the two functions below write, CR LF included.
-inline constexpr std::size_t kMaxMqoVertexLine = 2 + 3 * kMaxFloatFixed + 2 + 2;
-inline constexpr std::size_t kMaxMqoFaceLine =
-    6 + 3 * kMaxIntText + 2 + 4 + kMaxIntText + 5 + 6 * kMaxFloatFixed + 5 + 3;
+// The longest lines the two functions below write, CR LF included (the budgets of their line
+// kinds, defined beside the code that writes them).
+extern const std::size_t kMaxMqoVertexLine;
+extern const std::size_t kMaxMqoFaceLine;
 
 // Writes the lines of vertices [begin, end) of an Object chunk's vertex chunk; room for
 // kMaxMqoVertexLine bytes a line.

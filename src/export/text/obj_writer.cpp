@@ -9,6 +9,7 @@
 #include "export/output_file.h"
 #include "export/text/recent_texts.h"
 #include "export/text/text_pieces.h"
+#include "export/texture_export.h"
 
 namespace morvex {
 namespace {
@@ -31,7 +32,7 @@ std::string MeshName(std::int32_t mesh, const MaterialBlock& materials, std::int
 }
 
 void WriteMtlEntry(TextWriter& mtl, const std::string& name, const MaterialBlock& materials,
-                   NameForm form, std::int32_t m) {
+                   std::int32_t m, TextureFormat textures, NameForm form) {
     mtl.EndLine();
     mtl.Str("newmtl ").Str(name).EndLine();
     mtl.Str("Ka 1.000000 1.000000 1.000000\r\n");
@@ -40,17 +41,30 @@ void WriteMtlEntry(TextWriter& mtl, const std::string& name, const MaterialBlock
     mtl.Str("d 1.000000\r\n");
     mtl.Str("Ns ").Fixed(PowerValue(materials.PowerAt(m)), 6).EndLine();
     if (materials.HasTexture(m)) {
-        mtl.Str("map_Kd ").Str(SafeName(materials.TextureNameAt(m), form)).Str(".bmp").EndLine();
+        mtl.Str("map_Kd ")
+            .Str(TextureFileName(materials.TextureNameAt(m), textures, form))
+            .EndLine();
     }
     if (materials.HasAlphaMap(m)) {
-        mtl.Str("map_d ").Str(SafeName(materials.AlphaMapNameAt(m), form)).Str(".bmp").EndLine();
+        mtl.Str("map_d ")
+            .Str(TextureFileName(materials.AlphaMapNameAt(m), textures, form))
+            .EndLine();
     }
 }
+
+}  // namespace
+
+// "v x y z", "vt u v" and "vn x y z": the longest keyword, three numbers with a blank between,
+// CR LF.
+constexpr std::size_t kMaxObjVertexLine = 3 + 3 * kMaxFloatFixed + 2 + 2;
+
+namespace {
 
 // A "v" or "vn" line: the vector after the axis change, 6 decimals each.
 void WriteVectorLine(LineWriter& obj, std::string_view keyword, const std::array<float, 3>& v) {
     const std::array<float, 3> u = Upright(v);
-    obj.Str(keyword).Fixed(u[0], 6).Char(' ').Fixed(u[1], 6).Char(' ').Fixed(u[2], 6).EndLine();
+    obj.Line(kMaxObjVertexLine).Str(keyword).Fixed(u[0], 6).Char(' ').Fixed(u[1], 6);
+    obj.Char(' ').Fixed(u[2], 6).EndLine();
 }
 
 std::size_t MaxLine(int kind) {
@@ -70,7 +84,7 @@ void FormatLines(LineWriter& obj, const LineSegment& segment) {
 // their MTL entries written, in order; their OBJ lines are formatted in pieces, in parallel, and
 // written in order.
 void WriteObject(const Model& model, Console& console, ModelObject& object, int number,
-                 OutputFile& objFile, OutputFile& mtlFile) {
+                 TextureFormat textures, OutputFile& objFile, OutputFile& mtlFile) {
     TextWriter mtl(mtlFile);
     mtl.Str(kHeader);
     std::string head(kHeader);
@@ -87,7 +101,7 @@ void WriteObject(const Model& model, Console& console, ModelObject& object, int 
         std::int32_t i = 0, m = 0;
         if (!cursor.Next(i, m)) return false;
         const std::string name = MeshName(i, object.materials, m, form);
-        WriteMtlEntry(mtl, name, object.materials, form, m);
+        WriteMtlEntry(mtl, name, object.materials, m, textures, form);
         const MeshData& mesh = object.vertices.Current();
         plan.stages.clear();
         plan.stages.push_back(
@@ -117,7 +131,7 @@ void WriteObjVertices(LineWriter& obj, const MeshData& mesh, ObjVertexLines line
         case ObjVertexLines::TexCoords:
             for (std::int32_t k = begin; k < end; ++k) {
                 const auto t = mesh.TexCoordAt(k);
-                obj.Str("vt ").Fixed(t[0], 6).Char(' ');
+                obj.Line(kMaxObjVertexLine).Str("vt ").Fixed(t[0], 6).Char(' ');
                 obj.Fixed(1.0 - static_cast<double>(t[1]), 6).EndLine();
             }
             break;
@@ -131,10 +145,12 @@ void WriteObjVertices(LineWriter& obj, const MeshData& mesh, ObjVertexLines line
 
 namespace {
 
-// Corner texts " i/i/i" (" i/i" without normals) are kept for indices below this (7 digits).
+// A corner of an "f" line: " i/i/i", or " i/i" without normals.
+constexpr std::size_t kMaxCorner = 1 + 3 * kMaxIntText + 2;
+// Corner texts are kept for indices below this (7 digits).
 constexpr std::int64_t kCachedCorners = 10'000'000;
 constexpr std::size_t kCornerText = 24;
-static_assert(1 + 3 * 7 + 2 <= kCornerText && kCornerText <= 1 + 3 * kMaxIntText + 2);
+static_assert(1 + 3 * 7 + 2 <= kCornerText);
 using CornerTexts = RecentTexts<kCornerText, 4096>;
 
 std::size_t MakeCorner(char* text, std::int64_t index, bool normals) {
@@ -152,6 +168,9 @@ std::size_t MakeCorner(char* text, std::int64_t index, bool normals) {
 
 }  // namespace
 
+// "f" and three corners, CR LF.
+constexpr std::size_t kMaxObjFaceLine = 1 + 3 * kMaxCorner + 2;
+
 void WriteObjFaces(LineWriter& obj, const MeshData& mesh, std::int64_t vertexBase,
                    std::int32_t begin, std::int32_t end) {
     const bool normals = mesh.HasNormals();
@@ -160,14 +179,14 @@ void WriteObjFaces(LineWriter& obj, const MeshData& mesh, std::int64_t vertexBas
         const auto f = mesh.FaceAt(t);
         const std::int64_t corners[3] = {f[0] + vertexBase + 1, f[2] + vertexBase + 1,
                                          f[1] + vertexBase + 1};
-        obj.Char('f');
+        obj.Line(kMaxObjFaceLine).Char('f');
         for (std::int64_t c : corners) {
             if (c < kCachedCorners) [[likely]] {
                 const auto key = static_cast<std::uint64_t>(2 * c + (normals ? 1 : 0));
                 const CornerTexts::Text& text =
                     recent.Find(key, static_cast<std::uint64_t>(c),
                                 [&](char* bytes) { return MakeCorner(bytes, c, normals); });
-                obj.Copied<kCornerText>(text.bytes, text.length);
+                obj.Copied<kCornerText, kMaxCorner>(text.bytes, text.length);
                 continue;
             }
             // One index serves for position, texture coordinate and normal: format it once.
@@ -180,7 +199,8 @@ void WriteObjFaces(LineWriter& obj, const MeshData& mesh, std::int64_t vertexBas
     }
 }
 
-void ExportObj(const Model& model, Console& console, std::string_view destPath) {
+void ExportObj(const Model& model, Console& console, std::string_view destPath,
+               TextureFormat textures) {
     int number = 0;
     WalkObjects(model, console, [&](ModelObject& object) {
         const std::string stem =
@@ -196,7 +216,7 @@ void ExportObj(const Model& model, Console& console, std::string_view destPath) 
         console.Written(mtlFile.Path());
         // The one place where writing an object runs out of memory: both files are dropped.
         try {
-            WriteObject(model, console, object, number, objFile, mtlFile);
+            WriteObject(model, console, object, number, textures, objFile, mtlFile);
         } catch (const std::bad_alloc&) {
             FailOutput(console, objFile);
             FailOutput(console, mtlFile);

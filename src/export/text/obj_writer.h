@@ -13,20 +13,24 @@
 
 #include "decode/vertex_block.h"
 #include "export/text/text_writer.h"
+#include "export/texture_export.h"
 #include "it3/console.h"
 #include "it3/model.h"
 
 namespace morvex {
 
 // Writes every object of the model that has a material and a vertex block.
-void ExportObj(const Model& model, Console& console, std::string_view destPath);
+// `textures`: the files the materials name (TextureFileName); the texture export writes them.
+void ExportObj(const Model& model, Console& console, std::string_view destPath,
+               TextureFormat textures = TextureFormat::Bmp);
 
 // The vertex lines of an OBJ file: "v x y z", "vt u v" and "vn x y z".
 enum class ObjVertexLines { Positions, TexCoords, Normals };
 
-// The longest lines the two functions below write, CR LF included.
-inline constexpr std::size_t kMaxObjVertexLine = 3 + 3 * kMaxFloatFixed + 2 + 2;
-inline constexpr std::size_t kMaxObjFaceLine = 1 + 3 * (1 + 3 * kMaxIntText + 2) + 2;
+// The longest lines the two functions below write, CR LF included (the budgets of their line
+// kinds, defined beside the code that writes them).
+extern const std::size_t kMaxObjVertexLine;
+extern const std::size_t kMaxObjFaceLine;
 
 // Writes the `lines` lines of vertices [begin, end) of `mesh`; room for kMaxObjVertexLine bytes
 // a line.

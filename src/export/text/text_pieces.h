@@ -136,7 +136,8 @@ void FormatPiece(TextPiece& piece, MaxLine&& maxLine, Format&& format) {
         piece.capacity = std::max(room, piece.capacity + piece.capacity / 2);
         piece.bytes.reset(new std::uint8_t[piece.capacity]);
     }
-    LineWriter writer(reinterpret_cast<char*>(piece.bytes.get()));
+    char* const bytes = reinterpret_cast<char*>(piece.bytes.get());
+    LineWriter writer(bytes, bytes + room);
     for (const LineSegment& segment : piece.segments) {
         writer.Str(segment.text);
         if (segment.end > segment.begin) format(writer, segment);

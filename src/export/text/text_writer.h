@@ -2,6 +2,7 @@
 // in advance. Every line of the text outputs ends with CR LF.
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -54,48 +55,90 @@ inline constexpr std::size_t kMaxFloatFixed = 1 + 39 + 1 + 6;
 // The longest text FormatInt writes without a width: a sign and 19 digits.
 inline constexpr std::size_t kMaxIntText = 20;
 
-// Text written at a cursor into memory sized in advance, with no check per piece: the caller
-// gives it room for the longest form of everything it writes (each writer states the longest
-// line of each kind, from kMaxFloatFixed and kMaxIntText).
+// Whether LineWriter checks every write (builds with assertions: NDEBUG not defined).
+#ifdef NDEBUG
+inline constexpr bool kCheckedLines = false;
+#else
+inline constexpr bool kCheckedLines = true;
+#endif
+
+// Text written at a cursor into memory sized in advance. The caller gives it room for the
+// longest form of everything it writes: each kind of line has a byte budget (a constexpr beside
+// the code that writes it) built from the longest form of each of its parts, kMaxFloatFixed for
+// a number FormatFixed writes, kMaxIntText for an integer, the full length of a fixed-size copy.
+//
+// Release builds write without a check. With assertions, every write is checked against the
+// end of the memory, and every write between Line(budget) and EndLine() counts the longest
+// form of what it writes against the line's budget, whatever the values: a line kind that gains
+// a part without a larger budget stops at its first line, not at the rare value that overflows.
 class LineWriter {
   public:
-    explicit LineWriter(char* start) : start_(start), at_(start) {}
+    LineWriter(char* start, char* end) : start_(start), at_(start), end_(end) {}
 
+    // Begins a line of at most `budget` bytes, CR LF included (EndLine ends it).
+    LineWriter& Line(std::size_t budget) {
+        if constexpr (kCheckedLines) {
+            assert(lineBudget_ == kNoLine && "a line begun inside another");
+            lineBudget_ = budget;
+            lineMost_ = 0;
+        }
+        return *this;
+    }
     LineWriter& Str(std::string_view text) {
+        Take(text.size());
         if (text.empty()) return *this;
         std::memcpy(at_, text.data(), text.size());
         at_ += text.size();
         return *this;
     }
     LineWriter& Char(char c) {
+        Take(1);
         *at_++ = c;
         return *this;
     }
-    // printf("%.<precision>f") with the tool's rounding rule; at most kMaxFloatFixed bytes for
-    // a float's value.
+    // printf("%.<precision>f") with the tool's rounding rule, of a float's value (or 1 minus
+    // one) at up to 6 decimals: at most kMaxFloatFixed bytes.
     LineWriter& Fixed(double value, int precision) {
+        assert(precision <= 6 && !(value >= 0x1p128 || value <= -0x1p128));
+        Take(kMaxFloatFixed);
         at_ += FormatFixed(at_, value, precision);
         return *this;
     }
-    // printf("%d"), or "%02d" with width 2.
+    // printf("%d"), or "%02d" with width 2: at most kMaxIntText bytes.
     LineWriter& Int(std::int64_t value, int width = 0) {
+        assert(width <= 2);
+        Take(kMaxIntText);
         at_ += FormatInt(at_, value, width);
         return *this;
     }
-    LineWriter& EndLine() { return Str("\r\n"); }
+    // CR LF, and the end of a line begun with Line().
+    LineWriter& EndLine() {
+        Str("\r\n");
+        if constexpr (kCheckedLines) {
+            assert(lineMost_ <= lineBudget_ && "a line longer than its budget");
+            lineBudget_ = kNoLine;
+        }
+        return *this;
+    }
     // A number of at most kMaxIntText bytes from `digits` (which holds kMaxIntText bytes): the
     // copy is always kMaxIntText bytes long, which costs less than a copy of the exact length,
     // and the bytes past the number are overwritten by what follows. Its room is a number's
     // room in the line budget.
     LineWriter& Digits(const char (&digits)[kMaxIntText], std::size_t length) {
+        assert(length <= kMaxIntText);
+        Take(kMaxIntText);
         std::memcpy(at_, digits, kMaxIntText);
         at_ += length;
         return *this;
     }
     // `length` bytes of `text`, copied as a block of N bytes (the text holds at least N) whose
-    // bytes past `length` are overwritten by what follows; the room is N bytes.
-    template <std::size_t N>
+    // bytes past `length` are overwritten by what follows. The copy stands for text that could
+    // have been written in `Room` bytes (at least N): that is what it takes of the line budget.
+    template <std::size_t N, std::size_t Room = N>
     LineWriter& Copied(const char* text, std::size_t length) {
+        static_assert(N <= Room);
+        assert(length <= N);
+        Take(Room);
         std::memcpy(at_, text, N);
         at_ += length;
         return *this;
@@ -103,8 +146,21 @@ class LineWriter {
     std::size_t Written() const { return static_cast<std::size_t>(at_ - start_); }
 
   private:
+    static constexpr std::size_t kNoLine = static_cast<std::size_t>(-1);
+
+    // A write of at most `most` bytes is next.
+    void Take([[maybe_unused]] std::size_t most) {
+        if constexpr (kCheckedLines) {
+            assert(most <= static_cast<std::size_t>(end_ - at_) && "a write past the end");
+            if (lineBudget_ != kNoLine) lineMost_ += most;
+        }
+    }
+
     char* start_;
     char* at_;
+    [[maybe_unused]] char* end_;
+    std::size_t lineBudget_ = kNoLine;  // with assertions: the budget of the open line
+    std::size_t lineMost_ = 0;          // and the most its writes so far could have taken
 };
 
 }  // namespace morvex
