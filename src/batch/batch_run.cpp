@@ -177,8 +177,8 @@ class Run {
             if (inputs->empty()) continue;
             std::fprintf(err_, "%s:\n", title);
             for (const FailedInput& input : *inputs) {
-                WriteText(err_, "  " + ConsoleName(input.path) + ": " +
-                                    ConsoleName(input.reason) + "\n");
+                WriteText(err_,
+                          "  " + ConsoleName(input.path) + ": " + ConsoleName(input.reason) + "\n");
             }
         }
         std::fflush(err_);
