@@ -5,11 +5,11 @@
 #
 # 1. Installs the MinGW-w64 cross compiler, Wine and the rest (tools/install-dependencies.sh
 #    --windows).
-# 2. Fetches oneTBB and libpng as Debian source packages (apt-get source with a source list of
-#    its own; the system's apt setup is left alone) and cross-builds them, with GoogleTest, into
-#    a cache folder that later runs reuse: $MORVEX_WINDOWS_CACHE, by default
-#    ~/.cache/morvex-windows. oneTBB is a DLL (libtbb12.dll); everything else is linked
-#    statically.
+# 2. Fetches oneTBB, libdeflate and libpng (which only the tests use) as Debian source packages
+#    (apt-get source with a source list of its own; the system's apt setup is left alone) and
+#    cross-builds them, with GoogleTest, into a cache folder that later runs reuse:
+#    $MORVEX_WINDOWS_CACHE, by default ~/.cache/morvex-windows. oneTBB is a DLL (libtbb12.dll);
+#    everything else is linked statically.
 # 3. Builds build-windows/: morvex.exe with libtbb12.dll beside it, the tests (run them with
 #    `ctest --test-dir build-windows`: they run under Wine), the Blender add-on zip with
 #    morvex.exe inside, and morvex-<version>-windows-x64.zip, what a Windows user downloads.
@@ -38,13 +38,19 @@ cross=(-G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release
 
 # ---------------------------------------------------------------------------------------------
 # The dependencies' sources: Debian's source packages, from the mirror apt already uses.
-sources=(onetbb libpng1.6)
+sources=(onetbb libpng1.6 libdeflate)
 unpacked() {  # the unpacked source folder of package $1, if any
     find "$cache/src" -maxdepth 1 -type d -name "$1-[0-9]*" | sort | tail -n 1
 }
-if [ -z "$(unpacked onetbb)" ] || [ -z "$(unpacked libpng1.6)" ]; then
-    mirror=$(grep -rhoE 'https?://[^[:space:]]+/debian/?' /etc/apt/sources.list \
-        /etc/apt/sources.list.d/ 2> /dev/null | head -n 1 || true)
+fetch=()
+for package in "${sources[@]}"; do
+    [ -n "$(unpacked "$package")" ] || fetch+=("$package")
+done
+if [ ${#fetch[@]} -gt 0 ]; then
+    # The first Debian archive of an active (not commented) line.
+    mirror=$(grep -rhE '^[[:space:]]*(deb|deb-src|URIs:)[[:space:]]' /etc/apt/sources.list \
+        /etc/apt/sources.list.d/ 2> /dev/null | grep -oE 'https?://[^[:space:]]+/debian/?' |
+        head -n 1 || true)
     mirror=${mirror%/}
     mirror=${mirror:-http://deb.debian.org/debian}
     apt_dir=$cache/src/apt
@@ -54,16 +60,17 @@ if [ -z "$(unpacked onetbb)" ] || [ -z "$(unpacked libpng1.6)" ]; then
     apt_options=(-o Dir::Etc::SourceList="$apt_dir/sources.list"
         -o Dir::Etc::SourceParts=/nonexistent -o Dir::State::Lists="$apt_dir/lists"
         -o Dir::Cache="$apt_dir/cache" -o APT::Sandbox::User=root)
-    echo "build-windows: fetching ${sources[*]} from $mirror"
+    echo "build-windows: fetching ${fetch[*]} from $mirror"
     apt-get "${apt_options[@]}" -qq update
-    (cd "$cache/src" && apt-get "${apt_options[@]}" -qq source --download-only "${sources[@]}")
-    for package in "${sources[@]}"; do
+    (cd "$cache/src" && apt-get "${apt_options[@]}" -qq source --download-only "${fetch[@]}")
+    for package in "${fetch[@]}"; do
         dsc=$(find "$cache/src" -maxdepth 1 -name "${package}_*.dsc" | sort | tail -n 1)
         (cd "$cache/src" && dpkg-source -x "$dsc" > /dev/null)
     done
 fi
 tbb_source=$(unpacked onetbb)
 png_source=$(unpacked libpng1.6)
+deflate_source=$(unpacked libdeflate)
 
 # Builds and installs a CMake project into the prefix once: `built NAME SOURCE ARGS...`.
 built() {
@@ -86,6 +93,20 @@ built png "$png_source" -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_E
     -DSKIP_INSTALL_PROGRAMS=ON -DZLIB_LIBRARY="$zlib" \
     -DZLIB_INCLUDE_DIR=/usr/x86_64-w64-mingw32/include
 built gtest /usr/src/googletest -DBUILD_GMOCK=OFF
+# libdeflate (the PNG encoder's compressor), static. Debian 12's release builds with its own
+# Makefile, which names the static library for Windows libdeflatestatic.lib.
+deflate_stamp=$prefix/.built-deflate-$(basename "$deflate_source")
+if [ ! -f "$deflate_stamp" ]; then
+    echo "build-windows: cross-building $(basename "$deflate_source")"
+    rm -rf "$cache/build/deflate"
+    cp -r "$deflate_source" "$cache/build/deflate"
+    make -C "$cache/build/deflate" -j "$jobs" CC=x86_64-w64-mingw32-gcc-posix \
+        AR=x86_64-w64-mingw32-ar libdeflatestatic.lib > "$cache/build/deflate.log"
+    mkdir -p "$prefix/include" "$prefix/lib"
+    cp "$cache/build/deflate/libdeflate.h" "$prefix/include/"
+    cp "$cache/build/deflate/libdeflatestatic.lib" "$prefix/lib/libdeflate.a"
+    touch "$deflate_stamp"
+fi
 # nlohmann-json is headers only: Debian's, with a package file that points at the copy.
 if [ ! -f "$prefix/lib/cmake/nlohmann_json/nlohmann_jsonConfig.cmake" ]; then
     mkdir -p "$prefix/include" "$prefix/lib/cmake/nlohmann_json"
@@ -109,7 +130,9 @@ cmake -S "$root" -B "$build" "${cross[@]}" -DCMAKE_PREFIX_PATH="$prefix" \
     -DCMAKE_INSTALL_PREFIX="$build/install" -DMORVEX_WERROR=ON -DMORVEX_TESTS=ON \
     -DMORVEX_BLENDER_BUNDLE_BINARY=ON \
     -DCMAKE_CROSSCOMPILING_EMULATOR="$root/tools/windows/wine-run.sh" \
-    -DPNG_LIBRARY="$prefix/lib/libpng16.a" -DZLIB_LIBRARY="$zlib" "${launcher[@]}" > /dev/null
+    -DPNG_LIBRARY="$prefix/lib/libpng16.a" -DZLIB_LIBRARY="$zlib" \
+    -DLIBDEFLATE_LIBRARY="$prefix/lib/libdeflate.a" -DLIBDEFLATE_INCLUDE_DIR="$prefix/include" \
+    "${launcher[@]}" > /dev/null
 cmake --build "$build" -j "$jobs"
 
 # ---------------------------------------------------------------------------------------------
@@ -121,12 +144,11 @@ stage=$build/release/$release
 rm -rf "$build/release" "$build/$release.zip"
 mkdir -p "$stage"
 cp "$build/morvex.exe" "$build/libtbb12.dll" "$build/blender/morvex-blender-addon.zip" \
-    "$root/README.md" "$stage/"
+    "$root/README.md" "$root/LICENSE" "$stage/"
 {
     echo "morvex.exe and libtbb12.dll hold the following libraries, each under its licence."
     for part in "oneTBB (libtbb12.dll):$tbb_source/LICENSE.txt" \
-        "libpng:$png_source/LICENSE" \
-        "zlib:/usr/share/doc/libz-mingw-w64-dev/copyright" \
+        "libdeflate:$deflate_source/COPYING" \
         "MinGW-w64 runtime and winpthreads:/usr/share/doc/mingw-w64-x86-64-dev/copyright" \
         "GCC runtime libraries (libgcc, libstdc++):/usr/share/doc/gcc-mingw-w64-base/copyright"; do
         printf '\n==============================================================================\n'
