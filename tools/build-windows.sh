@@ -128,7 +128,7 @@ launcher=()
 command -v ccache > /dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S "$root" -B "$build" "${cross[@]}" -DCMAKE_PREFIX_PATH="$prefix" \
     -DCMAKE_INSTALL_PREFIX="$build/install" -DMORVEX_WERROR=ON -DMORVEX_TESTS=ON \
-    -DMORVEX_BLENDER_BUNDLE_BINARY=ON \
+    -DMORVEX_BLENDER=ON -DMORVEX_BLENDER_BUNDLE_BINARY=ON \
     -DCMAKE_CROSSCOMPILING_EMULATOR="$root/tools/windows/wine-run.sh" \
     -DPNG_LIBRARY="$prefix/lib/libpng16.a" -DZLIB_LIBRARY="$zlib" \
     -DLIBDEFLATE_LIBRARY="$prefix/lib/libdeflate.a" -DLIBDEFLATE_INCLUDE_DIR="$prefix/include" \
