@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "decode/decompress.h"
-#include "testdata/compress.h"
+#include "encode/compress.h"
 #include "testdata/it3_writer.h"
 
 namespace {
@@ -103,7 +103,7 @@ const Payload& GetPayload(int which) {
         std::vector<Payload> all;
         for (ByteVector raw : {SphereVertices(), GridIndices(), TiledTexture()}) {
             Payload p;
-            p.stream = morvex::testdata::Compress(raw);
+            p.stream = morvex::Compress(raw);
             uLongf size = compressBound(static_cast<uLong>(raw.size()));
             p.zlib.resize(size);
             if (compress2(p.zlib.data(), &size, raw.data(), static_cast<uLong>(raw.size()), 6) !=

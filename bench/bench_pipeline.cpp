@@ -15,6 +15,10 @@
 //                          documents) against a shell loop writing as many small files
 //   BM_Scale/<mode>/x:<k>  the scene with k times its vertices against the scene itself: cost
 //                          per vertex relative to 1x
+//   BM_Pack/identity       `--pack` of the scene with its own `.glb` against `-i` (reading the
+//                          file and decoding every mesh)
+//   BM_Pack/moved          `--pack` with every object moved by its node (every vertex block
+//                          encoded again) against `-g`
 //
 // Every command runs as a child process with its standard output on /dev/null. The time of a
 // benchmark is the morvex run's wall time; the counters hold the reference's mean time
@@ -45,6 +49,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <iterator>
 #include <map>
 #include <string>
 #include <string_view>
@@ -508,6 +513,81 @@ BENCHMARK_CAPTURE(BM_Convert, gltf_textures, Mode::Gltf, true)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Convert, check, Mode::Check)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// ---------------------------------------------------------------------------------------------
+// The way back: --pack
+
+// `glb` with every node given a translation: every object moved, so that the pack encodes every
+// vertex block again. False when the file is not a glb our writer made.
+bool WriteMovedGlb(const fs::path& glb, const fs::path& moved) {
+    std::ifstream in(glb, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.size() < 20) return false;
+    std::uint32_t jsonLength = 0;
+    std::memcpy(&jsonLength, bytes.data() + 12, 4);
+    std::string json(bytes.data() + 20, jsonLength);
+    const std::string key = "\"mesh\":";  // only nodes name a mesh
+    for (std::size_t at = json.find(key); at != std::string::npos; at = json.find(key, at + 40)) {
+        json.insert(at, "\"translation\":[0,0.5,0],");
+    }
+    json.append((4 - json.size() % 4) % 4, ' ');
+    const auto newLength = static_cast<std::uint32_t>(json.size());
+    const auto total = static_cast<std::uint32_t>(bytes.size() - jsonLength + json.size());
+    std::ofstream out(moved, std::ios::binary);
+    out.write(bytes.data(), 8);
+    out.write(reinterpret_cast<const char*>(&total), 4);
+    out.write(reinterpret_cast<const char*>(&newLength), 4);
+    out.write(bytes.data() + 16, 4);
+    out.write(json.data(), static_cast<std::streamsize>(json.size()));
+    out.write(bytes.data() + 20 + jsonLength,
+              static_cast<std::streamsize>(bytes.size() - 20 - jsonLength));
+    return static_cast<bool>(out.flush());
+}
+
+void BM_Pack(benchmark::State& state, bool moved) {
+    const ModelFile& model = Scene(1);
+    if (!CheckModel(state, model)) return;
+    const fs::path glbs = WorkDir() / "glb", out = WorkDir() / "out";
+    FreshDir(glbs);
+    Series unused;
+    if (!RunOrSkip(state, Morvex(Mode::Gltf, model.path, glbs), unused)) return;
+    fs::path glb = glbs / (model.path.stem().string() + ".glb");
+    if (moved) {
+        const fs::path edited = glbs / "moved.glb";
+        if (!WriteMovedGlb(glb, edited)) {
+            state.SkipWithError("the scene's glb could not be edited");
+            return;
+        }
+        glb = edited;
+    }
+    WarmUp(model.path);
+    WarmUp(glb);
+    Series morvex, reference;
+    for (auto _ : state) {
+        FreshDir(out);
+        RunResult r;
+        const fs::path packed = out / "new.it3";
+        if (!RunOrSkip(
+                state,
+                {{Binary(), "--pack", model.path.string(), glb.string(), packed.string()}, ""},
+                morvex, &r)) {
+            break;
+        }
+        state.SetIterationTime(r.seconds);
+        const bool ok =
+            moved ? RunOrSkip(state, Morvex(Mode::Gltf, model.path, out), reference)
+                  : RunOrSkip(state, {{Binary(), "-i", model.path.string()}, ""}, reference);
+        if (!ok) break;
+    }
+    fs::remove_all(out);
+    fs::remove_all(glbs);
+    state.SetLabel(moved ? "ref: -g" : "ref: -i");
+    ReportMorvex(state, morvex, fs::file_size(model.path));
+    ReportReference(state, morvex, reference);
+}
+
+BENCHMARK_CAPTURE(BM_Pack, identity, false)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Pack, moved, true)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // ---------------------------------------------------------------------------------------------
 // Linearity

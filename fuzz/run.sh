@@ -27,7 +27,7 @@ MALLOC_LIMIT_MB=${MALLOC_LIMIT_MB:-1088}
 RSS_LIMIT_MB=${RSS_LIMIT_MB:-4096}
 TIMEOUT=${TIMEOUT:-30}
 JOBS=${FUZZ_JOBS:-$(nproc)}
-TARGETS=(decompress material_block vertex_block texture_block convert)
+TARGETS=(decompress material_block vertex_block texture_block convert encode pack)
 
 if ! grep -q '^MORVEX_FUZZ:BOOL=ON' "$BUILD/CMakeCache.txt" 2> /dev/null; then
     # With assertions: RelWithDebInfo without its -DNDEBUG.

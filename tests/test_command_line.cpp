@@ -181,6 +181,8 @@ struct OptionCase {
     Verbosity verbosity = Verbosity::Normal;
     std::string outputFile = "";
     bool optionForm = true;
+    bool pack = false;
+    bool force = false;
 };
 
 class OptionTable : public ::testing::TestWithParam<OptionCase> {};
@@ -204,6 +206,8 @@ TEST_P(OptionTable, Parses) {
     EXPECT_EQ(line.options.jobs, c.jobs);
     EXPECT_EQ(line.verbosity, c.verbosity);
     EXPECT_EQ(line.options.outputFile, c.outputFile);
+    EXPECT_EQ(line.pack, c.pack);
+    EXPECT_EQ(line.force, c.force);
 }
 
 using V = Verbosity;
@@ -296,6 +300,24 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{.args = {"--jobs=2"}, .mistake = "no input given"},
         OptionCase{.args = {"-v"}, .mistake = "no input given"},
         OptionCase{.args = {"-i"}, .mistake = "no input given"},
+        // --pack takes ORIGINAL, EDITED and NEW, nothing else; --force belongs to it.
+        OptionCase{.args = {"--pack", "a.it3", "e.glb", "n.it3"},
+                   .inputs = {"a.it3", "e.glb", "n.it3"},
+                   .pack = true},
+        OptionCase{.args = {"--force", "a.it3", "--pack", "e.glb", "a.it3"},
+                   .inputs = {"a.it3", "e.glb", "a.it3"},
+                   .pack = true,
+                   .force = true},
+        OptionCase{.args = {"--pack", "a.it3", "e.glb"},
+                   .mistake = "'--pack' takes ORIGINAL, EDITED.glb and NEW, but 2 files are given"},
+        OptionCase{.args = {"--force", "a.it3", "e.glb", "n.it3"},
+                   .mistake = "'--force' needs --pack"},
+        OptionCase{.args = {"--pack", "-g", "a.it3", "e.glb", "n.it3"},
+                   .mistake = "'-g' cannot be used with --pack"},
+        OptionCase{.args = {"--pack", "-i", "a.it3", "e.glb", "n.it3"},
+                   .mistake = "'-i' cannot be used with --pack"},
+        OptionCase{.args = {"--pack", "--out", "o", "a.it3", "e.glb", "n.it3"},
+                   .mistake = "'--out' cannot be used with --pack"},
         OptionCase{.args = {"--jobs=-1", "a.it3"},
                    .mistake = "'--jobs' takes a number from 0 to 1024, not '-1'"},
         OptionCase{.args = {"--jobs=abc", "a.it3"},

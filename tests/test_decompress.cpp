@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "decode/decompress.h"
+#include "encode/compress.h"
+#include "encode/packed_chunk.h"
 #include "testdata/compress.h"
 #include "testdata/it3_writer.h"
 
@@ -19,9 +21,6 @@ namespace morvex {
 namespace {
 
 using testdata::ByteVector;
-using testdata::Compress;
-using testdata::CompressOptions;
-using testdata::StreamWriter;
 
 // ---- Reference decoder ----
 
@@ -486,7 +485,7 @@ TEST(DecompressRoundTrip, SegmentsStayWithinTheirBodyLimit) {
     ByteVector data = RandomBytes(300000, 11);
     ByteVector mixed = MixedBytes(100000, 19);
     data.insert(data.end(), mixed.begin(), mixed.end());
-    for (std::size_t limit : {testdata::kMaxSegmentBody, std::size_t{1000}, std::size_t{7}}) {
+    for (std::size_t limit : {kMaxSegmentBody, std::size_t{1000}, std::size_t{7}}) {
         CompressOptions options;
         options.maxSegmentBody = limit;
         ByteVector stream = Compress(data, options);
@@ -503,6 +502,53 @@ TEST(DecompressRoundTrip, SegmentsStayWithinTheirBodyLimit) {
         EXPECT_EQ(j, stream.size()) << limit;
         EXPECT_GE(segments, stream.size() / (limit + 5)) << limit;
         EXPECT_TRUE(Decode(stream, data.size()).bytes == data) << limit;
+    }
+}
+
+// A packed chunk carries its stream and as many bytes behind it as its reader's source size
+// needs, for either reader (geometry: packedSize - 16, textures: packedSize - 12), whatever the
+// stream's last token: a match at the very end of a stream of many segments has its length code
+// read behind its last byte.
+TEST(DecompressRoundTrip, PackedChunksDecodeWholeForEitherReader) {
+    std::vector<ByteVector> inputs = {{}, Text("a"), Text("abcabcabcabcab"), MixedBytes(70000, 4)};
+    for (std::size_t tail : {3u, 40u}) {
+        ByteVector data = MixedBytes(100000, static_cast<std::uint32_t>(tail));
+        data.insert(data.end(), data.end() - static_cast<std::ptrdiff_t>(tail) - 100,
+                    data.end() - 100);
+        inputs.push_back(data);
+    }
+    for (const ByteVector& data : inputs) {
+        for (std::int64_t adjust : {kGeometrySizeAdjust, kTextureSizeAdjust}) {
+            SCOPED_TRACE(std::to_string(data.size()) + " bytes, adjust " + std::to_string(adjust));
+            ByteVector chunk;
+            ASSERT_TRUE(AppendPackedChunk(chunk, data, adjust));
+            PackedChunk located;
+            ASSERT_TRUE(ReadPackedChunk(chunk, 0, adjust, located));
+            EXPECT_EQ(located.end, chunk.size());
+            EXPECT_EQ(located.unpackedSize, data.size());
+            ByteVector out;
+            EXPECT_EQ(UnpackChunk(located, out), data.size());
+            EXPECT_TRUE(out == data);
+            EXPECT_LE(chunk.size(), 12 + Compress(data).size() + 7);
+        }
+    }
+    // The last segment ends in a near match whose distance byte lies right before the
+    // terminator: its length code is read with the position on the terminator.
+    StreamWriter w;
+    w.BeginSegment();
+    w.Literal('A');
+    w.Literal('B');
+    w.EndSegment(0);
+    w.BeginSegment();
+    w.Literal('C');
+    w.Near(2, 4);
+    w.EndSegment(0);
+    for (std::int64_t adjust : {kGeometrySizeAdjust, kTextureSizeAdjust}) {
+        ByteVector chunk;
+        AppendPackedStream(chunk, w.Bytes(), 7, adjust);
+        ByteVector out;
+        ASSERT_TRUE(UnpackChunkAt(chunk, 0, adjust, out));
+        EXPECT_EQ(out, Text("ABCBCBC")) << adjust;
     }
 }
 

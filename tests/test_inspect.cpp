@@ -75,11 +75,19 @@ TEST(InspectReport, DescribesObjectsMeshesMaterialsTexturesAndProblems) {
     EXPECT_EQ(head.meshes[1].triangles, 1);
     EXPECT_EQ(head.meshes[1].materialName, "eyes");
     EXPECT_EQ(head.files, (std::vector<std::string>{"robo_00_head.obj", "robo_00_head.mtl"}));
+    // --pack can write it back; a mesh of its 16-bit vertex block may grow to 65535 vertices.
+    EXPECT_EQ(head.packProblem, "");
+    EXPECT_EQ(head.packMeshVertices, 65535);
 
     EXPECT_FALSE(report.objects[1].written);
     EXPECT_EQ(report.objects[1].skipped, "no vertex block");
     EXPECT_FALSE(report.objects[2].written);
     EXPECT_EQ(report.objects[2].skipped, "broken material block");
+    const Json json = Json::parse(ReportJson(report));
+    EXPECT_EQ(json["objects"][0]["packable"], true);
+    EXPECT_EQ(json["objects"][2]["packable"], false);
+    EXPECT_EQ(json["objects"][2]["packProblem"], "not written");
+    EXPECT_EQ(json["textures"][1]["packable"], false);
     EXPECT_EQ(report.warnings,
               std::vector<std::string>{"object cut skipped: broken material block."});
 

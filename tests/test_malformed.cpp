@@ -1,7 +1,8 @@
 // The malformed-file corpus (tests/malformed, made by tools/make_malformed_corpus): every file is
-// converted by the built morvex in every mode, each run in a fresh sandbox, and must end
-// normally, print only well-formed console lines, write only inside its destination folder and
-// print the warnings the manifest lists for the parts it skips.
+// converted by the built morvex in every mode (a .glb file packed against pack_original.it3),
+// each run in a fresh sandbox, and must end normally, print only well-formed console lines,
+// write only inside its destination folder and print the warnings the manifest lists for the
+// parts it skips.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,6 +22,7 @@ namespace {
 
 const fs::path kCorpus = fs::path(MORVEX_SOURCE_DIR) / "tests" / "malformed";
 constexpr char kModes[] = {'c', 'o', 'm', 'g'};
+constexpr char kPackMode = 'p';
 
 struct CorpusEntry {
     std::string file;
@@ -91,12 +93,18 @@ void CheckRun(const fs::path& input, char mode, const CorpusEntry& entry) {
     TempDir root;
     const fs::path work = root.Path() / "a" / "b" / "work";
     fs::create_directories(work / "out");
-    fs::copy_file(input, work / "model.it3");
+    std::vector<std::string> args = ModeArgs(mode);
+    if (mode == kPackMode) {
+        fs::copy_file(kCorpus / "pack_original.it3", work / "original.it3");
+        fs::copy_file(input, work / "model.glb");
+        args = {"--pack", "original.it3", "model.glb", "out/new.it3"};
+    } else {
+        fs::copy_file(input, work / "model.it3");
+        args.push_back("model.it3");
+        args.push_back("out");
+    }
     const std::map<std::string, std::string> before = SnapshotTree(root.Path());
 
-    std::vector<std::string> args = ModeArgs(mode);
-    args.push_back("model.it3");
-    args.push_back("out");
     const RunResult run = RunMorvex(args, work, RunLimits{120, 1 << 20});
 
     ASSERT_EQ(run.signal, 0) << "ended by a signal (SIGALRM: it ran for minutes)";
@@ -107,7 +115,12 @@ void CheckRun(const fs::path& input, char mode, const CorpusEntry& entry) {
     // Console lines: one of the three kinds, every one complete.
     EXPECT_TRUE(run.output.empty() || run.output.back() == '\n') << run.output;
     std::vector<std::string> messages, written;
-    for (const std::string& line : test::SplitLines(run.output)) {
+    // The pack, a form with options, prints its warnings and errors on standard error.
+    std::vector<std::string> lines = test::SplitLines(run.output);
+    if (mode == kPackMode) {
+        for (std::string& line : test::SplitLines(run.errors)) lines.push_back(std::move(line));
+    }
+    for (const std::string& line : lines) {
         if (StartsWith(line, "-> ")) {
             written.push_back(line.substr(3));
         } else if (StartsWith(line, "Warning : ") || StartsWith(line, "Error : ")) {
@@ -171,6 +184,10 @@ TEST_P(MalformedCorpus, EveryModeStaysSafeAndReportsWhatItSkips) {
     const CorpusEntry& entry = GetParam();
     const fs::path input = kCorpus / entry.file;
     ASSERT_TRUE(fs::is_regular_file(input)) << input;
+    if (input.extension() == ".glb") {
+        CheckRun(input, kPackMode, entry);
+        return;
+    }
     for (char mode : kModes) CheckRun(input, mode, entry);
 }
 

@@ -2,6 +2,7 @@
 // packed chunk), decoded back to the records our writer stored, and their malformed forms.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <memory>
@@ -10,6 +11,7 @@
 
 #include "decode/material_block.h"
 #include "decoder_test_support.h"
+#include "encode/material_encoder.h"
 #include "testdata/compress.h"
 #include "testdata/it3_writer.h"
 
@@ -390,6 +392,86 @@ TEST_P(MaterialTags, EveryPrefixFailsCleanlyOrDecodesConsistently) {
                 ExpectRecord(d, i, kMaterials[static_cast<std::size_t>(i)]);
         }
     }
+}
+
+// ---- Writing material blocks ----
+
+// `count` records with every byte set (the unread ones too), and names written over them.
+std::vector<MaterialRecord> ScrambledRecords(std::size_t count) {
+    std::vector<MaterialRecord> records(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        for (std::size_t k = 0; k < kRecord; ++k) {
+            records[i][k] = static_cast<std::uint8_t>(1 + (i * 131 + k * 7) % 255);
+        }
+        const Material& m = kMaterials[i % kMaterials.size()];
+        EXPECT_TRUE(SetMaterialText(records[i], MaterialField::Name, m.name, "obj", 0).Ok());
+        EXPECT_TRUE(
+            SetMaterialText(records[i], MaterialField::TextureName, m.texture, "obj", 0).Ok());
+        EXPECT_TRUE(
+            SetMaterialText(records[i], MaterialField::AlphaMapName, m.alphaMap, "obj", 0).Ok());
+        SetMaterialPower(records[i], m.power);
+    }
+    return records;
+}
+
+TEST_P(MaterialTags, EncoderWritesEveryRecordByteBack) {
+    const std::string tag = GetParam();
+    for (std::size_t count : {0u, 1u, 3u, 200u}) {
+        SCOPED_TRACE(std::to_string(count) + " records");
+        const std::vector<MaterialRecord> records = ScrambledRecords(count);
+        ByteVector payload;
+        ASSERT_TRUE(EncodeMaterialBlock(TagValue(tag), records, payload).Ok());
+        Bound b = Bind(tag, payload);
+        EXPECT_EQ(b.decoder->Count(), static_cast<std::int32_t>(count));
+        ASSERT_EQ(b.decoder->Decode(), 0);
+        EXPECT_EQ(b.decoder->TableSize(), count * kRecord);
+        for (std::size_t i = 0; i < count; ++i) {
+            ExpectRecord(*b.decoder, static_cast<std::int32_t>(i), kMaterials[i % 3]);
+        }
+        std::vector<MaterialRecord> back;
+        ASSERT_EQ(ReadMaterialRecords(TagValue(tag), payload, back), Outcome::Ok);
+        EXPECT_TRUE(back == records);
+    }
+}
+
+TEST(MaterialEncoder, NamesMustFitTheirFieldAndTagsMustBeMaterialTags) {
+    struct Case {
+        MaterialField field;
+        std::string text;
+        bool fits;
+        const char* named;  // in the message
+    };
+    const Case cases[] = {
+        {MaterialField::Name, std::string(63, 'n'), true, ""},
+        {MaterialField::Name, std::string(64, 'n'), false, "name"},
+        {MaterialField::TextureName, std::string(200, 't'), false, "texture name"},
+        {MaterialField::AlphaMapName, std::string("a\0b", 3), false, "alpha-map name"},
+        {MaterialField::AlphaMapName, "", true, ""},
+    };
+    for (const Case& c : cases) {
+        MaterialRecord record = ScrambledRecords(1)[0];
+        const MaterialRecord before = record;
+        EncodeResult result = SetMaterialText(record, c.field, c.text, "crate", 2);
+        EXPECT_EQ(result.Ok(), c.fits) << c.text;
+        if (c.fits) continue;
+        EXPECT_EQ(result.outcome, Outcome::TooLarge);
+        EXPECT_TRUE(record == before);
+        for (std::string part : {"object \"crate\"", "material 2", c.named}) {
+            EXPECT_NE(result.message.find(part), std::string::npos) << result.message;
+        }
+    }
+    // The same text leaves the bytes behind the NUL as they were; another one clears them.
+    MaterialRecord record = ScrambledRecords(1)[0];
+    const MaterialRecord before = record;
+    ASSERT_TRUE(SetMaterialText(record, MaterialField::Name, "body", "obj", 0).Ok());
+    EXPECT_TRUE(record == before);
+    ASSERT_TRUE(SetMaterialText(record, MaterialField::Name, "bod", "obj", 0).Ok());
+    EXPECT_EQ(std::count(record.begin() + 3, record.begin() + 64, 0), 61);
+
+    ByteVector payload;
+    EXPECT_EQ(EncodeMaterialBlock(TagValue("VPA2"), ScrambledRecords(1), payload).outcome,
+              Outcome::Unsupported);
+    EXPECT_TRUE(payload.empty());
 }
 
 }  // namespace

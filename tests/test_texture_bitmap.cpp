@@ -2,13 +2,17 @@
 // encoders and compressor, and the refusals and clippings for data that does not fit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <random>
 #include <string>
 
 #include "decode/texture_block.h"
+#include "encode/compress.h"
+#include "encode/palette.h"
+#include "encode/texture_encoder.h"
 #include "export/bitmap.h"
 #include "test_texture_bmp.h"
-#include "testdata/compress.h"
 #include "testdata/texture_writer.h"
 
 namespace morvex {
@@ -229,6 +233,161 @@ INSTANTIATE_TEST_SUITE_P(Tiles, QuadTileSizes,
                                                       0}),
                          [](const auto& info) { return std::string(info.param.label); });
 
+// ---------------------------------------------------------------------------------------------
+// Writing textures into the format of an original
+
+// An original TEXI payload of the format, with marks in the bytes no reader uses: 1004's and
+// 1005's header word, 1005's word between its chunks, 1006's header bytes 8 to 13 and 22.
+ByteVector MarkedOriginal(const FormatCase& f) {
+    ByteVector texture = *Encode(testdata::TestPicture(40, 24, 5), f);
+    if (f.format == Stored::k1004 || f.format == Stored::k1005)
+        StoreU32(texture.data() + 12, 0xA5A5A5A5u);
+    if (f.format == Stored::k1005)
+        StoreU32(texture.data() + 16 + 4 + ReadLe(texture, 16, 4), 0x5A5A5A5Au);
+    if (f.format == Stored::k1006Packed || f.format == Stored::k1006Raw) {
+        for (std::size_t k : {8u, 9u, 10u, 11u, 12u, 13u, 22u})
+            texture[k] = static_cast<std::uint8_t>(0xC0 + k);
+    }
+    return testdata::TexiPayload("wood:planks", texture);
+}
+
+TextureImage AsIndexed(const IndexedPicture& p) {
+    TextureImage image;
+    image.form = TextureImage::Form::Indexed;
+    image.width = p.width;
+    image.height = p.height;
+    image.indices = p.pixels;
+    image.palette = p.palette;
+    return image;
+}
+TextureImage AsRgba(std::int32_t width, std::int32_t height,
+                    const std::vector<std::uint32_t>& colours) {
+    TextureImage image;
+    image.width = width;
+    image.height = height;
+    for (std::uint32_t c : colours) {
+        image.rgba.insert(image.rgba.end(),
+                          {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8),
+                           static_cast<std::uint8_t>(c >> 16), 255});
+    }
+    return image;
+}
+// The colours of an 8-bit picture, rows top first.
+std::vector<std::uint32_t> ColoursOf(const IndexedPicture& p) {
+    std::vector<std::uint32_t> colours;
+    for (std::uint8_t i : p.pixels) colours.push_back(EntryColour(p.palette, i));
+    return colours;
+}
+IndexedPicture Indexed(const Picture& picture) {
+    TextureImage image = ImageFromPicture(picture);
+    IndexedPicture p;
+    p.width = image.width;
+    p.height = image.height;
+    p.pixels = std::move(image.indices);
+    p.palette = std::move(image.palette);
+    return p;
+}
+
+struct Stored8 {
+    EncodeResult result;
+    ByteVector payload;
+    TextureEncodeStats stats;
+    Picture picture;
+};
+Stored8 Store(const ByteVector& original, const TextureImage& image) {
+    Stored8 s;
+    s.result = EncodeTexture(original, image, s.payload, &s.stats);
+    if (s.result.Ok()) {
+        EXPECT_EQ(DecodeTexture(std::span(s.payload).subspan(36), s.picture), Outcome::Ok);
+    }
+    return s;
+}
+
+// The stats agree with the stored picture: the pixels whose colour changed and their error.
+void ExpectStatsOfTheStoredPicture(const Stored8& s, const std::vector<std::uint32_t>& asked,
+                                   const IndexedPicture& stored, const IndexedPicture& mask) {
+    std::int64_t changed = 0;
+    double squares = 0;
+    std::int64_t counted = 0;
+    const std::vector<std::uint32_t> got = ColoursOf(stored);
+    for (std::size_t p = 0; p < asked.size(); ++p) {
+        if (mask.pixels[p] == 0) continue;
+        ++counted;
+        if (asked[p] == got[p]) continue;
+        ++changed;
+        for (int c = 0; c < 3; ++c) {
+            const int e = static_cast<int>((asked[p] >> (8 * c)) & 0xFF) -
+                          static_cast<int>((got[p] >> (8 * c)) & 0xFF);
+            squares += e * e;
+        }
+    }
+    EXPECT_EQ(s.stats.changed, changed);
+    EXPECT_EQ(s.stats.exact, changed == 0);
+    EXPECT_EQ(s.stats.pixels - s.stats.unstored, counted);
+    EXPECT_NEAR(s.stats.rootMeanSquare,
+                counted ? std::sqrt(squares / (3.0 * static_cast<double>(counted))) : 0.0, 1e-9);
+}
+
+// 1 where the format stores the pixel, 0 elsewhere.
+IndexedPicture StoredMask(std::int32_t w, std::int32_t h, const FormatCase& f) {
+    IndexedPicture ones;
+    ones.width = w;
+    ones.height = h;
+    ones.pixels.assign(static_cast<std::size_t>(w * h), 1);
+    return Expected(ones, f);
+}
+
+TEST_P(IndexedFormat, EncoderStoresNewPicturesInTheOriginalsFormat) {
+    const FormatCase& f = GetParam();
+    const ByteVector original = MarkedOriginal(f);
+    const std::pair<int, int> sizes[] = {{1, 1}, {16, 8}, {48, 8}, {17, 9}, {100, 37}};
+    for (auto [w, h] : sizes) {
+        for (std::uint32_t seed : {21u, 22u}) {
+            SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + " seed " +
+                         std::to_string(seed));
+            const IndexedPicture picture = testdata::TestPicture(w, h, seed);
+            const IndexedPicture mask = StoredMask(w, h, f);
+            Stored8 indexed = Store(original, AsIndexed(picture));
+            ASSERT_TRUE(indexed.result.Ok()) << indexed.result.message;
+            Converted c = Convert(std::span(indexed.payload).subspan(36));
+            EXPECT_TRUE(HoldsPicture(c.image, Expected(picture, f)));
+            ExpectStatsOfTheStoredPicture(indexed, ColoursOf(picture), Indexed(indexed.picture),
+                                          mask);
+            EXPECT_TRUE(indexed.stats.exact);
+
+            Stored8 rgba = Store(original, AsRgba(w, h, ColoursOf(picture)));
+            ASSERT_TRUE(rgba.result.Ok()) << rgba.result.message;
+            ExpectStatsOfTheStoredPicture(rgba, ColoursOf(picture), Indexed(rgba.picture), mask);
+            EXPECT_TRUE(rgba.stats.exact);
+
+            // The name field and the bytes no reader uses are the original's.
+            for (const ByteVector* payload : {&indexed.payload, &rgba.payload}) {
+                EXPECT_TRUE(std::equal(original.begin(), original.begin() + 36, payload->begin()));
+                if (f.format == Stored::k1004 || f.format == Stored::k1005) {
+                    EXPECT_EQ(ReadLe(*payload, 48, 4), 0xA5A5A5A5u);
+                }
+                if (f.format == Stored::k1005) {
+                    EXPECT_EQ(ReadLe(*payload, 52 + 4 + ReadLe(*payload, 52, 4), 4), 0x5A5A5A5Au);
+                }
+                if (f.format == Stored::k1006Packed || f.format == Stored::k1006Raw) {
+                    for (std::size_t k : {8u, 9u, 10u, 11u, 12u, 13u, 22u})
+                        EXPECT_EQ((*payload)[36 + k], 0xC0 + k);
+                }
+            }
+        }
+    }
+}
+
+TEST_P(QuadTileSizes, EncoderKeepsTheTileSizesAndThePackedFlag) {
+    const ByteVector original = MarkedOriginal(GetParam());
+    const IndexedPicture picture = testdata::TestPicture(70, 45, 3);
+    Stored8 s = Store(original, AsIndexed(picture));
+    ASSERT_TRUE(s.result.Ok());
+    for (std::size_t k : {36u + 16, 36u + 17, 36u + 23}) EXPECT_EQ(s.payload[k], original[k]) << k;
+    Converted c = Convert(std::span(s.payload).subspan(36));
+    EXPECT_TRUE(HoldsPicture(c.image, Expected(picture, GetParam())));
+}
+
 TEST(Bitmap, SampleTexturesRoundTrip) {
     for (const IndexedPicture& p : {testdata::WoodPlanks(64, 64), testdata::ClothPattern(64, 64),
                                     testdata::SkinTone(64, 64)}) {
@@ -395,7 +554,7 @@ std::vector<RefusalCase> RefusalCases() {
     impossible.U32(20)
         .U32(0xFFFFFFFFu)
         .U32(0)
-        .Raw(testdata::Compress(std::vector<std::uint8_t>(4, 0)))
+        .Raw(Compress(std::vector<std::uint8_t>(4, 0)))
         .Zeros(8);
     // A palette chunk and no pixel chunk behind it.
     PayloadWriter noPixels;
@@ -555,7 +714,7 @@ TEST(Bitmap, LargePicturesWhoseLayoutPlacesNothingAreRefused) {
 TEST(Bitmap, OnlyWhatTheStreamProducesBacksAPicture) {
     PayloadWriter texture;
     texture.U32(1002).I32(128).I32(64).Chunk(ByteVector{1, 2, 3, 4});
-    texture.Raw(testdata::PackStream(testdata::Compress(ByteVector(10, 7)), 8192));
+    texture.Raw(testdata::PackStream(Compress(ByteVector(10, 7)), 8192));
     EXPECT_EQ(Convert(texture.bytes).result, Outcome::Broken);
 }
 
@@ -613,7 +772,14 @@ TEST(Bitmap, Format1006RawDataIsReadAsFarAsThePayloadGoes) {
     IndexedPicture picture = testdata::TestPicture(32, 32, 8);
     std::optional<ByteVector> texture = testdata::EncodeTexture1006(picture, {3, 3, false});
     ASSERT_TRUE(texture);
-    std::optional<ByteVector> firstTile = testdata::EncodeQuadTile(picture, 0, 0, 8, 8, false);
+    // The first tile alone: the top-left 8 by 8 pixels as a picture of their own.
+    IndexedPicture corner = picture;
+    corner.width = corner.height = 8;
+    corner.pixels.clear();
+    for (std::int32_t y = 0; y < 8; ++y) {
+        for (std::int32_t x = 0; x < 8; ++x) corner.pixels.push_back(picture.At(x, y));
+    }
+    std::optional<ByteVector> firstTile = testdata::EncodeQuadTiles(corner, 8, 8);
     ASSERT_TRUE(firstTile);
     const std::size_t cut = 24 + picture.palette.size() + firstTile->size();
     Converted c = Convert(std::span(*texture).first(cut));
@@ -759,6 +925,203 @@ TEST(Bitmap, SwapRedBlueAndDeltaPaletteWorkOnWholeEntries) {
     std::vector<std::uint8_t> deltas = {0xFF, 0, 0, 0, 1, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 7};
     DecodeDeltaPalette(deltas.data(), 3);
     EXPECT_EQ(deltas, (std::vector<std::uint8_t>{0xFF, 0, 0, 0, 0, 1, 0, 0, 0xFF, 0, 0, 0, 7}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writing textures: what a format cannot hold
+
+// A picture of `w` x `h` with `palette` distinct random colours and pixels from `fill`.
+template <class Fill>
+IndexedPicture Painted(std::int32_t w, std::int32_t h, Fill fill) {
+    IndexedPicture p = testdata::TestPicture(w, h, 77);  // its 256 colours, all distinct
+    for (std::int32_t y = 0; y < h; ++y) {
+        for (std::int32_t x = 0; x < w; ++x)
+            p.pixels[static_cast<std::size_t>(y * w + x)] = fill(x, y);
+    }
+    return p;
+}
+
+TEST(TextureEncoder, TilesThatCannotHoldTheirPixelsAreReducedAndTheRestStaysExact) {
+    const FormatCase lookup{"1005", Stored::k1005};
+    const FormatCase quad32{"1006", Stored::k1006Packed, 5, 5};
+    // Two tiles, the second empty: the first tile alone decides.
+    auto seventeen = [](std::int32_t x, std::int32_t y) {
+        return static_cast<std::uint8_t>(x < 16 ? 1 + (x + 16 * y) % 17 : 0);
+    };
+    // Three tiles: the first of 16 colours `first + k`, the second empty, the last of 3.
+    auto threeTiles = [](int first) {
+        return [first](std::int32_t x, std::int32_t y) {
+            if (x < 16) return static_cast<std::uint8_t>(first + (x + y) % 16);
+            return static_cast<std::uint8_t>(x < 32 ? 0 : 100 + x % 3);
+        };
+    };
+    auto sixteen = [](int first) {
+        return [first](std::int32_t x, std::int32_t y) {
+            return static_cast<std::uint8_t>(first + (x + y) % 16);
+        };
+    };
+    auto uniformBlocks = [](std::int32_t x, std::int32_t y) {
+        return static_cast<std::uint8_t>(x / 2 + 16 * (y / 2));
+    };
+    struct Case {
+        const char* what;
+        FormatCase format;
+        IndexedPicture picture;
+        bool exact;
+    };
+    IndexedPicture twins = Painted(32, 8, seventeen), blockTwins = Painted(32, 32, uniformBlocks);
+    std::copy_n(twins.palette.begin() + 4, 4, twins.palette.begin() + 68);          // 17 = 1
+    std::copy_n(blockTwins.palette.begin(), 4, blockTwins.palette.begin() + 1020);  // 255 = 0
+    const Case cases[] = {
+        {"17 colours in a lookup tile", lookup, Painted(32, 8, seventeen), false},
+        {"17 indices of 16 colours", lookup, twins, true},
+        {"last value in no entry of a full first list", lookup, Painted(48, 8, threeTiles(0)),
+         true},
+        {"last value in an entry of the first list", lookup, Painted(48, 8, threeTiles(32)), true},
+        {"last list lengthened", lookup, Painted(48, 8, threeTiles(240)), true},
+        {"a full single tile", lookup, Painted(16, 8, sixteen(0)), true},
+        {"a full single tile that describes itself", lookup, Painted(16, 8, sixteen(240)), true},
+        {"256 distinct blocks in a quad tile", quad32, Painted(32, 32, uniformBlocks), false},
+        {"256 blocks of 255 colours", quad32, blockTwins, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const IndexedPicture& p = c.picture;
+        const IndexedPicture mask = StoredMask(p.width, p.height, c.format);
+        for (const TextureImage& image : {AsIndexed(p), AsRgba(p.width, p.height, ColoursOf(p))}) {
+            Stored8 s = Store(MarkedOriginal(c.format), image);
+            ASSERT_TRUE(s.result.Ok()) << s.result.message;
+            EXPECT_EQ(s.stats.exact, c.exact);
+            ExpectStatsOfTheStoredPicture(s, ColoursOf(p), Indexed(s.picture), mask);
+            if (!c.exact) {
+                EXPECT_LE(s.stats.changed, 8);  // the least used colour of 17, or one block
+            }
+        }
+    }
+}
+
+TEST(TextureEncoder, PicturesOfManyColoursAreQuantised) {
+    // 4096 colours: red and green ramps and a blue pattern.
+    std::vector<std::uint32_t> colours;
+    for (std::uint32_t y = 0; y < 64; ++y) {
+        for (std::uint32_t x = 0; x < 64; ++x)
+            colours.push_back(4 * x | (4 * y) << 8 | (4 * (x ^ y)) << 16);
+    }
+    for (const FormatCase& f : kIndexedFormats) {
+        SCOPED_TRACE(f.label);
+        Stored8 s = Store(MarkedOriginal(f), AsRgba(64, 64, colours));
+        ASSERT_TRUE(s.result.Ok());
+        EXPECT_FALSE(s.stats.exact);
+        EXPECT_EQ(s.stats.colours, 4096);
+        EXPECT_LE(s.picture.PaletteEntries(), 256u);
+        ExpectStatsOfTheStoredPicture(s, colours, Indexed(s.picture), StoredMask(64, 64, f));
+        // The median cut with k-means keeps the error well below a 16-level step; 1005's tiles
+        // of at most 16 colours each lose more.
+        EXPECT_LT(s.stats.rootMeanSquare, f.format == Stored::k1005 ? 12.0 : 6.0);
+    }
+}
+
+TEST(TextureEncoder, Format1001KeepsFiveBitColoursAndTheTopBits) {
+    const testdata::Picture16 before = testdata::TestPicture16(9, 5, 5),
+                              after = testdata::TestPicture16(9, 5, 6);
+    ASSERT_TRUE(std::ranges::any_of(before.pixels, [](std::uint16_t v) { return v & 0x8000; }));
+    const ByteVector original = testdata::TexiPayload("sky", testdata::EncodeTexture1001(before));
+    auto widen = [](std::uint32_t c) { return (c << 3) | (c >> 2); };
+    std::vector<std::uint32_t> colours, dull;
+    for (std::uint16_t v : after.pixels) {
+        colours.push_back(widen((v >> 10) & 31) | widen((v >> 5) & 31) << 8 | widen(v & 31) << 16);
+        dull.push_back(colours.back() ^ 0x030103);  // off the 5-bit steps
+    }
+    TextureImage words;
+    words.form = TextureImage::Form::Words;
+    words.width = 9;
+    words.height = 5;
+    words.words = after.pixels;
+    struct Case {
+        const char* what;
+        TextureImage image;
+        bool topBitsKept;
+        bool exact;
+    };
+    for (const Case& c : {Case{"widened colours", AsRgba(9, 5, colours), true, true},
+                          Case{"colours between the steps", AsRgba(9, 5, dull), true, false},
+                          Case{"words", words, false, true}}) {
+        SCOPED_TRACE(c.what);
+        Stored8 s = Store(original, c.image);
+        ASSERT_TRUE(s.result.Ok());
+        EXPECT_EQ(s.stats.exact, c.exact);
+        EXPECT_LE(s.stats.maxError, 4);
+        TextureImage back = ImageFromPicture(s.picture);
+        ASSERT_EQ(back.words.size(), after.pixels.size());
+        for (std::size_t p = 0; p < back.words.size(); ++p) {
+            const std::uint32_t top =
+                c.topBitsKept ? before.pixels[p] & 0x8000 : after.pixels[p] & 0x8000;
+            ASSERT_EQ(back.words[p], (after.pixels[p] & 0x7FFF) | top) << p;
+        }
+    }
+}
+
+TEST(TextureEncoder, RepaintedPixelsLeaveTheOthersOnTheirIndices) {
+    const FormatCase f{"1002", Stored::k1002};
+    IndexedPicture before = testdata::TestPicture(32, 16, 4);
+    before.palette.resize(4 * 200);  // entries 200 to 255 are free
+    for (std::uint8_t& i : before.pixels) i = static_cast<std::uint8_t>(i % 200);
+    const ByteVector original = testdata::TexiPayload("cloth", *Encode(before, f));
+    std::vector<std::uint32_t> colours = ColoursOf(before);
+    colours[3 * 32 + 3] = 0x030201;  // a colour the palette does not have
+    colours[5] = colours[6];         // a colour it has
+    Stored8 s = Store(original, AsRgba(32, 16, colours));
+    ASSERT_TRUE(s.result.Ok());
+    EXPECT_TRUE(s.stats.exact);
+    const IndexedPicture after = Indexed(s.picture);
+    for (std::size_t p = 0; p < colours.size(); ++p) {
+        if (p == 3 * 32 + 3 || p == 5) continue;
+        ASSERT_EQ(after.pixels[p], before.pixels[p]) << p;
+    }
+    EXPECT_EQ(after.pixels[5], before.pixels[6]);
+    EXPECT_EQ(std::count(after.pixels.begin(), after.pixels.end(), after.pixels[3 * 32 + 3]), 1);
+}
+
+TEST(TextureEncoder, SizesAndDataTheHeaderCannotHoldAreRefused) {
+    struct Case {
+        const char* what;
+        FormatCase format;
+        std::int32_t width, height;
+        std::size_t pixels;  // RGBA pixels given
+        Outcome outcome;
+        const char* message;
+    };
+    const FormatCase f1002{"1002", Stored::k1002}, f1006{"1006", Stored::k1006Raw};
+    const Case cases[] = {
+        {"as wide as a reader decodes", f1006, 16384, 1, 16384, Outcome::Ok, ""},
+        {"wider than a reader decodes", f1006, 16385, 1, 16385, Outcome::TooLarge,
+         "16385 x 1 pixels; format 1006 holds 1 to 16384"},
+        {"1006 wider than 16 bits", f1006, 32768, 1, 32768, Outcome::TooLarge, "32768 x 1"},
+        {"no pixels", f1002, 0, 4, 0, Outcome::TooLarge, "0 x 4"},
+        {"beyond what a reader decodes", f1002, 16385, 1, 16385, Outcome::TooLarge, "16385 x 1"},
+        {"fewer pixels than the size", f1002, 4, 4, 15, Outcome::Broken, "does not match 4 x 4"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TextureImage image =
+            AsRgba(c.width, c.height, std::vector<std::uint32_t>(c.pixels, 0x112233));
+        ByteVector payload;
+        EncodeResult result = EncodeTexture(MarkedOriginal(c.format), image, payload);
+        EXPECT_EQ(result.outcome, c.outcome);
+        if (c.outcome == Outcome::Ok) continue;
+        EXPECT_TRUE(payload.empty());
+        EXPECT_EQ(result.message.rfind("texture \"wood:planks\": ", 0), 0u) << result.message;
+        EXPECT_NE(result.message.find(c.message), std::string::npos) << result.message;
+    }
+    ByteVector payload;
+    ByteVector unknown =
+        testdata::TexiPayload("odd", PayloadWriter().U32(1003).I32(1).I32(1).bytes);
+    EXPECT_EQ(EncodeTexture(unknown, AsRgba(1, 1, {0}), payload).outcome, Outcome::Unsupported);
+    EXPECT_EQ(EncodeTexture(std::span(unknown).first(38), AsRgba(1, 1, {0}), payload).outcome,
+              Outcome::Broken);
+    TextureImage palette = AsIndexed(testdata::TestPicture(2, 2, 1));
+    palette.palette.resize(1028);
+    EXPECT_EQ(EncodeTexture(MarkedOriginal(f1002), palette, payload).outcome, Outcome::TooLarge);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // malformed forms: chunks and tables outside the payload, impossible sizes and counts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include "decode/material_block.h"
 #include "decode/vertex_block.h"
 #include "decoder_test_support.h"
+#include "encode/vertex_encoder.h"
 #include "test_support.h"
 #include "testdata/it3_writer.h"
 
@@ -821,6 +823,198 @@ TEST_P(VertexTags, EveryPrefixFailsCleanlyOrDecodesConsistently) {
     }
     // Cuts inside the last meshes' data leave the earlier meshes, or zeros, to decode.
     EXPECT_GT(partialSuccesses, 0);
+}
+
+// ---- Writing vertex blocks ----
+
+// A mesh given as the encoder takes it: every vertex, record and kept byte set.
+struct RawMesh {
+    ByteVector vertices;
+    std::vector<std::uint32_t> indices;
+    std::int32_t material = 0;
+    MeshRecord record{};
+    MeshExtra extra{};
+
+    MeshInput Input() const { return {record, extra, vertices, indices, material}; }
+};
+
+RawMesh MakeRawMesh(std::size_t stride, std::uint32_t vertexCount, std::size_t triangles,
+                    std::uint32_t seed) {
+    RawMesh mesh;
+    std::uint32_t x = seed * 2654435761u + 1;
+    auto next = [&x] {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        return x;
+    };
+    mesh.vertices.resize(stride * vertexCount);
+    for (std::uint8_t& b : mesh.vertices) b = static_cast<std::uint8_t>(next() % 7);
+    for (std::size_t k = 0; vertexCount > 0 && k < 3 * triangles; ++k) {
+        mesh.indices.push_back(next() % vertexCount);
+    }
+    mesh.material = static_cast<std::int32_t>(seed) - 2;
+    for (std::uint8_t& b : mesh.record) b = static_cast<std::uint8_t>(next());
+    for (std::uint8_t& b : mesh.extra) b = static_cast<std::uint8_t>(next());
+    return mesh;
+}
+
+std::vector<MeshInput> Inputs(const std::vector<RawMesh>& meshes) {
+    std::vector<MeshInput> inputs;
+    for (const RawMesh& m : meshes) inputs.push_back(m.Input());
+    return inputs;
+}
+
+TEST_P(VertexTags, EncoderWritesEveryMeshAndKeepsTheBytesNoReaderUses) {
+    const std::string tag = GetParam();
+    const TagInfo& info = Info(tag);
+    const std::uint32_t tagValue = TagValue(tag);
+    const std::vector<RawMesh> meshes = {
+        MakeRawMesh(info.stride, 3, 1, 1), MakeRawMesh(info.stride, 0, 0, 2),
+        MakeRawMesh(info.stride, 700, 900, 3), MakeRawMesh(info.stride, 1, 0, 4)};
+    // The original's unread block words (VPA4/5/7 at 4 and behind the vertex chunk, VPA8 at 4
+    // to 11, VPAC behind the vertices) come back where the new block keeps them.
+    ByteVector original = testdata::VertexPayload(tag, Model());
+    std::vector<std::size_t> kept;
+    if (tag == "VPA4" || tag == "VPA5" || tag == "VPA7") {
+        kept = {4, ChunkOffsets(tag, original)[0] + 4 +
+                       U32At(original, ChunkOffsets(tag, original)[0])};
+    } else if (tag == "VPA8") {
+        kept = {4, 8};
+    } else if (tag == "VPAC") {
+        kept = {4 + 3 * kRecord + 12 * info.stride};
+    }
+    for (std::size_t k = 0; k < kept.size(); ++k) PutU32(original, kept[k], 0xC0DE0000u + k);
+
+    ByteVector payload;
+    ASSERT_TRUE(EncodeVertexBlock(tagValue, Inputs(meshes), "obj", original, payload).Ok());
+    Bound b = Bind(tag, payload);
+    ASSERT_EQ(b.decoder->Count(), 4);
+    std::vector<OriginalMesh> records;
+    ASSERT_EQ(ReadOriginalMeshes(tagValue, payload, records), Outcome::Ok);
+    ASSERT_EQ(records.size(), 4u);
+    for (std::int32_t m = 0; m < 4; ++m) {
+        SCOPED_TRACE("mesh " + std::to_string(m));
+        const RawMesh& want = meshes[static_cast<std::size_t>(m)];
+        std::int32_t material = 0;
+        ASSERT_EQ(b.decoder->Decode(m, material), 0);
+        EXPECT_EQ(material, want.material);
+        EXPECT_TRUE(std::ranges::equal(b.decoder->VertexData(), want.vertices));
+        std::vector<std::uint32_t> indices;
+        for (std::int32_t t = 0; t < b.decoder->FaceCount(); ++t) {
+            for (std::uint32_t i : b.decoder->FaceAt(t)) indices.push_back(i);
+        }
+        EXPECT_EQ(indices, want.indices);
+        // The record keeps every byte but the vertex count and the material index.
+        MeshRecord record = want.record;
+        const std::size_t countAt = tag == "VPA8" ? 28 : 0, materialAt = tag == "VPA8" ? 20 : 24;
+        StoreU32(record.data() + countAt,
+                 static_cast<std::uint32_t>(want.vertices.size() / info.stride));
+        StoreU32(record.data() + materialAt, static_cast<std::uint32_t>(want.material));
+        const std::size_t m2 = static_cast<std::size_t>(m);
+        EXPECT_TRUE(records[m2].record == record);
+        const bool hasExtra = tag == "VPA2" || tag == "VPA8";
+        EXPECT_TRUE(records[m2].extra == (hasExtra ? want.extra : MeshExtra{}));
+    }
+    for (std::size_t k = 0; k < kept.size(); ++k) {
+        std::size_t at = kept[k];
+        if (tag == "VPA4" || tag == "VPA5" || tag == "VPA7") {
+            at = k == 0 ? 4
+                        : ChunkOffsets(tag, payload)[0] + 4 +
+                              U32At(payload, ChunkOffsets(tag, payload)[0]);
+        } else if (tag == "VPAC") {
+            at = 4 + 4 * kRecord + (3 + 0 + 700 + 1) * info.stride;
+        }
+        EXPECT_EQ(U32At(payload, at), 0xC0DE0000u + k) << "kept word " << k;
+    }
+}
+
+TEST_P(VertexTags, EncoderRefusesWhatTheTagCannotHold) {
+    const std::string tag = GetParam();
+    const TagInfo& info = Info(tag);
+    const std::size_t stride = info.stride;
+    const bool narrow = info.indexSize == 2;
+    struct Case {
+        const char* what;
+        RawMesh mesh;
+        Outcome outcome;
+        const char* message;
+    };
+    RawMesh most = MakeRawMesh(stride, 65535, 1, 5), tooMany = MakeRawMesh(stride, 65536, 1, 5);
+    most.indices = {0, 65534, 1};
+    tooMany.indices = {0, 65535, 1};
+    std::ranges::fill(most.vertices, 0);  // quick to compress
+    std::ranges::fill(tooMany.vertices, 0);
+    RawMesh outside = MakeRawMesh(stride, 4, 2, 6), partial = MakeRawMesh(stride, 4, 2, 7),
+            cut = MakeRawMesh(stride, 4, 2, 8);
+    outside.indices[4] = 4;
+    partial.indices.pop_back();
+    cut.vertices.pop_back();
+    const Case cases[] = {
+        {"65535 vertices", most, Outcome::Ok, ""},
+        {"65536 vertices", tooMany, narrow ? Outcome::TooLarge : Outcome::Ok, "65536 vertices; a "},
+        {"an index outside", outside, Outcome::Broken, "triangle 1 names vertex 4 of 4"},
+        {"a partial triangle", partial, Outcome::Broken, "5 indices"},
+        {"a partial vertex", cut, Outcome::Broken, "vertex bytes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::vector<RawMesh> meshes = {MakeRawMesh(stride, 3, 1, 9), c.mesh};
+        ByteVector payload;
+        EncodeResult result =
+            EncodeVertexBlock(TagValue(tag), Inputs(meshes), "crate", {}, payload);
+        EXPECT_EQ(result.outcome, c.outcome);
+        if (c.outcome == Outcome::Ok) {
+            Bound b = Bind(tag, payload);
+            std::int32_t material = 0;
+            ASSERT_EQ(b.decoder->Decode(1, material), 0);
+            EXPECT_EQ(b.decoder->VertexCount(),
+                      static_cast<std::int32_t>(c.mesh.vertices.size() / stride));
+            continue;
+        }
+        EXPECT_TRUE(payload.empty());
+        EXPECT_EQ(result.message.rfind("object \"crate\", mesh 1: ", 0), 0u) << result.message;
+        EXPECT_NE(result.message.find(c.message), std::string::npos) << result.message;
+    }
+    ByteVector payload;
+    EXPECT_EQ(EncodeVertexBlock(TagValue("MATE"), {}, "crate", {}, payload).outcome,
+              Outcome::Unsupported);
+}
+
+TEST(Vpa8Chain, EncoderChainsVertexDataOfEverySize) {
+    // Vertex data of no bytes, of less than a chunk and of 600000 bytes (mesh 1 straddles the
+    // first chunk boundary).
+    struct Case {
+        std::vector<std::uint32_t> vertices;
+        std::vector<std::uint32_t> chunkSizes;
+    };
+    for (const Case& c : {Case{{0}, {0}}, Case{{6553}, {262120}},
+                          Case{{5000, 6000, 4000}, {262144, 262144, 75712}}}) {
+        std::vector<RawMesh> meshes;
+        for (std::uint32_t n : c.vertices) meshes.push_back(MakeRawMesh(40, n, n ? 2 : 0, n));
+        ByteVector payload;
+        ASSERT_TRUE(EncodeVertexBlock(TagValue("VPA8"), Inputs(meshes), "obj", {}, payload).Ok());
+        std::vector<std::size_t> chunks = ChunkOffsets("VPA8", payload);
+        std::vector<std::uint32_t> sizes;
+        for (std::size_t k = 1; k + 2 < chunks.size(); ++k) {
+            sizes.push_back(U32At(payload, chunks[k] + 4));
+        }
+        EXPECT_EQ(sizes, c.chunkSizes);
+        Bound b = Bind("VPA8", payload);
+        for (std::size_t m = 0; m < meshes.size(); ++m) {
+            std::int32_t material = 0;
+            ASSERT_EQ(b.decoder->Decode(static_cast<std::int32_t>(m), material), 0);
+            EXPECT_TRUE(std::ranges::equal(b.decoder->VertexData(), meshes[m].vertices)) << m;
+        }
+    }
+    // 32768 vertices fill five chunks exactly: an empty sixth one closes the chain.
+    RawMesh whole = MakeRawMesh(40, 32768, 1, 4);
+    ByteVector payload;
+    ASSERT_TRUE(EncodeVertexBlock(TagValue("VPA8"), Inputs({whole}), "obj", {}, payload).Ok());
+    std::vector<std::size_t> chunks = ChunkOffsets("VPA8", payload);
+    ASSERT_EQ(chunks.size(), 1 + 6 + 2u);
+    EXPECT_EQ(U32At(payload, chunks[5] + 4), kChainSize);
+    EXPECT_EQ(U32At(payload, chunks[6] + 4), 0u);
 }
 
 }  // namespace

@@ -4,10 +4,10 @@
 # are; apt-get's own progress is shown.
 #
 #   tools/install-dependencies.sh          the tool: compiler, CMake, Ninja, libdeflate, oneTBB,
-#                                          JSON
+#                                          JSON, libpng
 #   tools/install-dependencies.sh --all    also everything the tests, benchmarks, sanitizer and
 #                                          fuzz builds and the format check use: GoogleTest,
-#                                          libpng, Google Benchmark, zlib, clang 14 with its
+#                                          Google Benchmark, zlib, clang 14 with its
 #                                          sanitizer and fuzzer runtimes, clang-format 14, Python
 #                                          with the JSON
 #                                          schema checker and PIL, assimp, Blender with numpy,
@@ -19,13 +19,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(g++ cmake ninja-build libdeflate-dev libtbb-dev nlohmann-json3-dev)
+packages=(g++ cmake ninja-build libdeflate-dev libtbb-dev nlohmann-json3-dev libpng-dev)
 all=false
 if [ "${1:-}" = --all ] && [ $# = 1 ]; then
     all=true
     # libclang-rt-14-dev holds the AddressSanitizer, UBSan and libFuzzer runtimes: clang is
     # installed without its recommended packages, which would have brought it.
-    packages+=(libpng-dev libgtest-dev libbenchmark-dev zlib1g-dev clang libclang-rt-14-dev
+    packages+=(libgtest-dev libbenchmark-dev zlib1g-dev clang libclang-rt-14-dev
         clang-format-14 python3 python3-jsonschema python3-pil assimp-utils blender python3-numpy)
     # Node.js from elsewhere (a newer release bundles npm) serves as well as Debian's.
     command -v npm > /dev/null || packages+=(nodejs npm)

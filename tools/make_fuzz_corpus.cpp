@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "testdata/compress.h"
+#include "decode/block_types.h"
+#include "encode/compress.h"
+#include "export/gltf/gltf_writer.h"
 #include "testdata/it3_writer.h"
 #include "testdata/sample_model.h"
 #include "testdata/texture_writer.h"
@@ -126,8 +128,8 @@ std::vector<std::pair<std::string, ByteVector>> SomeTextures() {
     return textures;
 }
 
-ByteVector DecompressSeed(const ByteVector& data, const CompressOptions& options = {}) {
-    ByteVector stream = Compress(data, options);
+ByteVector DecompressSeed(const ByteVector& data, const morvex::CompressOptions& options = {}) {
+    ByteVector stream = morvex::Compress(data, options);
     // Destination size, no stream bytes cut off, the source size as a chunk gives it.
     PayloadWriter seed;
     seed.U16(static_cast<std::uint16_t>(data.size())).U16(0).U32(0).Raw(stream);
@@ -201,11 +203,38 @@ int main(int argc, char** argv) {
         ok &= corpus.AddRaw("decompress", "zeros", DecompressSeed(zeros));
         ok &= corpus.AddRaw("decompress", "ramp", DecompressSeed(ramp));
         ok &= corpus.AddRaw("decompress", "literals",
-                            DecompressSeed(text, {false, false, kMaxSegmentBody, 64}));
+                            DecompressSeed(text, {false, false, morvex::kMaxSegmentBody, 64}));
         ok &=
             corpus.AddRaw("decompress", "segments", DecompressSeed(picture, {true, true, 300, 64}));
         ok &= corpus.AddRaw("decompress", "no_runs",
-                            DecompressSeed(zeros, {true, false, kMaxSegmentBody, 8}));
+                            DecompressSeed(zeros, {true, false, morvex::kMaxSegmentBody, 8}));
+    }
+
+    // Encoders: byte 0 chooses the encoder, the rest are its options, shapes and data.
+    {
+        const ByteVector picture = WoodPlanks(32, 16).pixels;
+        auto seed = [](std::initializer_list<std::uint8_t> head, const ByteVector& data) {
+            PayloadWriter bytes;
+            for (std::uint8_t b : head) bytes.U8(b);
+            return bytes.Raw(data).bytes;
+        };
+        ok &= corpus.AddRaw("encode", "compress", seed({0, 0, 0}, picture));
+        ok &= corpus.AddRaw("encode", "compress_pieces", seed({0, 4, 3}, picture));
+        for (std::uint8_t t = 0; t < 4; ++t) {
+            ok &= corpus.AddRaw("encode", std::string("material_") + kMaterialTags[t],
+                                seed({1, t}, MaterialPayload(kMaterialTags[t], SomeMaterials())));
+        }
+        for (std::uint8_t t = 0; t < 6; ++t) {
+            ok &= corpus.AddRaw("encode", std::string("meshes_") + kVertexTags[t],
+                                seed({2, t, 3, 1, 40, 0, 12, 7}, picture));
+        }
+        for (std::uint8_t f = 0; f < 5; ++f) {
+            for (std::uint8_t form = 0; form < 3; ++form) {
+                ok &= corpus.AddRaw("encode",
+                                    "texture_" + std::to_string(f) + "_" + std::to_string(form),
+                                    seed({3, f, 31, 15, 0x1B, form, 0x0F}, picture));
+            }
+        }
     }
 
     // Whole models in every mode: selector 0 OBJ, 1 MQO, 2 glTF, 3 check.
@@ -235,6 +264,20 @@ int main(int argc, char** argv) {
         mixed.Block("VPAC", VertexPayload("VPAC", meshSets[0]));
         ok &= corpus.Add("convert", "mixed", 2, mixed.Bytes());
         ok &= corpus.Add("convert", "mixed_check", 3, mixed.Bytes());
+    }
+
+    // Edited glb files for the pack against the sample: our own glb of it, as -g writes it.
+    {
+        morvex::Model sample;
+        morvex::RegisterBlockTypes(sample.registry);
+        sample.baseName = "sample";
+        sample.buffer = morvex::ByteBuffer::CopyOf(BuildSampleModel().Bytes());
+        morvex::Console console = morvex::Console::Capturing();
+        morvex::ScanBlocks(sample, console);
+        const fs::path dir = fs::path(argv[1]) / "pack";
+        fs::create_directories(dir);
+        morvex::ExportGltf(sample, console, dir.string() + "/");
+        ok &= fs::is_regular_file(dir / "sample.glb");
     }
 
     std::printf("make_fuzz_corpus: %d seeds written, %d too large left out\n", corpus.Written(),

@@ -12,11 +12,15 @@
 //   expect <modes> <line>    a "Warning : " or "Error : " line the conversion prints in those modes
 //   status <modes> <n>       the exit status in those modes (0 where none is given)
 //   lenient                  further "Warning : " lines may appear (damage the tool cannot see)
-// Modes: c check only (-c), o OBJ (default), m MQO (-m), g glTF (-g). Without `lenient`, the
-// "Warning : " and "Error : " lines of a mode are exactly the expected ones.
+// Modes: c check only (-c), o OBJ (default), m MQO (-m), g glTF (-g); for the .glb files p, the
+// pack of the file against pack_original.it3. Without `lenient`, the "Warning : " and
+// "Error : " lines of a mode are exactly the expected ones.
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -26,6 +30,8 @@
 #include <string>
 #include <vector>
 
+#include "decode/texture_block.h"
+#include "export/gltf/png_encode.h"
 #include "testdata/compress.h"
 #include "testdata/hostile_models.h"
 #include "testdata/it3_writer.h"
@@ -800,6 +806,200 @@ void ResourceCases(Corpus& corpus) {
     corpus.Add("empty_objects_3000.it3", ManyEmptyObjects(3000));
 }
 
+// ---------------------------------------------------------------------------------------------
+// Edited glb files for the pack: a glb of pack_original.it3 as our glTF writer makes it, written
+// here by hand (so that the corpus does not follow changes of that writer), and broken copies.
+
+// A PNG of 8-bit RGB rows in stored (uncompressed) deflate blocks: bytes that depend on nothing
+// but the pixels. `declared` overrides the size in the header.
+ByteVector StoredPng(const morvex::RgbaPicture& picture, std::uint32_t declaredWidth = 0,
+                     std::uint32_t declaredHeight = 0) {
+    auto u32be = [](ByteVector& out, std::uint32_t v) {
+        for (int k = 3; k >= 0; --k) out.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
+    };
+    ByteVector png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    auto chunk = [&](const char* type, const ByteVector& data) {
+        u32be(png, static_cast<std::uint32_t>(data.size()));
+        ByteVector typed(type, type + 4);
+        typed.insert(typed.end(), data.begin(), data.end());
+        png.insert(png.end(), typed.begin(), typed.end());
+        u32be(png,
+              static_cast<std::uint32_t>(crc32(0, typed.data(), static_cast<uInt>(typed.size()))));
+    };
+    ByteVector header;
+    u32be(header, declaredWidth != 0 ? declaredWidth : picture.width);
+    u32be(header, declaredHeight != 0 ? declaredHeight : picture.height);
+    header.insert(header.end(), {8, 2, 0, 0, 0});
+    chunk("IHDR", header);
+    ByteVector raw;
+    for (std::uint32_t y = 0; y < picture.height; ++y) {
+        raw.push_back(0);
+        for (std::uint32_t x = 0; x < picture.width; ++x) {
+            const std::uint8_t* p = picture.pixels.data() + 4 * (y * picture.width + x);
+            raw.insert(raw.end(), p, p + 3);
+        }
+    }
+    ByteVector z = {0x78, 0x01, 0x01};
+    z.push_back(static_cast<std::uint8_t>(raw.size()));
+    z.push_back(static_cast<std::uint8_t>(raw.size() >> 8));
+    z.push_back(static_cast<std::uint8_t>(~raw.size()));
+    z.push_back(static_cast<std::uint8_t>(~raw.size() >> 8));
+    z.insert(z.end(), raw.begin(), raw.end());
+    u32be(z, static_cast<std::uint32_t>(adler32(1, raw.data(), static_cast<uInt>(raw.size()))));
+    chunk("IDAT", z);
+    chunk("IEND", {});
+    return png;
+}
+
+// pack_original.it3: one object "o" of one quad with a textured material.
+Model PackOriginal() {
+    Model m;
+    m.push_back({"INFO", InfoPayload("o")});
+    m.push_back({"MATE", MaterialPayload("MATE", {{"m", "tex", "", 0.0f}})});
+    m.push_back({"VPA5", VertexPayload("VPA5", {Quad(0, 0.5f)})});
+    m.push_back({"TEXI", TexiPayload("tex", Texture(1002, 5))});
+    return m;
+}
+
+// The glb our writer makes of PackOriginal (a power of 0 is roughness 1, glTF's default), with
+// text replacements in its JSON and the BIN chunk changed by `bin`.
+ByteVector PackGlb(const std::vector<std::pair<std::string, std::string>>& replace = {},
+                   const std::function<void(ByteVector&)>& bin = {},
+                   const std::function<void(ByteVector&)>& png = {}) {
+    const Mesh quad = Quad(0, 0.5f);
+    ByteVector data;
+    auto f32 = [&data](float v) {
+        std::uint32_t bits;
+        std::memcpy(&bits, &v, 4);
+        for (int k = 0; k < 4; ++k) data.push_back(static_cast<std::uint8_t>(bits >> (8 * k)));
+    };
+    for (const Vertex& v : quad.vertices)
+        f32(v.position[0]), f32(v.position[2]), f32(-v.position[1]);
+    for (const Vertex& v : quad.vertices) f32(v.texCoord[0]), f32(v.texCoord[1]);
+    for (std::size_t t = 0; t < quad.indices.size(); t += 3) {
+        for (std::size_t c : {t, t + 2, t + 1}) {
+            data.push_back(static_cast<std::uint8_t>(quad.indices[c]));
+            data.push_back(0);
+        }
+    }
+    data.resize(108, 0);  // 48 + 32 + 12 bytes, then the image at a multiple of 4
+    const ByteVector texture = TexiPayload("tex", Texture(1002, 5));
+    morvex::Picture picture;
+    morvex::RgbaPicture rgba;
+    if (morvex::DecodeTexture(morvex::Bytes(texture).subspan(36), picture) == morvex::Outcome::Ok) {
+        morvex::ToRgba(picture, rgba);
+    }
+    ByteVector image = StoredPng(rgba);
+    if (png) png(image);
+    data.insert(data.end(), image.begin(), image.end());
+    if (bin) bin(data);
+    std::string json =
+        R"({"asset":{"version":"2.0","generator":"morvex"},"scene":0,"scenes":[{"nodes":[0]}],)"
+        R"("nodes":[{"name":"o","mesh":0,"extras":{"it3":{"object":0}}}],)"
+        R"("meshes":[{"name":"o","primitives":[{"attributes":{"POSITION":0,"TEXCOORD_0":1},)"
+        R"("indices":2,"material":0}],"extras":{"it3":{"object":0,"meshes":[0]}}}],)"
+        R"("materials":[{"name":"m","pbrMetallicRoughness":{"baseColorTexture":{"index":0},)"
+        R"("metallicFactor":0,"roughnessFactor":1},"extras":{"it3":{"object":0,"material":0}}}],)"
+        R"("samplers":[{"wrapS":10497,"wrapT":10497}],"textures":[{"sampler":0,"source":0}],)"
+        R"("images":[{"name":"tex","bufferView":3,"mimeType":"image/png"}],)"
+        R"("accessors":[{"bufferView":0,"componentType":5126,"count":4,"type":"VEC3"},)"
+        R"({"bufferView":1,"componentType":5126,"count":4,"type":"VEC2"},)"
+        R"({"bufferView":2,"componentType":5123,"count":6,"type":"SCALAR"}],)"
+        R"("bufferViews":[{"buffer":0,"byteOffset":0,"byteLength":48},)"
+        R"({"buffer":0,"byteOffset":48,"byteLength":32},{"buffer":0,"byteOffset":80,"byteLength":12},)"
+        R"({"buffer":0,"byteOffset":108,"byteLength":IMAGE}],"buffers":[{"byteLength":BIN}]})";
+    for (auto [from, to] : std::vector<std::pair<std::string, std::string>>{
+             {"IMAGE", std::to_string(image.size())}, {"BIN", std::to_string(data.size())}}) {
+        json.replace(json.find(from), from.size(), to);
+    }
+    for (const auto& [from, to] : replace) {
+        const std::size_t at = json.find(from);
+        if (at != std::string::npos) json.replace(at, from.size(), to);
+    }
+    json.append((4 - json.size() % 4) % 4, ' ');
+    data.resize((data.size() + 3) & ~std::size_t{3}, 0);
+    ByteVector glb(20);
+    PutU32(glb, 0, 0x46546C67);
+    PutU32(glb, 4, 2);
+    PutU32(glb, 8, static_cast<std::uint32_t>(28 + json.size() + data.size()));
+    PutU32(glb, 12, static_cast<std::uint32_t>(json.size()));
+    PutU32(glb, 16, 0x4E4F534A);
+    glb.insert(glb.end(), json.begin(), json.end());
+    ByteVector binHeader(8);
+    PutU32(binHeader, 0, static_cast<std::uint32_t>(data.size()));
+    PutU32(binHeader, 4, 0x004E4942);
+    glb.insert(glb.end(), binHeader.begin(), binHeader.end());
+    glb.insert(glb.end(), data.begin(), data.end());
+    return glb;
+}
+
+void PackCases(Corpus& corpus) {
+    corpus.Add("pack_original.it3", Assemble(PackOriginal()));
+    corpus.Add("glb_unedited.glb", PackGlb());
+    const std::string unreadable = "Error : model.glb is not a glTF file that can be read: ";
+    auto broken = [&](const std::string& name, ByteVector glb, const std::string& line) {
+        Case& c = corpus.Add("glb_" + name + ".glb", std::move(glb));
+        c.expect.push_back({"p", line});
+        c.status.push_back({"p", "1"});
+    };
+    const ByteVector good = PackGlb();
+    broken("cut_in_header", ByteVector(good.begin(), good.begin() + 10),
+           unreadable + "not a binary glTF file.");
+    broken("cut_in_json", ByteVector(good.begin(), good.begin() + 100),
+           unreadable + "the JSON chunk is missing or cut.");
+    ByteVector version = good;
+    PutU32(version, 4, 1);
+    broken("version_1", version, unreadable + "not glTF version 2.");
+    broken("not_json", PackGlb({{R"({"asset")", R"({"asset"})"}}),
+           unreadable + "the JSON does not parse.");
+    broken("deep_json",
+           PackGlb({{R"("generator":"morvex")",
+                     R"("x":)" + std::string(5000, '[') + std::string(5000, ']')}}),
+           unreadable + "the JSON nests too deep.");
+    broken("string_count",
+           PackGlb({{R"("count":4,"type":"VEC3")", R"("count":"4","type":"VEC3")"}}),
+           unreadable + "count is not a number.");
+    broken("negative_offset", PackGlb({{R"("byteOffset":48,)", R"("byteOffset":-4,)"}}),
+           unreadable + "byteOffset out of range.");
+    broken("view_past_bin", PackGlb({{R"("byteLength":48})", R"("byteLength":4800})"}}),
+           "Error : object o: mesh o: accessor 0 leaves its bufferView.");
+    broken("accessor_past_view",
+           PackGlb({{R"("count":4,"type":"VEC3")", R"("count":4000000000,"type":"VEC3")"}}),
+           "Error : object o: mesh o: accessor 0 leaves its bufferView.");
+    broken(
+        "sparse_accessor",
+        PackGlb(
+            {{R"("count":4,"type":"VEC2")",
+              R"("count":4,"type":"VEC2","sparse":{"count":1,"indices":{"bufferView":2,"componentType":5123},"values":{"bufferView":1}})"}}),
+        "Error : object o: mesh o: accessor 1 is sparse or has no bufferView.");
+    broken("index_past_vertices",
+           PackGlb({}, [](ByteVector& bin) { bin[82] = 0xFF, bin[83] = 0xFF; }),
+           "Error : object o: mesh o: a triangle names a vertex it does not have.");
+    broken("node_cycle", PackGlb({{R"("mesh":0,"extras")", R"("mesh":0,"children":[0],"extras")"}}),
+           unreadable + "a node is the child of two nodes, or of itself.");
+    broken("lines",
+           PackGlb({{R"("indices":2,"material":0})", R"("indices":2,"material":0,"mode":1})"}}),
+           unreadable + "a primitive is not made of triangles.");
+    broken("material_of_no_record",
+           PackGlb({{R"("name":"m","pbr)", R"("name":"n","pbr)"},
+                    {R"("material":0}}}],)", R"("material":7}}}],)"}}),
+           "Error : object o: a primitive of mesh o uses no material of the object.");
+    broken("image_not_png", PackGlb({}, {}, [](ByteVector& png) { png[1] = 'X'; }),
+           "Error : image tex is not a PNG image that can be read.");
+    broken("png_bomb",
+           PackGlb({}, {},
+                   [](ByteVector& png) {
+                       png = StoredPng(morvex::RgbaPicture{1, 1, {0, 0, 0, 255}}, 16384, 16384);
+                   }),
+           "Error : image tex is not a PNG image that can be read.");
+    broken("png_too_wide",
+           PackGlb({}, {},
+                   [](ByteVector& png) {
+                       png = StoredPng(morvex::RgbaPicture{1, 1, {0, 0, 0, 255}}, 100000, 1);
+                   }),
+           "Error : image tex is not a PNG image that can be read.");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -819,6 +1019,7 @@ int main(int argc, char** argv) {
     TagCases(corpus);
     FlipCases(corpus);
     ResourceCases(corpus);
+    PackCases(corpus);
     if (!corpus.Write(folder)) {
         std::fprintf(stderr, "make_malformed_corpus: can not write into %s\n", argv[1]);
         return 1;

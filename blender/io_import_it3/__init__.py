@@ -1,10 +1,13 @@
-"""File > Import > it3 (.it3): it3 models in Blender, with their materials and textures.
+"""File > Import > it3 (.it3): it3 models in Blender, with their materials and textures; and
+File > Export > it3 (.it3): the edited objects back into an it3 file.
 
 Each chosen file is converted by the morvex program into one binary glTF file in a temporary
 folder, which Blender's own glTF importer then reads; the objects of each file are put into a
 collection named after the file. Everything about the model comes from morvex: this add-on only
 runs it, relays its messages and its report of what the file holds, and places what the glTF
-importer made.
+importer made. The export goes the other way: Blender's glTF exporter writes the objects of an
+imported collection into a temporary folder, and `morvex --pack` puts them back into the file
+they came from.
 """
 
 bl_info = {
@@ -12,11 +15,13 @@ bl_info = {
     "author": "morvex developers",
     "version": (1, 0, 0),
     "blender": (3, 4, 0),
-    "location": "File > Import > it3 (.it3)",
-    "description": "Import it3 models with their materials and textures, converted by morvex",
+    "location": "File > Import > it3 (.it3), File > Export > it3 (.it3)",
+    "description": "Import it3 models with their materials and textures, and export edits back "
+    "into them, converted by morvex",
     "category": "Import-Export",
 }
 
+import contextlib
 import json
 import os
 import shutil
@@ -34,6 +39,7 @@ from bpy.props import (
 )
 from bpy.types import AddonPreferences, Operator, OperatorFileListElement
 from bpy_extras.io_utils import (
+    ExportHelper,
     ImportHelper,
     axis_conversion,
     axis_conversion_ensure,
@@ -245,6 +251,7 @@ class ImportIt3(Operator, ImportHelper):
             return False
         collection = bpy.data.collections.new(os.path.splitext(label)[0])
         context.collection.children.link(collection)
+        remember_source(collection, path, placement)
         for obj in objects:
             for owner in obj.users_collection:
                 owner.objects.unlink(obj)
@@ -441,7 +448,132 @@ def menu_import(self, context):
     self.layout.operator(ImportIt3.bl_idname, text="it3 (.it3)")
 
 
-CLASSES = (MorvexPreferences, ImportIt3)
+# File > Export > it3: an imported collection's objects back into the file they came from.
+
+# The collection properties an import leaves for the export: the source file and the placement
+# (axes and scale) the import put the objects in.
+SOURCE_PROPERTY = "morvex_source"
+PLACEMENT_PROPERTY = "morvex_placement"
+
+
+def remember_source(collection, path, placement):
+    collection[SOURCE_PROPERTY] = os.path.abspath(path)
+    collection[PLACEMENT_PROPERTY] = [value for row in placement for value in row]
+
+
+def source_collection(context):
+    """The imported collection whose objects are exported: the one of the selected objects, else
+    the active collection. Returns (collection, objects) or raises ExportRefused."""
+    imported = [c for c in bpy.data.collections if SOURCE_PROPERTY in c]
+    selected = [obj for obj in context.selected_objects if obj.type in {"MESH", "EMPTY"}]
+    owners = {c for c in imported for obj in selected if obj.name in c.objects}
+    if len(owners) > 1:
+        raise ExportRefused("The selected objects come from more than one it3 file: select the "
+                            "objects of one imported file.")
+    if owners:
+        collection = owners.pop()
+        objects = [obj for obj in selected if obj.name in collection.objects]
+    elif SOURCE_PROPERTY in context.collection:
+        collection = context.collection
+        objects = list(collection.objects)
+    else:
+        raise ExportRefused("The selected objects do not come from an it3 file imported with "
+                            "File > Import > it3: there is no file to write them back into.")
+    source = collection[SOURCE_PROPERTY]
+    if not os.path.isfile(source):
+        raise ExportRefused(f"The file {collection.name} was imported from is gone: {source}")
+    return collection, objects
+
+
+class ExportRefused(Exception):
+    """The export can not start; the message says why."""
+
+
+@contextlib.contextmanager
+def placed_as_stored(objects, placement):
+    """Puts the objects back where the import found them (undoing its axes and scale) and selects
+    only them, for as long as the block runs."""
+    inverse = placement.inverted()
+    roots = [obj for obj in objects if obj.parent is None]
+    matrices = {obj: obj.matrix_world.copy() for obj in roots}
+    selection = {obj: obj.select_get() for obj in bpy.context.view_layer.objects}
+    try:
+        for obj in roots:
+            obj.matrix_world = inverse @ matrices[obj]
+        for obj in selection:
+            obj.select_set(obj in objects)
+        yield
+    finally:
+        for obj, matrix in matrices.items():
+            obj.matrix_world = matrix
+        for obj, selected in selection.items():
+            obj.select_set(selected)
+
+
+class ExportIt3(Operator, ExportHelper):
+    """Write the edited objects of an imported it3 file back into an it3 file"""
+
+    bl_idname = "export_scene.it3"
+    bl_label = "Export it3"
+    bl_options = {"REGISTER"}
+
+    filename_ext = ".it3"
+    filter_glob: StringProperty(default="*.it3", options={"HIDDEN"})
+
+    def invoke(self, context, event):
+        try:
+            collection, _ = source_collection(context)
+        except ExportRefused as error:
+            self.report({"ERROR"}, str(error))
+            return {"CANCELLED"}
+        self.filepath = collection[SOURCE_PROPERTY]
+        return ExportHelper.invoke(self, context, event)
+
+    def execute(self, context):
+        try:
+            morvex = find_morvex(context.preferences.addons[__package__].preferences)
+            collection, objects = source_collection(context)
+        except (MorvexNotFound, ExportRefused) as error:
+            self.report({"ERROR"}, str(error))
+            return {"CANCELLED"}
+        if not hasattr(bpy.types, "EXPORT_SCENE_OT_gltf"):
+            self.report({"ERROR"}, GLTF_OFF_HELP.replace("importer", "exporter"))
+            return {"CANCELLED"}
+        source = collection[SOURCE_PROPERTY]
+        identity = [float(row == column) for row in range(4) for column in range(4)]
+        values = list(collection.get(PLACEMENT_PROPERTY, identity))
+        placement = Matrix([values[k : k + 4] for k in range(0, 16, 4)])
+        target = bpy.path.abspath(self.filepath)
+        label = os.path.basename(target)
+        with tempfile.TemporaryDirectory(prefix="morvex-") as folder:
+            glb = os.path.join(folder, "edited.glb")
+            with placed_as_stored(objects, placement):
+                try:
+                    bpy.ops.export_scene.gltf(
+                        filepath=glb,
+                        export_format="GLB",
+                        use_selection=True,
+                        export_extras=True,
+                        export_apply=True,
+                        export_yup=True,
+                    )
+                except RuntimeError as error:
+                    self.report({"ERROR"}, f"{label}: Blender's glTF exporter failed: {error}")
+                    return {"CANCELLED"}
+            arguments = ["--pack", source, glb, target]
+            if os.path.exists(target) and os.path.samefile(source, target):
+                arguments.insert(1, "--force")
+            if ImportIt3.run_morvex(self, morvex, arguments, label) is None:
+                return {"CANCELLED"}
+        self.report({"INFO"}, f"{label}: written")
+        return {"FINISHED"}
+
+
+def menu_export(self, context):
+    self.layout.operator(ExportIt3.bl_idname, text="it3 (.it3)")
+
+
+CLASSES = (MorvexPreferences, ImportIt3, ExportIt3)
 
 
 def register():
@@ -449,9 +581,11 @@ def register():
     for cls in CLASSES:
         bpy.utils.register_class(cls)
     bpy.types.TOPBAR_MT_file_import.append(menu_import)
+    bpy.types.TOPBAR_MT_file_export.append(menu_export)
 
 
 def unregister():
+    bpy.types.TOPBAR_MT_file_export.remove(menu_export)
     bpy.types.TOPBAR_MT_file_import.remove(menu_import)
     for cls in reversed(CLASSES):
         bpy.utils.unregister_class(cls)

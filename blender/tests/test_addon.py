@@ -693,6 +693,100 @@ def case_bundled_morvex(ctx):
     new_collection("sample", collections_before)
 
 
+def it3_blocks(path):
+    """The (tag, payload) of every block of an it3 file."""
+    with open(path, "rb") as file:
+        data = file.read()
+    blocks, offset = [], 0
+    while offset + 8 <= len(data):
+        size = struct.unpack_from("<I", data, offset + 4)[0]
+        blocks.append((data[offset : offset + 4], data[offset + 8 : offset + 8 + size]))
+        offset += 8 + size
+    return blocks
+
+
+def run_export(ctx, **options):
+    """Runs the export operator: its result (None when it raised), the error Blender raised, and
+    the warning and error reports."""
+    lines = []
+    result, error = None, None
+    with captured_stdout(lines, ctx.work):
+        try:
+            result = bpy.ops.export_scene.it3(**options)
+        except RuntimeError as raised:
+            error = str(raised)
+    check(error is None or "Traceback" not in error, f"the add-on raised an exception: {error}")
+    check_equal(os.listdir(ctx.temp), [], "temporary files left behind")
+    reports = [m.groups() for m in map(re.compile(r"(Warning|Error): (.*)").match, lines) if m]
+    return result, error, reports
+
+
+def select_only(objects):
+    for obj in bpy.context.view_layer.objects:
+        obj.select_set(obj in objects)
+
+
+def imported_file(ctx, path, name):
+    """Imports `path` through the add-on: the collection it made, named `name`."""
+    collections_before = set(bpy.data.collections)
+    check_equal(run_import(ctx, filepath=path), ({"FINISHED"}, None, []), f"import of {path}")
+    return new_collection(name, collections_before)
+
+
+def case_export_round_trip(ctx):
+    # Import, move a vertex, repaint a texture, export, import what was written: the edit is
+    # there, and the blocks of everything else are the original's.
+    install_addon(ctx)
+    preferences().morvex_path = ctx.morvex
+    path = ctx.input_file("sample.it3")
+    collection = imported_file(ctx, path, "sample")
+    crate = next(obj for obj in collection.objects if base_name(obj.name) == "crate")
+    vertex = crate.data.vertices[0]
+    vertex.co.z += 0.25
+    moved = crate.matrix_world @ vertex.co
+    image = next(n.image for n in crate.data.materials[0].node_tree.nodes if n.type == "TEX_IMAGE")
+    pixels = list(image.pixels)
+    pixels[0:4] = [1.0, 0.0, 0.0, 1.0]  # the bottom left pixel
+    image.pixels = pixels
+    image.update()
+
+    select_only([crate])
+    edited = os.path.join(ctx.work, "edited.it3")
+    check_equal(run_export(ctx, filepath=edited), ({"FINISHED"}, None, []), "export")
+    before, after = it3_blocks(path), it3_blocks(edited)
+    check_equal([tag for tag, _ in after], [tag for tag, _ in before], "the blocks written")
+    changed = [tag for (tag, old), (_, new) in zip(before, after) if old != new]
+    check_equal(changed, [b"VPA5", b"TEXI"], "the blocks that changed")
+
+    again = imported_file(ctx, edited, "edited")
+    crate = next(obj for obj in again.objects if base_name(obj.name) == "crate")
+    check(
+        any((crate.matrix_world @ v.co - moved).length < TOLERANCE for v in crate.data.vertices),
+        "the moved vertex is not where it was moved to",
+    )
+    image = next(n.image for n in crate.data.materials[0].node_tree.nodes if n.type == "TEX_IMAGE")
+    check_close(image.pixels[0:3], [1.0, 0.0, 0.0], "the repainted pixel")
+
+
+def case_export_refused(ctx):
+    install_addon(ctx)
+    preferences().morvex_path = ctx.morvex
+    path = ctx.input_file("sample.it3")
+    collection = imported_file(ctx, path, "sample")
+    target = os.path.join(ctx.work, "out.it3")
+
+    bpy.ops.mesh.primitive_cube_add()
+    select_only([bpy.context.active_object])
+    result, error, _ = run_export(ctx, filepath=target)
+    check(result is None and "do not come from an it3 file" in error, f"a new cube: {error}")
+
+    select_only(list(collection.objects))
+    os.remove(path)
+    result, error, _ = run_export(ctx, filepath=target)
+    check(result is None and "is gone" in error, f"a deleted source: {error}")
+    check(not os.path.exists(target), "a file was written")
+
+
 CASES = {name[len("case_") :]: case for name, case in globals().items() if name.startswith("case_")}
 
 

@@ -167,6 +167,12 @@ constexpr OptionSpec kOptions[] = {
      SetFlag<&CommandLine::inspect>},
     {"", "--json", "", "with -i: the report as JSON (an array for several models)",
      SetFlag<&CommandLine::json>},
+    {"", "--pack", "",
+     "write NEW: ORIGINAL with the edits of EDITED.glb (a -g output of\n"
+     "ORIGINAL, edited); the blocks the edit did not change are copied\n"
+     "as they are",
+     SetFlag<&CommandLine::pack>},
+    {"", "--force", "", "with --pack: NEW may be ORIGINAL", SetFlag<&CommandLine::force>},
     {"-o", "", "FILE", "write the one input into FILE, whose extension must be .glb",
      SetOutputFile},
     {"", "--out", "DEST",
@@ -375,6 +381,21 @@ std::string Arrange(Parse& parse, std::vector<std::string> operands, const PathP
     CommandLine& line = parse.line;
     const std::string& outputFile = line.options.outputFile;
     if (line.json && !line.inspect) return "'--json' needs -i";
+    if (line.force && !line.pack) return "'--force' needs --pack";
+    if (line.pack) {
+        for (std::string_view used : {parse.modeOption, parse.outputFileOption}) {
+            if (!used.empty()) return Quoted(used) + " cannot be used with --pack";
+        }
+        if (line.inspect || parse.outGiven) {
+            return std::string(line.inspect ? "'-i'" : "'--out'") + " cannot be used with --pack";
+        }
+        if (operands.size() != 3) {
+            return "'--pack' takes ORIGINAL, EDITED.glb and NEW, but " +
+                   std::to_string(operands.size()) + " files are given";
+        }
+        line.inputs = std::move(operands);
+        return {};
+    }
     if (line.inspect) {
         for (std::string_view used : {parse.modeOption, parse.outputFileOption}) {
             if (!used.empty())
@@ -477,6 +498,7 @@ std::string HelpText() {
         "  morvex [OPTIONS] --out DEST INPUT...      the same into DEST, created if needed\n"
         "  morvex [OPTIONS] -o FILE.glb FILE         convert one model into one glTF file\n"
         "  morvex -i [--json] INPUT...               report what models hold, write nothing\n"
+        "  morvex --pack ORIGINAL EDITED.glb NEW     put an edited glb back into it3\n"
         "  morvex -h | --help | --version\n"
         "\n"
         "Options (in any order, before or after the inputs):\n";

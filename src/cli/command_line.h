@@ -23,6 +23,7 @@
 //   morvex [OPTIONS] --out DEST INPUT...   files and folders, each under DEST by its name
 //   morvex [OPTIONS] -o FILE.glb INPUT     one model into one glTF file
 //   morvex -i [--json] INPUT...            the inspect report, nothing written
+//   morvex --pack [--force] ORIGINAL.it3 EDITED.glb NEW.it3   an edited glb back into it3
 //
 // with the options of kOptions; "--" ends the options.
 #pragma once
@@ -51,6 +52,8 @@ struct CommandLine {
     OutputMode mode = OutputMode::Obj;
     bool inspect = false;             // -i: print a report of each input, write nothing
     bool json = false;                // --json (with -i): the report as JSON
+    bool pack = false;                // --pack: the inputs are ORIGINAL, EDITED and NEW
+    bool force = false;               // --force (with --pack): NEW may be ORIGINAL
     std::string inputPath;            // the first input
     std::vector<std::string> inputs;  // every input, inputPath first
     std::string destPath;             // normalised: empty, or ending in a separator

@@ -10,6 +10,7 @@
 #include "batch/destination.h"
 #include "cli/command_line.h"
 #include "convert/converter.h"
+#include "pack/pack.h"
 #include "platform/platform.h"
 
 namespace {
@@ -57,6 +58,18 @@ int main(int argc, char** argv) {
     if (line.showVersion) {
         Print(morvex::VersionText());
         return morvex::kExitOk;
+    }
+    if (line.pack) {
+        morvex::PackRequest request;
+        request.originalPath = line.inputs[0];
+        request.editedPath = line.inputs[1];
+        request.newPath = line.inputs[2];
+        request.force = line.force;
+        morvex::Console console(stdout, stderr);
+        console.SetQuiet(line.verbosity == morvex::Verbosity::Quiet);
+        const morvex::Outcome packed = morvex::PackModel(request, console);
+        console.Flush();
+        return packed == morvex::Outcome::Ok ? morvex::kExitOk : morvex::kExitFailure;
     }
     // A check prints what the scan of the block headers finds: nothing else is read.
     line.options.checkHeadersOnly = true;

@@ -36,6 +36,8 @@ class MaterialBlock : public Block {
     // True when record i lies wholly inside the decoded table.
     bool HasRecord(std::int32_t i) const;
     std::size_t TableSize() const { return table_.size(); }
+    // The decoded table as it is: every record's 384 bytes.
+    Bytes Table() const { return table_; }
     bool IsDecoded() const { return decoded_; }
 
   protected:

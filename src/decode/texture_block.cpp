@@ -10,12 +10,6 @@
 namespace morvex {
 namespace {
 
-constexpr std::uint32_t kFormat16Bit = 1001;
-constexpr std::uint32_t kFormatIndexed = 1002;
-constexpr std::uint32_t kFormatByteTiles = 1004;
-constexpr std::uint32_t kFormatLookupTiles = 1005;
-constexpr std::uint32_t kFormatQuadTiles = 1006;
-
 constexpr std::uint64_t kQuadHeaderSize = 24;
 // The 1006 data size counts from header offset 8: the 16 header bytes from there on, the
 // palette, then the pixel data.

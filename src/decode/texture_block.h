@@ -32,6 +32,13 @@ namespace morvex {
 
 inline constexpr std::size_t kTextureNameSize = 36;
 
+// The format codes that convert.
+inline constexpr std::uint32_t kFormat16Bit = 1001;
+inline constexpr std::uint32_t kFormatIndexed = 1002;
+inline constexpr std::uint32_t kFormatByteTiles = 1004;
+inline constexpr std::uint32_t kFormatLookupTiles = 1005;
+inline constexpr std::uint32_t kFormatQuadTiles = 1006;
+
 // The name of the texture in a TEXI block: the NUL-terminated text of its first 36 payload bytes.
 inline std::string_view TextureName(const Block& record) {
     return ByteReader(record.Payload()).Text(0, kTextureNameSize);

@@ -33,6 +33,13 @@ constexpr VertexLayout kVpac{TagValue("VPAC"), Storage::Plain, 112, 4, 0, 24};
 
 }  // namespace
 
+const VertexLayout* FindVertexLayout(std::uint32_t tag) {
+    for (const VertexLayout* layout : {&kVpa2, &kVpa4, &kVpa5, &kVpa7, &kVpa8, &kVpac}) {
+        if (layout->tag == tag) return layout;
+    }
+    return nullptr;
+}
+
 Vpa2Block::Vpa2Block() : VertexBlock(kVpa2) {}
 Vpa4Block::Vpa4Block() : VertexBlock(kVpa4) {}
 Vpa5Block::Vpa5Block() : VertexBlock(kVpa5) {}

@@ -39,6 +39,9 @@ struct VertexLayout {
 
 inline constexpr std::size_t kMeshRecordSize = 116;
 
+// The layout of a vertex tag; null for a tag that is not one of the six.
+const VertexLayout* FindVertexLayout(std::uint32_t tag);
+
 // One decoded mesh: `vertexCount` vertices of `stride` bytes (the position at 0, with normals the
 // normal at 16 and the texture coordinates at 48, without them the texture coordinates at 12;
 // floats) and `faceCount` triangles of three `indexSize`-byte indices. A view: it owns nothing.

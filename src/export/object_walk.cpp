@@ -72,6 +72,14 @@ std::string ObjectFileStem(std::string_view destPath, std::string_view baseName,
     return stem;
 }
 
+std::array<float, 3> UnitNormal(const std::array<float, 3>& v) {
+    double x = v[0], y = v[1], z = v[2];
+    const double length = std::sqrt(x * x + y * y + z * z);
+    if (!std::isfinite(length) || !(length > 0)) return {0, 1, 0};
+    return {static_cast<float>(x / length), static_cast<float>(y / length),
+            static_cast<float>(z / length)};
+}
+
 double PowerValue(float power) {
     if (std::isnan(power)) return 0.0;
     double t = std::trunc(static_cast<double>(power));

@@ -96,4 +96,8 @@ constexpr std::array<float, 3> Upright(const std::array<float, 3>& v) {
     return {v[0], v[2], -v[1]};
 }
 
+// A normal as glTF requires it: scaled to length 1; one of length 0 (or not finite) has no
+// direction and becomes (0, 1, 0), up.
+std::array<float, 3> UnitNormal(const std::array<float, 3>& v);
+
 }  // namespace morvex

@@ -100,6 +100,12 @@ void ReportMeshes(ModelObject& walked, Console& console, ObjectReport& object,
     // The meshes the tables locate but the walk skipped are listed as skipped; the ones beyond
     // them only counted (a count taken from the file can be any number).
     const std::int32_t located = object.meshCount < 0 ? 0 : vertices.LocatedMeshes();
+    object.packMeshVertices = vertices.Layout().indexSize == 2
+                                  ? 65535
+                                  : std::int64_t{INT32_MAX} / vertices.Layout().stride;
+    if (located < object.meshCount || written.size() < static_cast<std::size_t>(located)) {
+        object.packProblem = "meshes that do not decode";
+    }
     std::size_t next = 0;
     for (std::int32_t i = 0; i < located; ++i) {
         if (next < written.size() && written[next].index == i) {

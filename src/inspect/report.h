@@ -48,6 +48,11 @@ struct ObjectReport {
     std::vector<MeshReport> meshes;  // the meshes the vertex block locates
     std::vector<std::string> files;  // the object's OBJ and MTL file names
     std::string mqoFile;             // its Metasequoia document
+    // Whether --pack can write an edit of the object back: empty when it can, else why not
+    // ("not written", "meshes that do not decode"); and the most vertices a mesh of its vertex
+    // block can hold after an edit (65535 for the tags of 16-bit indices).
+    std::string packProblem;
+    std::int64_t packMeshVertices = 0;
 };
 
 struct TextureReport {
@@ -56,9 +61,9 @@ struct TextureReport {
     std::optional<std::int32_t> format;  // the format code, when the header holds one
     std::int32_t width = 0;              // 0 when not known
     std::int32_t height = 0;
-    bool converts = false;
-    std::string problem;  // why it does not convert ("unsupported", "broken", ...)
-    std::string file;     // the BMP file name
+    bool converts = false;  // and so --pack can write a repainted picture back
+    std::string problem;    // why it does not convert ("unsupported", "broken", ...)
+    std::string file;       // the BMP file name
 };
 
 struct MissingTexture {

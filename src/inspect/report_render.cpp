@@ -286,6 +286,9 @@ Json ObjectJson(const ObjectReport& object) {
     SetPaths(o, "files", object.files);
     o["mqoFile"] = NameOrNull(object.mqoFile);
     o["mqoFileBytes"] = object.mqoFile.empty() ? Json(nullptr) : Json(Base64(object.mqoFile));
+    o["packable"] = object.written && object.packProblem.empty();
+    o["packProblem"] = object.written ? NameOrNull(object.packProblem) : Json("not written");
+    o["packMeshVertices"] = object.written ? Json(object.packMeshVertices) : Json(nullptr);
     return o;
 }
 
@@ -315,6 +318,7 @@ std::string ReportJson(const ModelReport& report) {
         e["converts"] = t.converts;
         e["problem"] = NameOrNull(t.problem);
         SetPath(e, "file", t.file);
+        e["packable"] = t.converts;
         textures.push_back(std::move(e));
     }
     j["textures"] = std::move(textures);

@@ -1,89 +1,13 @@
-// Our own compressor for the it3 stream format: test data, benchmark inputs, fuzz seeds and the
-// bundled sample. Not a user feature.
-//
-// A stream is a run of segments (16-bit length L counting the 4 header bytes and the body, a flag
-// byte 0, a first control byte, the body, a terminator byte). The decoder takes control bits from
-// a bit buffer that it refills with a 16-bit word from the byte stream at fixed points (load(k):
-// when fewer than k bits are held), so StreamWriter mirrors the decoder's bit count and reserves
-// a word slot exactly where the decoder will load one.
+// Streams for tests that need the plainest encoding the decoder accepts.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
 
+#include "encode/compress.h"
+
 namespace morvex::testdata {
-
-// The longest match and run the format can express, its window and distance forms.
-inline constexpr std::uint32_t kMaxMatchLength = 269;
-inline constexpr std::uint32_t kMaxNearDistance = 255;
-inline constexpr std::uint32_t kMaxFarDistance = 8191;
-inline constexpr std::uint32_t kMinRunLength = 14;
-inline constexpr std::uint32_t kMaxShortRun = 29;
-inline constexpr std::uint32_t kMaxRunLength = 4109;
-// The most body bytes a segment can hold (its 16-bit length counts the 4 header bytes).
-inline constexpr std::size_t kMaxSegmentBody = 65535 - 4;
-// The most stream bytes one token can take (two control words and three bytes).
-inline constexpr std::size_t kMaxTokenBytes = 7;
-
-// Writes a stream token by token. Tokens go into the open segment; nothing checks that the
-// token makes sense for the data (a match may reach before the start, a length form may be
-// forced), so tests can build any stream the decoder accepts.
-class StreamWriter {
-  public:
-    // Opens a segment: reserves its header (the length is filled in by EndSegment).
-    void BeginSegment();
-    // Closes the open segment: fills in L = 4 + body bytes and appends the terminator.
-    void EndSegment(std::uint8_t terminator);
-    // Closes the open segment with a length field of the caller's choice (malformed streams).
-    void EndSegmentWithLength(std::uint16_t length, std::uint8_t terminator);
-
-    // Bit 0, byte.
-    void Literal(std::uint8_t value);
-    // Bits 1 0, distance byte (0..255), length code (2..269).
-    void Near(std::uint32_t distance, std::uint32_t length);
-    // Bits 1 1, low distance byte, 5-bit high part (1..31), length code: distance 256..8191.
-    void Far(std::uint32_t distance, std::uint32_t length);
-    // Bits 1 1, an unused byte, 5 zero bits, then the count: short form (14..29, value in the
-    // count byte) unless `longForm` or count > 29; long form 14..4109 with a value byte.
-    void Run(std::uint8_t value, std::uint32_t count, bool longForm = false);
-    // Bits 1 1, the byte `c`, 5 zero bits and nothing else: as the last body byte this marker
-    // ends the segment (it must then be the last token of the segment).
-    void RunMarker(std::uint8_t c);
-
-    // Body bytes of the open segment so far (control words included).
-    std::size_t BodySize() const { return out_.size() - segmentStart_ - 4; }
-    // The stream so far (segments must be closed to be complete).
-    const std::vector<std::uint8_t>& Bytes() const { return out_; }
-    std::vector<std::uint8_t> Take() { return std::move(out_); }
-
-  private:
-    void Load(std::uint32_t k);
-    void PutBit(std::uint32_t bit);
-    void PutField(std::uint32_t value, int width);
-    void PutByte(std::uint8_t value) { out_.push_back(value); }
-    void PutLength(std::uint32_t length);
-
-    std::vector<std::uint8_t> out_;
-    std::size_t segmentStart_ = 0;
-    std::vector<std::size_t> words_;  // stream positions of the open segment's control words
-    std::size_t bitsUsed_ = 0;        // control bits written into the open segment
-    std::size_t bitsHeld_ = 0;        // the decoder's bit count N at this point
-};
-
-struct CompressOptions {
-    bool matches = true;                           // near and far matches
-    bool runs = true;                              // run tokens where they are cheaper than a match
-    std::size_t maxSegmentBody = kMaxSegmentBody;  // smaller values force more segments
-    int chainDepth = 64;                           // candidates looked at per position
-};
-
-// A stream that the decompressor expands back to exactly `data`. Segments end with
-// non-increasing non-zero terminators while another follows and 0 at the end; a stream of one
-// segment gets an empty second segment so that it ends by itself whatever the destination size.
-std::vector<std::uint8_t> Compress(std::span<const std::uint8_t> data,
-                                   const CompressOptions& options = {});
 
 // A stream of literals only (no matches): the simplest valid encoding.
 std::vector<std::uint8_t> CompressLiterals(std::span<const std::uint8_t> data);

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <memory>
 
-#include "testdata/compress.h"
+#include "encode/compress.h"
 
 namespace morvex::testdata {
 namespace {

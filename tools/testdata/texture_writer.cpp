@@ -9,14 +9,11 @@ namespace {
 
 using Block4 = std::array<std::uint8_t, 4>;  // top left, top right, bottom left, bottom right
 
-constexpr std::uint8_t kQuadEscape = 255;
-constexpr std::size_t kMaxRepeat = 255;  // r, 255, N stands for 1 + N blocks
-
 std::uint16_t PaletteCount(const IndexedPicture& picture) {
     return static_cast<std::uint16_t>(picture.palette.size() / 4);
 }
 
-// The mirror of a block by q: 1 left-right, 2 top-bottom, 3 both. Each is its own inverse.
+// The mirror of a block by q: 1 left-right, 2 top-bottom, 3 both.
 Block4 Mirror(const Block4& b, int q) {
     switch (q) {
         case 1:
@@ -28,41 +25,6 @@ Block4 Mirror(const Block4& b, int q) {
         default:
             return b;
     }
-}
-
-// Picks a reference for every block: the entry and the mirror that reproduce it.
-struct Codebook {
-    std::vector<Block4> entries;
-    std::vector<std::uint8_t> references;
-};
-
-std::optional<Codebook> BuildCodebook(const std::vector<Block4>& blocks, bool mirror) {
-    Codebook book;
-    std::vector<std::pair<std::size_t, int>> picks;
-    for (const Block4& block : blocks) {
-        bool found = false;
-        for (std::size_t k = 0; k < book.entries.size() && !found; ++k) {
-            for (int q = 0; q < (mirror ? 4 : 1); ++q) {
-                if (Mirror(book.entries[k], q) == block) {
-                    picks.emplace_back(k, q);
-                    found = true;
-                    break;
-                }
-            }
-        }
-        if (!found) {
-            picks.emplace_back(book.entries.size(), 0);
-            book.entries.push_back(block);
-        }
-    }
-    const std::size_t c = book.entries.size();
-    if (c > 255) return std::nullopt;
-    for (const auto& [k, q] : picks) {
-        std::size_t r = static_cast<std::size_t>(q) * c + k;
-        if (r >= kQuadEscape) return std::nullopt;
-        book.references.push_back(static_cast<std::uint8_t>(r));
-    }
-    return book;
 }
 
 // A small deterministic hash for the procedural pictures.
@@ -106,15 +68,7 @@ std::size_t RowStride(std::int32_t bitsPerPixel, std::int32_t width) {
 }
 
 ByteVector StrideRows(const IndexedPicture& picture) {
-    const std::size_t stride = RowStride(8, picture.width);
-    ByteVector rows(stride * static_cast<std::size_t>(picture.height), 0);
-    for (std::int32_t y = 0; y < picture.height; ++y) {
-        for (std::int32_t x = 0; x < picture.width; ++x) {
-            rows[static_cast<std::size_t>(y) * stride + static_cast<std::size_t>(x)] =
-                picture.At(x, y);
-        }
-    }
-    return rows;
+    return morvex::StrideRows(picture, RowStride(8, picture.width));
 }
 
 ByteVector EncodeTexture1001(const Picture16& picture) {
@@ -140,25 +94,6 @@ ByteVector EncodeTexture1002(const IndexedPicture& picture) {
     return w.bytes;
 }
 
-ByteVector SwizzleTiles(std::span<const std::uint8_t> rows, std::size_t stride,
-                        std::int32_t height) {
-    const std::size_t tileRows = (static_cast<std::size_t>(height) + 7) / 8;
-    const std::size_t tilesX = stride / 16;
-    ByteVector out(tileRows * 8 * stride, 0);
-    for (std::size_t ty = 0; ty < tileRows; ++ty) {
-        for (std::size_t tx = 0; tx < tilesX; ++tx) {
-            for (std::size_t r = 0; r < 8; ++r) {
-                std::size_t y = ty * 8 + r;
-                if (y >= static_cast<std::size_t>(height)) break;
-                std::copy_n(
-                    rows.begin() + static_cast<std::ptrdiff_t>(y * stride + tx * 16), 16,
-                    out.begin() + static_cast<std::ptrdiff_t>(ty * 8 * stride + tx * 128 + r * 16));
-            }
-        }
-    }
-    return out;
-}
-
 ByteVector EncodeTexture1004(const IndexedPicture& picture) {
     PayloadWriter w;
     w.U32(1004).I32(picture.width).I32(picture.height).U32(0);
@@ -167,107 +102,12 @@ ByteVector EncodeTexture1004(const IndexedPicture& picture) {
     return w.bytes;
 }
 
-ByteVector DeltaPalette(std::span<const std::uint8_t> palette) {
-    PayloadWriter w;
-    std::uint32_t previous = 0;
-    for (std::size_t i = 0; i + 4 <= palette.size(); i += 4) {
-        std::uint32_t v = palette[i] | (palette[i + 1] << 8) | (palette[i + 2] << 16) |
-                          (static_cast<std::uint32_t>(palette[i + 3]) << 24);
-        w.U32(v - previous);
-        previous = v;
-    }
-    return w.bytes;
-}
-
 std::optional<ByteVector> EncodeLookupTiles(const IndexedPicture& picture) {
-    const std::size_t stride = RowStride(8, picture.width);
-    const std::size_t tilesX = stride / 16;
-    const std::size_t tilesY = static_cast<std::size_t>(picture.height) / 8;
-    const std::size_t tiles = tilesX * tilesY;
-    const ByteVector rows = StrideRows(picture);
-
-    // Each tile's list: its different indices in order of appearance (at least two entries, as a
-    // value v != 0 stands for v + 1 of them); an all-zero tile has none.
-    std::vector<ByteVector> lists(tiles);
-    for (std::size_t t = 0; t < tiles; ++t) {
-        const std::size_t x0 = (t % tilesX) * 16, y0 = (t / tilesX) * 8;
-        ByteVector& list = lists[t];
-        bool nonZero = false;
-        for (std::size_t y = y0; y < y0 + 8; ++y) {
-            for (std::size_t x = x0; x < x0 + 16; ++x) {
-                std::uint8_t v = rows[y * stride + x];
-                nonZero |= v != 0;
-                if (std::find(list.begin(), list.end(), v) == list.end()) list.push_back(v);
-            }
-        }
-        if (!nonZero) {
-            list.clear();
-        } else if (list.size() == 1) {
-            list.push_back(list[0]);
-        }
-        if (list.size() > 16) return std::nullopt;
-    }
-
-    // With an odd tile count the first list byte also holds the last tile's value in its high
-    // nibble: the first list must begin with an entry whose high nibble is that value.
-    if (tiles % 2 == 1) {
-        auto first = std::find_if(lists.begin(), lists.end(),
-                                  [](const ByteVector& l) { return !l.empty(); });
-        if (first != lists.end()) {
-            ByteVector& list = *first;
-            ByteVector& last = lists.back();
-            auto value = [&] {
-                return static_cast<std::uint8_t>(last.empty() ? 0 : last.size() - 1);
-            };
-            if (&list == &last) {
-                // The list describes itself: its first entry's high nibble is its length - 1.
-                auto fit = std::find_if(list.begin(), list.end(), [&](std::uint8_t e) {
-                    return (e >> 4) + 1u >= list.size() && (e >> 4) >= 1;
-                });
-                if (fit != list.end()) {
-                    std::iter_swap(list.begin(), fit);
-                    list.resize((list[0] >> 4) + 1u, list[0]);
-                } else {
-                    if (list.size() >= 16) return std::nullopt;
-                    list.insert(list.begin(), static_cast<std::uint8_t>(list.size() << 4));
-                }
-            } else {
-                auto fit = std::find_if(list.begin(), list.end(),
-                                        [&](std::uint8_t e) { return (e >> 4) == value(); });
-                if (fit != list.end()) {
-                    std::iter_swap(list.begin(), fit);
-                } else {
-                    if (list.size() >= 16) return std::nullopt;
-                    list.insert(list.begin(), static_cast<std::uint8_t>(value() << 4));
-                }
-            }
-        }
-    }
-
-    // The tile map; with an odd count the last tile's value is the high nibble of the first
-    // list byte (arranged above), so the map proper covers tiles / 2 bytes.
-    ByteVector out(tiles / 2, 0);
-    for (std::size_t t = 0; t < out.size() * 2; ++t) {
-        std::uint8_t v = static_cast<std::uint8_t>(lists[t].empty() ? 0 : lists[t].size() - 1);
-        out[t / 2] = static_cast<std::uint8_t>(out[t / 2] | (t % 2 == 0 ? v << 4 : v));
-    }
-    for (const ByteVector& list : lists) out.insert(out.end(), list.begin(), list.end());
-    out.push_back(0);  // check byte
-    for (std::size_t t = 0; t < tiles; ++t) {
-        const ByteVector& list = lists[t];
-        if (list.empty()) continue;
-        const std::size_t x0 = (t % tilesX) * 16, y0 = (t / tilesX) * 8;
-        for (std::size_t y = y0; y < y0 + 8; ++y) {
-            for (std::size_t x = x0; x < x0 + 16; x += 2) {
-                auto code = [&](std::size_t xx) {
-                    return static_cast<std::uint8_t>(
-                        std::find(list.begin(), list.end(), rows[y * stride + xx]) - list.begin());
-                };
-                out.push_back(static_cast<std::uint8_t>((code(x) << 4) | code(x + 1)));
-            }
-        }
-    }
-    return out;
+    IndexedPicture stored = picture;
+    bool exact = true;
+    ByteVector data = morvex::EncodeLookupTiles(stored, RowStride(8, picture.width), exact);
+    if (!exact) return std::nullopt;
+    return data;
 }
 
 std::optional<ByteVector> EncodeTexture1005(const IndexedPicture& picture) {
@@ -279,62 +119,14 @@ std::optional<ByteVector> EncodeTexture1005(const IndexedPicture& picture) {
     return w.bytes;
 }
 
-std::optional<ByteVector> EncodeQuadTile(const IndexedPicture& picture, std::int32_t x0,
-                                         std::int32_t y0, std::int32_t tileWidth,
-                                         std::int32_t tileHeight, bool lastTile) {
-    auto at = [&](std::int32_t x, std::int32_t y) -> std::uint8_t {
-        return x < picture.width && y < picture.height ? picture.At(x, y) : 0;
-    };
-    std::vector<Block4> blocks;
-    for (std::int32_t by = 0; by < tileHeight / 2; ++by) {
-        for (std::int32_t bx = 0; bx < tileWidth / 2; ++bx) {
-            std::int32_t x = x0 + 2 * bx, y = y0 + 2 * by;
-            blocks.push_back({at(x, y), at(x + 1, y), at(x, y + 1), at(x + 1, y + 1)});
-        }
-    }
-    std::optional<Codebook> book = BuildCodebook(blocks, true);
-    if (!book) book = BuildCodebook(blocks, false);
-    if (!book) return std::nullopt;
-
-    ByteVector out;
-    out.push_back(static_cast<std::uint8_t>(book->entries.size()));
-    for (const Block4& e : book->entries) out.insert(out.end(), e.begin(), e.end());
-    const std::vector<std::uint8_t>& refs = book->references;
-    for (std::size_t i = 0; i < refs.size();) {
-        std::size_t run = 1;
-        while (i + run < refs.size() && refs[i + run] == refs[i]) ++run;
-        if (lastTile && i + run == refs.size() && run >= 2) {
-            // Count 0: the reference repeats to the end of the tile.
-            out.insert(out.end(), {refs[i], kQuadEscape, 0});
-            break;
-        }
-        run = std::min(run, kMaxRepeat + 1);
-        if (run >= 4) {
-            out.insert(out.end(), {refs[i], kQuadEscape, static_cast<std::uint8_t>(run - 1)});
-        } else {
-            out.insert(out.end(), run, refs[i]);
-        }
-        i += run;
-    }
-    return out;
-}
-
 std::optional<ByteVector> EncodeQuadTiles(const IndexedPicture& picture, std::int32_t tileWidth,
                                           std::int32_t tileHeight) {
-    const auto stride = static_cast<std::int32_t>(RowStride(8, picture.width));
-    const std::int32_t tilesX = stride / tileWidth;
-    const std::int32_t tilesY = picture.height / tileHeight;
-    ByteVector out;
-    for (std::int32_t ty = 0; ty < tilesY; ++ty) {
-        for (std::int32_t tx = 0; tx < tilesX; ++tx) {
-            bool last = ty == tilesY - 1 && tx == tilesX - 1;
-            std::optional<ByteVector> tile = EncodeQuadTile(
-                picture, tx * tileWidth, ty * tileHeight, tileWidth, tileHeight, last);
-            if (!tile) return std::nullopt;
-            out.insert(out.end(), tile->begin(), tile->end());
-        }
-    }
-    return out;
+    IndexedPicture stored = picture;
+    bool exact = true;
+    ByteVector data =
+        morvex::EncodeQuadTiles(stored, RowStride(8, picture.width), tileWidth, tileHeight, exact);
+    if (!exact) return std::nullopt;
+    return data;
 }
 
 std::optional<ByteVector> EncodeTexture1006(const IndexedPicture& picture,

@@ -13,21 +13,15 @@
 #include <string_view>
 #include <vector>
 
+#include "encode/palette.h"
+#include "encode/tile_encoder.h"
 #include "testdata/it3_writer.h"
 
 namespace morvex::testdata {
 
-// An 8-bit picture: palette indices, top row first, and its palette.
-struct IndexedPicture {
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-    std::vector<std::uint8_t> pixels;   // width × height indices, top row first
-    std::vector<std::uint8_t> palette;  // 4 bytes an entry: red, green, blue, fourth byte
-    std::uint8_t At(std::int32_t x, std::int32_t y) const {
-        return pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
-                      static_cast<std::size_t>(x)];
-    }
-};
+// An 8-bit picture: palette indices, top row first, and its palette (4 bytes an entry: red,
+// green, blue, fourth byte).
+using IndexedPicture = morvex::IndexedImage;
 
 // A 16-bit picture (values as the bitmap stores them), top row first.
 struct Picture16 {
@@ -62,22 +56,16 @@ struct QuadTileOptions {
 std::optional<ByteVector> EncodeTexture1006(const IndexedPicture& picture,
                                             const QuadTileOptions& options);
 
-// The pieces, for tests that build or damage data by hand.
+// The pieces, for tests that build or damage data by hand; the tile layouts are the library's
+// (src/encode/tile_encoder.h).
 // The index rows at the bitmap stride, top row first, padding bytes 0.
 ByteVector StrideRows(const IndexedPicture& picture);
-// Rows at `stride` (a multiple of 16) and `height` in the 1004 tile order.
-ByteVector SwizzleTiles(std::span<const std::uint8_t> rows, std::size_t stride,
-                        std::int32_t height);
-// Palette entries stored as 32-bit little-endian differences from the previous entry.
-ByteVector DeltaPalette(std::span<const std::uint8_t> palette);
-// The 1005 pixel data: tile map, lists, check byte 0, codes.
+using morvex::DeltaPalette;
+using morvex::SwizzleTiles;
+// The 1005 pixel data. Empty when a tile holds more than 16 colours.
 std::optional<ByteVector> EncodeLookupTiles(const IndexedPicture& picture);
-// One 1006 tile: codebook with mirrored references, and runs of 4 or more equal references as
-// escapes. `lastTile`: a run that reaches the end of the tile is written with count 0.
-std::optional<ByteVector> EncodeQuadTile(const IndexedPicture& picture, std::int32_t x0,
-                                         std::int32_t y0, std::int32_t tileWidth,
-                                         std::int32_t tileHeight, bool lastTile);
-// All 1006 tiles of a picture, row by row.
+// All 1006 tiles of a picture, row by row. Empty when a tile holds more than 255 distinct 2 by 2
+// blocks.
 std::optional<ByteVector> EncodeQuadTiles(const IndexedPicture& picture, std::int32_t tileWidth,
                                           std::int32_t tileHeight);
 

@@ -48,9 +48,15 @@ float Finite(float value) {
     return std::isfinite(value) ? value : 0.0f;
 }
 
+// The identifiers that lead from a glTF node, mesh or material back to the it3 object (the
+// position of its INFO block) it was made from: "extras":{"it3":{"object":N, ...}}.
+void BeginIt3Extras(JsonWriter& json, int infoPosition) {
+    json.Key("extras").BeginObject().Key("it3").BeginObject().Key("object").Int(infoPosition);
+}
+
 // The glTF material for Material m of the object.
 int AddMaterial(GltfDocument& document, TextureLibrary& textures, const MaterialBlock& materials,
-                std::int32_t m) {
+                int infoPosition, std::int32_t m) {
     const TextureLibrary::MaterialTexture texture =
         textures.ForMaterial(materials.TextureNameAt(m), materials.AlphaMapNameAt(m), document);
     const int material = document.materials.Next();
@@ -68,6 +74,8 @@ int AddMaterial(GltfDocument& document, TextureLibrary& textures, const Material
     } else if (texture.texture >= 0 && texture.alpha == AlphaUse::Blend) {
         json.Key("alphaMode").String("BLEND");
     }
+    BeginIt3Extras(json, infoPosition);
+    json.Key("material").Int(m).EndObject().EndObject();
     json.EndObject();
     return material;
 }
@@ -159,21 +167,12 @@ void WriteViews(MeshViews& views) {
         }
     }
     if (!views.normals.empty()) {
-        // glTF requires unit normals: each is scaled to length 1; one of length 0 (or not
-        // finite) has no direction and becomes (0, 1, 0), up.
         ViewWriter out(views.normals);
         for (std::int32_t k = 0; k < n; ++k) {
-            const std::array<float, 3> v = Upright(mesh.NormalAt(k));
-            double x = v[0], y = v[1], z = v[2];
-            const double length = std::sqrt(x * x + y * y + z * z);
-            if (std::isfinite(length) && length > 0) {
-                x /= length, y /= length, z /= length;
-            } else {
-                x = 0, y = 1, z = 0;
-            }
-            out.Float(static_cast<float>(x));
-            out.Float(static_cast<float>(y));
-            out.Float(static_cast<float>(z));
+            const std::array<float, 3> v = UnitNormal(Upright(mesh.NormalAt(k)));
+            out.Float(v[0]);
+            out.Float(v[1]);
+            out.Float(v[2]);
         }
     }
     {
@@ -210,6 +209,7 @@ constexpr std::size_t kSmallMesh = std::size_t{16} << 10;
 void AddObject(GltfDocument& document, TextureLibrary& textures, Console& console,
                ModelObject& object, std::vector<std::unique_ptr<MeshViews>>& pieces) {
     std::map<std::int32_t, int> objectMaterials;  // Material index -> glTF material
+    std::vector<std::int32_t> primitiveMeshes;    // the it3 mesh of each primitive
     // Dropped after the object: kept in blocks from the heap.
     JsonArray primitives;
     VertexBlock& vertices = object.vertices;
@@ -221,13 +221,15 @@ void AddObject(GltfDocument& document, TextureLibrary& textures, Console& consol
             if (vertices.VertexCount() <= 0 || vertices.FaceCount() <= 0) continue;
             auto found = objectMaterials.find(m);
             if (found == objectMaterials.end()) {
-                found =
-                    objectMaterials.emplace(m, AddMaterial(document, textures, object.materials, m))
-                        .first;
+                found = objectMaterials
+                            .emplace(m, AddMaterial(document, textures, object.materials,
+                                                    object.infoPosition, m))
+                            .first;
             }
             if (document.Full()) break;
             const MeshData& mesh = vertices.Current();
             AddPrimitive(document, mesh, found->second, primitives, views);
+            primitiveMeshes.push_back(i);
             stop = document.Full();
             if (ViewBytes(mesh) < kSmallMesh) {
                 // Written here: handing it to another thread would cost more than its bytes.
@@ -255,9 +257,17 @@ void AddObject(GltfDocument& document, TextureLibrary& textures, Console& consol
         JsonWriter(meshes.items).BeginObject().Key("name").String(object.name).Key("primitives");
         meshes.items += '[';
         primitives.ForEachPiece([&meshes](std::string_view piece) { meshes.AppendLong(piece); });
-        meshes.items += "]}";
+        meshes.items += "],";
+        JsonWriter extras(meshes.items);
+        BeginIt3Extras(extras, object.infoPosition);
+        extras.Key("meshes").BeginArray();
+        for (std::int32_t i : primitiveMeshes) extras.Int(i);
+        extras.EndArray().EndObject().EndObject();
+        meshes.items += '}';
         json.Key("mesh").Int(mesh);
     }
+    BeginIt3Extras(json, object.infoPosition);
+    json.EndObject().EndObject();
     json.EndObject();
     if (!document.sceneNodes.empty()) document.sceneNodes += ',';
     AppendJsonInt(document.sceneNodes, node);
