@@ -13,21 +13,13 @@ using testdata::ByteVector;
 using testdata::It3Writer;
 namespace fs = std::filesystem;
 
-// The usage text as the executable writes it when its output is not a console: UTF-8, or on
-// Windows the code page 932 bytes a Japanese console program has always written.
-std::string UsageOutput() {
-    std::string usage;
-    if (!platform::kWindows || !platform::AppendInCp932(kUsageText, usage)) usage = kUsageText;
-    return usage + std::string(kUsageHelpLine);
-}
-
 TEST(Executable, PrintsUsageWithStatus255) {
     test::TempDir dir;
     for (std::vector<std::string> args :
          {std::vector<std::string>{}, {"-m"}, {"/?"}, {"/?", "a.it3"}, {"-x", "a.it3"}}) {
         test::RunResult r = test::RunMorvex(args, dir.Path());
         EXPECT_EQ(r.status, 255);
-        EXPECT_EQ(r.output, UsageOutput());
+        EXPECT_EQ(r.output, test::UsageOutput());
     }
     EXPECT_TRUE(test::ListTree(dir.Path()).empty());
 }
@@ -46,7 +38,7 @@ TEST(Executable, PrintsHelpAndVersionWithStatus0) {
     // "-?" asks for the usage text; an option without an input says what is missing.
     r = test::RunMorvex({"-?"}, dir.Path());
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.output, UsageOutput());
+    EXPECT_EQ(r.output, test::UsageOutput());
     EXPECT_EQ(r.errors, "");
     r = test::RunMorvex({"-v"}, dir.Path());
     EXPECT_EQ(r.status, 255);

@@ -382,7 +382,7 @@ INSTANTIATE_TEST_SUITE_P(
                 {}},
         RunCase{{"-x", "a.it3"},
                 255,
-                std::string(kUsageText) + std::string(kUsageHelpLine),
+                test::UsageOutput(),
                 {"morvex: unknown option '-x'\n"},
                 {}},
         RunCase{{"a.it3", "late", "-g"},

@@ -24,6 +24,7 @@
 #include <random>
 #include <sstream>
 
+#include "cli/command_line.h"
 #include "convert/converter.h"
 #include "decode/block_types.h"
 #include "platform/platform.h"
@@ -304,6 +305,12 @@ std::map<std::string, std::string> SnapshotTree(const fs::path& dir) {
         }
     }
     return tree;
+}
+
+std::string UsageOutput() {
+    std::string usage;
+    if (!platform::kWindows || !platform::AppendInCp932(kUsageText, usage)) usage = kUsageText;
+    return usage + std::string(kUsageHelpLine);
 }
 
 std::string Crlf(const std::string& text) {

@@ -94,6 +94,11 @@ inline testdata::Vertex V(float x, float y, float z, float u = 0, float v = 0,
 // files: compare two snapshots to see what a run created, changed or removed.
 std::map<std::string, std::string> SnapshotTree(const fs::path& dir);
 
+// The usage text and its help line as the executable writes them when its output is not a
+// console: UTF-8, or on Windows the code page 932 bytes a Japanese console program has always
+// written.
+std::string UsageOutput();
+
 // The text `text` with every "\n" turned into CR LF.
 std::string Crlf(const std::string& text);
 
