@@ -189,6 +189,28 @@ TEST(Folders, OutPlacesEveryInputUnderItsName) {
         << run.errors;
 }
 
+// Names that differ only in case are one file on Windows: there the second model's outputs would
+// replace the first's, elsewhere both are written.
+TEST(Folders, OutputsDifferingOnlyInCaseCollideWhereNamesIgnoreCase) {
+    test::TempDir dir;
+    Write(dir / "x" / "Car.it3", SmallModel("body", "t", 1));
+    Write(dir / "y" / "car.it3", SmallModel("body", "t", 2));
+    test::RunResult run =
+        test::RunMorvex({"-g", "--out", "glb", "x/Car.it3", "y/car.it3"}, dir.Path());
+    if (!platform::kWindows) {
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(test::ListTree(dir / "glb"), (std::vector<std::string>{"Car.glb", "car.glb"}));
+        return;
+    }
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.output, "Model : x/Car.it3\n-> glb/Car.glb\n");
+    EXPECT_NE(run.errors.find("y/car.it3: Error : Can not convert y/car.it3: its outputs would "
+                              "replace those of x/Car.it3.\n"),
+              std::string::npos)
+        << run.errors;
+    EXPECT_EQ(test::ListTree(dir / "glb"), std::vector<std::string>{"Car.glb"});
+}
+
 TEST(Folders, EmptyFolderAndCheckMode) {
     test::TempDir dir;
     fs::create_directories(dir / "models");
@@ -380,11 +402,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "",
                 {"morvex: unknown option '--bogus'\n" + kOptionsHint},
                 {}},
-        RunCase{{"-x", "a.it3"},
-                255,
-                test::UsageOutput(),
-                {"morvex: unknown option '-x'\n"},
-                {}},
+        RunCase{{"-x", "a.it3"}, 255, test::UsageOutput(), {"morvex: unknown option '-x'\n"}, {}},
         RunCase{{"a.it3", "late", "-g"},
                 0,
                 "-> late/a_00_body.obj\n-> late/a_00_body.mtl\n-> late/t.bmp\n",

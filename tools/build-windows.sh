@@ -5,7 +5,7 @@
 #
 # 1. Installs the MinGW-w64 cross compiler, Wine and the rest (tools/install-dependencies.sh
 #    --windows).
-# 2. Fetches oneTBB, libdeflate and libpng (which only the tests use) as Debian source packages
+# 2. Fetches oneTBB, libdeflate and libpng as Debian source packages
 #    (apt-get source with a source list of its own; the system's apt setup is left alone) and
 #    cross-builds them, with GoogleTest, into a cache folder that later runs reuse:
 #    $MORVEX_WINDOWS_CACHE, by default ~/.cache/morvex-windows. oneTBB is a DLL (libtbb12.dll);
@@ -149,6 +149,8 @@ cp "$build/morvex.exe" "$build/libtbb12.dll" "$build/blender/morvex-blender-addo
     echo "morvex.exe and libtbb12.dll hold the following libraries, each under its licence."
     for part in "oneTBB (libtbb12.dll):$tbb_source/LICENSE.txt" \
         "libdeflate:$deflate_source/COPYING" \
+        "libpng:$png_source/LICENSE" \
+        "zlib:/usr/share/doc/libz-mingw-w64-dev/copyright" \
         "MinGW-w64 runtime and winpthreads:/usr/share/doc/mingw-w64-x86-64-dev/copyright" \
         "GCC runtime libraries (libgcc, libstdc++):/usr/share/doc/gcc-mingw-w64-base/copyright"; do
         printf '\n==============================================================================\n'
