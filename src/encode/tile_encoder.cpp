@@ -83,8 +83,11 @@ bool ReduceIndices(const std::array<std::uint32_t, 256>& counts, const IndexedIm
     for (std::size_t i = 0; i < 256; ++i) {
         if (uses[i]) order.push_back(static_cast<std::uint8_t>(i));
     }
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::uint8_t a, std::uint8_t b) { return uses[a] > uses[b]; });
+    // Most used first; of equal use, the lower index (a stable order, without the temporary
+    // buffer of std::stable_sort).
+    std::sort(order.begin(), order.end(), [&](std::uint8_t a, std::uint8_t b) {
+        return uses[a] != uses[b] ? uses[a] > uses[b] : a < b;
+    });
     order.resize(limit);
     std::vector<std::uint32_t> kept;
     for (std::uint8_t i : order) kept.push_back(EntryColour(image.palette, i));
@@ -323,8 +326,9 @@ bool MirroredCodebook(const std::vector<Block4>& blocks, Codebook& book) {
         return true;
     };
     if (!fits()) {
-        std::stable_sort(order.begin(), order.end(),
-                         [&](std::size_t a, std::size_t b) { return largestQ[a] > largestQ[b]; });
+        std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            return largestQ[a] != largestQ[b] ? largestQ[a] > largestQ[b] : a < b;
+        });
         if (!fits()) return false;
     }
     std::vector<std::size_t> slot(c);
