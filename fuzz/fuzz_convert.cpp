@@ -5,8 +5,7 @@
 // command line (pictures of 256 KiB, 16 objects, 64 meshes an object of at most 4096 vertices
 // and triangles, 256 Ki image pixels beyond the pictures'), on the calling thread alone: the
 // same code paths, with the work of one run kept small and its coverage deterministic.
-#include <stdlib.h>
-
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -14,6 +13,7 @@
 
 #include "convert/converter.h"
 #include "fuzz_support.h"
+#include "platform/platform.h"
 
 using namespace morvex;
 namespace fs = std::filesystem;
@@ -30,16 +30,20 @@ fs::path TempRoot() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
-    static std::FILE* console = std::fopen("/dev/null", "w");
+    static std::FILE* console = std::fopen(platform::kWindows ? "NUL" : "/dev/null", "w");
     static const fs::path root = TempRoot();
     fuzz::Require(console != nullptr);
 
-    std::string folder = (root / "morvex-fuzz-XXXXXX").string();
-    fuzz::Require(mkdtemp(folder.data()) != nullptr);
-    const fs::path dir(folder);
+    // A folder no other run has: named after the process and a count of its runs.
+    static std::atomic<std::uint64_t> runs{0};
+    fs::path dir;
+    do {
+        dir = root / ("morvex-fuzz-" + std::to_string(platform::ProcessId()) + "-" +
+                      std::to_string(runs++));
+    } while (!fs::create_directory(dir));
     const fs::path input = dir / "in.it3";
     {
-        std::FILE* file = std::fopen(input.c_str(), "wb");
+        std::FILE* file = std::fopen(input.string().c_str(), "wb");
         fuzz::Require(file != nullptr);
         fuzz::Require(std::fwrite(data + 1, 1, size - 1, file) == size - 1);
         fuzz::Require(std::fclose(file) == 0);

@@ -20,11 +20,18 @@ std::atomic<bool> tracking{false};
 std::atomic<std::int64_t> liveBytes{0};
 std::atomic<std::int64_t> peakBytes{0};
 
+std::size_t UsableSize(void* p) {
+#ifdef _WIN32
+    return _msize(p);
+#else
+    return malloc_usable_size(p);
+#endif
+}
+
 void Track(void* p, std::int64_t sign) {
     if (p == nullptr || !tracking.load(std::memory_order_relaxed)) return;
-    const std::int64_t live =
-        liveBytes.fetch_add(sign * static_cast<std::int64_t>(malloc_usable_size(p))) +
-        sign * static_cast<std::int64_t>(malloc_usable_size(p));
+    const auto size = static_cast<std::int64_t>(UsableSize(p));
+    const std::int64_t live = liveBytes.fetch_add(sign * size) + sign * size;
     std::int64_t peak = peakBytes.load(std::memory_order_relaxed);
     while (live > peak && !peakBytes.compare_exchange_weak(peak, live)) {
     }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/command_line.h"
+#include "platform/platform.h"
 #include "test_support.h"
 #include "testdata/it3_writer.h"
 
@@ -18,7 +19,7 @@ TEST(Executable, PrintsUsageWithStatus255) {
          {std::vector<std::string>{}, {"-m"}, {"/?"}, {"/?", "a.it3"}, {"-x", "a.it3"}}) {
         test::RunResult r = test::RunMorvex(args, dir.Path());
         EXPECT_EQ(r.status, 255);
-        EXPECT_EQ(r.output, std::string(kUsageText) + std::string(kUsageHelpLine));
+        EXPECT_EQ(r.output, test::UsageOutput());
     }
     EXPECT_TRUE(test::ListTree(dir.Path()).empty());
 }
@@ -37,7 +38,7 @@ TEST(Executable, PrintsHelpAndVersionWithStatus0) {
     // "-?" asks for the usage text; an option without an input says what is missing.
     r = test::RunMorvex({"-?"}, dir.Path());
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.output, std::string(kUsageText) + std::string(kUsageHelpLine));
+    EXPECT_EQ(r.output, test::UsageOutput());
     EXPECT_EQ(r.errors, "");
     r = test::RunMorvex({"-v"}, dir.Path());
     EXPECT_EQ(r.status, 255);

@@ -6,9 +6,16 @@
 
 #include "cli/command_line.h"
 #include "convert/converter.h"
+#include "platform/platform.h"
 
 namespace morvex {
 namespace {
+
+// The tables write the separator a destination gets as '/': on Windows it is '\'.
+std::string Slashed(std::string dest) {
+    if (platform::kWindows && !dest.empty() && dest.back() == '\\') dest.back() = '/';
+    return dest;
+}
 
 // What exists for the tests: a.it3, b.it3 and model.it3 are files, models and existing are
 // folders; "-i" is a file, so that "-m -i" names it.
@@ -47,7 +54,7 @@ TEST_P(ArgumentTable, Parses) {
     if (c.usage) return;
     EXPECT_EQ(static_cast<int>(line.mode), static_cast<int>(c.mode));
     EXPECT_EQ(line.inputPath, c.input);
-    EXPECT_EQ(line.destPath, c.dest);
+    EXPECT_EQ(Slashed(line.destPath), c.dest);
     EXPECT_FALSE(line.optionForm);
     EXPECT_FALSE(line.byName);
     EXPECT_EQ(line.inputs, std::vector<std::string>{c.input});
@@ -191,7 +198,7 @@ TEST_P(OptionTable, Parses) {
     if (!c.mistake.empty()) return;
     EXPECT_EQ(line.inputs, c.inputs);
     EXPECT_EQ(line.inputPath, c.inputs.front());
-    EXPECT_EQ(line.destPath, c.dest);
+    EXPECT_EQ(Slashed(line.destPath), c.dest);
     EXPECT_EQ(line.byName, c.byName);
     EXPECT_EQ(static_cast<int>(line.mode), static_cast<int>(c.mode));
     EXPECT_EQ(line.inspect, c.inspect);
@@ -395,13 +402,16 @@ TEST(CommandLine, HelpAndVersion) {
 }
 
 TEST(DestPath, Normalisation) {
+    const std::string sep(1, platform::kSeparator);
     EXPECT_EQ(NormaliseDestPath(""), "");
     EXPECT_EQ(NormaliseDestPath("."), "");
     EXPECT_EQ(NormaliseDestPath("./"), "./");
-    EXPECT_EQ(NormaliseDestPath("a"), "a/");
-    EXPECT_EQ(NormaliseDestPath("a/b"), "a/b/");
+    EXPECT_EQ(NormaliseDestPath("a"), "a" + sep);
+    EXPECT_EQ(NormaliseDestPath("a/b"), "a/b" + sep);
+    // On Windows a trailing '\' is a separator as well; elsewhere it is part of the name.
+    EXPECT_EQ(NormaliseDestPath("C:\\out\\"), platform::kWindows ? "C:\\out\\" : "C:\\out\\/");
     std::string longPath(1000, 'd');
-    EXPECT_EQ(NormaliseDestPath(longPath), longPath + "/");  // never truncated
+    EXPECT_EQ(NormaliseDestPath(longPath), longPath + sep);  // never truncated
 }
 
 TEST(BaseName, TakesTheFileNameWithoutItsLastExtension) {
@@ -412,7 +422,8 @@ TEST(BaseName, TakesTheFileNameWithoutItsLastExtension) {
     EXPECT_EQ(BaseNameOf("dir/"), "");
     EXPECT_EQ(BaseNameOf("dir.x/model"), "model");
     EXPECT_EQ(BaseNameOf("/abs/path/m900.it3"), "m900");
-    EXPECT_EQ(BaseNameOf("back\\slash.it3"), "back\\slash");
+    EXPECT_EQ(BaseNameOf("back\\slash.it3"), platform::kWindows ? "slash" : "back\\slash");
+    EXPECT_EQ(BaseNameOf("C:\\models\\car.it3"), platform::kWindows ? "car" : "C:\\models\\car");
     std::string longName(600, 'n');
     EXPECT_EQ(BaseNameOf(longName + ".it3"), longName);
 }

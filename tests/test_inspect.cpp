@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "inspect/report.h"
+#include "platform/platform.h"
 #include "test_support.h"
 #include "testdata/it3_writer.h"
 #include "testdata/sample_model.h"
@@ -191,14 +192,18 @@ TEST(InspectReport, JsonOfTheExecutableMatchesTheSchema) {
     test::WriteBytes(dir / "problem.it3", ProblemModel().Bytes());
     fs::copy_file(fs::path(MORVEX_SOURCE_DIR) / "examples" / "sample.it3", dir / "sample.it3");
     test::WriteBytes(dir / "not-it3.it3", ByteVector{'n', 'o'});
-    // A name that is not UTF-8: its text has U+FFFD, its bytes reopen it.
-    fs::copy_file(dir / "sample.it3", dir / "caf\xE9.it3");
-    std::vector<std::string> inputs = {"problem.it3", "sample.it3", "not-it3.it3", "missing.it3",
-                                       "caf\xE9.it3"};
+    std::vector<std::string> inputs = {"problem.it3", "sample.it3", "not-it3.it3", "missing.it3"};
+    // A name that is not UTF-8: its text has U+FFFD, its bytes reopen it. (Windows names files
+    // in UTF-16: no file has such a name there.)
+    if (!platform::kWindows) {
+        fs::copy_file(dir / "sample.it3", dir / "caf\xE9.it3");
+        inputs.push_back("caf\xE9.it3");
+    }
+    const auto named = static_cast<std::ptrdiff_t>(inputs.size());
     for (const auto& entry : fs::directory_iterator(fs::path(MORVEX_TEST_DATA) / "conformance")) {
         inputs.push_back((entry.path() / (entry.path().filename().string() + ".it3")).string());
     }
-    std::sort(inputs.begin() + 5, inputs.end());
+    std::sort(inputs.begin() + named, inputs.end());
 
     std::vector<fs::path> documents;
     for (const std::string& input : inputs) {
@@ -217,14 +222,16 @@ TEST(InspectReport, JsonOfTheExecutableMatchesTheSchema) {
     EXPECT_EQ(Json::parse(test::ReadText(documents[2]))["error"], "This file is not it3 file.");
     EXPECT_EQ(Json::parse(test::ReadText(documents[3]))["error"], "Can not open missing.it3.");
     EXPECT_EQ(Json::parse(test::ReadText(documents[3]))["fileBytes"], "bWlzc2luZy5pdDM=");
-    const Json cafe = Json::parse(test::ReadText(documents[4]));
-    EXPECT_EQ(cafe["file"], "caf\uFFFD.it3");
-    EXPECT_EQ(cafe["fileBytes"], "Y2Fm6S5pdDM=");
-    EXPECT_EQ(cafe["outputs"]["gltfBytes"], "Y2Fm6S5nbGI=");
-    EXPECT_EQ(cafe["outputs"]["objBytes"][0], "Y2Fm6V8wMF9jcmF0ZS5vYmo=");
-    EXPECT_EQ(cafe["objects"][0]["filesBytes"][0], "Y2Fm6V8wMF9jcmF0ZS5vYmo=");
-    EXPECT_EQ(cafe["objects"][0]["materials"][0]["power"], 12.5);
-    EXPECT_EQ(cafe["objects"][0]["materials"][0]["powerWritten"], 12);
+    if (!platform::kWindows) {
+        const Json cafe = Json::parse(test::ReadText(documents[4]));
+        EXPECT_EQ(cafe["file"], "caf\uFFFD.it3");
+        EXPECT_EQ(cafe["fileBytes"], "Y2Fm6S5pdDM=");
+        EXPECT_EQ(cafe["outputs"]["gltfBytes"], "Y2Fm6S5nbGI=");
+        EXPECT_EQ(cafe["outputs"]["objBytes"][0], "Y2Fm6V8wMF9jcmF0ZS5vYmo=");
+        EXPECT_EQ(cafe["objects"][0]["filesBytes"][0], "Y2Fm6V8wMF9jcmF0ZS5vYmo=");
+        EXPECT_EQ(cafe["objects"][0]["materials"][0]["power"], 12.5);
+        EXPECT_EQ(cafe["objects"][0]["materials"][0]["powerWritten"], 12);
+    }
 
     // Several inputs: one array in input order, the same objects.
     std::vector<std::string> args = {"-i", "--json"};

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "export/text/number_format.h"
+#include "platform/platform.h"
 
 namespace morvex {
 namespace {
@@ -319,7 +320,11 @@ TEST(FormatFixed, NonFiniteValuesPrintLikeTheCLibrary) {
     for (const auto& c : cases) {
         for (int p = 0; p < kPrecisions; ++p) {
             EXPECT_EQ(Fixed(c.value, p), c.expected);
-            EXPECT_EQ(Fixed(c.value, p), Printf("%.*f", p, c.value));
+            // MinGW's C library prints a negative NaN without its sign; our texts are the same
+            // on every system.
+            if (!platform::kWindows) {
+                EXPECT_EQ(Fixed(c.value, p), Printf("%.*f", p, c.value));
+            }
         }
     }
 }

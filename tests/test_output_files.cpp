@@ -1,14 +1,16 @@
 // Output files are complete or absent, and are never written through a link: symbolic links at
 // every output name, a failure at each write, close and rename of a conversion, files larger
 // than the process may write, and a conversion killed in the middle.
-#include <fcntl.h>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -115,7 +117,7 @@ std::vector<std::string> Entries(const fs::path& dir) {
     return names;
 }
 
-bool IsTemporary(const std::string& name) {
+[[maybe_unused]] bool IsTemporary(const std::string& name) {
     const std::string_view suffix = kTemporarySuffix;
     return name.size() > suffix.size() + 1 && name[0] == '.' &&
            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
@@ -152,6 +154,13 @@ class OutputFiles : public ::testing::Test {
 // Links at the output names
 
 TEST_F(OutputFiles, LinksAtEveryOutputNameAreReplacedNotFollowed) {
+    {
+        test::TempDir probe;
+        if (!test::MakeLink(probe / "target", probe / "link")) {
+            GTEST_SKIP() << "symbolic links cannot be made here (the C++ library of MinGW has "
+                            "none): PlatformFiles covers replace-on-rename";
+        }
+    }
     enum class Target { Outside, Dangling, DevFull, Folder };
     const std::pair<const char*, Target> targets[] = {{"outside", Target::Outside},
                                                       {"dangling", Target::Dangling},
@@ -227,11 +236,15 @@ Faults faults;
 
 std::int64_t FaultyWrite(platform::FileHandle file, const void* data, std::size_t length) {
     if (!faults.Fails(Faults::Write)) return platform::Write(file, data, length);
+#ifdef _WIN32
+    return -1;
+#else
     const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
     if (full < 0) return -1;
     const std::int64_t n = platform::Write(full, data, length);
     ::close(full);
     return n;
+#endif
 }
 bool FaultyClose(platform::FileHandle file) {
     const bool closed = platform::CloseHandle(file);
@@ -359,8 +372,9 @@ TEST_F(OutputFiles, AFailureAtAnyCallLeavesTheOtherFilesWholeAndNoTraceOfTheFail
 // The system refusing to grow a file (a full disk for large files)
 
 TEST_F(OutputFiles, FilesBeyondTheSizeTheSystemAllowsLeaveNothingAndTheirPartnersGoToo) {
+    if (platform::kWindows) GTEST_SKIP() << "Windows has no limit on the size a process writes";
     // Object B's OBJ (about 220 KB) and the glb pass 64 KiB; everything else is below it.
-    constexpr rlim_t kLimit = 64 << 10;
+    constexpr std::uint64_t kLimit = 64 << 10;
     for (const Mode& mode : Modes()) {
         SCOPED_TRACE(mode.label);
         const Reference& ref = reference[mode.label];
@@ -395,7 +409,7 @@ TEST_F(OutputFiles, FilesBeyondTheSizeTheSystemAllowsLeaveNothingAndTheirPartner
 // A conversion killed in the middle
 
 // Objects with large OBJ files and a texture: a conversion of a few seconds in OBJ mode.
-ByteVector LargeModel(int objects, int grid) {
+[[maybe_unused]] ByteVector LargeModel(int objects, int grid) {
     It3Writer file;
     for (int k = 0; k < objects; ++k) {
         file.Info("part" + std::to_string(k))
@@ -407,6 +421,7 @@ ByteVector LargeModel(int objects, int grid) {
     return file.Bytes();
 }
 
+#ifndef _WIN32
 pid_t StartMorvex(const std::vector<std::string>& args, const fs::path& workDir) {
     const pid_t pid = fork();
     if (pid == 0) {
@@ -560,6 +575,12 @@ TEST(StaleTemporaries, ARunRemovesThoseOfEndedRunsWhereItWrites) {
         EXPECT_TRUE(fs::exists(dir / run.folder / running));
     }
 }
+
+#else
+TEST(KilledConversion, EveryFileUnderAFinalNameIsComplete) {
+    GTEST_SKIP() << "needs fork, inotify and SIGKILL to stop a run while a temporary is open";
+}
+#endif
 
 }  // namespace
 }  // namespace morvex

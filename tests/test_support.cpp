@@ -1,9 +1,20 @@
 #include "test_support.h"
 
 #include <png.h>
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <csignal>
@@ -13,8 +24,10 @@
 #include <random>
 #include <sstream>
 
+#include "cli/command_line.h"
 #include "convert/converter.h"
 #include "decode/block_types.h"
+#include "platform/platform.h"
 
 namespace morvex::test {
 
@@ -32,6 +45,15 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(line);
+    return lines;
+}
+
+#ifndef _WIN32
 void ExecMorvex(const std::vector<std::string>& args) {
     std::string binary = MORVEX_BINARY;
     std::vector<std::string> copy = args;
@@ -40,14 +62,6 @@ void ExecMorvex(const std::vector<std::string>& args) {
     argv.push_back(nullptr);
     execv(binary.c_str(), argv.data());
     _exit(127);
-}
-
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) lines.push_back(line);
-    return lines;
 }
 
 RunResult RunMorvex(const std::vector<std::string>& args, const fs::path& workDir,
@@ -102,6 +116,126 @@ RunResult RunMorvex(const std::vector<std::string>& args, const fs::path& workDi
     if (result.status == 86 || result.signal != 0) std::fputs(result.errors.c_str(), stderr);
     return result;
 }
+#else
+namespace {
+
+std::wstring Wide(const std::string& text) {
+    std::wstring wide(text.size() + 1, L'\0');
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                      wide.data(), static_cast<int>(wide.size()));
+    wide.resize(static_cast<std::size_t>(std::max(n, 0)));
+    return wide;
+}
+
+// One argument quoted the way the program's CommandLineToArgvW reads it back.
+std::wstring Quoted(const std::wstring& arg) {
+    std::wstring quoted = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    return quoted + L"\"";
+}
+
+// A file the child writes a standard stream into, read back after it ended.
+struct CapturedStream {
+    fs::path path =
+        fs::temp_directory_path() / ("morvex-run-" + std::to_string(GetCurrentThreadId()) + "-" +
+                                     std::to_string(GetTickCount64()) + "-" +
+                                     std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+    HANDLE handle = INVALID_HANDLE_VALUE;
+
+    CapturedStream() {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        handle = CreateFileW(path.wstring().c_str(), GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    }
+    ~CapturedStream() {
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+        std::error_code ignored;
+        fs::remove(path, ignored);
+    }
+    std::string Read() {
+        CloseHandle(handle);
+        handle = INVALID_HANDLE_VALUE;
+        return ReadText(path);
+    }
+};
+
+// The paths of the lines that name files and models, with '/' for the '\' of Windows paths.
+void Slashed(std::string& text, bool everyLine) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string_view line(text.data() + start, end - start);
+        if (everyLine || line.starts_with("-> ") || line.starts_with("Model : ") ||
+            line.starts_with("Error : ")) {
+            std::replace(text.begin() + static_cast<std::ptrdiff_t>(start),
+                         text.begin() + static_cast<std::ptrdiff_t>(end), '\\', '/');
+        }
+        start = end + 1;
+    }
+}
+
+}  // namespace
+
+RunResult RunMorvex(const std::vector<std::string>& args, const fs::path& workDir,
+                    const RunLimits& limits) {
+    RunResult result;
+    std::wstring command = Quoted(Wide(MORVEX_BINARY));
+    for (const std::string& arg : args) command += L" " + Quoted(Wide(arg));
+    CapturedStream out, err;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = out.handle;
+    startup.hStdError = err.handle;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        workDir.wstring().c_str(), &startup, &process)) {
+        return result;
+    }
+    CloseHandle(process.hThread);
+    const DWORD wait = limits.seconds > 0 ? limits.seconds * 1000 : INFINITE;
+    if (WaitForSingleObject(process.hProcess, wait) == WAIT_TIMEOUT) {
+        // A hang shows as the signal a POSIX run gets from its alarm (SIGALRM).
+        TerminateProcess(process.hProcess, 1);
+        WaitForSingleObject(process.hProcess, INFINITE);
+        result.signal = 14;
+    } else {
+        DWORD code = 0;
+        GetExitCodeProcess(process.hProcess, &code);
+        // A Windows exit status is 32 bits; -1 (the usage text) is 255 on POSIX systems.
+        result.status = static_cast<int>(code & 0xFF);
+        // A crash ends with an exception code (0xC0000005 and the like), not an exit status.
+        if ((code & 0xF0000000) == 0xC0000000) {
+            result.status = -1;
+            result.signal = 11;
+        }
+    }
+    CloseHandle(process.hProcess);
+    result.output = out.Read();
+    if (result.output.size() > limits.maxOutput) {
+        result.output.resize(limits.maxOutput);
+        result.outputCut = true;
+    }
+    result.errors = err.Read();
+    if (result.signal != 0) std::fputs(result.errors.c_str(), stderr);
+    Slashed(result.output, false);
+    Slashed(result.errors, true);
+    return result;
+}
+#endif
 
 std::vector<std::uint8_t> ReadBytes(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -121,12 +255,27 @@ void WriteBytes(const fs::path& file, const std::vector<std::uint8_t>& bytes) {
               static_cast<std::streamsize>(bytes.size()));
 }
 
+bool MakeLink(const fs::path& target, const fs::path& link, bool folder) {
+    std::error_code error;
+    if (folder) {
+        fs::create_directory_symlink(target, link, error);
+    } else {
+        fs::create_symlink(target, link, error);
+    }
+    return !error;
+}
+
+std::string Generic(const fs::path& path) {
+    const std::u8string text = path.generic_u8string();
+    return std::string(text.begin(), text.end());
+}
+
 std::vector<std::string> ListFiles(const fs::path& dir) {
     std::vector<std::string> names;
     std::error_code ec;
     if (!fs::is_directory(dir, ec)) return names;
     for (const auto& entry : fs::directory_iterator(dir)) {
-        if (entry.is_regular_file()) names.push_back(entry.path().filename().string());
+        if (entry.is_regular_file()) names.push_back(platform::PathText(entry.path().filename()));
     }
     std::sort(names.begin(), names.end());
     return names;
@@ -137,7 +286,7 @@ std::vector<std::string> ListTree(const fs::path& dir) {
     std::error_code ec;
     if (!fs::is_directory(dir, ec)) return names;
     for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-        if (entry.is_regular_file()) names.push_back(fs::relative(entry.path(), dir).string());
+        if (entry.is_regular_file()) names.push_back(Generic(fs::relative(entry.path(), dir)));
     }
     std::sort(names.begin(), names.end());
     return names;
@@ -148,7 +297,7 @@ std::map<std::string, std::string> SnapshotTree(const fs::path& dir) {
     std::error_code ec;
     for (auto it = fs::recursive_directory_iterator(dir, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        const std::string relative = it->path().lexically_relative(dir).string();
+        const std::string relative = Generic(it->path().lexically_relative(dir));
         std::error_code unusual;  // a link that leads nowhere, or to itself
         if (it->is_directory(unusual)) {
             tree[relative + "/"] = "";
@@ -158,6 +307,12 @@ std::map<std::string, std::string> SnapshotTree(const fs::path& dir) {
         }
     }
     return tree;
+}
+
+std::string UsageOutput() {
+    std::string usage;
+    if (!platform::kWindows || !platform::AppendInCp932(kUsageText, usage)) usage = kUsageText;
+    return usage + std::string(kUsageHelpLine);
 }
 
 std::string Crlf(const std::string& text) {

@@ -50,20 +50,31 @@ struct RunLimits {
     std::uint64_t fileSize = 0;
 };
 
+#ifndef _WIN32
 // In a child process after fork: replaces it with the built morvex and `args` (exit status 127
 // when that fails).
 [[noreturn]] void ExecMorvex(const std::vector<std::string>& args);
+#endif
 
 // The lines of `text`, without their line ends.
 std::vector<std::string> SplitLines(const std::string& text);
 
-// Runs the built morvex with `args` in the folder `workDir`.
+// Runs the built morvex with `args` in the folder `workDir`. On Windows the '\' that separates
+// folders in the lines naming files and models ("-> ", "Model : ", "Error : ", and standard
+// error) reads as '/', so that one expected text serves both systems; the separator itself is
+// tested on its own.
 RunResult RunMorvex(const std::vector<std::string>& args, const fs::path& workDir,
                     const RunLimits& limits = {});
 
 std::vector<std::uint8_t> ReadBytes(const fs::path& file);
 std::string ReadText(const fs::path& file);
 void WriteBytes(const fs::path& file, const std::vector<std::uint8_t>& bytes);
+// Makes a symbolic link to `target` (a folder one when `folder`): false where links cannot be
+// made (the C++ library of MinGW has none).
+bool MakeLink(const fs::path& target, const fs::path& link, bool folder = false);
+
+// A path as UTF-8 text (the bytes on POSIX systems) with '/' between its folders.
+std::string Generic(const fs::path& path);
 // Names of the regular files in `dir` (not recursive), sorted; empty when dir does not exist.
 std::vector<std::string> ListFiles(const fs::path& dir);
 // Every regular file below `dir`, as paths relative to it.
@@ -82,6 +93,11 @@ inline testdata::Vertex V(float x, float y, float z, float u = 0, float v = 0,
 // Every file and folder below `dir` (relative paths; folders end in '/') with the contents of the
 // files: compare two snapshots to see what a run created, changed or removed.
 std::map<std::string, std::string> SnapshotTree(const fs::path& dir);
+
+// The usage text and its help line as the executable writes them when its output is not a
+// console: UTF-8, or on Windows the code page 932 bytes a Japanese console program has always
+// written.
+std::string UsageOutput();
 
 // The text `text` with every "\n" turned into CR LF.
 std::string Crlf(const std::string& text);

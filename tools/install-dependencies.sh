@@ -13,6 +13,9 @@
 #                                          schema checker and PIL, assimp, Blender with numpy,
 #                                          Node.js and npm; then the glTF validator (npm, into
 #                                          build-tools/), so that no test is skipped
+#   tools/install-dependencies.sh --windows  what tools/build-windows.sh needs: the MinGW-w64
+#                                          cross compiler, its zlib, Wine, the tools that fetch
+#                                          and unpack Debian source packages, GoogleTest's source
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,8 +29,11 @@ if [ "${1:-}" = --all ] && [ $# = 1 ]; then
         clang-format-14 python3 python3-jsonschema python3-pil assimp-utils blender python3-numpy)
     # Node.js from elsewhere (a newer release bundles npm) serves as well as Debian's.
     command -v npm > /dev/null || packages+=(nodejs npm)
+elif [ "${1:-}" = --windows ] && [ $# = 1 ]; then
+    packages=(cmake ninja-build make g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64
+        dpkg-dev debian-archive-keyring googletest nlohmann-json3-dev xz-utils)
 elif [ $# -gt 0 ]; then
-    echo "usage: $0 [--all]" >&2
+    echo "usage: $0 [--all | --windows]" >&2
     exit 2
 fi
 

@@ -57,7 +57,7 @@ class Corpus {
 
   private:
     bool Write(const fs::path& path, const ByteVector& bytes) {
-        std::FILE* file = std::fopen(path.c_str(), "wb");
+        std::FILE* file = std::fopen(path.string().c_str(), "wb");
         if (file == nullptr) return false;
         bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
         ok = std::fclose(file) == 0 && ok;

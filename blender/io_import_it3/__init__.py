@@ -53,6 +53,10 @@ from mathutils import Matrix
 MORVEX_FILE_NAME = "morvex.exe" if os.name == "nt" else "morvex"
 # A morvex inside the add-on folder: the zip built with the binary puts it there.
 BUNDLED_MORVEX = os.path.join(os.path.dirname(os.path.abspath(__file__)), MORVEX_FILE_NAME)
+# On Windows morvex is a console program: run from Blender it would open a console window of its
+# own for every file unless told not to. Its arguments and output are Unicode either way (it
+# reads the wide command line and writes UTF-8 when its output is a pipe).
+NO_WINDOW = {"creationflags": subprocess.CREATE_NO_WINDOW} if os.name == "nt" else {}
 
 NOT_FOUND_HELP = (
     "morvex was not found. Set the morvex program in Edit > Preferences > Add-ons > "
@@ -101,6 +105,7 @@ class MorvexRun:
             stdin=subprocess.DEVNULL,
             stdout=subprocess.PIPE,
             stderr=subprocess.PIPE,
+            **NO_WINDOW,
         )
         self.readers = [
             threading.Thread(target=self._read_output, daemon=True),

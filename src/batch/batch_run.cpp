@@ -96,13 +96,13 @@ class Run {
                 std::fputs(printed_ == 0 ? "" : ",\n", out_);
             } else if (!request_.inspect && request_.verbosity != Verbosity::Quiet &&
                        !(request_.messagesApart && done.text.empty())) {
-                std::fprintf(out_, "Model : %s\n", shown.c_str());
+                WriteText(out_, "Model : " + shown + "\n");
             }
-            std::fwrite(done.text.data(), 1, done.text.size(), out_);
+            WriteText(out_, done.text);
             std::fflush(out_);
             std::string apart = Prefixed(done.messages, shown);
             if (!done.counted.empty()) apart += shown + ": " + done.counted + "\n";
-            std::fwrite(apart.data(), 1, apart.size(), err_);
+            WriteText(err_, apart);
             std::fflush(err_);
         });
         ++printed_;
@@ -148,8 +148,8 @@ class Run {
             if (inputs->empty()) continue;
             std::fprintf(err_, "%s:\n", title);
             for (const FailedInput& input : *inputs) {
-                std::fprintf(err_, "  %s: %s\n", ConsoleName(input.path).c_str(),
-                             ConsoleName(input.reason).c_str());
+                WriteText(err_,
+                          "  " + ConsoleName(input.path) + ": " + ConsoleName(input.reason) + "\n");
             }
         }
         std::fflush(err_);
@@ -244,7 +244,9 @@ class Run {
 
     void Inspect(const PlannedModel& model, Done& done) {
         Converter converter(Console::Capturing());
-        const int result = converter.Convert(model.path, "", OutputMode::Check);
+        ConvertOptions options;
+        options.utf8Names = request_.options.utf8Names;
+        const int result = converter.Convert(model.path, "", OutputMode::Check, options);
         const MessageCounts& counts = converter.GetConsole().messages;
         ModelReport report = result == 0 ? BuildReport(converter.GetModel())
                                          : FailedReport(model.path, counts.Reason());
@@ -315,7 +317,7 @@ int RunBatch(const BatchRequest& request, std::FILE* out, std::FILE* err) {
                    request.inspect ? OutputMode::Check : request.mode, request.followLinks);
     // Standard output holds nothing but the JSON document with --json.
     std::FILE* messages = request.json || request.messagesApart ? err : out;
-    for (const std::string& line : list.messages) std::fprintf(messages, "%s\n", line.c_str());
+    for (const std::string& line : list.messages) WriteText(messages, line + "\n");
     std::fflush(messages);
 
     // One JSON object for one file given, an array for several or for folders.

@@ -20,7 +20,15 @@ using FolderId = platform::FileId;
 
 std::string Joined(const std::string& folder, const std::string& name) {
     if (folder.empty()) return name;
-    return folder.back() == '/' ? folder + name : folder + "/" + name;
+    return platform::IsSeparator(folder.back()) ? folder + name
+                                                : folder + platform::kSeparator + name;
+}
+
+// The last component of a path.
+std::string NameOf(const std::string& path) {
+    std::size_t start = path.size();
+    while (start > 0 && !platform::IsSeparator(path[start - 1])) --start;
+    return path.substr(start);
 }
 
 class Search {
@@ -33,27 +41,29 @@ class Search {
     void AddModel(const std::string& path, const std::string& relativeFolder) {
         PlannedModel model;
         model.path = path;
-        std::string name =
-            path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+        const std::string name = NameOf(path);
         std::string stem = BaseNameOf(name);
         // A stem of ".." or "." would name a folder above the destination, or the model's own.
         stem = SafeComponent(stem.empty() ? name : stem);
+        // A folder name must be one on the system: on Windows, no trailing dot or blank.
+        if (platform::kWindows) stem = SafeName(stem, NameRules{}.files);
         std::string key;
         if (mode_ == OutputMode::Check) {
             model.destPath = destPath_ + relativeFolder;
         } else if (mode_ == OutputMode::Gltf) {
             model.destPath = destPath_ + relativeFolder;
             model.folder = model.destPath;
-            key = GltfFileName(model.destPath, BaseNameOf(path));
+            key = GltfFileName(model.destPath, BaseNameOf(path), NameRules{}.files);
         } else {
-            model.destPath = destPath_ + relativeFolder + stem + "/";
+            model.destPath = destPath_ + relativeFolder + stem + platform::kSeparator;
             model.folder = model.destPath;
             key = model.destPath;
         }
         if (!key.empty()) {
-            // Compared as the paths they are: "a/./b" and "a/b" are one folder.
-            key = fs::path(key).lexically_normal().generic_string();
-            auto [at, fresh] = owners_.emplace(key, path);
+            // Compared as the paths they are: "a/./b" and "a/b" are one folder (and on Windows
+            // "A" and "a").
+            key = platform::PathText(platform::FilesystemPath(key).lexically_normal());
+            auto [at, fresh] = owners_.emplace(platform::CaseFolded(key), path);
             if (!fresh) model.conflict = at->second;
         }
         list_.models.push_back(std::move(model));
@@ -95,7 +105,7 @@ class Search {
                 if (error) {
                     Unreadable(entry, error);
                 } else {
-                    Walk(sub, entry, relativeFolder + name + "/", info.id);
+                    Walk(sub, entry, relativeFolder + name + platform::kSeparator, info.id);
                 }
             } else if (model && info.kind == platform::FileKind::Regular) {
                 AddModel(entry, relativeFolder);
@@ -187,7 +197,7 @@ class Search {
 // The name a folder input is placed under with --out: its last path component, for "." and
 // the like the name of the folder it is; empty for the root.
 std::string FolderName(std::string input) {
-    while (input.size() > 1 && input.back() == '/') input.pop_back();
+    while (input.size() > 1 && platform::IsSeparator(input.back())) input.pop_back();
     fs::path path = platform::FilesystemPath(input).lexically_normal();
     std::string name = platform::PathText(path.filename());
     if (name.empty() || name == "." || name == "..") {
@@ -216,7 +226,7 @@ ModelList ListModels(const std::vector<std::string>& inputs, std::string_view de
             std::string relative;
             if (byName) {
                 relative = FolderName(input);
-                if (!relative.empty()) relative += '/';
+                if (!relative.empty()) relative += platform::kSeparator;
             }
             std::error_code error;
             const platform::Folder folder = platform::Folder::Open(input, error);

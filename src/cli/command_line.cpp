@@ -5,6 +5,7 @@
 
 #include "batch/model_list.h"
 #include "it3/console.h"
+#include "platform/platform.h"
 
 #ifndef MORVEX_VERSION
 #error "MORVEX_VERSION comes from the project version in CMakeLists.txt"
@@ -44,7 +45,7 @@ BatchRequest BatchRequestOf(const CommandLine& line) {
 std::string NormaliseDestPath(std::string_view destPath) {
     if (destPath.empty() || destPath == ".") return {};
     std::string normalised(destPath);
-    if (normalised.back() != '/') normalised.push_back('/');
+    if (!platform::IsSeparator(normalised.back())) normalised.push_back(platform::kSeparator);
     return normalised;
 }
 
@@ -155,6 +156,11 @@ std::string SetVerbosity(Parse& parse, std::string_view name, std::span<const st
     return {};
 }
 
+std::string SetUtf8Names(Parse& parse, std::string_view, std::span<const std::string_view>) {
+    parse.line.options.utf8Names = true;
+    return {};
+}
+
 template <bool CommandLine::*flag>
 std::string SetFlag(Parse& parse, std::string_view, std::span<const std::string_view>) {
     parse.line.*flag = true;
@@ -205,6 +211,12 @@ constexpr OptionSpec kOptions[] = {
      SetVerbosity<Verbosity::Quiet>},
     {"-v", "--verbose", "", "also print each model's objects, textures, files and time",
      SetVerbosity<Verbosity::Verbose>},
+    {"", "--utf8-names", "",
+     "write the model's names as UTF-8, in file names and inside the\n"
+     "files (names in the Japanese code page 932 are decoded); without\n"
+     "it they are written as the model has them (on Windows, file names\n"
+     "are always decoded)",
+     SetUtf8Names},
     {"-h", "--help", "", "print this help", SetFlag<&CommandLine::showHelp>},
     {"", "--version", "", "print the version", SetFlag<&CommandLine::showVersion>},
 };
@@ -439,7 +451,7 @@ std::string Arrange(Parse& parse, std::vector<std::string> operands, const PathP
         if (probe(operands[0]) == PathKind::Folder) {
             return "'-o' names one output file, but " + Quoted(operands[0]) + " is a folder";
         }
-        const std::size_t slash = outputFile.rfind('/');
+        const std::size_t slash = outputFile.find_last_of(platform::kWindows ? "/\\" : "/");
         line.destPath = slash == std::string::npos ? "" : outputFile.substr(0, slash + 1);
         line.inputs = std::move(operands);
     } else if (parse.outGiven) {

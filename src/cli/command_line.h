@@ -56,7 +56,7 @@ struct CommandLine {
     bool force = false;               // --force (with --pack): NEW may be ORIGINAL
     std::string inputPath;            // the first input
     std::vector<std::string> inputs;  // every input, inputPath first
-    std::string destPath;             // normalised: empty, or ending in '/'
+    std::string destPath;             // normalised: empty, or ending in a separator
     bool byName = false;              // --out, several inputs: each goes under destPath by name
     bool followLinks = false;         // --follow-links: links below input folders are followed
     bool optionForm = false;          // read option by option (not the one-file form)
@@ -78,7 +78,8 @@ CommandLine ParseCommandLine(std::span<const std::string_view> args, const PathP
 BatchRequest BatchRequestOf(const CommandLine& line);
 
 // An absent, empty or "." destination means the current directory (empty prefix); any other
-// value gets a '/' appended unless it already ends in one.
+// value gets a separator appended unless it already ends in one: '/', or on Windows '\' (where
+// a trailing '/' counts as one too).
 std::string NormaliseDestPath(std::string_view destPath);
 
 // The usage text, UTF-8: printed for a command line of the one-file form that does not fit,

@@ -17,7 +17,13 @@
 
 namespace {
 
-void Print(std::string_view text, std::FILE* stream = stdout) {
+// Text for the user: characters on a Windows console, bytes elsewhere. `cp932`: on Windows the
+// bytes are those of code page 932, as a Japanese console program has always written them.
+void Print(std::string_view text, std::FILE* stream = stdout, bool cp932 = false) {
+    namespace platform = morvex::platform;
+    if (platform::WriteToConsole(stream, text)) return;
+    std::string encoded;
+    if (platform::kWindows && cp932 && platform::AppendInCp932(text, encoded)) text = encoded;
     std::fwrite(text.data(), 1, text.size(), stream);
 }
 
@@ -37,7 +43,7 @@ int Run(int argc, char** argv) {
     for (const std::string& note : line.notes) Print("morvex: " + note + "\n", stderr);
     if (!line.mistake.empty()) Print("morvex: " + line.mistake + "\n", stderr);
     if (line.showUsage) {
-        Print(morvex::kUsageText);
+        Print(morvex::kUsageText, stdout, true);
         Print(morvex::kUsageHelpLine);
         return morvex::kExitUsage;
     }

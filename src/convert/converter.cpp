@@ -45,6 +45,7 @@ int Converter::Run(std::string_view inputPath, std::string_view destPath, Output
     Reset();
     model_.limits = options.limits;
     outputFolder_ = nullptr;
+    model_.names = options.utf8Names ? NameRules::Utf8Names() : NameRules{};
     console_.ClearOutputFailure();
     console_.ClearRepeats();
     console_.counters = WorkCounters{};

@@ -26,6 +26,9 @@ struct ConvertOptions {
     // the converter's model: for a check whose model nobody looks at afterwards (the command
     // line's -c). Other modes read the whole file.
     bool checkHeadersOnly = false;
+    // --utf8-names: every name from the model is written as UTF-8 (decoded from code page 932
+    // when it is not UTF-8), in file names and inside text files alike.
+    bool utf8Names = false;
     // The files of the textures beside OBJ + MTL and MQO documents (--textures).
     TextureFormat textures = TextureFormat::Bmp;
     // -g: the path of the .glb instead of the destination and the input's base name.

@@ -64,13 +64,13 @@ void ForEachMaterial(const Model& model,
 }
 
 std::string ObjectFileStem(std::string_view destPath, std::string_view baseName, int number,
-                           std::string_view objectName) {
+                           std::string_view objectName, NameForm form) {
     std::string stem(destPath);
-    stem += SafeName(baseName);
+    stem += SafeName(baseName, form);
     stem += '_';
     stem += IntText(number, 2);
     stem += '_';
-    stem += SafeName(objectName);
+    stem += SafeName(objectName, form);
     return stem;
 }
 

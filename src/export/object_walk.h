@@ -81,9 +81,10 @@ class MeshCursor {
 void WalkMeshes(Console& console, ModelObject& object,
                 const std::function<bool(std::int32_t mesh, std::int32_t materialIndex)>& write);
 
-// "<dest_path><baseName>_<NN>_<object name>" with the model's parts made safe for a file name.
+// "<dest_path><baseName>_<NN>_<object name>" with the model's parts made safe for a file name
+// in `form` (the model's NameRules: `files` for the file, `text` for a line that names it).
 std::string ObjectFileStem(std::string_view destPath, std::string_view baseName, int number,
-                           std::string_view objectName);
+                           std::string_view objectName, NameForm form);
 
 // The power value of the text outputs: the float truncated toward zero to a 32-bit integer, then
 // its absolute value (NaN counts as 0; values beyond the 32-bit range saturate).

@@ -123,22 +123,10 @@ const OutputCalls* SetOutputCalls(const OutputCalls* replacement) {
     return calls.exchange(replacement != nullptr ? replacement : &kSystemCalls);
 }
 
-std::string SafeName(std::string_view name) {
-    std::string safe(name);
-    std::replace_if(
-        safe.begin(), safe.end(),
-        [](char c) {
-            return c == ':' || c == '/' || c == '\\' ||
-                   IsControlByte(static_cast<unsigned char>(c));
-        },
-        '_');
-    return safe;
-}
-
 bool FileNameFits(std::string_view path) {
-    const std::size_t slash = path.rfind('/');
-    return (slash == std::string_view::npos ? path.size() : path.size() - slash - 1) <=
-           kMaxFileName;
+    std::size_t nameStart = path.size();
+    while (nameStart > 0 && !platform::IsSeparator(path[nameStart - 1])) --nameStart;
+    return path.size() - nameStart <= kMaxFileName;
 }
 
 std::string SafeComponent(std::string_view name) {
@@ -147,13 +135,7 @@ std::string SafeComponent(std::string_view name) {
     for (std::size_t k = safe.size(); k > 0 && (safe[k - 1] == '.' || safe[k - 1] == ' '); --k) {
         safe[k - 1] = '_';
     }
-    std::string device = safe.substr(0, safe.find('.'));
-    for (char& c : device) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-    const bool numbered = device.size() == 4 && device[3] >= '1' && device[3] <= '9' &&
-                          (device.compare(0, 3, "COM") == 0 || device.compare(0, 3, "LPT") == 0);
-    if (numbered || device == "CON" || device == "PRN" || device == "AUX" || device == "NUL") {
-        safe.insert(safe.begin(), '_');
-    }
+    if (IsDeviceName(safe)) safe.insert(safe.begin(), '_');
     return safe;
 }
 

@@ -23,20 +23,17 @@
 
 #include "it3/byte_reader.h"
 #include "it3/console.h"
+#include "it3/names.h"
 #include "it3/result.h"
 #include "platform/platform.h"
 
 namespace morvex {
 
-// A name taken from the model made safe for a file name: every ':', '/' and '\' becomes '_', and
-// so does every control byte: a line break or an escape sequence in a file name would break the
-// one-line "-> path" message and the scripts that read file lists.
-std::string SafeName(std::string_view name);
-// A name made safe for a folder of its own (a model's output folder): SafeName, and never empty,
-// ".", ".." or any other name a path resolves to a different folder: an empty name becomes "_",
-// trailing dots and blanks (which Windows drops) each become '_' ("..." is "___"), and a device
-// name of Windows (CON, NUL, COM1, ... before any dot, in any case) gets a '_' in front. The
-// same on every system, so a tree converted anywhere can be copied anywhere.
+// A name made safe for a folder of its own (a model's output folder): SafeName (it3/names.h),
+// and never empty, ".", ".." or any other name a path resolves to a different folder: an empty
+// name becomes "_", trailing dots and blanks (which Windows drops) each become '_' ("..." is
+// "___"), and a device name of Windows (CON, NUL, COM1, ... before any dot, in any case) gets a
+// '_' in front. The same on every system, so a tree converted anywhere can be copied anywhere.
 std::string SafeComponent(std::string_view name);
 
 // The longest file name (the last component of a path, in bytes) an output may have: a longer

@@ -39,8 +39,8 @@ Outcome EncodeTexturePng(const Picture& picture, bool alphaMap, std::vector<std:
 
 }  // namespace
 
-std::string TextureFileName(std::string_view name, TextureFormat format) {
-    return SafeName(name) + (format == TextureFormat::Png ? ".png" : ".bmp");
+std::string TextureFileName(std::string_view name, TextureFormat format, NameForm form) {
+    return SafeName(name, form) + (format == TextureFormat::Png ? ".png" : ".bmp");
 }
 
 void ExportTextures(const Model& model, Console& console, std::string_view destPath,
@@ -90,7 +90,8 @@ void ExportTextures(const Model& model, Console& console, std::string_view destP
         console.counters.pictureBytes += picture.pixels.size();
         const std::vector<std::uint8_t> png = std::move(piece.png);
         piece.png = {};
-        OutputFile file(std::string(destPath) + TextureFileName(name, format), folder);
+        OutputFile file(std::string(destPath) + TextureFileName(name, format, model.names.files),
+                        folder);
         if (OpenOutput(console, file) != Outcome::Ok) return;
         console.Written(file.Path());
         if (format == TextureFormat::Png) {

@@ -19,8 +19,8 @@ enum class TextureFormat {
 };
 
 // The file name of the texture `name` as it is written and as materials name it:
-// SafeName(name) + ".bmp" or ".png".
-std::string TextureFileName(std::string_view name, TextureFormat format);
+// SafeName(name, form) + ".bmp" or ".png".
+std::string TextureFileName(std::string_view name, TextureFormat format, NameForm form = {});
 
 // Walks the block list in file order. Each texture is decoded (and encoded) first; only a
 // complete image creates (or replaces) its file, so a texture that cannot be converted

@@ -132,7 +132,7 @@ void ReportTextures(const Model& model, ModelReport& report) {
         TextureReport entry;
         entry.block = static_cast<std::int32_t>(b);
         entry.name.assign(texture.Name());
-        entry.file = SafeName(entry.name) + ".bmp";
+        entry.file = SafeName(entry.name, model.names.files) + ".bmp";
         const Bytes header = texture.Header();
         const ByteReader reader(header);
         std::int32_t code = 0;
@@ -202,7 +202,8 @@ ModelReport BuildReport(const Model& model) {
         ObjectReport& object = report.objects[walked.index];
         object.written = true;
         object.skipped = {};
-        const std::string stem = ObjectFileStem("", model.baseName, number, walked.name);
+        const std::string stem =
+            ObjectFileStem("", model.baseName, number, walked.name, model.names.files);
         // The OBJ and MQO writers create no file under a name that a folder cannot hold, and
         // the next object takes the number; the glb holds the object all the same.
         if (FileNameFits(stem + ".obj")) {
@@ -247,7 +248,7 @@ ModelReport BuildReport(const Model& model) {
         report.mqoFiles.push_back(texture.file);
     }
     totals.missingTextures = static_cast<std::int64_t>(report.missingTextures.size());
-    report.gltfFile = GltfFileName("", model.baseName);
+    report.gltfFile = GltfFileName("", model.baseName, model.names.files);
     return report;
 }
 

@@ -118,7 +118,7 @@ ModelReport FailedReport(std::string path, std::string error);
 // The text form: "Model : <path>" and sections, names shown as messages show them.
 std::string ReportText(const ModelReport& report);
 // The JSON form: one object, indented by two blanks, without a final line break. Names that
-// are not UTF-8 have every invalid byte sequence replaced by U+FFFD.
+// are not UTF-8 are decoded from code page 932 (DecodeName); what neither reads is U+FFFD.
 std::string ReportJson(const ModelReport& report);
 
 }  // namespace morvex

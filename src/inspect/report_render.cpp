@@ -13,6 +13,7 @@
 #include "export/object_walk.h"
 #include "inspect/report.h"
 #include "it3/console.h"
+#include "it3/names.h"
 
 namespace morvex {
 namespace {
@@ -58,7 +59,7 @@ class TextParts {
 
 class Text {
   public:
-    Text& operator()(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+    Text& operator()(const char* format, ...) MORVEX_PRINTF_FORMAT(2, 3) {
         std::va_list args;
         va_start(args, format);
         char small[512];
@@ -230,8 +231,18 @@ std::string ReportText(const ModelReport& report) {
 
 namespace {
 
-// The bytes of a path in base64 (RFC 4648, padded): names the JSON text shows with U+FFFD where
-// they are not UTF-8 can still be opened.
+// Every text of a report as UTF-8: names that are not are decoded from code page 932.
+void DecodeTexts(Json& json) {
+    if (json.is_string()) {
+        std::string& text = json.get_ref<std::string&>();
+        if (!IsUtf8(text)) text = DecodeName(text, Undecodable::Replace);
+    } else if (json.is_structured()) {
+        for (Json& member : json) DecodeTexts(member);
+    }
+}
+
+// The bytes of a path in base64 (RFC 4648, padded): a name the JSON text shows with U+FFFD
+// (neither UTF-8 nor code page 932) can still be opened.
 std::string Base64(std::string_view bytes) {
     static constexpr char kDigits[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -339,9 +350,10 @@ class JsonDocument {
         out_.Tail() += '}';
         return out_.Take();
     }
-    void Member(std::string_view key, const Json& value) {
+    // Texts that are not UTF-8 are decoded (DecodeTexts) on the way.
+    void Member(std::string_view key, Json value) {
         Key(key);
-        Append(value.dump(2, ' ', false, Json::error_handler_t::replace), depth_ + 1);
+        Append(Dumped(std::move(value)), depth_ + 1);
     }
     // A path as its text and, under key + "Bytes", its bytes in base64 (as SetPath).
     void Path(std::string_view key, const std::string& path) {
@@ -371,13 +383,17 @@ class JsonDocument {
         for (std::size_t k = 0; k < count; ++k) {
             if (k > 0) out_.Tail() += ',';
             Line(depth_ + 2);
-            Append(element(k).dump(2, ' ', false, Json::error_handler_t::replace), depth_ + 2);
+            Append(Dumped(element(k)), depth_ + 2);
         }
         Line(depth_ + 1);
         out_.Tail() += ']';
     }
 
   private:
+    static std::string Dumped(Json value) {
+        DecodeTexts(value);
+        return value.dump(2, ' ', false, Json::error_handler_t::replace);
+    }
     void Line(std::size_t depth) {
         std::string& out = out_.Tail();
         out += '\n';
@@ -414,6 +430,7 @@ std::string ReportJson(const ModelReport& report) {
         Json j;
         SetPath(j, "file", report.path);
         j["error"] = report.error;
+        DecodeTexts(j);
         return j.dump(2, ' ', false, Json::error_handler_t::replace);
     }
     JsonDocument j;

@@ -3,6 +3,8 @@
 #include <cinttypes>
 #include <cstdarg>
 
+#include "platform/platform.h"
+
 namespace morvex {
 namespace {
 
@@ -26,6 +28,11 @@ std::string Formatted(const char* format, std::va_list args) {
 
 }  // namespace
 
+void WriteText(std::FILE* stream, std::string_view text) {
+    if (platform::kWindows && platform::WriteToConsole(stream, text)) return;
+    std::fwrite(text.data(), 1, text.size(), stream);
+}
+
 void Console::Message(const char* prefix, std::string* first, bool always, const char* format,
                       std::va_list args) {
     const std::string text = Formatted(format, args);
@@ -34,9 +41,7 @@ void Console::Message(const char* prefix, std::string* first, bool always, const
     ++counters.linesPrinted;
     counters.bytesPrinted += std::char_traits<char>::length(prefix) + text.size() + 1;
     if (out_ != nullptr) {
-        std::fputs(prefix, messagesOut_);
-        std::fwrite(text.data(), 1, text.size(), messagesOut_);
-        std::fputc('\n', messagesOut_);
+        WriteText(messagesOut_, prefix + text + '\n');
         return;
     }
     std::string& captured = apart_ ? capturedMessages_ : captured_;
@@ -78,9 +83,10 @@ void Console::Written(std::string_view path) {
     ++counters.linesPrinted;
     counters.bytesPrinted += shown.size() + 4;
     if (out_ != nullptr) {
-        std::fputs("-> ", out_);
-        std::fwrite(shown.data(), 1, shown.size(), out_);
-        std::fputc('\n', out_);
+        std::string line = "-> ";
+        line += shown;
+        line += '\n';
+        WriteText(out_, line);
         return;
     }
     captured_ += "-> ";

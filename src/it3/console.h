@@ -17,6 +17,15 @@
 #include <string>
 #include <string_view>
 
+// printf-style checking of format strings; on MinGW against the C99 printf the build uses
+// (__USE_MINGW_ANSI_STDIO), not the system's older one.
+#ifdef __MINGW_PRINTF_FORMAT
+#define MORVEX_PRINTF_FORMAT(string, first) \
+    __attribute__((format(__MINGW_PRINTF_FORMAT, string, first)))
+#else
+#define MORVEX_PRINTF_FORMAT(string, first) __attribute__((format(printf, string, first)))
+#endif
+
 namespace morvex {
 
 // What a conversion did, counted as it goes: tests and benchmarks assert the work and output
@@ -73,11 +82,11 @@ class Console {
     // "-> <path>\n": a file was written. The path is shown as ConsoleName shows it.
     void Written(std::string_view path);
     // "Warning : <text>\n".
-    void Warning(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void Warning(const char* format, ...) MORVEX_PRINTF_FORMAT(2, 3);
     // A warning that part of the model was left out of the outputs.
-    void Damage(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void Damage(const char* format, ...) MORVEX_PRINTF_FORMAT(2, 3);
     // "Error : <text>\n".
-    void Error(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void Error(const char* format, ...) MORVEX_PRINTF_FORMAT(2, 3);
 
     // Counts one message of `kind`: true while it is among the first kRepeatLimit of its kind,
     // when the caller prints it; false for the others, which are counted in `messages` as the
@@ -95,7 +104,7 @@ class Console {
     void SummariseRepeats();
     // The line that summarises the messages of `kind` beyond the limit ("Error : " for output
     // files, else "Warning : "); not counted again in `messages`.
-    void More(Repeated kind, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    void More(Repeated kind, const char* format, ...) MORVEX_PRINTF_FORMAT(3, 4);
     void ClearRepeats() { repeats_ = {}; }
 
     // An output file could not be created or written.
@@ -136,6 +145,10 @@ class Console {
 constexpr bool IsControlByte(unsigned char c) {
     return c < 0x20 || c == 0x7F;
 }
+
+// Writes `text` (UTF-8, or a model's bytes) to `stream`: on a Windows console as characters,
+// elsewhere byte for byte.
+void WriteText(std::FILE* stream, std::string_view text);
 
 // A name or a path as console lines show it: every control byte becomes '?', and so does a C1
 // control in its UTF-8 form (C2 80 to C2 9F), so that a line is always one line and never steers

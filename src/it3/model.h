@@ -18,6 +18,7 @@
 #include "it3/byte_buffer.h"
 #include "it3/console.h"
 #include "it3/limits.h"
+#include "it3/names.h"
 #include "it3/result.h"
 
 namespace morvex {
@@ -29,6 +30,7 @@ struct Model {
     BlockList blocks;      // the block list, in file order
     std::vector<std::unique_ptr<Block>> registry;  // one prototype per known tag
     Limits limits;                                 // what the writers may spend on this model
+    NameRules names;                               // how the writers write names
 
     Bytes Data() const { return {buffer.data(), buffer.size()}; }
     // The position of the first block with tag value `tagValue` in the object whose INFO block

@@ -173,6 +173,12 @@ std::string PathText(const std::filesystem::path& path);
 constexpr bool IsSeparator(char c) {
     return c == '/' || (kWindows && c == '\\');
 }
+// A path in the form in which the system compares names: upper case on Windows, whose file
+// names ignore case; as it is elsewhere.
+std::string CaseFolded(std::string_view path);
+
+// The separator put between folders in the paths morvex makes: '\' on Windows, '/' elsewhere.
+inline constexpr char kSeparator = kWindows ? '\\' : '/';
 
 // ---------------------------------------------------------------------------------------------
 // Memory
@@ -223,5 +229,8 @@ std::vector<std::string> Arguments(int argc, char** argv);
 // Converts one character of code page 932 (a single byte, or a lead and a trail byte) into
 // UTF-8, appended to `out`: false when the code page has no such character.
 bool AppendCp932Character(std::string_view character, std::string& out);
+// Converts UTF-8 text into code page 932, appended to `out`: false (and `out` unchanged) when a
+// character has no code in it.
+bool AppendInCp932(std::string_view text, std::string& out);
 
 }  // namespace morvex::platform

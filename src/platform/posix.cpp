@@ -184,6 +184,10 @@ std::error_code Folder::ReadNames(std::vector<std::string>& names) const {
     return error;
 }
 
+std::string CaseFolded(std::string_view path) {
+    return std::string(path);
+}
+
 std::filesystem::path FilesystemPath(std::string_view path) {
     return std::filesystem::path(path);
 }
@@ -273,34 +277,53 @@ std::vector<std::string> Arguments(int argc, char** argv) {
     return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
 }
 
-bool AppendCp932Character(std::string_view character, std::string& out) {
-    // glibc's "CP932" is the code page as Windows has it; "SHIFT_JIS" maps several characters
-    // differently. A converter is costly to open: one per thread, kept.
-    struct Converter {
-        iconv_t cd = ::iconv_open("UTF-8", "CP932");
-        ~Converter() {
-            if (cd != reinterpret_cast<iconv_t>(-1)) ::iconv_close(cd);
+namespace {
+
+// A converter between UTF-8 and code page 932: glibc's "CP932" is the code page as Windows has
+// it ("SHIFT_JIS" maps several characters differently). One is costly to open: one per thread
+// and direction, kept.
+class Cp932Converter {
+  public:
+    Cp932Converter(const char* to, const char* from) : cd_(::iconv_open(to, from)) {}
+    ~Cp932Converter() {
+        if (cd_ != kNone) ::iconv_close(cd_);
+    }
+    Cp932Converter(const Cp932Converter&) = delete;
+    Cp932Converter& operator=(const Cp932Converter&) = delete;
+
+    // Converts the whole of `text`, appended to `out`; false when any of it does not convert.
+    bool Convert(std::string_view text, std::string& out) {
+        if (cd_ == kNone) return false;
+        std::string in(text);
+        std::string converted(text.size() * 4 + 4, '\0');
+        char* from = in.data();
+        std::size_t fromLeft = in.size();
+        char* to = converted.data();
+        std::size_t toLeft = converted.size();
+        ::iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        if (::iconv(cd_, &from, &fromLeft, &to, &toLeft) == static_cast<std::size_t>(-1) ||
+            fromLeft != 0) {
+            return false;
         }
-    };
-    thread_local Converter converter;
-    if (converter.cd == reinterpret_cast<iconv_t>(-1) || character.empty() ||
-        character.size() > 2) {
-        return false;
+        out.append(converted.data(), static_cast<std::size_t>(to - converted.data()));
+        return true;
     }
-    char in[2];
-    std::memcpy(in, character.data(), character.size());
-    char utf8[8];
-    char* from = in;
-    std::size_t fromLeft = character.size();
-    char* to = utf8;
-    std::size_t toLeft = sizeof utf8;
-    ::iconv(converter.cd, nullptr, nullptr, nullptr, nullptr);
-    if (::iconv(converter.cd, &from, &fromLeft, &to, &toLeft) == static_cast<std::size_t>(-1) ||
-        fromLeft != 0) {
-        return false;
-    }
-    out.append(utf8, static_cast<std::size_t>(to - utf8));
-    return true;
+
+  private:
+    static inline const iconv_t kNone = reinterpret_cast<iconv_t>(-1);
+    iconv_t cd_;
+};
+
+}  // namespace
+
+bool AppendCp932Character(std::string_view character, std::string& out) {
+    thread_local Cp932Converter decoder("UTF-8", "CP932");
+    return !character.empty() && character.size() <= 2 && decoder.Convert(character, out);
+}
+
+bool AppendInCp932(std::string_view text, std::string& out) {
+    thread_local Cp932Converter encoder("CP932", "UTF-8");
+    return encoder.Convert(text, out);
 }
 
 }  // namespace morvex::platform

@@ -326,6 +326,16 @@ std::error_code Folder::ReadNames(std::vector<std::string>& names) const {
     return error;
 }
 
+std::string CaseFolded(std::string_view path) {
+    std::wstring wide = Wide(path);
+    if (wide.empty()) return {};
+    // Upper case as the file system compares names: by the invariant table, one to one.
+    ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(),
+                    static_cast<int>(wide.size()), wide.data(), static_cast<int>(wide.size()),
+                    nullptr, nullptr, 0);
+    return Narrow(wide);
+}
+
 std::filesystem::path FilesystemPath(std::string_view path) {
     return std::filesystem::path(
         std::u8string(reinterpret_cast<const char8_t*>(path.data()), path.size()));
@@ -447,6 +457,21 @@ bool AppendCp932Character(std::string_view character, std::string& out) {
                                              static_cast<int>(character.size()), wide, 2);
     if (length <= 0) return false;
     out += Narrow(std::wstring_view(wide, static_cast<std::size_t>(length)));
+    return true;
+}
+
+bool AppendInCp932(std::string_view text, std::string& out) {
+    const std::wstring wide = Wide(text);
+    if (wide.empty()) return true;
+    BOOL lost = FALSE;
+    const int length =
+        ::WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
+                              nullptr, 0, nullptr, &lost);
+    if (length <= 0 || lost) return false;
+    const std::size_t at = out.size();
+    out.resize(at + static_cast<std::size_t>(length));
+    ::WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
+                          out.data() + at, length, nullptr, nullptr);
     return true;
 }
 

@@ -23,9 +23,9 @@ double RoughnessFromPower(float power) {
     return std::clamp(roughness, 0.0, 1.0);
 }
 
-std::string GltfFileName(std::string_view destPath, std::string_view baseName) {
+std::string GltfFileName(std::string_view destPath, std::string_view baseName, NameForm form) {
     std::string name(destPath);
-    name += SafeName(baseName);
+    name += SafeName(baseName, form);
     name += ".glb";
     return name;
 }
@@ -290,7 +290,8 @@ Outcome BuildDocument(const Model& model, Console& console, GltfDocument& docume
 // that follows it) and written in one go.
 void ExportGltf(const Model& model, Console& console, std::string_view destPath,
                 const platform::Folder* folder) {
-    ExportGltfFile(model, console, GltfFileName(destPath, model.baseName), folder);
+    ExportGltfFile(model, console, GltfFileName(destPath, model.baseName, model.names.files),
+                   folder);
 }
 
 void ExportGltfFile(const Model& model, Console& console, const std::string& path,

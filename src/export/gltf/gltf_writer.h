@@ -33,7 +33,7 @@ void ExportGltfFile(const Model& model, Console& console, const std::string& pat
 // and glTF's roughness is sqrt(alpha) = (2 / (n + 2))^(1/4): 1 for n = 0, 0.5 for n = 30.
 double RoughnessFromPower(float power);
 
-// dest_path + SafeName(baseName) + ".glb".
-std::string GltfFileName(std::string_view destPath, std::string_view baseName);
+// dest_path + SafeName(baseName, form) + ".glb".
+std::string GltfFileName(std::string_view destPath, std::string_view baseName, NameForm form);
 
 }  // namespace morvex

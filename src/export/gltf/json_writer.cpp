@@ -3,11 +3,18 @@
 #include <algorithm>
 #include <charconv>
 
+#include "it3/names.h"
+
 namespace morvex {
 
 void AppendJsonString(std::string& out, std::string_view bytes) {
     static constexpr char kHex[] = "0123456789abcdef";
-    static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+    // From here on the text is UTF-8: its bytes from 0x80 on stand for themselves.
+    std::string decoded;
+    if (!IsUtf8(bytes)) {
+        decoded = DecodeName(bytes, Undecodable::Replace);
+        bytes = decoded;
+    }
     out += '"';
     const std::size_t n = bytes.size();
     std::size_t i = 0;
@@ -16,7 +23,7 @@ void AppendJsonString(std::string& out, std::string_view bytes) {
         std::size_t plain = i;
         while (plain < n) {
             const auto b = static_cast<unsigned char>(bytes[plain]);
-            if (b < 0x20 || b >= 0x80 || b == '"' || b == '\\') break;
+            if (b < 0x20 || b == '"' || b == '\\') break;
             ++plain;
         }
         if (plain > i) {
@@ -25,71 +32,34 @@ void AppendJsonString(std::string& out, std::string_view bytes) {
             continue;
         }
         const auto c = static_cast<unsigned char>(bytes[i]);
-        if (c < 0x80) {
-            switch (c) {
-                case '"':
-                    out += "\\\"";
-                    break;
-                case '\\':
-                    out += "\\\\";
-                    break;
-                case '\b':
-                    out += "\\b";
-                    break;
-                case '\f':
-                    out += "\\f";
-                    break;
-                case '\n':
-                    out += "\\n";
-                    break;
-                case '\r':
-                    out += "\\r";
-                    break;
-                case '\t':
-                    out += "\\t";
-                    break;
-                default:
-                    if (c < 0x20) {
-                        out += "\\u00";
-                        out += kHex[c >> 4];
-                        out += kHex[c & 15];
-                    } else {
-                        out += static_cast<char>(c);
-                    }
-            }
-            ++i;
-            continue;
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                out += "\\u00";
+                out += kHex[c >> 4];
+                out += kHex[c & 15];
         }
-        // The length of the sequence a lead byte starts and the range of its second byte
-        // (the later ones are always 80..BF); 0 for bytes that start no sequence.
-        std::size_t length = 0;
-        unsigned char low = 0x80, high = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            if (c == 0xE0) low = 0xA0;   // no overlong forms
-            if (c == 0xED) high = 0x9F;  // no surrogates
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            if (c == 0xF0) low = 0x90;   // no overlong forms
-            if (c == 0xF4) high = 0x8F;  // nothing past U+10FFFF
-        }
-        std::size_t good = length == 0 ? 0 : 1;  // bytes of a well-formed prefix
-        while (good > 0 && good < length && i + good < n) {
-            const auto next = static_cast<unsigned char>(bytes[i + good]);
-            const bool fits =
-                good == 1 ? (next >= low && next <= high) : (next >= 0x80 && next <= 0xBF);
-            if (!fits) break;
-            ++good;
-        }
-        if (length != 0 && good == length) {
-            out.append(bytes.substr(i, length));
-            i += length;
-        } else {
-            out += kReplacement;
-            i += good == 0 ? 1 : good;
-        }
+        ++i;
     }
     out += '"';
 }

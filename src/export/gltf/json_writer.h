@@ -11,8 +11,8 @@ namespace morvex {
 
 // Appends `bytes` to `out` as a JSON string with its quotes. Names from the model may hold any
 // bytes: '"', '\' and the control characters below 0x20 are escaped, well-formed UTF-8 is kept,
-// and every maximal ill-formed subsequence (a stray or truncated byte run, an overlong form, a
-// surrogate, a value past U+10FFFF) becomes one U+FFFD, so the result is always valid JSON.
+// text that is not UTF-8 is decoded from code page 932 (DecodeName), and what neither reads
+// becomes U+FFFD, so the result is always valid JSON.
 void AppendJsonString(std::string& out, std::string_view bytes);
 
 // Appends a decimal integer.

@@ -96,7 +96,7 @@ void FormatLines(LineWriter& doc, const LineSegment& segment) {
 // The document of one object, opened: writes it whole. The material list and the meshes'
 // decoding go in order; the meshes' lines are formatted in pieces, in parallel, and written in
 // order.
-void WriteDocument(Console& console, ModelObject& object, TextureFormat textures,
+void WriteDocument(Console& console, ModelObject& object, NameForm form, TextureFormat textures,
                    OutputFile& file) {
     TextWriter doc(file);
     doc.Str("Metasequoia Document\r\nFormat Text Ver 1.0\r\n\r\n");
@@ -108,19 +108,19 @@ void WriteDocument(Console& console, ModelObject& object, TextureFormat textures
     doc.Str("Material ").Int(count).Str(" {\r\n");
     for (std::int32_t j = 0; j < count; ++j) {
         doc.Str("\t\"")
-            .Str(materials.MaterialAt(j))
+            .Str(TextName(materials.MaterialAt(j), form))
             .Str(
                 "\" col(1.000 1.000 1.000 1.000) dif(1.000) amb(1.000) emi(0.000) spc(0.000) "
                 "power(");
         doc.Fixed(PowerValue(materials.PowerAt(j)), 2).Char(')');
         if (materials.HasTexture(j)) {
             doc.Str(" tex(\"")
-                .Str(TextureFileName(materials.TextureNameAt(j), textures))
+                .Str(TextureFileName(materials.TextureNameAt(j), textures, form))
                 .Str("\")");
         }
         if (materials.HasAlphaMap(j)) {
             doc.Str(" aplane(\"")
-                .Str(TextureFileName(materials.AlphaMapNameAt(j), textures))
+                .Str(TextureFileName(materials.AlphaMapNameAt(j), textures, form))
                 .Str("\")");
         }
         doc.EndLine();
@@ -133,7 +133,7 @@ void WriteDocument(Console& console, ModelObject& object, TextureFormat textures
         if (!cursor.Next(i, m)) return false;
         const MeshData& mesh = object.vertices.Current();
         std::string head = "Object \"" + IntText(i, 2) + '_';
-        head += materials.MaterialAt(m);
+        head += TextName(materials.MaterialAt(m), form);
         head +=
             "\" {\r\n\tvisible 15\r\n\tshading 1\r\n\tcolor 1.000 1.000 1.000\r\n\tcolor_type "
             "0\r\n";
@@ -157,13 +157,15 @@ void ExportMqo(const Model& model, Console& console, std::string_view destPath,
                TextureFormat textures, const platform::Folder* folder) {
     int number = 0;
     WalkObjects(model, console, [&](ModelObject& object) {
-        OutputFile file(ObjectFileStem(destPath, model.baseName, number, object.name) + ".mqo",
-                        folder);
+        OutputFile file(
+            ObjectFileStem(destPath, model.baseName, number, object.name, model.names.files) +
+                ".mqo",
+            folder);
         if (OpenOutput(console, file) != Outcome::Ok) return true;
         console.Written(file.Path());
         // The one place where writing an object runs out of memory: its file is dropped.
         try {
-            WriteDocument(console, object, textures, file);
+            WriteDocument(console, object, model.names.text, textures, file);
         } catch (const std::bad_alloc&) {
             FailOutput(console, file);
             ++number;

@@ -23,15 +23,16 @@ constexpr int kNormals = static_cast<int>(ObjVertexLines::Normals);
 constexpr int kFaces = kNormals + 1;
 
 // The material name of mesh i: "NN_<name of its Material>".
-std::string MeshName(std::int32_t mesh, const MaterialBlock& materials, std::int32_t m) {
+std::string MeshName(std::int32_t mesh, const MaterialBlock& materials, std::int32_t m,
+                     NameForm form) {
     std::string name = IntText(mesh, 2);
     name += '_';
-    name += materials.MaterialAt(m);
+    name += TextName(materials.MaterialAt(m), form);
     return name;
 }
 
 void WriteMtlEntry(TextWriter& mtl, const std::string& name, const MaterialBlock& materials,
-                   std::int32_t m, TextureFormat textures) {
+                   std::int32_t m, TextureFormat textures, NameForm form) {
     mtl.EndLine();
     mtl.Str("newmtl ").Str(name).EndLine();
     mtl.Str("Ka 1.000000 1.000000 1.000000\r\n");
@@ -40,10 +41,14 @@ void WriteMtlEntry(TextWriter& mtl, const std::string& name, const MaterialBlock
     mtl.Str("d 1.000000\r\n");
     mtl.Str("Ns ").Fixed(PowerValue(materials.PowerAt(m)), 6).EndLine();
     if (materials.HasTexture(m)) {
-        mtl.Str("map_Kd ").Str(TextureFileName(materials.TextureNameAt(m), textures)).EndLine();
+        mtl.Str("map_Kd ")
+            .Str(TextureFileName(materials.TextureNameAt(m), textures, form))
+            .EndLine();
     }
     if (materials.HasAlphaMap(m)) {
-        mtl.Str("map_d ").Str(TextureFileName(materials.AlphaMapNameAt(m), textures)).EndLine();
+        mtl.Str("map_d ")
+            .Str(TextureFileName(materials.AlphaMapNameAt(m), textures, form))
+            .EndLine();
     }
 }
 
@@ -84,9 +89,10 @@ void WriteObject(const Model& model, Console& console, ModelObject& object, int 
     mtl.Str(kHeader);
     std::string head(kHeader);
     head += "\r\nmtllib ";
-    head += ObjectFileStem("", model.baseName, number, object.name);
+    const NameForm form = model.names.text;
+    head += ObjectFileStem("", model.baseName, number, object.name, form);
     head += ".mtl\r\n\r\no ";
-    head += model.baseName;
+    head += TextName(model.baseName, form);
     head += "\r\n";
 
     MeshCursor cursor(console, object);
@@ -94,8 +100,8 @@ void WriteObject(const Model& model, Console& console, ModelObject& object, int 
     auto next = [&](MeshPlan& plan) {
         std::int32_t i = 0, m = 0;
         if (!cursor.Next(i, m)) return false;
-        const std::string name = MeshName(i, object.materials, m);
-        WriteMtlEntry(mtl, name, object.materials, m, textures);
+        const std::string name = MeshName(i, object.materials, m, form);
+        WriteMtlEntry(mtl, name, object.materials, m, textures, form);
         const MeshData& mesh = object.vertices.Current();
         plan.stages.clear();
         plan.stages.push_back(
@@ -197,7 +203,8 @@ void ExportObj(const Model& model, Console& console, std::string_view destPath,
                TextureFormat textures, const platform::Folder* folder) {
     int number = 0;
     WalkObjects(model, console, [&](ModelObject& object) {
-        const std::string stem = ObjectFileStem(destPath, model.baseName, number, object.name);
+        const std::string stem =
+            ObjectFileStem(destPath, model.baseName, number, object.name, model.names.files);
         OutputFile objFile(stem + ".obj", folder), mtlFile(stem + ".mtl", folder);
         if (OpenOutput(console, objFile) != Outcome::Ok) return true;
         if (OpenOutput(console, mtlFile) != Outcome::Ok) {
