@@ -91,7 +91,7 @@ EncodeResult SetMaterialText(MaterialRecord& record, MaterialField field, std::s
     }
     if (ByteReader(Bytes(at, kFieldSize)).Text(0, kFieldSize) == text) return {};
     std::fill_n(at, kFieldSize, 0);
-    std::memcpy(at, text.data(), text.size());
+    if (!text.empty()) std::memcpy(at, text.data(), text.size());  // an empty view may be null
     return {};
 }
 

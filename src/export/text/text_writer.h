@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cassert>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -99,7 +100,8 @@ class LineWriter {
     // printf("%.<precision>f") with the tool's rounding rule, of a float's value (or 1 minus
     // one) at up to 6 decimals: at most kMaxFloatFixed bytes.
     LineWriter& Fixed(double value, int precision) {
-        assert(precision <= 6 && !(value >= 0x1p128 || value <= -0x1p128));
+        // A float's value: finite below 2^128, or infinite (a short text).
+        assert(precision <= 6 && (std::isinf(value) || !(value >= 0x1p128 || value <= -0x1p128)));
         Take(kMaxFloatFixed);
         at_ += FormatFixed(at_, value, precision);
         return *this;
