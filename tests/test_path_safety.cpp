@@ -274,6 +274,10 @@ TEST(HostileModelNames, EachModelWritesIntoAFolderOfItsOwnInsideTheDestination) 
 // asked to, and then not out of the file system; what it passes over is a warning, and fails the
 // run only for a model's name.
 TEST(HostileTrees, NothingIsFollowedOutOfTheInputsOrTheDestination) {
+    if (platform::kWindows) {
+        GTEST_SKIP() << "FIFOs and symbolic links cannot be made here (the C++ library of MinGW "
+                        "has no links, Windows no FIFOs)";
+    }
     struct Entry {
         const char* path;
         const char* link;  // a link to this; nullptr: a model ("fifo": a FIFO)
@@ -359,7 +363,9 @@ TEST(HostileTrees, NothingIsFollowedOutOfTheInputsOrTheDestination) {
             if (e.link == nullptr) {
                 WriteBytes(work / e.path, Model("o"));
             } else if (std::string(e.link) == "fifo") {
+#ifndef _WIN32
                 ASSERT_EQ(mkfifo((work / e.path).c_str(), 0644), 0);
+#endif
             } else {
                 fs::create_symlink(e.link, work / e.path);
             }
