@@ -67,11 +67,12 @@ Outcome OpenOutputFolder(const platform::Folder& dest, std::string_view destPath
     out.folder = platform::Folder::Open(".", error, platform::Links::Follow, &dest);
     std::string reached(destPath);  // the path of the last name met
     for (std::string_view rest = relative; !error && !rest.empty();) {
-        const std::size_t slash = rest.find('/');
+        std::size_t slash = 0;
+        while (slash < rest.size() && !platform::IsSeparator(rest[slash])) ++slash;
         std::string name(rest.substr(0, slash));
-        rest.remove_prefix(slash == std::string_view::npos ? rest.size() : slash + 1);
+        rest.remove_prefix(slash == rest.size() ? rest.size() : slash + 1);
         if (name.empty()) continue;
-        if (!out.name.empty()) reached += '/';
+        if (!out.name.empty()) reached += platform::kSeparator;
         reached += name;
         out.parent = std::move(out.folder);
         out.name = std::move(name);
@@ -81,7 +82,7 @@ Outcome OpenOutputFolder(const platform::Folder& dest, std::string_view destPath
     if (!error) return Outcome::Ok;
     std::string whole(destPath);
     whole += relative;
-    while (whole.size() > 1 && whole.back() == '/') whole.pop_back();
+    while (whole.size() > 1 && platform::IsSeparator(whole.back())) whole.pop_back();
     platform::FileStatus status;
     if (!out.name.empty() &&
         !platform::StatusOf(out.name, status, platform::Links::Keep, &out.parent) &&

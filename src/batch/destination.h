@@ -31,13 +31,13 @@ struct OutputFolder {
     bool created = false;     // it did not exist before
 };
 
-// Opens the folder `relative` (names separated by '/', none of them "." or "..") below the open
-// destination folder `dest` whose path is `destPath` (empty or ending in '/'), creating what is
-// missing. Every name is opened or created relative to the folder before it and never through a
-// link: a link (or anything but a folder) in the way is not followed, and the model's outputs are
-// refused with "Error : Can not create folder <path>: <path of the link> is a link, not
-// followed." (or the system's reason), printed on `console`. An empty `relative` opens `dest`
-// again.
+// Opens the folder `relative` (names separated by '/', on Windows '\\' too; none of them "." or
+// "..") below the open destination folder `dest` whose path is `destPath` (empty or ending in a
+// separator), creating what is missing. Every name is opened or created relative to the folder
+// before it and never through a link: a link (or anything but a folder) in the way is not
+// followed, and the model's outputs are refused with "Error : Can not create folder <path>:
+// <path of the link> is a link, not followed." (or the system's reason), printed on `console`.
+// An empty `relative` opens `dest` again.
 [[nodiscard]] Outcome OpenOutputFolder(const platform::Folder& dest, std::string_view destPath,
                                        std::string_view relative, OutputFolder& out,
                                        Console& console);
