@@ -32,7 +32,6 @@ void Undecoded(std::string_view bytes, Undecodable undecodable, std::string& out
     }
 }
 
-
 }  // namespace
 
 bool IsDeviceName(std::string_view name) {
