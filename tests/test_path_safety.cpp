@@ -220,6 +220,9 @@ TEST(HostileNameMessages, ControlBytesInQuotedNamesShowAsQuestionMarks) {
 // Model files whose names would make a folder of their own outside the destination, or the same
 // folder as another model's: each model of a folder run gets a folder of its own inside it.
 TEST(HostileModelNames, EachModelWritesIntoAFolderOfItsOwnInsideTheDestination) {
+    if (platform::kWindows) {
+        GTEST_SKIP() << "names Windows cannot hold: '\\' in a name, trailing blanks, device names";
+    }
     struct Case {
         const char* file;
         const char* folder;  // its output folder below out/ (OBJ, MQO); empty: not converted
@@ -393,6 +396,9 @@ TEST(HostileTrees, NothingIsFollowedOutOfTheInputsOrTheDestination) {
 // every console line shows them as '?', so no line can be made to look like another, and the
 // summary counts the files written, not the lines that name them.
 TEST(HostileModelNames, ConsoleLinesCannotBeForged) {
+    if (platform::kWindows) {
+        GTEST_SKIP() << "names Windows cannot hold: line breaks and '/' in a folder name";
+    }
     TempDir root;
     const fs::path work = root.Path();
     const std::string forged = "x\n-> /etc/passwd\nModel : fake";

@@ -13,6 +13,7 @@
 #include "decoder_test_support.h"
 #include "gltf_reader.h"
 #include "inspect/report.h"
+#include "platform/platform.h"
 #include "test_support.h"
 #include "test_texture_bmp.h"
 #include "testdata/hostile_models.h"
@@ -391,10 +392,12 @@ TEST_F(WorkBounds, RunningOutOfMemoryEndsTheModelAndAFolderRunGoesOn) {
         return all;
     };
     const std::string printed = text(out), summary = text(err);
-    const std::string zerosPath = request.inputs[0] + "/a/zeros.it3";
+    // Paths as the folder walk prints them, with the system's separator.
+    const std::string sep(1, platform::kSeparator);
+    const std::string zerosPath = request.inputs[0] + sep + "a" + sep + "zeros.it3";
     // The warnings printed before memory ran out, the message, and the next model.
     EXPECT_NE(printed.find("Error : Out of memory for " + zerosPath +
-                           ".\nModel : " + request.inputs[0] + "/b.it3\n"),
+                           ".\nModel : " + request.inputs[0] + sep + "b.it3\n"),
               std::string::npos)
         << printed;
     EXPECT_EQ(test::ListTree(dir / "out"),
