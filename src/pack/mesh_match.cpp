@@ -36,12 +36,13 @@ class NearestPoints {
         for (std::size_t k = 0; k < order_.size(); ++k) order_[k] = static_cast<std::uint32_t>(k);
         Build(0, order_.size(), 0);
     }
-    // The index of the nearest point, -1 when there is none.
+    // The index of the nearest point, -1 when there is none. Where no distance is finite (a
+    // coordinate that is NaN or infinite), every point is as near: the first.
     std::int64_t Nearest(const Point& q) const {
         std::int64_t best = -1;
         double bestDistance = INFINITY;
         Search(0, order_.size(), 0, q, best, bestDistance);
-        return best;
+        return best < 0 && !points_.empty() ? 0 : best;
     }
 
   private:
