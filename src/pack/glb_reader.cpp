@@ -81,6 +81,9 @@ class DocumentReader {
     }
     bool IntegerValue(const Json& value, const char* what, std::int64_t low, std::int64_t high,
                       std::int64_t& out) {
+        // An index into an empty list has no value to take (high is then -1, which the
+        // unsigned comparison below would read as the largest).
+        if (high < low) return Fail(std::string(what) + " out of range");
         double number = 0;
         if (value.is_number_integer()) {
             if (value.is_number_unsigned()) {
