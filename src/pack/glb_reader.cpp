@@ -236,7 +236,7 @@ Outcome GlbFile::Read(Bytes file, std::string& problem, const GlbLimits& limits)
     if (word(4) != 2) return broken("not glTF version 2");
     const std::uint64_t length = std::min<std::uint64_t>(word(8), file.size());
     const std::uint64_t jsonLength = word(12);
-    if (word(16) != kChunkJson || jsonLength > length - 20) {
+    if (length < 20 || word(16) != kChunkJson || jsonLength > length - 20) {
         return broken("the JSON chunk is missing or cut");
     }
     if (jsonLength > limits.jsonBytes) return broken("the JSON chunk is too large");
