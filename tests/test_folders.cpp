@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "batch/progress.h"
@@ -415,36 +416,57 @@ INSTANTIATE_TEST_SUITE_P(
 
 #ifndef _WIN32
 // Runs morvex with standard error on a pseudo-terminal (standard output to a file) and returns
-// what the terminal received.
+// what the terminal received. A child of the terminal runs morvex, then writes an end mark and
+// holds the terminal open until the mark has been read: a terminal whose last holder exits may
+// report its end before the last output is read, which would cut the summary.
 std::string RunOnTerminal(const std::vector<std::string>& args, const fs::path& workDir,
                           int& status) {
+    static constexpr std::string_view kEnd = "\n#end#";
+    int release[2];
+    if (pipe(release) != 0) return {};
     int master = -1;
     winsize size{};
     size.ws_col = 100;
     size.ws_row = 24;
     const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
     if (pid == 0) {
+        close(release[1]);
         if (chdir(workDir.c_str()) != 0) _exit(127);
         const int out = open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out < 0 || dup2(out, STDOUT_FILENO) < 0) _exit(127);
-        test::ExecMorvex(args);
+        const pid_t run = fork();
+        if (run == 0) test::ExecMorvex(args);
+        int ran = 0;
+        if (run < 0 || waitpid(run, &ran, 0) != run) _exit(127);
+        if (write(STDERR_FILENO, kEnd.data(), kEnd.size()) < 0) _exit(127);
+        char byte;
+        while (read(release[0], &byte, 1) < 0 && errno == EINTR) {
+        }
+        _exit(WIFEXITED(ran) ? WEXITSTATUS(ran) : 126);
     }
+    close(release[0]);
     std::string terminal;
     char chunk[4096];
-    for (;;) {
+    while (terminal.find(kEnd) == std::string::npos) {
         const ssize_t n = read(master, chunk, sizeof chunk);
         if (n > 0) {
             terminal.append(chunk, static_cast<std::size_t>(n));
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else {
-            break;  // EIO once the child closed the terminal
+            break;  // the child failed before its end mark
         }
     }
-    close(master);
+    // Released, the child exits; the terminal is closed after (closing it first would hang up
+    // the child).
+    close(release[1]);
     int wait = 0;
     waitpid(pid, &wait, 0);
+    close(master);
     status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
+    // The terminal turned the mark's line end into CR LF.
+    const std::size_t end = terminal.rfind("\r\n#end#");
+    if (end != std::string::npos) terminal.resize(end);
     return terminal;
 }
 
