@@ -34,15 +34,10 @@ namespace {
 // A small model that converts in every mode: one object with a triangle.
 const testdata::ByteVector& SmallModel() {
     static const testdata::ByteVector bytes = [] {
-        testdata::Mesh triangle;
-        triangle.vertices = {{{0, 0, 0}, {0, 0, 1}, {0, 0}},
-                             {{1, 0, 0}, {0, 0, 1}, {1, 0}},
-                             {{0, 1, 0}, {0, 0, 1}, {0, 1}}};
-        triangle.indices = {0, 1, 2};
         testdata::It3Writer file;
         file.Info("o")
             .Block("MATE", testdata::MaterialPayload("MATE", {{"m", "", "", 1.0f}}))
-            .Block("VPAC", testdata::VertexPayload("VPAC", {triangle}));
+            .Block("VPAC", testdata::VertexPayload("VPAC", {testdata::UnitTriangle()}));
         return file.Bytes();
     }();
     return bytes;

@@ -105,15 +105,10 @@ TEST(Names, SafeNamesReplaceCharactersNeverSecondBytes) {
 
 // One object and one texture whose names are code page 932 bytes (表ソ, with 0x5C second bytes).
 testdata::ByteVector JapaneseModel() {
-    testdata::Mesh triangle;
-    triangle.vertices = {{{0, 0, 0}, {0, 0, 1}, {0, 0}},
-                         {{1, 0, 0}, {0, 0, 1}, {1, 0}},
-                         {{0, 1, 0}, {0, 0, 1}, {0, 1}}};
-    triangle.indices = {0, 1, 2};
     testdata::It3Writer w;
     w.Info(kHyouCp932 + kSoCp932);
     w.Block("MAT2", testdata::MaterialPayload("MAT2", {{kNouCp932, kHyouCp932, "", 30.0f}}));
-    w.Block("VPA5", testdata::VertexPayload("VPA5", {triangle}));
+    w.Block("VPA5", testdata::VertexPayload("VPA5", {testdata::UnitTriangle()}));
     w.Block("TEXI", testdata::TexiPayload(kHyouCp932,
                                           testdata::EncodeTexture1002(testdata::SkinTone(16, 8))));
     return w.Bytes();

@@ -18,8 +18,7 @@ bool IsFolder(const std::string& path) {
 std::error_code CreateFolders(const std::string& folder) {
     std::error_code error = platform::CreateFolder(folder);
     if (error == std::errc::no_such_file_or_directory) {
-        std::size_t end = folder.size();
-        while (end > 0 && !platform::IsSeparator(folder[end - 1])) --end;
+        std::size_t end = platform::NameStart(folder);
         while (end > 1 && platform::IsSeparator(folder[end - 1])) --end;
         const std::string parent = folder.substr(0, end);
         if (end == 0 || IsFolder(parent)) return error;

@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "export/gltf/gltf_writer.h"
-#include "export/output_file.h"
 #include "it3/model.h"
 #include "platform/platform.h"
 
@@ -24,13 +23,6 @@ std::string Joined(const std::string& folder, const std::string& name) {
                                                 : folder + platform::kSeparator + name;
 }
 
-// The last component of a path.
-std::string NameOf(const std::string& path) {
-    std::size_t start = path.size();
-    while (start > 0 && !platform::IsSeparator(path[start - 1])) --start;
-    return path.substr(start);
-}
-
 class Search {
   public:
     Search(std::string_view destPath, OutputMode mode, bool followLinks, ModelList& list)
@@ -41,7 +33,7 @@ class Search {
     void AddModel(const std::string& path, const std::string& relativeFolder) {
         PlannedModel model;
         model.path = path;
-        const std::string name = NameOf(path);
+        const std::string name = path.substr(platform::NameStart(path));
         std::string stem = BaseNameOf(name);
         // A stem of ".." or "." would name a folder above the destination, or the model's own.
         stem = SafeComponent(stem.empty() ? name : stem);

@@ -39,8 +39,7 @@ const OutputCalls& Calls() {
 std::atomic<std::uint64_t> temporaries{0};
 
 std::string TemporaryName(std::string_view path) {
-    std::size_t nameStart = path.size();
-    while (nameStart > 0 && !platform::IsSeparator(path[nameStart - 1])) --nameStart;
+    const std::size_t nameStart = platform::NameStart(path);
     const std::string_view folder = path.substr(0, nameStart);
     const std::string_view name = path.substr(nameStart);
     char tail[64];
@@ -124,19 +123,7 @@ const OutputCalls* SetOutputCalls(const OutputCalls* replacement) {
 }
 
 bool FileNameFits(std::string_view path) {
-    std::size_t nameStart = path.size();
-    while (nameStart > 0 && !platform::IsSeparator(path[nameStart - 1])) --nameStart;
-    return path.size() - nameStart <= kMaxFileName;
-}
-
-std::string SafeComponent(std::string_view name) {
-    std::string safe = SafeName(name);
-    if (safe.empty()) return "_";
-    for (std::size_t k = safe.size(); k > 0 && (safe[k - 1] == '.' || safe[k - 1] == ' '); --k) {
-        safe[k - 1] = '_';
-    }
-    if (IsDeviceName(safe)) safe.insert(safe.begin(), '_');
-    return safe;
+    return path.size() - platform::NameStart(path) <= kMaxFileName;
 }
 
 OutputFile::OutputFile(std::string path, const platform::Folder* folder)
@@ -144,9 +131,7 @@ OutputFile::OutputFile(std::string path, const platform::Folder* folder)
 
 std::string_view OutputFile::Target() const {
     if (at_ == nullptr) return path_;
-    std::size_t nameStart = path_.size();
-    while (nameStart > 0 && !platform::IsSeparator(path_[nameStart - 1])) --nameStart;
-    return std::string_view(path_).substr(nameStart);
+    return std::string_view(path_).substr(platform::NameStart(path_));
 }
 
 OutputFile::~OutputFile() {

@@ -29,13 +29,6 @@
 
 namespace morvex {
 
-// A name made safe for a folder of its own (a model's output folder): SafeName (it3/names.h),
-// and never empty, ".", ".." or any other name a path resolves to a different folder: an empty
-// name becomes "_", trailing dots and blanks (which Windows drops) each become '_' ("..." is
-// "___"), and a device name of Windows (CON, NUL, COM1, ... before any dot, in any case) gets a
-// '_' in front. The same on every system, so a tree converted anywhere can be copied anywhere.
-std::string SafeComponent(std::string_view name);
-
 // The longest file name (the last component of a path, in bytes) an output may have: a longer
 // one is not created, on any system, and the inspect report predicts so.
 inline constexpr std::size_t kMaxFileName = 255;

@@ -59,13 +59,7 @@ bool ReadBlockHeaders(const platform::File& file, ByteBuffer& buffer) {
 }  // namespace
 
 std::string BaseNameOf(std::string_view inputPath) {
-    std::string_view name = inputPath;
-    for (std::size_t k = name.size(); k > 0; --k) {
-        if (platform::IsSeparator(name[k - 1])) {
-            name.remove_prefix(k);
-            break;
-        }
-    }
+    std::string_view name = inputPath.substr(platform::NameStart(inputPath));
     std::size_t dot = name.rfind('.');
     if (dot != std::string_view::npos) name = name.substr(0, dot);
     return std::string(name);

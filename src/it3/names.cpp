@@ -32,6 +32,15 @@ void Undecoded(std::string_view bytes, Undecodable undecodable, std::string& out
     }
 }
 
+// What Windows would read as another name: trailing dots and blanks (which it drops) each
+// become '_', and a device name gets a '_' in front.
+void KeepWindowsName(std::string& name) {
+    for (std::size_t k = name.size(); k > 0 && (name[k - 1] == '.' || name[k - 1] == ' '); --k) {
+        name[k - 1] = '_';
+    }
+    if (IsDeviceName(name)) name.insert(name.begin(), '_');
+}
+
 }  // namespace
 
 bool IsDeviceName(std::string_view name) {
@@ -136,13 +145,14 @@ std::string SafeName(std::string_view name, NameForm form) {
         }
         i += length;
     }
-    if (form.windows) {
-        for (std::size_t k = safe.size(); k > 0 && (safe[k - 1] == '.' || safe[k - 1] == ' ');
-             --k) {
-            safe[k - 1] = '_';
-        }
-        if (IsDeviceName(safe)) safe.insert(safe.begin(), '_');
-    }
+    if (form.windows) KeepWindowsName(safe);
+    return safe;
+}
+
+std::string SafeComponent(std::string_view name) {
+    std::string safe = SafeName(name);
+    if (safe.empty()) return "_";
+    KeepWindowsName(safe);
     return safe;
 }
 

@@ -61,6 +61,13 @@ struct NameRules {
 // extension) gets a '_' in front.
 std::string SafeName(std::string_view name, NameForm form = {});
 
+// A name made safe for a folder of its own (a model's output folder): SafeName,
+// and never empty, ".", ".." or any other name a path resolves to a different folder: an empty
+// name becomes "_", trailing dots and blanks (which Windows drops) each become '_' ("..." is
+// "___"), and a device name of Windows (CON, NUL, COM1, ... before any dot, in any case) gets a
+// '_' in front. The same on every system, so a tree converted anywhere can be copied anywhere.
+std::string SafeComponent(std::string_view name);
+
 // True when the part of a file name before its first dot, without trailing blanks, is a device
 // name on Windows (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM1-9, LPT1-9, in any case).
 bool IsDeviceName(std::string_view name);

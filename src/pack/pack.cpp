@@ -409,9 +409,8 @@ Outcome PackModel(const PackRequest& request, Console& console) {
         return made;
     }
     // Temporaries that ended runs left beside NEW go first.
-    std::size_t folderEnd = request.newPath.size();
-    while (folderEnd > 0 && !platform::IsSeparator(request.newPath[folderEnd - 1])) --folderEnd;
-    RemoveStaleTemporaries(nullptr, std::string_view(request.newPath).substr(0, folderEnd));
+    RemoveStaleTemporaries(
+        nullptr, std::string_view(request.newPath).substr(0, platform::NameStart(request.newPath)));
     OutputFile file(request.newPath);
     if (OpenOutput(console, file) != Outcome::Ok) return Outcome::CannotCreate;
     console.Written(file.Path());

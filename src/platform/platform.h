@@ -173,6 +173,12 @@ std::string PathText(const std::filesystem::path& path);
 constexpr bool IsSeparator(char c) {
     return c == '/' || (kWindows && c == '\\');
 }
+// Where the last name of `path` starts: just after its last separator, else 0.
+constexpr std::size_t NameStart(std::string_view path) {
+    std::size_t start = path.size();
+    while (start > 0 && !IsSeparator(path[start - 1])) --start;
+    return start;
+}
 // A path in the form in which the system compares names: upper case on Windows, whose file
 // names ignore case; as it is elsewhere.
 std::string CaseFolded(std::string_view path);

@@ -70,6 +70,15 @@ ByteVector PackChunk(std::span<const std::uint8_t> raw, std::size_t padding) {
     return PackStream(Compress(raw), static_cast<std::uint32_t>(raw.size()), padding);
 }
 
+Mesh UnitTriangle() {
+    Mesh triangle;
+    triangle.vertices = {{{0, 0, 0}, {0, 0, 1}, {0, 0}},
+                         {{1, 0, 0}, {0, 0, 1}, {1, 0}},
+                         {{0, 1, 0}, {0, 0, 1}, {0, 1}}};
+    triangle.indices = {0, 1, 2};
+    return triangle;
+}
+
 ByteVector MaterialRecord(const Material& material) {
     PayloadWriter w;
     w.Text(material.name, 64).Text(material.texture, 64).Text(material.alphaMap, 64);

@@ -59,6 +59,9 @@ struct Mesh {
     std::int32_t materialIndex = 0;
 };
 
+// A right triangle of side 1 at z = 0, facing +z, its texture coordinates its x and y.
+Mesh UnitTriangle();
+
 // One 384-byte Material record.
 ByteVector MaterialRecord(const Material& material);
 // A material block payload for MATE, MAT2, MAT3 or MAT4.
